@@ -1,0 +1,186 @@
+// Platform base layer: the general exception and its platform family, the common
+// sender base class, locale-free message formatting, checked float-to-integer
+// conversions and division, and UTF-16 code-unit helpers.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace kovra {
+
+// Common base of every library class that can be the sender of an event.
+class TObject {
+public:
+  TObject() = default;
+  TObject(const TObject&) = default;
+  TObject& operator=(const TObject&) = default;
+  virtual ~TObject() = default;
+};
+
+// The platform's general exception: carries one UTF-8 message.
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  const char* what() const noexcept override { return FMessage.c_str(); }
+  const std::string& Message() const noexcept { return FMessage; }
+
+private:
+  std::string FMessage;
+};
+
+#define KOVRA_DECLARE_EXCEPTION(Name, Base)                                  \
+  class Name : public Base {                                                \
+  public:                                                                   \
+    using Base::Base;                                                       \
+  }
+
+// Stream family.
+KOVRA_DECLARE_EXCEPTION(EStreamError, Exception);
+KOVRA_DECLARE_EXCEPTION(EFileStreamError, EStreamError);
+KOVRA_DECLARE_EXCEPTION(EFOpenError, EFileStreamError);
+KOVRA_DECLARE_EXCEPTION(EFCreateError, EFileStreamError);
+KOVRA_DECLARE_EXCEPTION(EReadError, EStreamError);
+KOVRA_DECLARE_EXCEPTION(EWriteError, EStreamError);
+// Operating-system call failures (message from strerror).
+KOVRA_DECLARE_EXCEPTION(EOSError, Exception);
+KOVRA_DECLARE_EXCEPTION(EConvertError, Exception);
+KOVRA_DECLARE_EXCEPTION(EIniFileException, Exception);
+KOVRA_DECLARE_EXCEPTION(EAssertionFailed, Exception);
+// Math family.
+KOVRA_DECLARE_EXCEPTION(EMathError, Exception);
+KOVRA_DECLARE_EXCEPTION(EInvalidOp, EMathError);
+KOVRA_DECLARE_EXCEPTION(EZeroDivide, EMathError);
+KOVRA_DECLARE_EXCEPTION(EOverflow, EMathError);
+KOVRA_DECLARE_EXCEPTION(EIntError, Exception);
+KOVRA_DECLARE_EXCEPTION(EDivByZero, EIntError);
+
+inline constexpr const char* cMsgInvalidOp = "Invalid floating point operation";
+inline constexpr const char* cMsgZeroDivide = "Floating point division by zero";
+inline constexpr const char* cMsgOverflow = "Floating point overflow";
+inline constexpr const char* cMsgDivByZero = "Division by zero";
+
+[[noreturn]] void RaiseInvalidOp();
+[[noreturn]] void RaiseZeroDivide();
+[[noreturn]] void RaiseOverflow();
+[[noreturn]] void RaiseDivByZero();
+
+// ---------------------------------------------------------------------------
+// Checked arithmetic. Traps are off, so every place that relies on a float
+// error checks explicitly through these.
+
+// Raises EInvalidOp for NaN, EOverflow for an infinity; returns v otherwise.
+double CheckFinite(double v);
+
+// Round half to even; NaN, infinity or a result outside the target raise EInvalidOp.
+int64_t Round(double v);
+int32_t Round32(double v);
+// Truncate toward zero; same checks as Round.
+int64_t Trunc(double v);
+int32_t Trunc32(double v);
+
+// a / b with the float errors of a trapping FPU: 0/0 -> EInvalidOp, x/0 -> EZeroDivide,
+// a finite quotient that overflows -> EOverflow. NaN operands raise EInvalidOp.
+double Divide(double a, double b);
+// Integer division and remainder; b == 0 raises EDivByZero.
+int64_t IntDiv(int64_t a, int64_t b);
+int64_t IntMod(int64_t a, int64_t b);
+
+// ---------------------------------------------------------------------------
+// Locale-free number text.
+
+// Shortest general form with 15 significant digits, exponent as "E17" / "E-6"
+// (fixed when 1e-4 <= |rounded| < 1e15); -0 gives "0". Non-finite raises EInvalidOp.
+std::string FloatToStrG15(double v);
+// Fixed with `decimals` digits after '.', correctly rounded (ties of the exact
+// binary value to even); no '-' when every digit is 0. Non-finite raises EInvalidOp.
+std::string FloatToStrFixed(double v, int decimals);
+// Fixed with thousands separators ',' and `decimals` digits.
+std::string FloatToStrN(double v, int decimals);
+std::string IntToStr(int64_t v);
+
+// ---------------------------------------------------------------------------
+// Format: the message patterns of the library.
+// Supported: %d %u %x %s %g %n %f %e %%, with '-' flag, width, '.precision',
+// and '*' for width or precision taken from the arguments. Defaults: %f and %n
+// 2 decimals, %g 15 significant digits, %e 15 digits.
+
+class FormatArg {
+public:
+  FormatArg(int v) : FValue(int64_t(v)) {}
+  FormatArg(long v) : FValue(int64_t(v)) {}
+  FormatArg(long long v) : FValue(int64_t(v)) {}
+  FormatArg(unsigned v) : FValue(int64_t(v)) {}
+  FormatArg(unsigned long v) : FValue(int64_t(v)) {}
+  FormatArg(unsigned long long v) : FValue(int64_t(v)) {}
+  FormatArg(short v) : FValue(int64_t(v)) {}
+  FormatArg(unsigned short v) : FValue(int64_t(v)) {}
+  FormatArg(signed char v) : FValue(int64_t(v)) {}
+  FormatArg(unsigned char v) : FValue(int64_t(v)) {}
+  FormatArg(float v) : FValue(double(v)) {}
+  FormatArg(double v) : FValue(v) {}
+  FormatArg(const char* v) : FValue(std::string(v ? v : "")) {}
+  FormatArg(std::string v) : FValue(std::move(v)) {}
+  FormatArg(std::string_view v) : FValue(std::string(v)) {}
+
+  const std::variant<int64_t, double, std::string>& Value() const { return FValue; }
+
+private:
+  std::variant<int64_t, double, std::string> FValue;
+};
+
+// Raises EConvertError on a pattern/argument mismatch, as the platform does.
+std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args);
+
+template <typename... Args>
+std::string Format(std::string_view fmt, Args&&... args) {
+  return FormatV(fmt, std::vector<FormatArg>{FormatArg(std::forward<Args>(args))...});
+}
+
+// ---------------------------------------------------------------------------
+// UTF-16 helpers: for the rules that count, cut, hash or order UTF-16 code units.
+// Invalid UTF-8 bytes count as one U+FFFD each.
+
+size_t Utf16Length(std::string_view s);
+std::u16string ToUtf16(std::string_view s);
+std::string FromUtf16(std::u16string_view s);
+
+// Calls f(char16_t) for each UTF-16 code unit of the UTF-8 text s.
+template <typename F>
+void ForEachUtf16Unit(std::string_view s, F&& f);
+
+// Decodes the next code point of UTF-8 text at s[pos], advancing pos; invalid
+// or truncated sequences give U+FFFD and advance one byte.
+char32_t NextCodePoint(std::string_view s, size_t& pos);
+// Appends the UTF-8 form of code point cp (surrogates and values past U+10FFFF as U+FFFD).
+void AppendUtf8(std::string& out, char32_t cp);
+
+// 1-based substring that never throws: a piece past the end is empty, an index
+// below 1 starts at 1, a negative count is empty. Counts bytes of the UTF-8 text.
+std::string Copy(std::string_view s, int64_t index, int64_t count);
+// The same on UTF-16 text, for the rules that cut by code unit.
+std::u16string Copy(std::u16string_view s, int64_t index, int64_t count);
+
+// ---------------------------------------------------------------------------
+
+template <typename F>
+void ForEachUtf16Unit(std::string_view s, F&& f) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    char32_t cp = NextCodePoint(s, pos);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      f(char16_t(0xD800 + (cp >> 10)));
+      f(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      f(char16_t(cp));
+    }
+  }
+}
+
+}  // namespace kovra

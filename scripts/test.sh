@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test twice: a normal build,
+# then an address/undefined-behaviour sanitizer build. Exits non-zero on any failure.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+bash scripts/deps.sh
+
+jobs="$(nproc)"
+export CTEST_OUTPUT_ON_FAILURE=1
+
+run_suite() {
+  local dir="$1"; shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --timeout 900
+}
+
+echo "== build and test =="
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== sanitizer build and test =="
+# Benchmarks are not rebuilt under the sanitizers: they are never run there.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_SANITIZE=ON -DKOVRA_BENCH=OFF
