@@ -284,7 +284,8 @@ protected:
   bool fFileIsFull = false;
 
   // Protocol state of the base class.
-  int32_t FPendingParts = 0;  // parts the producer still owes the current object
+  int32_t FDeclaredParts = 0;  // parts declared by the last AddObject
+  int32_t FPendingParts = 0;   // parts the producer still owes the current object
   bool FDeferred = false;     // the current object is pooled for joining
   bool FDropParts = false;    // the current object has no geometry: parts are dropped
   int32_t FPartIndex = 0;     // 0-based number of the part handed to WriteSection
