@@ -79,6 +79,49 @@ std::string StringToCodePage(std::string_view S, uint16_t cp) {
 
 std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
 
+double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
+  const double k = 0.017453292519943295;
+  double lat1 = P1.y * k, lat2 = P2.y * k, lon1 = P1.x * k, lon2 = P2.x * k;
+  double a = std::sin((lat1 - lat2) / 2), b = std::sin((lon1 - lon2) / 2);
+  double r = a * a + std::cos(lat1) * std::cos(lat2) * b * b;
+  if (r < 0) RaiseInvalidOp();
+  double s = std::sqrt(r);
+  if (!(s < 1)) s = 1;
+  return 2 * std::asin(s);
+}
+
+// Read-write access to an existing file at given offsets.
+class TPatchFile {
+public:
+  explicit TPatchFile(const std::string& Name) : FName(Name), FFd(::open(Name.c_str(), O_RDWR | O_CLOEXEC)) {
+    if (FFd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", Name, std::strerror(errno)));
+  }
+  ~TPatchFile() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  bool ReadAt(int64_t Offset, std::string& Out, size_t Count) {
+    Out.assign(Count, '\0');
+    return ::pread(FFd, Out.data(), Count, Offset) == ssize_t(Count);
+  }
+  void WriteAt(int64_t Offset, const std::string& Data) {
+    if (::pwrite(FFd, Data.data(), Data.size(), Offset) != ssize_t(Data.size()))
+      throw EWriteError("Stream write error");
+  }
+  void Close() {
+    int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0) throw EWriteError("Stream write error");
+  }
+
+private:
+  std::string FName;
+  int FFd;
+};
+
+}  // namespace
+
+// External linkage, same signature as the comma-text module's, so the
+// benchmark can compare against it.
 void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
   size_t count = 0;
   auto add = [&](std::string_view v) {
@@ -124,46 +167,6 @@ void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
   Fields.resize(count);
 }
 
-double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
-  const double k = 0.017453292519943295;
-  double lat1 = P1.y * k, lat2 = P2.y * k, lon1 = P1.x * k, lon2 = P2.x * k;
-  double a = std::sin((lat1 - lat2) / 2), b = std::sin((lon1 - lon2) / 2);
-  double r = a * a + std::cos(lat1) * std::cos(lat2) * b * b;
-  if (r < 0) RaiseInvalidOp();
-  double s = std::sqrt(r);
-  if (!(s < 1)) s = 1;
-  return 2 * std::asin(s);
-}
-
-// Read-write access to an existing file at given offsets.
-class TPatchFile {
-public:
-  explicit TPatchFile(const std::string& Name) : FName(Name), FFd(::open(Name.c_str(), O_RDWR | O_CLOEXEC)) {
-    if (FFd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", Name, std::strerror(errno)));
-  }
-  ~TPatchFile() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  bool ReadAt(int64_t Offset, std::string& Out, size_t Count) {
-    Out.assign(Count, '\0');
-    return ::pread(FFd, Out.data(), Count, Offset) == ssize_t(Count);
-  }
-  void WriteAt(int64_t Offset, const std::string& Data) {
-    if (::pwrite(FFd, Data.data(), Data.size(), Offset) != ssize_t(Data.size()))
-      throw EWriteError("Stream write error");
-  }
-  void Close() {
-    int fd = FFd;
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  std::string FName;
-  int FFd;
-};
-
-}  // namespace
 }  // namespace kovra
 // END OF STAND-IN
 // ---------------------------------------------------------------------------
