@@ -669,7 +669,7 @@ TGISField TGISWriter::SL2GISField(const std::vector<std::string>& SL, int32_t& w
     int64_t n;
     if (IsUTF8CodePage(FCodepage))
       n = int64_t(v.size());
-    else if (IsUTF16CodePage(FCodepage) || FEncoding == nullptr || IsSingleByteCodePage(FCodepage))
+    else if (IsUTF16CodePage(FCodepage) || FEncoding->SingleByte())
       n = int64_t(Utf16Length(v));  // characters, as a single-byte page stores them
     else
       n = FEncoding->ByteCount(v);  // multi-byte pages: what DBF and TAB store

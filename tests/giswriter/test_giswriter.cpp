@@ -779,7 +779,7 @@ TEST(GISWriterBounds, RandomBoundsReadBackInPython) {
     std::ofstream f(data);
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> expo(-300, 300), mant(1, 10);
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
       double v = mant(rng) * std::pow(10.0, std::floor(expo(rng)));
       if (rng() & 1) v = -v;
       if (i % 5 == 0) v = std::ldexp(double(rng() >> 11), -int(rng() % 40));  // plain fractions
