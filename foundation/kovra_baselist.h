@@ -102,15 +102,22 @@ public:
   void Swap(int32_t index1, int32_t index2) {
     assert(index1 >= 0 && index1 < FCount && index2 >= 0 && index2 < FCount);
     std::swap(FList[size_t(index1)], FList[size_t(index2)]);
+    ItemsExchanged(index1, index2);
   }
   // Reverses the order of the items in place.
-  void Swap() { std::reverse(FList.begin(), FList.begin() + FCount); }
+  void Swap() {
+    std::reverse(FList.begin(), FList.begin() + FCount);
+    ItemsReversed();
+  }
 
 protected:
   // Called after items at Index and beyond were removed or moved down.
   virtual void ItemsChanged(int32_t Index) { (void)Index; }
   // Called after Clear.
   virtual void Cleared() {}
+  // Called after Swap(index1, index2) and after Swap().
+  virtual void ItemsExchanged(int32_t index1, int32_t index2) { (void)index1; (void)index2; }
+  virtual void ItemsReversed() {}
   // Called on the target of Clone after the items were copied.
   virtual void ClonedFrom(const TBaseList<T>& Source) { (void)Source; }
 
@@ -301,6 +308,20 @@ protected:
   void Cleared() override {
     FSorted = true;
     FSelectionSorted = 0;
+  }
+  void ItemsExchanged(int32_t index1, int32_t index2) override {
+    if (index1 < FSelectionSorted || index2 < FSelectionSorted) FSelectionSorted = 0;
+    if (FSorted) CheckOrderAt(index1);
+    if (FSorted) CheckOrderAt(index2);
+    CheckPrefix(index1);
+    CheckPrefix(index2);
+  }
+  // A reversed list stays in ascending order only when all its items are equal.
+  void ItemsReversed() override {
+    const int32_t n = this->FCount;
+    if (n < 2) return;
+    FSelectionSorted = 0;
+    if (FSorted && !Equal(this->FList[0], this->FList[size_t(n - 1)])) FSorted = false;
   }
   void ClonedFrom(const TBaseList<T>& Source) override {
     if (auto* s = dynamic_cast<const TBaseListSort<T>*>(&Source)) {
