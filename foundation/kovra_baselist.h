@@ -175,8 +175,6 @@ protected:
 
 template <typename T>
 class TBaseListSort : public TBaseList<T> {
-  using Base = TBaseList<T>;
-
 public:
   TBaseListSort() = default;
 
