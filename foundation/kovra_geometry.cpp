@@ -15,10 +15,16 @@ inline double HaversineRadicand(double lon1, double lat1, double lon2, double la
   return sa * sa + std::cos(lat1) * std::cos(lat2) * sb * sb;
 }
 
+// A latitude beyond the pole (negative cosine) is an invalid operation: the
+// radicand stays non-negative there, so checking it alone would let such a
+// coordinate through with a mirrored angle.
+inline bool ValidLatitudes(double lat1, double lat2, double radicand) {
+  return std::cos(lat1) >= 0 && std::cos(lat2) >= 0 && radicand >= 0;
+}
+
 double CentralAngle(double lon1, double lat1, double lon2, double lat2) {
   const double r = HaversineRadicand(lon1, lat1, lon2, lat2);
-  // A negative radicand only comes from a latitude beyond the pole.
-  if (!(r >= 0)) RaiseInvalidOp();
+  if (!ValidLatitudes(lat1, lat2, r)) RaiseInvalidOp();
   double s = std::sqrt(r);
   if (!(s < 1)) s = 1;
   return 2 * std::asin(s);
@@ -42,7 +48,7 @@ inline bool Course(const TFloatPoint& A, const TFloatPoint& B, double& c) {
     return true;
   }
   const double r = HaversineRadicand(A.x, A.y, B.x, B.y);
-  if (!(r >= 0)) return false;
+  if (!ValidLatitudes(A.y, B.y, r)) return false;
   double s = std::sqrt(r);
   if (!(s < 1)) s = 1;
   const double d = 2 * std::asin(s);
