@@ -8,23 +8,25 @@ namespace kovra {
 
 namespace {
 
-// sin^2(dlat/2) + cos(lat1) cos(lat2) sin^2(dlon/2), all in radians.
-inline double HaversineRadicand(double lon1, double lat1, double lon2, double lat2) {
+// sin^2(dlat/2) + cos(lat1) cos(lat2) sin^2(dlon/2), all in radians, with the
+// two cosines given.
+inline double HaversineRadicand(double lon1, double lat1, double lon2, double lat2, double cos1, double cos2) {
   const double sa = std::sin((lat1 - lat2) / 2);
   const double sb = std::sin((lon1 - lon2) / 2);
-  return sa * sa + std::cos(lat1) * std::cos(lat2) * sb * sb;
+  return sa * sa + cos1 * cos2 * sb * sb;
 }
 
 // A latitude beyond the pole (negative cosine) is an invalid operation: the
 // radicand stays non-negative there, so checking it alone would let such a
 // coordinate through with a mirrored angle.
-inline bool ValidLatitudes(double lat1, double lat2, double radicand) {
-  return std::cos(lat1) >= 0 && std::cos(lat2) >= 0 && radicand >= 0;
+inline bool ValidLatitudes(double cos1, double cos2, double radicand) {
+  return cos1 >= 0 && cos2 >= 0 && radicand >= 0;
 }
 
 double CentralAngle(double lon1, double lat1, double lon2, double lat2) {
-  const double r = HaversineRadicand(lon1, lat1, lon2, lat2);
-  if (!ValidLatitudes(lat1, lat2, r)) RaiseInvalidOp();
+  const double cos1 = std::cos(lat1), cos2 = std::cos(lat2);
+  const double r = HaversineRadicand(lon1, lat1, lon2, lat2, cos1, cos2);
+  if (!ValidLatitudes(cos1, cos2, r)) RaiseInvalidOp();
   double s = std::sqrt(r);
   if (!(s < 1)) s = 1;
   return 2 * std::asin(s);
@@ -47,8 +49,9 @@ inline bool Course(const TFloatPoint& A, const TFloatPoint& B, double& c) {
     c = A.y > 0 ? 270 : 90;
     return true;
   }
-  const double r = HaversineRadicand(A.x, A.y, B.x, B.y);
-  if (!ValidLatitudes(A.y, B.y, r)) return false;
+  const double cosBy = std::cos(B.y);
+  const double r = HaversineRadicand(A.x, A.y, B.x, B.y, cosAy, cosBy);
+  if (!ValidLatitudes(cosAy, cosBy, r)) return false;
   double s = std::sqrt(r);
   if (!(s < 1)) s = 1;
   const double d = 2 * std::asin(s);
@@ -68,8 +71,7 @@ inline bool Course(const TFloatPoint& A, const TFloatPoint& B, double& c) {
   return true;
 }
 
-inline int32_t NormalizeTurn(double diff) {
-  int32_t t = Round32(diff);
+inline int32_t NormalizeTurnAngle(int32_t t) {
   while (t < 0) t += 360;
   while (t >= 360) t -= 360;
   return t;
@@ -104,7 +106,8 @@ double BearingGrad(const TFloatPoint& P1, const TFloatPoint& P2) {
 int32_t TurnAngleRad(const TFloatPoint& P1, const TFloatPoint& P2, const TFloatPoint& P3) {
   double c1, c2;
   if (!Course(P1, P2, c1) || !Course(P2, P3, c2)) return 0;
-  return NormalizeTurn(c2 - c1);
+  // Both courses lie in [0, 360]: the plain half-to-even rounding cannot fail.
+  return NormalizeTurnAngle(int32_t(std::nearbyint(c2 - c1)));
 }
 
 int32_t TurnAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2, const TFloatPoint& P3) {
@@ -125,7 +128,9 @@ double DirectionAngle(double dx, double dy) {
 }
 
 int32_t TurnAnglePlanar(const TFloatPoint& P1, const TFloatPoint& P2, const TFloatPoint& P3) {
-  return NormalizeTurn(DirectionAngle(P3.x - P2.x, P3.y - P2.y) - DirectionAngle(P2.x - P1.x, P2.y - P1.y));
+  // Checked rounding: a NaN coordinate raises EInvalidOp.
+  return NormalizeTurnAngle(
+      Round32(DirectionAngle(P3.x - P2.x, P3.y - P2.y) - DirectionAngle(P2.x - P1.x, P2.y - P1.y)));
 }
 
 TFloatRect GrowRectPercent(const TFloatRect& R, double Percent) {
