@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstddef>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -12,6 +12,12 @@
 #include "platform/kovra_sysutils.h"
 
 namespace kovra {
+
+// Zero-filled memory whose untouched pages cost nothing; large blocks are mapped
+// directly and offered transparent huge pages, which spares most page faults
+// when a block fills up.
+void* AllocZeroedBlock(size_t bytes);
+void FreeZeroedBlock(void* block, size_t bytes);
 
 // Raises EAssertionFailed "Invalid TBigArray.<Method> index: N" naming this module.
 [[noreturn]] void RaiseBigArrayIndex(const char* Method, int64_t index);
@@ -56,17 +62,14 @@ private:
   }
   T* AllocBlock() {
     if constexpr (std::is_trivially_copyable_v<T>) {
-      // calloc: pages never touched cost no memory.
-      void* mem = std::calloc(size_t(cElements), sizeof(T));
-      if (!mem) throw std::bad_alloc();
-      return static_cast<T*>(mem);
+      return static_cast<T*>(AllocZeroedBlock(size_t(cElements) * sizeof(T)));
     } else {
       return new T[size_t(cElements)]();
     }
   }
-  static void FreeBlock(T* block) {
+  void FreeBlock(T* block) {
     if constexpr (std::is_trivially_copyable_v<T>)
-      std::free(block);
+      FreeZeroedBlock(block, size_t(cElements) * sizeof(T));
     else
       delete[] block;
   }

@@ -141,7 +141,7 @@ TEST(Sync, EventStates) {
 }
 
 TEST(Sync, WaiterMayFreeTheEventOnWaking) {
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 100; ++round) {
     auto* e = new TEvent;
     std::thread setter([e] { e->SetEvent(); });
     e->WaitFor();
