@@ -153,7 +153,7 @@ TFloatRect GrowRectKm(const TFloatRect& R, TCoordinateUnit Unit, double KmPerUni
       break;
     case cuGrad:
       dy = g * 400;
-      dx = dy / std::cos(R.ymax * cDegToRad);
+      dx = dy / std::cos(R.ymax * cGradToRad);
       break;
     default:
       dx = dy = Divide(Km, KmPerUnit);

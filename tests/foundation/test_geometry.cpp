@@ -100,6 +100,12 @@ TEST(Geometry, Rectangles) {
   r = GrowRectKm(TFloatRect{0, 50, 0, 60}, cuDeg, 1, 40);
   EXPECT_NEAR(r.xmax, 0.72, 1e-12);
   EXPECT_DOUBLE_EQ(r.ymax, 60.36);
+  // The same latitude in grads (200/3 grad = 60 degrees).
+  r = GrowRectKm(TFloatRect{0, 0, 0, 200.0 / 3}, cuGrad, 1, 40);
+  EXPECT_NEAR(r.xmax, 0.8, 1e-12);
+  EXPECT_NEAR(r.ymin, -0.4, 1e-15);
+  r = GrowRectKm(TFloatRect{0, 0, 0, 0}, cuRad, 1, 40);
+  EXPECT_NEAR(r.xmax, 0.001 * cTwoPi, 1e-15);
 
   // The in-place form of the other subsystems.
   TFloatRect v{0, 0, 0, 0};
