@@ -43,7 +43,7 @@ double NormalizedBearing(double lon1, double lat1, double lon2, double lat2) {
 // Course from A to B in degrees counter-clockwise from north (radian input).
 // Returns false where the course is undefined: equal or antipodal-degenerate
 // points (zero denominator), a latitude beyond the pole, a non-finite quotient.
-inline bool Course(const TFloatPoint& A, const TFloatPoint& B, double& c) {
+[[gnu::always_inline]] inline bool Course(const TFloatPoint& A, const TFloatPoint& B, double& c) {
   const double cosAy = std::cos(A.y);
   if (cosAy < 1e-30) {
     c = A.y > 0 ? 270 : 90;
