@@ -15,6 +15,6 @@ if(NOT KOVRA_SANITIZE)
   target_compile_options(${tsan_target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
   target_link_options(${tsan_target} PRIVATE -fsanitize=thread)
   target_link_libraries(${tsan_target} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${tsan_target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${tsan_target} TEST_PREFIX "tsan." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 600)
 endif()
