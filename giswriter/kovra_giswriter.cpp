@@ -6,9 +6,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/kovra_geometry.h"
+
 // ---------------------------------------------------------------------------
 // STAND-IN until the foundation modules land on main (code pages, number
-// text, comma text, great-circle angle, file stream): minimal local versions
+// text, comma text, file stream): minimal local versions
 // with the interfaces of those modules. Removed at the merge.
 #include <fcntl.h>
 #include <unistd.h>
@@ -78,17 +80,6 @@ std::string StringToCodePage(std::string_view S, uint16_t cp) {
 }
 
 std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
-
-double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
-  const double k = 0.017453292519943295;
-  double lat1 = P1.y * k, lat2 = P2.y * k, lon1 = P1.x * k, lon2 = P2.x * k;
-  double a = std::sin((lat1 - lat2) / 2), b = std::sin((lon1 - lon2) / 2);
-  double r = a * a + std::cos(lat1) * std::cos(lat2) * b * b;
-  if (r < 0) RaiseInvalidOp();
-  double s = std::sqrt(r);
-  if (!(s < 1)) s = 1;
-  return 2 * std::asin(s);
-}
 
 // Read-write access to an existing file at given offsets.
 class TPatchFile {
@@ -175,10 +166,7 @@ namespace kovra {
 
 namespace {
 
-constexpr double cDegRad = 0.017453292519943295;  // pi/180
-constexpr double cRadDeg = 57.29577951308232;     // 180/pi
 constexpr double cPi = 3.141592653589793;
-constexpr double cTwoPiRad = 6.283185307179586;
 // Below these, the course of a segment is undefined (pole start, antipodal
 // ends): such segments get no intermediate points.
 constexpr double cDegenerate = 1e-12;
@@ -251,7 +239,7 @@ double SegmentInsertCount(const TFloatPoint& A, const TFloatPoint& B, double Ste
   double angle = GreatCircleAngleDeg(A, B);
   double k = std::trunc(angle * cEarthRadiusKm / StepKm);
   if (!(k >= 1)) return 0;
-  if (std::fabs(std::cos(A.y * cDegRad)) < cDegenerate || std::fabs(std::sin(angle)) < cDegenerate) return 0;
+  if (std::fabs(std::cos(A.y * cDegToRad)) < cDegenerate || std::fabs(std::sin(angle)) < cDegenerate) return 0;
   return k;
 }
 
@@ -337,8 +325,8 @@ void DensifyGreatCircle(TFloatPointArrayEx& SegList, double StepKm) {
     const TFloatPoint a = p[i];
     const int32_t k = int32_t(SegmentInsertCount(a, b, StepKm));
     if (k > 0) {
-      const double lat1 = a.y * cDegRad, lon1 = a.x * cDegRad;
-      const double lat2 = b.y * cDegRad, lon2 = b.x * cDegRad;
+      const double lat1 = a.y * cDegToRad, lon1 = a.x * cDegToRad;
+      const double lat2 = b.y * cDegToRad, lon2 = b.x * cDegToRad;
       const double d = GreatCircleAngleDeg(a, b);
       const double sinLat1 = std::sin(lat1), cosLat1 = std::cos(lat1);
       const double sinLat2 = std::sin(lat2), cosLat2 = std::cos(lat2);
@@ -356,10 +344,10 @@ void DensifyGreatCircle(TFloatPointArrayEx& SegList, double StepKm) {
         const double lat = std::asin(std::clamp(sinLat1 * cosF + cosLat1 * sinF * cosTc, -1.0, 1.0));
         const double dlon = std::atan2(sinTc * sinF * cosLat1, cosF - sinLat1 * std::sin(lat));
         double lon = lon1 - dlon + cPi;
-        lon -= cTwoPiRad * std::floor(lon / cTwoPiRad);
-        if (lon >= cTwoPiRad) lon -= cTwoPiRad;
+        lon -= cTwoPi * std::floor(lon / cTwoPi);
+        if (lon >= cTwoPi) lon -= cTwoPi;
         lon -= cPi;
-        p[dst - (k + 1) + j] = TFloatPoint{lon * cRadDeg, lat * cRadDeg};
+        p[dst - (k + 1) + j] = TFloatPoint{lon * cRadToDeg, lat * cRadToDeg};
       }
     }
     dst -= k + 1;
