@@ -99,7 +99,7 @@ void PatchSingleByteTable(uint16_t cp, TSingleByteTable& t) {
   t[0x1A] = 0x1A;
   t[0x1C] = 0x1C;
   t[0x7F] = 0x7F;
-  if (cp == 437 || (cp >= 860 && cp <= 865)) t[0xE6] = 0x00B5;
+  if (cp == 437 || (cp >= 860 && cp <= 865 && cp != 864)) t[0xE6] = 0x00B5;
   if (cp == 852) t[0xAA] = 0x00AC;
   if (cp == 864) {
     t[0x25] = 0x066A;
