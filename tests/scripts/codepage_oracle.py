@@ -8,8 +8,9 @@
                      with errors='replace'
   mbcs CP OUTDIR     writes OUTDIR/cpN.bin (encoded sample) and OUTDIR/cpN.txt (UTF-8)
   fixed FILE         formats the doubles in FILE (hex bit patterns) with '%.15g'
-                     and '%.Nf' for N in 0, 1, 2, 5, 10
-  hash MASK          reads UTF-8 lines from stdin, prints the UTF-16 hash of each
+                     and, below 1e17, '%.Nf' for N in 0, 1, 2, 5, 10
+  hash MASK...       reads UTF-8 lines from stdin, prints the UTF-16 hash of each
+                     line for each mask in turn
 """
 import codecs
 import struct
@@ -102,20 +103,22 @@ def fixed(path):
     with open(path) as f:
         for line in f:
             v = struct.unpack("<d", bytes.fromhex(line.strip()))[0]
-            parts = ["%.15g" % v] + ["%.*f" % (n, v) for n in (0, 1, 2, 5, 10)]
+            parts = ["%.15g" % v]
+            if abs(v) < 1e17:  # fixed texts of huge values are only long
+                parts += ["%.*f" % (n, v) for n in (0, 1, 2, 5, 10)]
             out.append(" ".join(parts))
     sys.stdout.write("\n".join(out) + "\n")
 
 
-def hash_lines(mask):
-    for line in sys.stdin.buffer.read().decode("utf-8").split("\n"):
-        if line == "" :
-            continue
-        h = 0
-        units = line.encode("utf-16-le")
-        for i in range(0, len(units), 2):
-            h = (h * 17 + (units[i] | units[i + 1] << 8)) & 0xFFFFFFFF & mask
-        print(h)
+def hash_lines(masks):
+    lines = [l for l in sys.stdin.buffer.read().decode("utf-8").split("\n") if l != ""]
+    for mask in masks:
+        for line in lines:
+            h = 0
+            units = line.encode("utf-16-le")
+            for i in range(0, len(units), 2):
+                h = (h * 17 + (units[i] | units[i + 1] << 8)) & 0xFFFFFFFF & mask
+            print(h)
 
 
 if __name__ == "__main__":
@@ -130,4 +133,4 @@ if __name__ == "__main__":
     elif cmd == "fixed":
         fixed(sys.argv[2])
     elif cmd == "hash":
-        hash_lines(int(sys.argv[2]))
+        hash_lines([int(a) for a in sys.argv[2:]])
