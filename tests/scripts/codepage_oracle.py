@@ -7,8 +7,8 @@
   replace CP...      UTF-8 hex of a probe text, then per page "cp hex" of its encoding
                      with errors='replace'
   mbcs CP OUTDIR     writes OUTDIR/cpN.bin (encoded sample) and OUTDIR/cpN.txt (UTF-8)
-  fixed FILE         formats the doubles in FILE (hex bit patterns) with '%.15g'
-                     and, below 1e17, '%.Nf' for N in 0, 1, 2, 5, 10
+  fixed FILE         formats the doubles in FILE (raw little-endian) with '%.15g'
+                     and, below 1e17, '%.Nf' with N = (0, 1, 2, 5, 10)[i % 5]
   hash MASK...       reads UTF-8 lines from stdin, prints the UTF-16 hash of each
                      line for each mask in turn
 """
@@ -99,14 +99,21 @@ def mbcs(cp, outdir):
 
 
 def fixed(path):
+    """Value i (raw little-endian doubles in FILE) gives '%.15g' and, below 1e17,
+    '%.Nf' with N = (0, 1, 2, 5, 10)[i % 5]."""
+    import array
+    values = array.array("d")
+    with open(path, "rb") as f:
+        values.frombytes(f.read())
+    if sys.byteorder != "little":
+        values.byteswap()
+    decimals = (0, 1, 2, 5, 10)
     out = []
-    with open(path) as f:
-        for line in f:
-            v = struct.unpack("<d", bytes.fromhex(line.strip()))[0]
-            parts = ["%.15g" % v]
-            if abs(v) < 1e17:  # fixed texts of huge values are only long
-                parts += ["%.*f" % (n, v) for n in (0, 1, 2, 5, 10)]
-            out.append(" ".join(parts))
+    for i, v in enumerate(values):
+        if abs(v) < 1e17:  # fixed texts of huge values are only long
+            out.append("%.15g %.*f" % (v, decimals[i % 5], v))
+        else:
+            out.append("%.15g" % v)
     sys.stdout.write("\n".join(out) + "\n")
 
 
