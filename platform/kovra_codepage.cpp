@@ -200,35 +200,64 @@ UConverter* ThreadConverter(uint16_t cp, const TPageInfo& info) {
   return it->second.get();
 }
 
+inline char* PutUtf8(char* d, char32_t c) {
+  if (c < 0x80) {
+    *d++ = char(c);
+  } else if (c < 0x800) {
+    *d++ = char(0xC0 | (c >> 6));
+    *d++ = char(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *d++ = char(0xE0 | (c >> 12));
+    *d++ = char(0x80 | ((c >> 6) & 0x3F));
+    *d++ = char(0x80 | (c & 0x3F));
+  } else {
+    *d++ = char(0xF0 | (c >> 18));
+    *d++ = char(0x80 | ((c >> 12) & 0x3F));
+    *d++ = char(0x80 | ((c >> 6) & 0x3F));
+    *d++ = char(0x80 | (c & 0x3F));
+  }
+  return d;
+}
+
 // Appends UTF-16 code units as UTF-8; a high surrogate at the end of the run is
-// kept in `high` for the next run (0 when none).
+// kept in `high` for the next run (0 when none). Lone surrogates give U+FFFD.
 void AppendUtf16Units(std::string& out, const char16_t* u, size_t n, char16_t& high) {
+  const size_t start = out.size();
+  out.resize(start + n * 3 + 4);  // 3 bytes per unit at most, 4 for a pair (2 units) or a kept one
+  char* d = out.data() + start;
   for (size_t i = 0; i < n; ++i) {
     char16_t c = u[i];
     if (high) {
       if (c >= 0xDC00 && c <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(c) - 0xDC00));
+        d = PutUtf8(d, 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(c) - 0xDC00));
         high = 0;
         continue;
       }
-      AppendUtf8(out, 0xFFFD);
+      d = PutUtf8(d, 0xFFFD);
       high = 0;
     }
     if (c < 0x80) {
-      out += char(c);
-    } else if (c >= 0xD800 && c <= 0xDBFF) {
+      *d++ = char(c);
+    } else if (c < 0xD800 || c > 0xDFFF) {
+      d = PutUtf8(d, c);
+    } else if (c <= 0xDBFF) {
       high = c;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
     } else {
-      AppendUtf8(out, c);
+      d = PutUtf8(d, 0xFFFD);
     }
   }
+  out.resize(size_t(d - out.data()));
 }
 
 void DecodeSingleByte(const TSingleByteTable& t, const unsigned char* p, size_t n, std::string& out) {
-  size_t start = out.size();
-  out.resize(start + n * 3);
+  // Exact length first: no over-allocation for mostly-ASCII text.
+  size_t len = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = t[p[i]];
+    len += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+  }
+  const size_t start = out.size();
+  out.resize(start + len);
   char* d = out.data() + start;
   for (size_t i = 0; i < n; ++i) {
     char16_t c = t[p[i]];
@@ -243,7 +272,6 @@ void DecodeSingleByte(const TSingleByteTable& t, const unsigned char* p, size_t 
       *d++ = char(0x80 | (c & 0x3F));
     }
   }
-  out.resize(size_t(d - out.data()));
 }
 
 // Number of bytes at the end of p[0..n) that start a multi-byte sequence whose
@@ -259,11 +287,33 @@ size_t Utf8IncompleteTail(const unsigned char* p, size_t n) {
   return 0;
 }
 
-// Validating copy of UTF-8: invalid bytes become U+FFFD (one per byte, as the
-// foundation's decoder does).
+inline bool IsCont(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of the valid UTF-8 sequence at p[pos] (as the foundation's decoder
+// accepts it), or 0 when it is invalid or truncated.
+inline size_t ValidSequence(const unsigned char* p, size_t pos, size_t n) {
+  const unsigned char b = p[pos];
+  if (b >= 0xC2 && b <= 0xDF) return (pos + 2 <= n && IsCont(p[pos + 1])) ? 2 : 0;
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (pos + 3 > n || !IsCont(p[pos + 1]) || !IsCont(p[pos + 2])) return 0;
+    if (b == 0xE0 && p[pos + 1] < 0xA0) return 0;  // overlong
+    if (b == 0xED && p[pos + 1] > 0x9F) return 0;  // surrogate
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (pos + 4 > n || !IsCont(p[pos + 1]) || !IsCont(p[pos + 2]) || !IsCont(p[pos + 3])) return 0;
+    if (b == 0xF0 && p[pos + 1] < 0x90) return 0;  // overlong
+    if (b == 0xF4 && p[pos + 1] > 0x8F) return 0;  // beyond U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+// Validating copy of UTF-8: each byte that does not start a valid sequence
+// becomes U+FFFD (one per byte, as the foundation's decoder does).
 void DecodeUtf8Block(std::string_view s, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  size_t n = s.size();
+  const size_t n = s.size();
   size_t pos = 0;
   size_t runStart = 0;
   while (pos < n) {
@@ -279,13 +329,14 @@ void DecodeUtf8Block(std::string_view s, std::string& out) {
       ++pos;
       continue;
     }
-    size_t before = pos;
-    char32_t cp = NextCodePoint(s, pos);
-    if (cp == 0xFFFD && !(pos - before == 3 && p[before] == 0xEF && p[before + 1] == 0xBF && p[before + 2] == 0xBD)) {
-      out.append(s.data() + runStart, before - runStart);
-      out.append("\xEF\xBF\xBD");
-      runStart = pos;
+    if (size_t len = ValidSequence(p, pos, n)) {
+      pos += len;
+      continue;
     }
+    out.append(s.data() + runStart, pos - runStart);
+    out.append("\xEF\xBF\xBD");
+    ++pos;
+    runStart = pos;
   }
   out.append(s.data() + runStart, n - runStart);
 }

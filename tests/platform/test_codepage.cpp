@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <atomic>
@@ -206,6 +207,19 @@ TEST(CodePage, Utf8DecoderSplitsAnywhere) {
       dec.Finish(out);
       ASSERT_EQ(out, whole) << a << " " << b;
     }
+  // Random bytes: the validating copy agrees with the foundation's decoder.
+  std::mt19937 gen(5);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(size_t(gen() % 24), '\0');
+    for (char& c : bytes) {
+      const unsigned r = gen() % 8;
+      c = char(r < 2 ? 0x41 + gen() % 26 : r < 5 ? 0x80 + gen() % 64 : 0xC0 + gen() % 64);
+    }
+    std::string reference;
+    size_t pos = 0;
+    while (pos < bytes.size()) AppendUtf8(reference, NextCodePoint(bytes, pos));
+    ASSERT_EQ(CodePageToString(bytes, 65001), reference) << round;
+  }
   EXPECT_EQ(StringToCodePage("\xF0\x9F\x98\x80", 1200), std::string("\x3D\xD8\x00\xDE", 4));
   EXPECT_EQ(StringToCodePage("x\xC3\xA4", 65001), "x\xC3\xA4");
 }
