@@ -3,6 +3,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <random>
@@ -16,7 +17,8 @@ using namespace kovra;
 
 namespace {
 
-constexpr size_t cSize = 100u << 20;  // 100 MB per conversion
+constexpr size_t cSize = 100u << 20;  // 100 MB per iteration
+constexpr size_t cBlock = 1u << 20;   // converted in 1 MB blocks, output buffers reused
 
 const std::string& Cp1252Bytes() {
   static const std::string s = [] {
@@ -54,9 +56,11 @@ void BM_Decode1252(benchmark::State& state) {
   out.reserve(in.size() * 2);
   TCodePageDecoder dec(1252);
   for (auto _ : state) {
-    out.clear();
-    dec.Decode(in, out);
-    benchmark::DoNotOptimize(out.data());
+    for (size_t b = 0; b < in.size(); b += cBlock) {
+      out.clear();
+      dec.Decode(in.data() + b, std::min(cBlock, in.size() - b), out);
+      benchmark::DoNotOptimize(out.data());
+    }
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -66,12 +70,13 @@ BENCHMARK(BM_Decode1252)->Unit(benchmark::kMillisecond);
 void BM_Decode1252_PlainLoop(benchmark::State& state) {
   const std::string& in = Cp1252Bytes();
   const TSingleByteTable& t = SingleByteTable(1252);
-  std::string out;
+  std::string out(cBlock * 3, '\0');
   for (auto _ : state) {
-    out.resize(in.size() * 3);
+   for (size_t blk = 0; blk < in.size(); blk += cBlock) {
     char* d = out.data();
-    for (unsigned char b : in) {
-      char16_t c = t[b];
+    const size_t end = std::min(blk + cBlock, in.size());
+    for (size_t i = blk; i < end; ++i) {
+      char16_t c = t[static_cast<unsigned char>(in[i])];
       if (c < 0x80) {
         *d++ = char(c);
       } else if (c < 0x800) {
@@ -83,8 +88,9 @@ void BM_Decode1252_PlainLoop(benchmark::State& state) {
         *d++ = char(0x80 | (c & 0x3F));
       }
     }
-    out.resize(size_t(d - out.data()));
-    benchmark::DoNotOptimize(out.data());
+    benchmark::DoNotOptimize(d);
+    benchmark::ClobberMemory();
+   }
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -92,7 +98,9 @@ BENCHMARK(BM_Decode1252_PlainLoop)->Unit(benchmark::kMillisecond);
 
 void BM_Encode1252(benchmark::State& state) {
   const std::string& in = Utf8Text();
-  for (auto _ : state) benchmark::DoNotOptimize(StringToCodePage(in, 1252));
+  for (auto _ : state)
+    for (size_t b = 0; b < in.size(); b += cBlock)
+      benchmark::DoNotOptimize(StringToCodePage(std::string_view(in).substr(b, cBlock), 1252));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
 BENCHMARK(BM_Encode1252)->Unit(benchmark::kMillisecond);
@@ -104,15 +112,18 @@ void BM_Encode1252_PlainLoop(benchmark::State& state) {
   const TSingleByteTable& t = SingleByteTable(1252);
   for (int b = 255; b >= 0; --b) inverse[t[size_t(b)]] = int16_t(b);
   for (auto _ : state) {
-    std::string out;
-    out.reserve(in.size());
-    size_t pos = 0;
-    while (pos < in.size()) {
-      char32_t cp = static_cast<unsigned char>(in[pos]) < 0x80 ? char32_t(in[pos++]) : NextCodePoint(in, pos);
-      int b = cp < 65536 ? inverse[cp] : -1;
-      out += b >= 0 ? char(b) : '?';
+    for (size_t blk = 0; blk < in.size(); blk += cBlock) {
+      const std::string_view part = std::string_view(in).substr(blk, cBlock);
+      std::string out;
+      out.reserve(part.size());
+      size_t pos = 0;
+      while (pos < part.size()) {
+        char32_t cp = static_cast<unsigned char>(part[pos]) < 0x80 ? char32_t(part[pos++]) : NextCodePoint(part, pos);
+        int b = cp < 65536 ? inverse[cp] : -1;
+        out += b >= 0 ? char(b) : '?';
+      }
+      benchmark::DoNotOptimize(out.data());
     }
-    benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -124,9 +135,11 @@ void BM_DecodeUtf8(benchmark::State& state) {
   out.reserve(in.size());
   TCodePageDecoder dec(65001);
   for (auto _ : state) {
-    out.clear();
-    dec.Decode(in, out);
-    benchmark::DoNotOptimize(out.data());
+    for (size_t b = 0; b < in.size(); b += cBlock) {
+      out.clear();
+      dec.Decode(in.data() + b, std::min(cBlock, in.size() - b), out);
+      benchmark::DoNotOptimize(out.data());
+    }
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -134,10 +147,13 @@ BENCHMARK(BM_DecodeUtf8)->Unit(benchmark::kMillisecond);
 
 void BM_DecodeUtf8_Memcpy(benchmark::State& state) {
   const std::string& in = Utf8Text();
-  std::string out(in.size(), '\0');
+  std::string out(cBlock, '\0');
   for (auto _ : state) {
-    std::memcpy(out.data(), in.data(), in.size());
-    benchmark::DoNotOptimize(out.data());
+    for (size_t b = 0; b < in.size(); b += cBlock) {
+      std::memcpy(out.data(), in.data() + b, std::min(cBlock, in.size() - b));
+      benchmark::DoNotOptimize(out.data());
+      benchmark::ClobberMemory();
+    }
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -145,7 +161,9 @@ BENCHMARK(BM_DecodeUtf8_Memcpy)->Unit(benchmark::kMillisecond);
 
 void BM_EncodeUtf8(benchmark::State& state) {
   const std::string& in = Utf8Text();
-  for (auto _ : state) benchmark::DoNotOptimize(StringToCodePage(in, 65001));
+  for (auto _ : state)
+    for (size_t b = 0; b < in.size(); b += cBlock)
+      benchmark::DoNotOptimize(StringToCodePage(std::string_view(in).substr(b, cBlock), 65001));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
 BENCHMARK(BM_EncodeUtf8)->Unit(benchmark::kMillisecond);
@@ -156,9 +174,11 @@ void BM_Decode932(benchmark::State& state) {
   out.reserve(in.size() * 2);
   TCodePageDecoder dec(932);
   for (auto _ : state) {
-    out.clear();
-    dec.Decode(in, out);
-    benchmark::DoNotOptimize(out.data());
+    for (size_t b = 0; b < in.size(); b += cBlock) {
+      out.clear();
+      dec.Decode(in.data() + b, std::min(cBlock, in.size() - b), out);
+      benchmark::DoNotOptimize(out.data());
+    }
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
 }
@@ -173,14 +193,15 @@ void BM_Decode932_Icu(benchmark::State& state) {
   std::string out;
   out.reserve(in.size() * 2);
   for (auto _ : state) {
+   ucnv_reset(cnv);
+   for (size_t b = 0; b < in.size(); b += cBlock) {
     out.clear();
-    ucnv_reset(cnv);
-    const char* src = in.data();
-    const char* end = in.data() + in.size();
+    const char* src = in.data() + b;
+    const char* end = in.data() + std::min(b + cBlock, in.size());
     for (;;) {
       UChar* target = buf.data();
       err = U_ZERO_ERROR;
-      ucnv_toUnicode(cnv, &target, buf.data() + buf.size(), &src, end, nullptr, true, &err);
+      ucnv_toUnicode(cnv, &target, buf.data() + buf.size(), &src, end, nullptr, false, &err);
       int32_t n = int32_t(target - buf.data());
       char tmp[8192 * 3];
       int32_t len = 0;
@@ -190,6 +211,7 @@ void BM_Decode932_Icu(benchmark::State& state) {
       if (err != U_BUFFER_OVERFLOW_ERROR) break;
     }
     benchmark::DoNotOptimize(out.data());
+   }
   }
   ucnv_close(cnv);
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));

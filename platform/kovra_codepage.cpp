@@ -47,6 +47,10 @@ struct TPageInfo {
   std::string IcuName;
   TSingleByteTable Table{};
   TInverseTable Inverse;
+  // UTF-8 bytes of each table entry and their count, so that decoding writes
+  // 4 bytes and advances by the count.
+  std::array<std::array<char, 4>, 256> Utf8Bytes{};
+  std::array<uint8_t, 256> Utf8Len{};
 };
 
 // ---------------------------------------------------------------------------
@@ -155,6 +159,10 @@ std::unique_ptr<TPageInfo> BuildPageInfo(uint16_t cp) {
   for (int b = 0; b < 256; ++b) {
     char16_t cu = info->Table[size_t(b)];
     if (cu != cReplacement) info->Inverse.Set(cu, uint8_t(b));
+    std::string u;
+    AppendUtf8(u, cu);
+    std::memcpy(info->Utf8Bytes[size_t(b)].data(), u.data(), u.size());
+    info->Utf8Len[size_t(b)] = uint8_t(u.size());
   }
   return info;
 }
@@ -249,29 +257,16 @@ void AppendUtf16Units(std::string& out, const char16_t* u, size_t n, char16_t& h
   out.resize(size_t(d - out.data()));
 }
 
-void DecodeSingleByte(const TSingleByteTable& t, const unsigned char* p, size_t n, std::string& out) {
-  // Exact length first: no over-allocation for mostly-ASCII text.
-  size_t len = 0;
-  for (size_t i = 0; i < n; ++i) {
-    char16_t c = t[p[i]];
-    len += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-  }
+void DecodeSingleByte(const TPageInfo& info, const unsigned char* p, size_t n, std::string& out) {
   const size_t start = out.size();
-  out.resize(start + len);
+  out.resize(start + n * 3 + 4);  // 3 bytes per character at most, slack for the 4-byte stores
   char* d = out.data() + start;
   for (size_t i = 0; i < n; ++i) {
-    char16_t c = t[p[i]];
-    if (c < 0x80) {
-      *d++ = char(c);
-    } else if (c < 0x800) {
-      *d++ = char(0xC0 | (c >> 6));
-      *d++ = char(0x80 | (c & 0x3F));
-    } else {
-      *d++ = char(0xE0 | (c >> 12));
-      *d++ = char(0x80 | ((c >> 6) & 0x3F));
-      *d++ = char(0x80 | (c & 0x3F));
-    }
+    const unsigned char b = p[i];
+    std::memcpy(d, info.Utf8Bytes[b].data(), 4);
+    d += info.Utf8Len[b];
   }
+  out.resize(size_t(d - out.data()));
 }
 
 // Number of bytes at the end of p[0..n) that start a multi-byte sequence whose
@@ -482,7 +477,7 @@ bool TextFitsCodePage(std::string_view S, uint16_t CodePage) {
 
 struct TCodePageDecoder::TImpl {
   TPageKind Kind = TPageKind::Unsupported;
-  const TSingleByteTable* Table = nullptr;
+  const TPageInfo* Page = nullptr;
   TConverterPtr Converter;
   // UTF-8: bytes of an incomplete sequence; UTF-16: an odd byte.
   std::string Kept;
@@ -494,7 +489,7 @@ struct TCodePageDecoder::TImpl {
 TCodePageDecoder::TCodePageDecoder(uint16_t CodePage) : FCodePage(CodePage), FImpl(std::make_unique<TImpl>()) {
   const TPageInfo& info = SupportedPage(FCodePage);
   FImpl->Kind = info.Kind;
-  if (info.Kind == TPageKind::SingleByte) FImpl->Table = &info.Table;
+  if (info.Kind == TPageKind::SingleByte) FImpl->Page = &info;
   if (info.Kind == TPageKind::MultiByte) {
     FImpl->Converter = OpenConverter(info.IcuName);
     if (!FImpl->Converter) RaiseUnsupported(FCodePage);
@@ -520,7 +515,7 @@ void TCodePageDecoder::Decode(const char* Data, size_t Size, std::string& Out) {
   const auto* p = reinterpret_cast<const unsigned char*>(Data);
   switch (m.Kind) {
     case TPageKind::SingleByte:
-      DecodeSingleByte(*m.Table, p, Size, Out);
+      DecodeSingleByte(*m.Page, p, Size, Out);
       return;
     case TPageKind::UTF8: {
       size_t used = 0;
