@@ -1,6 +1,6 @@
 #include "foundation/kovra_charset.h"
 
-#include <cctype>
+#include <initializer_list>
 
 namespace kovra {
 
@@ -17,7 +17,7 @@ std::string UpperAscii(std::string_view s) {
 }  // namespace
 
 TCharSetList::TCharSetList() {
-  FList = {
+  const TCharSet rows[] = {
       {1252, 10, "WindowsLatin1", false},      {1250, 11, "WindowsLatin2", false},
       {1256, 12, "WindowsArabic", false},      {1251, 13, "WindowsCyrillic", false},
       {1253, 14, "WindowsGreek", false},       {1255, 15, "WindowsHebrew", false},
@@ -32,34 +32,36 @@ TCharSetList::TCharSetList() {
       {855, 42, "CodePage855", false},         {864, 43, "CodePage864", false},
       {869, 44, "CodePage869", false},
   };
+  for (const TCharSet& r : rows) Add(r);
   for (int k = 0; k <= 8; ++k)
-    FList.push_back({uint16_t(28591 + k), uint8_t(1 + k), "ISO8859_" + std::to_string(1 + k), false});
-  FList.push_back({65001, 57, "UTF-8", true});
-  FList.push_back({1200, 58, "UTF-16", true});
+    Add({uint16_t(28591 + k), uint8_t(1 + k), "ISO8859_" + std::to_string(1 + k), false});
+  Add({65001, 57, "UTF-8", true});
+  Add({1200, 58, "UTF-16", true});
 }
 
 std::string TCharSetList::CodePage2Charset(uint16_t Codepage) const {
-  for (const TCharSet& r : FList)
-    if (r.codepage == Codepage) return r.charset;
+  for (int32_t i = 0; i < Count(); ++i)
+    if (GetItem(i).codepage == Codepage) return GetItem(i).charset;
   return {};
 }
 
 uint8_t TCharSetList::CodePage2ID(uint16_t Codepage) const {
-  for (const TCharSet& r : FList)
-    if (r.codepage == Codepage) return r.ID;
+  for (int32_t i = 0; i < Count(); ++i)
+    if (GetItem(i).codepage == Codepage) return GetItem(i).ID;
   return 0;
 }
 
 uint16_t TCharSetList::Charset2CodePage(std::string_view charset) const {
   const std::string key = UpperAscii(charset);
-  for (const TCharSet& r : FList)
-    if (UpperAscii(r.charset) == key) return r.codepage;
+  for (int32_t i = 0; i < Count(); ++i)
+    if (UpperAscii(GetItem(i).charset) == key) return GetItem(i).codepage;
   return 0;
 }
 
 TCodePageDBFList::TCodePageDBFList() {
-  FList = {1252, 1250, 1256, 1251, 1253, 1255, 1254, 950, 936, 932, 949, 874, 437, 850,
-           852,  857,  860,  861,  863,  865,  737,  862, 866, 10000, 10006, 10007, 10029};
+  for (uint16_t cp : {1252, 1250, 1256, 1251, 1253, 1255, 1254, 950, 936, 932, 949, 874, 437, 850,
+                      852,  857,  860,  861,  863,  865,  737,  862, 866, 10000, 10006, 10007, 10029})
+    Add(cp);
 }
 
 const TCharSetList& CharSetList() {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/kovra_baselist.h"
+
 namespace kovra {
 
 struct TCharSet {
@@ -17,23 +19,7 @@ struct TCharSet {
   bool EFALonly = false;  // only the EFAL table writer can write this encoding
 };
 
-// Read-only list of fixed rows (Count, GetItem, iteration).
-// TODO(baselist): derive from TBaseList<T> once the generic list has landed.
-template <typename T>
-class TFixedList {
-public:
-  int32_t Count() const { return int32_t(FList.size()); }
-  const T& GetItem(int32_t Index) const { return FList[size_t(Index)]; }
-  const T& operator[](int32_t Index) const { return FList[size_t(Index)]; }
-  const std::vector<T>& Items() const { return FList; }
-  auto begin() const { return FList.begin(); }
-  auto end() const { return FList.end(); }
-
-protected:
-  std::vector<T> FList;
-};
-
-class TCharSetList final : public TFixedList<TCharSet> {
+class TCharSetList final : public TBaseList<TCharSet> {
 public:
   TCharSetList();
   // charset of the first row with that code page; empty when none.
@@ -44,7 +30,7 @@ public:
   uint16_t Charset2CodePage(std::string_view charset) const;
 };
 
-class TCodePageDBFList final : public TFixedList<uint16_t> {
+class TCodePageDBFList final : public TBaseList<uint16_t> {
 public:
   TCodePageDBFList();
 };

@@ -69,14 +69,14 @@ TEST(Charset, LanguageDriverTable) {
   ASSERT_EQ(dbf.Count(), 27);
   EXPECT_EQ(dbf.GetItem(0), 1252);
   EXPECT_EQ(dbf.GetItem(26), 10029);
-  for (uint16_t cp : dbf) EXPECT_NE(CodePage2LanguageDriver(cp), 0) << cp;
+  for (int32_t i = 0; i < dbf.Count(); ++i) EXPECT_NE(CodePage2LanguageDriver(dbf.GetItem(i)), 0) << dbf.GetItem(i);
 }
 
 // Every page the tables name converts, except 620 and 895, which raise.
 TEST(Charset, EveryNamedPageConverts) {
   std::set<uint16_t> pages;
-  for (const TCharSet& r : CharSetList()) pages.insert(r.codepage);
-  for (uint16_t cp : CodePageDBFList()) pages.insert(cp);
+  for (int32_t i = 0; i < CharSetList().Count(); ++i) pages.insert(CharSetList().GetItem(i).codepage);
+  for (int32_t i = 0; i < CodePageDBFList().Count(); ++i) pages.insert(CodePageDBFList().GetItem(i));
   for (int b = 0; b < 256; ++b)
     if (uint16_t cp = LanguageDriver2CodePage(uint8_t(b))) pages.insert(cp);
   EXPECT_EQ(pages.size(), 47u);
