@@ -46,12 +46,12 @@ bool EqualIgnoreAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Fixed text of v with `decimals` digits into buf (at least 400 bytes); no '-'
+// Fixed text of v with `decimals` digits into buf (at least 700 bytes); no '-'
 // when every digit is 0. Returns the length.
 size_t FixedText(char* buf, size_t size, double v, int decimals) {
   if (!std::isfinite(v)) RaiseInvalidOp();
   if (decimals < 0) decimals = 0;
-  if (decimals > 40) decimals = 40;  // a DBF numeric field has far fewer
+  if (decimals > 350) decimals = 350;  // beyond any field width; keeps the text within 700 bytes
   auto res = std::to_chars(buf, buf + size, v, std::chars_format::fixed, decimals);
   size_t n = size_t(res.ptr - buf);
   if (n > 0 && buf[0] == '-') {
@@ -127,7 +127,7 @@ const TFormatSettings ReportFormatSettings = MakeSettings("dd-mmm-yyyy", "hh:mm:
 // Number and duration text
 
 int32_t FormatDBFNumber(char* Buffer, int32_t Width, int Decimals, double Value) {
-  char text[512];
+  char text[1024];
   size_t n = FixedText(text, sizeof text, Value, Decimals);
   if (Width <= 0) return int32_t(n);
   size_t w = size_t(Width);
@@ -149,7 +149,7 @@ std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
 std::string FloatToStrDecimals(double Value, int Decimals) {
   if (Decimals < 0) return FloatToStrDot(Value);
   if (Decimals == 0) return IntToStr(Round(Value));
-  char text[512];
+  char text[1024];
   size_t n = FixedText(text, sizeof text, Value, std::min(Decimals, 10));
   return std::string(text, n);
 }

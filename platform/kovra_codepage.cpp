@@ -269,6 +269,23 @@ void DecodeSingleByte(const TPageInfo& info, const unsigned char* p, size_t n, s
   out.resize(size_t(d - out.data()));
 }
 
+// Decodes bytes through an ICU converter into UTF-8, block by block of buf.
+// flush: the input ends here (a truncated sequence gives U+FFFD).
+void IcuDecode(UConverter* cnv, const char* data, size_t size, bool flush, std::vector<UChar>& buf, char16_t& high,
+               std::string& out, uint16_t cp) {
+  const char* source = data;
+  const char* sourceEnd = data + size;
+  for (;;) {
+    UChar* target = buf.data();
+    UErrorCode err = U_ZERO_ERROR;
+    ucnv_toUnicode(cnv, &target, buf.data() + buf.size(), &source, sourceEnd, nullptr, flush, &err);
+    AppendUtf16Units(out, reinterpret_cast<const char16_t*>(buf.data()), size_t(target - buf.data()), high);
+    if (err == U_BUFFER_OVERFLOW_ERROR) continue;
+    if (U_FAILURE(err)) throw Exception(Format("Conversion from code page %d failed", int(cp)));
+    break;
+  }
+}
+
 // Number of bytes at the end of p[0..n) that start a multi-byte sequence whose
 // remaining bytes have not arrived yet (0 when the block ends on a boundary).
 size_t Utf8IncompleteTail(const unsigned char* p, size_t n) {
@@ -378,12 +395,31 @@ const TSingleByteTable& SingleByteTable(uint16_t CodePage) {
 }
 
 std::string CodePageToString(std::string_view Bytes, uint16_t CodePage) {
-  TCodePageDecoder dec(CodePage);
+  const TPageInfo& info = SupportedPage(CodePage);
   std::string out;
-  out.reserve(Bytes.size());
-  dec.Decode(Bytes, out);
-  dec.Finish(out);
-  return out;
+  switch (info.Kind) {
+    case TPageKind::SingleByte:
+      DecodeSingleByte(info, reinterpret_cast<const unsigned char*>(Bytes.data()), Bytes.size(), out);
+      return out;
+    case TPageKind::UTF8:
+      out.reserve(Bytes.size());
+      DecodeUtf8Block(Bytes, out);
+      return out;
+    case TPageKind::MultiByte: {
+      // One-shot calls (a field, a name) reuse the thread's converter.
+      thread_local std::vector<UChar> buf(4096);
+      char16_t high = 0;
+      IcuDecode(ThreadConverter(CodePage, info), Bytes.data(), Bytes.size(), true, buf, high, out, CodePage);
+      if (high) AppendUtf8(out, 0xFFFD);
+      return out;
+    }
+    default: {
+      TCodePageDecoder dec(CodePage);
+      dec.Decode(Bytes, out);
+      dec.Finish(out);
+      return out;
+    }
+  }
 }
 
 std::string StringToCodePage(std::string_view S, uint16_t CodePage) {
@@ -568,18 +604,7 @@ void TCodePageDecoder::Decode(const char* Data, size_t Size, std::string& Out) {
     }
     case TPageKind::MultiByte: {
       UConverter* cnv = m.Converter.get();
-      const char* source = Data;
-      const char* sourceEnd = Data + Size;
-      for (;;) {
-        UChar* target = m.Buffer.data();
-        UErrorCode err = U_ZERO_ERROR;
-        ucnv_toUnicode(cnv, &target, m.Buffer.data() + m.Buffer.size(), &source, sourceEnd, nullptr, false, &err);
-        AppendUtf16Units(Out, reinterpret_cast<const char16_t*>(m.Buffer.data()), size_t(target - m.Buffer.data()),
-                         m.High);
-        if (err == U_BUFFER_OVERFLOW_ERROR) continue;
-        if (U_FAILURE(err)) throw Exception(Format("Conversion from code page %d failed", int(FCodePage)));
-        break;
-      }
+      IcuDecode(cnv, Data, Size, false, m.Buffer, m.High, Out, FCodePage);
       UErrorCode err = U_ZERO_ERROR;
       m.IcuPending = ucnv_toUCountPending(cnv, &err) > 0;
       return;
@@ -601,17 +626,7 @@ void TCodePageDecoder::Finish(std::string& Out) {
       if (!m.Kept.empty()) AppendUtf8(Out, 0xFFFD);
       break;
     case TPageKind::MultiByte: {
-      UConverter* cnv = m.Converter.get();
-      const char* source = nullptr;
-      for (;;) {
-        UChar* target = m.Buffer.data();
-        UErrorCode err = U_ZERO_ERROR;
-        ucnv_toUnicode(cnv, &target, m.Buffer.data() + m.Buffer.size(), &source, source, nullptr, true, &err);
-        AppendUtf16Units(Out, reinterpret_cast<const char16_t*>(m.Buffer.data()), size_t(target - m.Buffer.data()),
-                         m.High);
-        if (err == U_BUFFER_OVERFLOW_ERROR) continue;
-        break;
-      }
+      IcuDecode(m.Converter.get(), nullptr, 0, true, m.Buffer, m.High, Out, FCodePage);
       if (m.High) AppendUtf8(Out, 0xFFFD);
       break;
     }

@@ -85,6 +85,13 @@ TEST(Functions, NumberTexts) {
   EXPECT_EQ(DBF(5, 2, 0.125), " 0.12####");  // exact binary tie to even
   EXPECT_EQ(DBF(5, 1, -0.04), "  0.0####");  // no '-' when all digits are 0
   EXPECT_EQ(DBF(0, 2, 1.5), "####");
+  EXPECT_EQ(DBF(-3, 2, 1.5), "####");
+  {
+    std::vector<char> wide(400, '#');
+    EXPECT_EQ(FormatDBFNumber(wide.data(), 400, 60, -1e300), 363);  // '-', 301 digits, '.', 60 decimals
+    EXPECT_EQ(std::string(wide.data(), 39), std::string(37, ' ') + "-1");
+    EXPECT_EQ(std::string(wide.data() + 340, 60), std::string(60, '0'));
+  }
   {
     char buf[8];
     EXPECT_EQ(FormatDBFNumber(buf, 3, 2, 0.55), 4);  // uncut length tells the caller
