@@ -1,6 +1,7 @@
 // Utility routines shared by the whole library: locale-free number texts and
 // parsers, XML escaping, key hashing, code-page helpers, the DBF
-// language-driver table, and small file and memory helpers.
+// language-driver table, and small file and memory helpers. The geometry
+// routines of the module live in kovra_geometry.h, included here.
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/kovra_geometry.h"
 #include "foundation/kovra_types.h"
 #include "platform/kovra_codepage.h"
 #include "platform/kovra_sysutils.h"
