@@ -434,6 +434,9 @@ void TKvBufferedStream::SyncOut() {
 
 int64_t TKvBufferedStream::DoGetLogicalSize() {
   int64_t inner = FStream != nullptr ? FStream->Size() : 0;
+  // A clean window adds nothing: it may sit past the end after a read there
+  // or after SetSize cut the stream below it.
+  if (FBufferMaxModifiedPos <= 0) return inner;
   return std::max(inner, FBufferStart + FBufferMaxModifiedPos);
 }
 
