@@ -185,18 +185,23 @@ TKvMemoryStream::~TKvMemoryStream() { Clear(); }
 void TKvMemoryStream::SyncIn() {
   if (FFastCur == nullptr) return;
   FPosition = FFastCur - FMemory;
-  FSize = FFastDataEnd - FMemory;
-  FFastCur = FFastDataEnd = FFastLimit = FFastDirtyEnd = nullptr;
+  // Fast writes run on from a position inside the data, so they extend it
+  // exactly to where they stopped.
+  if (FFastWriting && FPosition > FSize) FSize = FPosition;
+  ClearFast();
 }
 
-void TKvMemoryStream::SyncOut() {
-  if (FMemory != nullptr && FPosition >= 0 && FPosition <= FSize) {
-    FFastCur = FMemory + FPosition;
-    FFastDataEnd = FMemory + FSize;
+void TKvMemoryStream::SyncOut(bool Writing) {
+  ClearFast();
+  if (FMemory == nullptr || FPosition < 0 || FPosition > FSize) return;
+  FFastCur = FMemory + FPosition;
+  if (Writing) {
+    FFastDataEnd = FFastCur;
     FFastLimit = FMemory + FCapacity;
-    FFastDirtyEnd = FFastDataEnd;
+    FFastWriting = true;
   } else {
-    FFastCur = FFastDataEnd = FFastLimit = FFastDirtyEnd = nullptr;
+    FFastDataEnd = FMemory + FSize;
+    FFastLimit = FFastCur;
   }
 }
 
@@ -301,12 +306,12 @@ int32_t TKvMemoryStream::Write(const void* Buffer, int32_t Count) {
   }
   if (Count > 0) std::memcpy(FMemory + FPosition, Buffer, size_t(Count));
   FPosition = end;
-  SyncOut();
+  SyncOut(true);
   return Count;
 }
 
 void TKvMemoryStream::Clear() {
-  FFastCur = FFastDataEnd = FFastLimit = FFastDirtyEnd = nullptr;
+  ClearFast();
   std::free(FMemory);
   FMemory = nullptr;
   FCapacity = 0;
@@ -411,24 +416,34 @@ TKvBufferedStream::~TKvBufferedStream() {
 
 void TKvBufferedStream::SyncIn() {
   if (FFastCur == nullptr) return;
-  uint8_t* base = FBuffer.data();
-  FPosition = FBufferStart + (FFastCur - base);
-  FBufferCurrentSize = int32_t(FFastDataEnd - base);
-  FBufferMaxModifiedPos = int32_t(FFastDirtyEnd - base);
-  FFastCur = FFastDataEnd = FFastLimit = FFastDirtyEnd = nullptr;
+  const int32_t off = int32_t(FFastCur - FBuffer.data());
+  FPosition = FBufferStart + off;
+  // Fast writes run on from a position inside the data and right after a
+  // write (so at or below FBufferMaxModifiedPos): they end both where they stopped.
+  if (FFastWriting) {
+    if (off > FBufferCurrentSize) FBufferCurrentSize = off;
+    if (off > FBufferMaxModifiedPos) FBufferMaxModifiedPos = off;
+  }
+  ClearFast();
 }
 
-void TKvBufferedStream::SyncOut() {
+void TKvBufferedStream::SyncOut(bool Writing) {
+  ClearFast();
   const int64_t len = int64_t(FBuffer.size());
   const int64_t off = FPosition - FBufferStart;
-  if (len > 0 && FPosition >= FBufferStart && off <= len) {
-    uint8_t* base = FBuffer.data();
-    FFastCur = base + off;
-    FFastDataEnd = base + FBufferCurrentSize;
+  if (len == 0 || FPosition < FBufferStart || off > len) return;
+  uint8_t* base = FBuffer.data();
+  FFastCur = base + off;
+  if (off > FBufferCurrentSize) {
+    // Past the data: reads and writes take the slow path (a gap to zero-fill).
+    FFastDataEnd = FFastLimit = FFastCur;
+  } else if (Writing) {
+    FFastDataEnd = FFastCur;
     FFastLimit = base + len;
-    FFastDirtyEnd = base + FBufferMaxModifiedPos;
+    FFastWriting = true;
   } else {
-    FFastCur = FFastDataEnd = FFastLimit = FFastDirtyEnd = nullptr;
+    FFastDataEnd = base + FBufferCurrentSize;
+    FFastLimit = FFastCur;
   }
 }
 
@@ -612,7 +627,7 @@ int32_t TKvBufferedStream::Write(const void* Buffer, int32_t Count) {
     SyncOut();
     throw;
   }
-  SyncOut();
+  SyncOut(true);
   return Count;
 }
 

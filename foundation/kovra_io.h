@@ -114,14 +114,22 @@ public:
 protected:
   int32_t FBufferSize = cKvDefaultBufferSize;
 
-  // Fast region at the position, kept by descendants that have one; all null
-  // otherwise. [FFastCur, FFastDataEnd) is readable; a write may go to
-  // [FFastCur, FFastLimit) when FFastCur is not past FFastDataEnd, and moves
-  // FFastDataEnd and FFastDirtyEnd up to the written end.
+  // Fast region at the position, set by descendants that have one, in one of
+  // two modes (like a get area and a put area): reading, [FFastCur,
+  // FFastDataEnd) holds data and FFastLimit == FFastCur; writing, FFastCur may
+  // advance up to FFastLimit and FFastDataEnd stays behind it. All null when
+  // the stream has no region. Between two virtual calls the fast path only
+  // advances FFastCur; the next virtual call takes it back into the stream's
+  // own fields.
   uint8_t* FFastCur = nullptr;
   uint8_t* FFastDataEnd = nullptr;
   uint8_t* FFastLimit = nullptr;
-  uint8_t* FFastDirtyEnd = nullptr;
+  bool FFastWriting = false;
+
+  void ClearFast() {
+    FFastCur = FFastDataEnd = FFastLimit = nullptr;
+    FFastWriting = false;
+  }
 
 private:
   template <typename T>
@@ -140,9 +148,10 @@ private:
   template <typename T>
   T GetValue() {
     T v;
-    if (FFastDataEnd - FFastCur >= ptrdiff_t(sizeof(T))) {
-      std::memcpy(&v, FFastCur, sizeof(T));
-      FFastCur += sizeof(T);
+    uint8_t* p = FFastCur;
+    if (FFastDataEnd - p >= ptrdiff_t(sizeof(T))) {
+      std::memcpy(&v, p, sizeof(T));
+      FFastCur = p + sizeof(T);
     } else {
       unsigned char b[sizeof(T)] = {};
       Read(b, int32_t(sizeof(T)));
@@ -154,11 +163,10 @@ private:
   template <typename T>
   void PutValue(T v) {
     v = SwapLE(v);
-    if (FFastCur <= FFastDataEnd && FFastLimit - FFastCur >= ptrdiff_t(sizeof(T))) {
-      std::memcpy(FFastCur, &v, sizeof(T));
-      FFastCur += sizeof(T);
-      if (FFastCur > FFastDataEnd) FFastDataEnd = FFastCur;
-      if (FFastCur > FFastDirtyEnd) FFastDirtyEnd = FFastCur;
+    uint8_t* p = FFastCur;
+    if (FFastLimit - p >= ptrdiff_t(sizeof(T))) {
+      std::memcpy(p, &v, sizeof(T));
+      FFastCur = p + sizeof(T);
     } else {
       WriteValueSlow(&v, int32_t(sizeof(T)));
     }
@@ -246,7 +254,7 @@ protected:
 private:
   void SetCapacity(int64_t NewCapacity);
   void SyncIn();
-  void SyncOut();
+  void SyncOut(bool Writing = false);
 };
 
 // ---------------------------------------------------------------------------
@@ -313,7 +321,7 @@ private:
   bool DoFillBuffer();
   void DoFlush();
   void SyncIn();
-  void SyncOut();
+  void SyncOut(bool Writing = false);
 };
 
 }  // namespace kovra
