@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/kovra_codepage.h"
+
 namespace kovra {
 
 namespace {
@@ -27,21 +29,6 @@ std::string ErrorText(int err) { return std::strerror(err); }
 // target = base + offset, or false when it does not fit in 64 bits.
 bool AddOffset(int64_t base, int64_t offset, int64_t& target) {
   return !__builtin_add_overflow(base, offset, &target);
-}
-
-// Temporary: Windows-1252 only, until the code-page layer is available here.
-std::string DecodeCp1252(const uint8_t* p, size_t n) {
-  static constexpr char16_t cHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::string out;
-  out.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t b = p[i];
-    AppendUtf8(out, (b >= 0x80 && b < 0xA0) ? char32_t(cHigh[b - 0x80]) : char32_t(b));
-  }
-  return out;
 }
 
 }  // namespace
@@ -86,9 +73,10 @@ void TKvStream::WriteValueSlow(const void* Buffer, int32_t Count) {
 
 std::string TKvStream::ReadString(int32_t ASize) {
   if (ASize <= 0) return std::string();
-  std::vector<uint8_t> bytes(static_cast<size_t>(ASize));
+  std::string bytes(static_cast<size_t>(ASize), '\0');
   ReadBuffer(bytes.data(), ASize);
-  return DecodeCp1252(bytes.data(), bytes.size());
+  // Code page 0: the system ANSI code page.
+  return CodePageToString(bytes, 0);
 }
 
 // ---------------------------------------------------------------------------
