@@ -445,6 +445,11 @@ TEST_F(IoTest, FileStreamRefusals) {
       {"create in a missing folder", Path("no/such/dir.bin"), fmCreate, true},
       {"create over a directory", FDir.string(), fmCreate, true},
   };
+  auto openDescriptors = [] {
+    std::error_code ec;
+    return std::distance(fs::directory_iterator("/proc/self/fd", ec), fs::directory_iterator());
+  };
+  const auto descriptorsBefore = openDescriptors();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (root && c.name == locked) continue;  // root reads anything
@@ -460,6 +465,8 @@ TEST_F(IoTest, FileStreamRefusals) {
       EXPECT_THAT(e.what(), testing::StartsWith("Cannot open file \"" + fs::absolute(c.name).string() + "\". "));
     }
   }
+  // No descriptor is left behind by a refused open (the directory is opened first).
+  EXPECT_EQ(openDescriptors(), descriptorsBefore);
   // A relative name is reported with its absolute path.
   try {
     TKvFileStream s(missing, 0x20);
