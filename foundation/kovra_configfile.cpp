@@ -1,10 +1,8 @@
 #include "foundation/kovra_configfile.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_io.h"

@@ -199,7 +199,7 @@ bool TIniData::Find(std::string_view Section, std::string_view Ident, std::strin
 
 bool TIniData::SectionExists(std::string_view Section) const { return FindSectionLine(Section) >= 0; }
 
-void TIniData::ReadSection(std::string_view Section, TStringList& Strings) const {
+void TIniData::ReadSection(std::string_view Section, std::vector<std::string>& Strings) const {
   Strings.clear();
   const int h = FindSectionLine(Section);
   if (h < 0) return;
@@ -213,7 +213,7 @@ void TIniData::ReadSection(std::string_view Section, TStringList& Strings) const
   }
 }
 
-void TIniData::ReadSections(TStringList& Strings) const {
+void TIniData::ReadSections(std::vector<std::string>& Strings) const {
   Strings.clear();
   std::string name, value;
   for (const TLine& l : FLines) {
@@ -224,8 +224,8 @@ void TIniData::ReadSections(TStringList& Strings) const {
   }
 }
 
-void TIniData::ReadSectionValues(std::string_view Section, TStringList& Strings) const {
-  TStringList keys;
+void TIniData::ReadSectionValues(std::string_view Section, std::vector<std::string>& Strings) const {
+  std::vector<std::string> keys;
   ReadSection(Section, keys);
   Strings.clear();
   for (const std::string& k : keys) {
@@ -400,13 +400,13 @@ bool TCustomIniFile::ValueExists(const std::string& Section, const std::string& 
   return Data().Find(Section, Ident, v);
 }
 
-void TCustomIniFile::ReadSection(const std::string& Section, TStringList& Strings) {
+void TCustomIniFile::ReadSection(const std::string& Section, std::vector<std::string>& Strings) {
   Data().ReadSection(Section, Strings);
 }
 
-void TCustomIniFile::ReadSections(TStringList& Strings) { Data().ReadSections(Strings); }
+void TCustomIniFile::ReadSections(std::vector<std::string>& Strings) { Data().ReadSections(Strings); }
 
-void TCustomIniFile::ReadSectionValues(const std::string& Section, TStringList& Strings) {
+void TCustomIniFile::ReadSectionValues(const std::string& Section, std::vector<std::string>& Strings) {
   Data().ReadSectionValues(Section, Strings);
 }
 

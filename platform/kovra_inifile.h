@@ -32,8 +32,6 @@
 
 namespace kovra {
 
-using TStringList = std::vector<std::string>;
-
 // The parsed content of one INI file (internal to the INI classes, exposed for
 // TMemIniFile and tests).
 class TIniData {
@@ -48,9 +46,9 @@ public:
   // Value lookup; false when the section or key is missing.
   bool Find(std::string_view Section, std::string_view Ident, std::string& Value) const;
   bool SectionExists(std::string_view Section) const;
-  void ReadSection(std::string_view Section, TStringList& Strings) const;
-  void ReadSections(TStringList& Strings) const;
-  void ReadSectionValues(std::string_view Section, TStringList& Strings) const;
+  void ReadSection(std::string_view Section, std::vector<std::string>& Strings) const;
+  void ReadSections(std::vector<std::string>& Strings) const;
+  void ReadSectionValues(std::string_view Section, std::vector<std::string>& Strings) const;
 
   void Write(std::string_view Section, std::string_view Ident, std::string_view Value);
   // True when something was removed.
@@ -103,10 +101,10 @@ public:
   bool SectionExists(const std::string& Section);
   bool ValueExists(const std::string& Section, const std::string& Ident);
   // Key names of a section, in file order.
-  void ReadSection(const std::string& Section, TStringList& Strings);
-  void ReadSections(TStringList& Strings);
+  void ReadSection(const std::string& Section, std::vector<std::string>& Strings);
+  void ReadSections(std::vector<std::string>& Strings);
   // "key=value" of every key of a section.
-  void ReadSectionValues(const std::string& Section, TStringList& Strings);
+  void ReadSectionValues(const std::string& Section, std::vector<std::string>& Strings);
   void EraseSection(const std::string& Section);
   void DeleteKey(const std::string& Section, const std::string& Ident);
   virtual void UpdateFile() = 0;

@@ -189,13 +189,13 @@ TEST_F(IniFileTest, IntegersBooleansAndFloats) {
 TEST_F(IniFileTest, SectionOperations) {
   Put("[A]\r\nx=1\r\ny=\"2\"\r\nX=dup\r\n\r\n[B]\r\nz=3\r\n[a]\r\nw=4\r\n");
   TIniFile ini(file_);
-  TStringList l;
+  std::vector<std::string> l;
   ini.ReadSections(l);
-  EXPECT_EQ(l, (TStringList{"A", "B"}));
+  EXPECT_EQ(l, (std::vector<std::string>{"A", "B"}));
   ini.ReadSection("a", l);
-  EXPECT_EQ(l, (TStringList{"x", "y"}));
+  EXPECT_EQ(l, (std::vector<std::string>{"x", "y"}));
   ini.ReadSectionValues("A", l);
-  EXPECT_EQ(l, (TStringList{"x=1", "y=2"}));
+  EXPECT_EQ(l, (std::vector<std::string>{"x=1", "y=2"}));
   EXPECT_TRUE(ini.SectionExists("b"));
   EXPECT_FALSE(ini.SectionExists("C"));
   EXPECT_TRUE(ini.ValueExists("B", "Z"));
