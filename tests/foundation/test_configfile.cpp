@@ -221,6 +221,11 @@ TEST_F(ConfigFileTest, ValueRules) {
   EXPECT_EQ(ini.ReadFloat("kovra", "xmax", -7.5), -7.5);
   EXPECT_EQ(ini.ReadFloat("kovra", "ymax", -7.5), 0);
   EXPECT_EQ(ini.ReadFloat("kovra", "ymin", -7.5), 12);
+  ini.SetEncoded(true);
+  EXPECT_EQ(ini.ReadString("kovra", "missing", EncodeSettingValue("abc")), "abc") << "a default is unscrambled too";
+  ini.WriteString("kovra", "note", "a\r\nb=c");
+  ini.SetEncoded(false);
+  EXPECT_EQ(ini.ReadString("kovra", "note", ""), EncodeSettingValue("a  b=c")) << "breaks become blanks first";
 
   // Unknown unit names.
   for (const char* name : {"", "Furlong", "meters"}) EXPECT_EQ(CoordinateUnitFromName(name), cuUnknown) << name;
