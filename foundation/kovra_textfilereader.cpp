@@ -1,20 +1,16 @@
 #include "foundation/kovra_textfilereader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <bit>
 #include <cstring>
-#include <filesystem>
+
+#include "foundation/kovra_io.h"
+#include "platform/kovra_codepage.h"
 
 namespace kovra {
 
 namespace {
 
-constexpr uint16_t cUtf16CodePage = 1200;
-constexpr uint16_t cUtf8CodePage = 65001;
 // Room for a carried incomplete sequence (at most 3 bytes) and the BOM probe.
 constexpr size_t cRawSlack = 8;
 // Every decoder writes at most 3 UTF-8 bytes per input byte (U+FFFD for one bad byte).
@@ -46,37 +42,81 @@ inline char* PutCodePoint(char* out, char32_t cp) {
   return out;
 }
 
+// UTF-16 length of well-formed UTF-8 (every line the decoders produce is):
+// one unit per byte that starts a character, two for a 4-byte sequence.
+// A plain count instead of a decoding pass keeps Position cheap per line.
+int64_t Utf16LengthOfValid(const std::string& s) {
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  const char* p = s.data();
+  const size_t len = s.size();
+  // Per-byte-lane counters of continuation bytes (10xxxxxx) and 4-byte leads
+  // (11110xxx), added up every 31 words: the multiply sums the eight lanes
+  // into the top byte, so their total must stay below 256.
+  int64_t cont = 0, lead4 = 0;
+  uint64_t accCont = 0, accLead4 = 0;
+  int words = 0;
+  auto count = [&](uint64_t w) {
+    // Shifting left brings bit k-1 of each byte to bit k; bit 7 is the flag.
+    accCont += (w & ~(w << 1) & kHigh) >> 7;
+    accLead4 += (w & (w << 1) & (w << 2) & (w << 3) & kHigh) >> 7;
+    if (++words == 31) {
+      cont += int64_t((accCont * kOnes) >> 56);
+      lead4 += int64_t((accLead4 * kOnes) >> 56);
+      accCont = accLead4 = 0;
+      words = 0;
+    }
+  };
+  size_t i = 0;
+  for (; i + 8 <= len; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (w & kHigh) count(w);
+  }
+  if (i < len) {
+    uint64_t w = 0;  // zero bytes count as neither
+    std::memcpy(&w, p + i, len - i);
+    count(w);
+  }
+  cont += int64_t((accCont * kOnes) >> 56);
+  lead4 += int64_t((accLead4 * kOnes) >> 56);
+  return int64_t(len) - cont + lead4;
+}
+
 }  // namespace
 
 TTextFileReader::TTextFileReader(const std::string& FileName, uint16_t ACodePage, int32_t ABufferSize)
     : FBufferSize(std::max<int32_t>(ABufferSize, 1)) {
-  uint16_t codePage = ACodePage;
-  if (codePage == cUtf8CodePage) {
+  // The code page first: an unsupported one leaves no open file behind.
+  const uint16_t codePage = ResolveCodePage(ACodePage);
+  if (codePage == cCodePageUTF8) {
     FDecoding = TDecoding::dUtf8;
-  } else if (codePage == cUtf16CodePage) {
+  } else if (codePage == cCodePageUTF16) {
     FDecoding = TDecoding::dUtf16LE;
+  } else if (IsSingleByteCodePage(codePage)) {  // raises for a page the layer lacks
+    FDecoding = TDecoding::dSingleByte;
+    const TSingleByteTable& table = SingleByteTable(codePage);
+    FTable.resize(256);
+    for (size_t b = 0; b < 256; ++b) {
+      char bytes[4] = {};
+      char* end = PutCodePoint(bytes, table[b]);
+      uint32_t e = uint32_t(end - bytes) << 24;
+      for (int k = 0; k < end - bytes; ++k) e |= uint32_t(uint8_t(bytes[k])) << (8 * k);
+      FTable[b] = e;
+    }
+    FAsciiIdentity = true;
+    for (char16_t b = 0; b < 0x80; ++b) FAsciiIdentity = FAsciiIdentity && table[b] == b;
   } else {
-    throw Exception(Format("Code page %d is not supported", int(codePage)));
+    FDecoding = TDecoding::dMultiByte;
+    FDecoder = std::make_unique<TCodePageDecoder>(codePage);
   }
 
-  FHandle = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (FHandle >= 0 && (::fstat(FHandle, &st) != 0 || S_ISDIR(st.st_mode))) {
-    int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(FHandle);
-    FHandle = -1;
-    errno = err;
-  }
-  if (FHandle < 0) {
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(FileName, ec);
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", ec ? FileName : abs.string(), std::strerror(errno)));
-  }
-  FSize = st.st_size;
+  FStream = std::make_unique<TKvFileStream>(FileName, uint16_t(fmOpenRead | fmShareDenyWrite));
+  FSize = FStream->Size();
 
   FRaw.resize(size_t(FBufferSize) + cRawSlack);
   FText.resize((size_t(FBufferSize) + cRawSlack) * cMaxGrowth + 8);
-  if (codePage == cUtf8CodePage || codePage == cUtf16CodePage) DetectBom();
+  if (codePage == cCodePageUTF8 || codePage == cCodePageUTF16) DetectBom();
   ReadNextLine(FString);
   FPos = 0;
 }
@@ -84,10 +124,7 @@ TTextFileReader::TTextFileReader(const std::string& FileName, uint16_t ACodePage
 TTextFileReader::~TTextFileReader() { Close(); }
 
 void TTextFileReader::Close() {
-  if (FHandle >= 0) {
-    ::close(FHandle);
-    FHandle = -1;
-  }
+  FStream.reset();
   FString.clear();
   FRawLen = 0;
   FRawEnd = true;
@@ -95,12 +132,9 @@ void TTextFileReader::Close() {
 }
 
 int32_t TTextFileReader::ReadRaw(uint8_t* dest, int32_t count) {
-  if (FHandle < 0) return 0;
-  ssize_t r;
-  do {
-    r = ::read(FHandle, dest, size_t(count));
-  } while (r < 0 && errno == EINTR);
-  return r > 0 ? int32_t(r) : 0;
+  if (!FStream) return 0;
+  int32_t r = FStream->Read(dest, count);
+  return r > 0 ? r : 0;
 }
 
 // A byte-order mark picks the decoding and is skipped; any other bytes stay
@@ -150,10 +184,7 @@ bool TTextFileReader::Refill() {
     FRawLen -= used;
     if (final) {
       FRawEnd = true;
-      if (FHandle >= 0) {
-        ::close(FHandle);
-        FHandle = -1;
-      }
+      FStream.reset();
     }
     if (FTextLen > 0) return true;
   }
@@ -186,12 +217,19 @@ void TTextFileReader::DecodeUtf8(const uint8_t* p, size_t n, bool final, size_t&
   char* out = FText.data() + FTextLen;
   size_t i = 0;
   while (i < n) {
-    // ASCII runs, eight bytes at a time.
+    // ASCII runs, eight bytes at a time; the word is copied whole (the
+    // buffer has room) and the position advances past its ASCII prefix.
     while (i + 8 <= n) {
       uint64_t w;
       std::memcpy(&w, p + i, 8);
-      if (w & 0x8080808080808080ULL) break;
       std::memcpy(out, &w, 8);
+      const uint64_t high = w & 0x8080808080808080ULL;
+      if (high) {
+        const auto ascii = size_t(std::countr_zero(high) >> 3);  // little-endian byte order
+        out += ascii;
+        i += ascii;
+        break;
+      }
       out += 8;
       i += 8;
     }
@@ -283,7 +321,25 @@ void TTextFileReader::DecodeUtf16(const uint8_t* p, size_t n, bool final, size_t
 void TTextFileReader::DecodeSingleByte(const uint8_t* p, size_t n) {
   char* out = FText.data() + FTextLen;
   const uint32_t* table = FTable.data();
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  if (FAsciiIdentity) {
+    // Pages that keep ASCII as it is: words of eight ASCII bytes are copied.
+    for (; i + 8 <= n; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      if (w & 0x8080808080808080ULL) {
+        for (size_t k = 0; k < 8; ++k) {
+          uint32_t e = table[p[i + k]];
+          std::memcpy(out, &e, 4);
+          out += e >> 24;
+        }
+      } else {
+        std::memcpy(out, &w, 8);
+        out += 8;
+      }
+    }
+  }
+  for (; i < n; ++i) {
     uint32_t e = table[p[i]];
     std::memcpy(out, &e, 4);  // little-endian: the UTF-8 bytes come first
     out += e >> 24;
@@ -291,7 +347,14 @@ void TTextFileReader::DecodeSingleByte(const uint8_t* p, size_t n) {
   FTextLen = size_t(out - FText.data());
 }
 
-void TTextFileReader::DecodeMultiByte(const uint8_t*, size_t, bool) {}
+void TTextFileReader::DecodeMultiByte(const uint8_t* p, size_t n, bool final) {
+  FDecoded.clear();
+  FDecoder->Decode(reinterpret_cast<const char*>(p), n, FDecoded);
+  if (final) FDecoder->Finish(FDecoded);
+  if (FTextLen + FDecoded.size() > FText.size()) FText.resize(FTextLen + FDecoded.size());
+  std::memcpy(FText.data() + FTextLen, FDecoded.data(), FDecoded.size());
+  FTextLen += FDecoded.size();
+}
 
 void TTextFileReader::ReadNextLine(std::string& line) {
   line.clear();
@@ -330,7 +393,7 @@ void TTextFileReader::ReadNextLine(std::string& line) {
 
 void TTextFileReader::ReadLine(std::string& Line) {
   // Progress counts UTF-16 code units, as the line's length in characters.
-  FPos += int64_t(Utf16Length(FString)) + 2;
+  FPos += Utf16LengthOfValid(FString) + 2;
   std::swap(Line, FString);
   ReadNextLine(FString);
 }

@@ -13,6 +13,9 @@
 
 namespace kovra {
 
+class TKvFileStream;
+class TCodePageDecoder;
+
 class TTextFileReader : public TObject {
 public:
   static constexpr int32_t cDefaultBufferSize = 4096;
@@ -60,7 +63,7 @@ private:
   int64_t FSize = 0;
   int64_t FPos = 0;
 
-  int FHandle = -1;
+  std::unique_ptr<TKvFileStream> FStream;
   int32_t FBufferSize;
   TDecoding FDecoding = TDecoding::dUtf8;
   // Raw bytes: a carried incomplete sequence of the last block, then the next block.
@@ -76,6 +79,10 @@ private:
   ptrdiff_t FNextCR = -1;
   // Single-byte pages: UTF-8 bytes of each byte in the low 3 bytes, length in the top byte.
   std::vector<uint32_t> FTable;
+  bool FAsciiIdentity = false;
+  // Multi-byte pages (932, 936, 949, 950).
+  std::unique_ptr<TCodePageDecoder> FDecoder;
+  std::string FDecoded;
 };
 
 }  // namespace kovra
