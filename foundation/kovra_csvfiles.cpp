@@ -1,16 +1,12 @@
 #include "foundation/kovra_csvfiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 
+#include "foundation/kovra_functions.h"
+#include "foundation/kovra_io.h"
 #include "foundation/kovra_textfilereader.h"
 #include "foundation/kovra_types.h"
+#include "platform/kovra_codepage.h"
 
 namespace kovra {
 
@@ -79,53 +75,7 @@ std::vector<std::string> SplitCommaText(std::string_view S) {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Strict integer text: optional leading blanks, a sign, then decimal digits or
-// '$' / '0x' hex digits, nothing after; out of Int64 range is not a number.
-bool TryParseInt64(std::string_view s, int64_t& value) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  unsigned base = 10;
-  if (i < s.size() && s[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return false;
-  const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
-  uint64_t v = 0;
-  for (; i < s.size(); ++i) {
-    char c = s[i];
-    unsigned d;
-    if (c >= '0' && c <= '9')
-      d = unsigned(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = unsigned(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = unsigned(c - 'A' + 10);
-    else
-      return false;
-    if (v > (limit - d) / base) return false;
-    v = v * base + d;
-  }
-  value = negative ? int64_t(0 - v) : int64_t(v);
-  return true;
-}
-
-int64_t StrToInt64(const std::string& s) {
-  int64_t v;
-  if (!TryParseInt64(s, v)) throw EConvertError(Format("'%s' is not a valid integer value", s));
-  return v;
-}
-
-}  // namespace
-
-TCSVFiles::TCSVFiles(uint16_t ACodePage) : FCodePage(ACodePage == 0 ? 1252 : ACodePage) {}
+TCSVFiles::TCSVFiles(uint16_t ACodePage) : FCodePage(ACodePage == 0 ? GetSystemAnsiCodePage() : ACodePage) {}
 
 TCSVFiles::~TCSVFiles() = default;
 
@@ -141,22 +91,8 @@ void TCSVFiles::Open() {
   // Sizes come from the opened files themselves: the same open error as the
   // reader, without decoding a first line of every file.
   for (const auto& name : fFiles) {
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    int err = 0;
-    if (fd < 0)
-      err = errno;
-    else if (::fstat(fd, &st) != 0)
-      err = errno;
-    else if (S_ISDIR(st.st_mode))
-      err = EISDIR;
-    if (fd >= 0) ::close(fd);
-    if (err != 0) {
-      std::error_code ec;
-      auto abs = std::filesystem::absolute(name, ec);
-      throw EFOpenError(Format("Cannot open file \"%s\". %s", ec ? name : abs.string(), std::strerror(err)));
-    }
-    fTotalSize += st.st_size;
+    TKvFileStream file(name, uint16_t(fmOpenRead | fmShareDenyWrite));
+    fTotalSize += file.Size();
   }
   fFileIndex = -1;
   fEof = false;
@@ -252,13 +188,8 @@ void TCSVFiles::Read_Z(int32_t fieldindex1, int32_t fieldindex2, int32_t& z1, in
     if (index < 0) throw Exception(Format("List index out of bounds (%d)", index));
   if (size_t(fieldindex1) >= fFields.size() || size_t(fieldindex2) >= fFields.size())
     throw Exception("Invalid fields for Z-levels defined");
-  auto toInteger = [](const std::string& s) {
-    int64_t v = StrToInt64(s);
-    if (v < INT32_MIN || v > INT32_MAX) throw EConvertError(Format("'%s' is not a valid integer value", s));
-    return int32_t(v);
-  };
-  z1 = toInteger(fFields[size_t(fieldindex1)]);
-  z2 = toInteger(fFields[size_t(fieldindex2)]);
+  z1 = StrToInt(fFields[size_t(fieldindex1)]);
+  z2 = StrToInt(fFields[size_t(fieldindex2)]);
   if (z1 < cMinZLevel || z1 > cMaxZLevel || z2 < cMinZLevel || z2 > cMaxZLevel)
     throw EOutOfRange("Z-levels of out range (-9..9)");
 }
