@@ -266,7 +266,12 @@ TEST_F(ReaderDir, MatchesPythonCodecsAcrossBlockBoundaries) {
     Lines expected;
     std::istringstream exp(ReadFile(dir / (name + ".expected")));
     for (std::string line; std::getline(exp, line);) expected.push_back(line);
-    for (int32_t bs : {4096, 8}) {
+    // Files shifted by 0..7 bytes meet every alignment of an 8-byte block;
+    // the others straddle byte 4096 of the default block.
+    std::vector<int32_t> sizes;
+    if (name.find("_off") == std::string::npos) sizes.push_back(4096);
+    if (name.find("_edge") == std::string::npos) sizes.push_back(8);
+    for (int32_t bs : sizes) {
       EXPECT_EQ(ReadAll((dir / (name + ".bin")).string(), uint16_t(codePage), bs), expected)
           << name << " buffer " << bs;
     }
