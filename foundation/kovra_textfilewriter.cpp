@@ -13,8 +13,9 @@ const char cCrLf16[4] = {'\r', 0, '\n', 0};
 
 TTextFileWriter::TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
     : FCodepage(Codepage) {
-  auto* file = new TKvFileStream(filename, cCreateShareDenyWrite);
-  f = std::make_unique<TKvBufferedStream>(file, true);
+  auto file = std::make_unique<TKvFileStream>(filename, cCreateShareDenyWrite);
+  f = std::make_unique<TKvBufferedStream>(file.get(), true);
+  file.release();  // owned by the buffered stream now
   if (Codepage == cCodePageUTF8 && BOM) Put(cUtf8Bom, sizeof(cUtf8Bom));
 }
 
