@@ -12,7 +12,6 @@
 #include "foundation/kovra_io.h"
 #include "platform/kovra_codepage.h"
 
-
 namespace kovra {
 
 namespace {
