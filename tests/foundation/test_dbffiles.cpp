@@ -660,3 +660,102 @@ TEST(DbfFiles, SequenceOfTables) {
   TDbfFiles none(0);
   EXPECT_EQ(ErrorOf([&] { none.Open(); }), "No table files given");
 }
+
+TEST(DbfFiles, InPlaceWritesToOgrTablesShowInOgrinfo) {
+  std::string dir = NewTempDir();
+  WriteFile(dir + "/t.csv",
+            "id,r,d,s,cy\n1,1.5,12.25,hello,Привет\n2,2.5,-3.5,world,Ёж\n3,3.5,0,third,щи\n");
+  WriteFile(dir + "/t.csvt", "Integer,Real,Real(8.2),String(10),String(6)\n");
+  std::string csv = Quote(dir + "/t.csv");
+  RunCommand("ogr2ogr -f 'MapInfo File' " + Quote(dir + "/m.tab") + " " + csv + " -lco ENCODING=CP1251 2>&1");
+  RunCommand("ogr2ogr -f 'ESRI Shapefile' " + Quote(dir + "/s.shp") + " " + csv + " -lco ENCODING=UTF-8 2>&1");
+  for (const char* name : {"m.dat", "s.dbf"}) {
+    SCOPED_TRACE(name);
+    std::string path = dir + "/" + name;
+    {
+      TDbfFile t(path, 0);
+      t.Open(true);
+      int id = t.FindField("ID"), r = t.FindField("R"), d = t.FindField("D"), s = t.FindField("S"),
+          cy = t.FindField("CY");
+      t.WriteInteger(id, 1, -42);
+      t.WriteFloat(r, 1, -0.125);
+      t.WriteFloat(d, 1, 12345.67);
+      t.WriteString(s, 1, "AB");  // over "hello"
+      t.WriteString(cy, 1, "Жук");
+      t.WriteString(cy, 2, "Длинный");  // cut to the field's width
+      t.WriteIntegerArray(id, TIntegerArray{0, -42, 7, 8});
+      t.WriteCostArray(d, TCostArray{0, 12345.67f, 1.5f, -2.25f});
+      EXPECT_THROW(t.WriteFloat(d, 2, 1e6), Exception);
+      t.Close();
+    }
+    auto ogr = OgrRecords(fs::path(path).extension() == ".dat" ? dir + "/m.tab" : path);
+    ASSERT_EQ(ogr.size(), 3u);
+    EXPECT_EQ(ogr[0]["ID"].second, "-42");
+    EXPECT_EQ(std::strtod(ogr[0]["R"].second.c_str(), nullptr), -0.125);
+    EXPECT_EQ(std::strtod(ogr[0]["D"].second.c_str(), nullptr), 12345.67);
+    EXPECT_EQ(ogr[0]["S"].second, "AB");
+    EXPECT_EQ(ogr[0]["CY"].second, "Жук");
+    EXPECT_EQ(ogr[1]["ID"].second, "7");
+    EXPECT_EQ(ogr[2]["ID"].second, "8");
+    EXPECT_EQ(std::strtod(ogr[1]["D"].second.c_str(), nullptr), 1.5);
+    EXPECT_EQ(std::strtod(ogr[2]["D"].second.c_str(), nullptr), -2.25);
+    EXPECT_EQ(ogr[1]["S"].second, "world");
+    // cut to the field's width: one byte per character in 1251, two in UTF-8
+    TDbfFile t(path, 0);
+    t.Open(false);
+    int32_t width = t.FieldInfo(t.FindField("CY")).Width;
+    size_t chars = std::min<size_t>(7, size_t(std::string(name) == "m.dat" ? width : width / 2));
+    EXPECT_EQ(ogr[1]["CY"].second, std::string("Длинный").substr(0, 2 * chars));
+  }
+  auto dump = DbfDump(dir + "/s.dbf");
+  ASSERT_EQ(dump.size(), 3u);
+  EXPECT_EQ(dump[0]["s"], "AB");
+  EXPECT_EQ(dump[0]["id"], "-42");
+}
+
+TEST(DbfFiles, BinaryDatFieldWrites) {
+  std::string path = CopyFixture("wide.dat");
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  {
+    TDbfFile t(path, 0);
+    t.Open(true);
+    t.WriteInteger(1, 1, 2147483647);
+    t.WriteFloat(1, 2, -2147483648.0);
+    EXPECT_THROW(t.WriteFloat(1, 2, 2147483647.5), Exception);
+    EXPECT_THROW(t.WriteFloat(1, 2, nan), Exception);
+    t.WriteFloat(2, 1, -32767.9);  // truncated toward zero
+    EXPECT_THROW(t.WriteFloat(2, 2, -32768.5), Exception);  // the range holds before truncation
+    EXPECT_THROW(t.WriteInteger(2, 1, 32768), Exception);
+    t.WriteInteger(3, 1, -5);
+    t.WriteFloat(3, 2, -9.2e18);
+    EXPECT_THROW(t.WriteFloat(3, 2, 9223372036854775808.0), Exception);
+    t.WriteFloat(4, 1, 0.1);
+    t.WriteInteger(4, 2, 3);
+    EXPECT_THROW(t.WriteFloat(4, 2, -std::numeric_limits<double>::infinity()), Exception);
+    t.WriteBoolean(5, 1, false);
+    t.WriteFloat(5, 2, 2);
+    EXPECT_EQ(ErrorOf([&] { t.WriteInteger(6, 1, 1); }), "Field type is not supported");
+    t.WriteString(8, 1, "Ω-end");
+    t.WriteCostArray(1, TCostArray{0, 10.9f, -10.9f});
+    t.Close();
+  }
+  TDbfFile t(path, 0);
+  t.Open(false);
+  EXPECT_EQ(t.ReadInteger(1, 1), 10);
+  EXPECT_EQ(t.ReadInteger(1, 2), -10);
+  EXPECT_EQ(t.ReadInteger(2, 1), -32767);
+  EXPECT_EQ(t.ReadInteger(3, 1), -5);
+  EXPECT_EQ(t.ReadInteger(3, 2), -9200000000000000000);
+  EXPECT_EQ(t.ReadFloat(4, 1), 0.1);
+  EXPECT_EQ(t.ReadFloat(4, 2), 3.0);
+  EXPECT_EQ(t.ReadString(5, 1), "F");
+  EXPECT_EQ(t.ReadString(5, 2), "T");
+  EXPECT_EQ(t.ReadString(8, 1), "Ω-end");
+  EXPECT_EQ(t.ReadString(0, 1).substr(0, 6), "ЖЖЖ");  // neighbours untouched
+  EXPECT_EQ(t.ReadString(6, 1), "20240229");
+  // the text field is zero-padded in a .dat
+  std::string bytes = FileBytes(path);
+  int64_t rec1 = 32 + 9 * 32 + 1;
+  int64_t tailAt = rec1 + int64_t(t.FieldInfo(8).Pos);
+  EXPECT_EQ(bytes.substr(size_t(tailAt), 10), std::string("\xCE\xA9-end\0\0\0\0", 10));
+}
