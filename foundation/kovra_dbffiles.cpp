@@ -1,5 +1,7 @@
 #include "foundation/kovra_dbffiles.h"
 
+#include "foundation/kovra_bitarray.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -874,9 +876,10 @@ void TDbfFile::WriteCostArray(int32_t fieldnum, const TCostArray& value) {
   });
 }
 
-void TDbfFile::WriteBitArray(int32_t /*fieldnum*/, const TBitArray& /*value*/) {
-  // Bit arrays arrive with the lists module.
-  throw Exception("WriteBitArray is not available yet");
+void TDbfFile::WriteBitArray(int32_t fieldnum, const TBitArray& value) {
+  WriteArray(fieldnum, value.Size(), false, [&](int64_t r) {
+    return TArrayEntry{true, value.GetBit(r) ? 1 : 0, 0};
+  });
 }
 
 // ---------------------------------------------------------------------------

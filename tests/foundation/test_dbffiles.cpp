@@ -13,6 +13,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "foundation/kovra_bitarray.h"
 #include "foundation/kovra_dbffiles.h"
 
 using namespace kovra;
@@ -758,4 +759,34 @@ TEST(DbfFiles, BinaryDatFieldWrites) {
   int64_t rec1 = 32 + 9 * 32 + 1;
   int64_t tailAt = rec1 + int64_t(t.FieldInfo(8).Pos);
   EXPECT_EQ(bytes.substr(size_t(tailAt), 10), std::string("\xCE\xA9-end\0\0\0\0", 10));
+}
+
+TEST(DbfFiles, BitArrayWriter) {
+  std::string path = CopyFixture("write.dbf");
+  {
+    TDbfFile t(path, 0);
+    t.Open(true);
+    TBitArray bits(6);
+    bits.SetBit(1, true);
+    bits.SetBit(4, true);
+    bits.SetBit(0, true);  // entry 0 is unused
+    t.WriteBitArray(2, bits);  // N(4,1)
+    t.WriteBitArray(5, bits);  // L
+    TBitArray small(3);
+    small.SetBit(2, true);
+    t.WriteBitArray(1, small);  // N(5): records 1 and 2 only
+    EXPECT_THROW(t.WriteBitArray(0, bits), Exception);  // N(3,2) cannot hold "1.00"
+    t.Close();
+  }
+  std::string bytes = FileBytes(path);
+  const size_t data = 32 + 7 * 32 + 1, reclen = 1 + 3 + 5 + 4 + 10 + 10 + 1 + 8;
+  const char* n41[] = {" 1.0", " 0.0", " 0.0", " 1.0", " 0.0"};
+  const char l[] = {'T', 'F', 'F', 'T', 'F'};
+  const char* n5[] = {"    0", "    1", "    0", "    0", "    0"};
+  for (size_t r = 0; r < 5; ++r) {
+    EXPECT_EQ(bytes.substr(data + r * reclen + 1 + 3 + 5, 4), n41[r]) << r;
+    EXPECT_EQ(bytes[data + r * reclen + 1 + 3 + 5 + 4 + 10 + 10], l[r]) << r;
+    EXPECT_EQ(bytes.substr(data + r * reclen + 1 + 3, 5), n5[r]) << r;
+  }
+  EXPECT_EQ(bytes.substr(data + 1, 3), "0.0");  // the rejected write left N(3,2) alone
 }
