@@ -546,7 +546,7 @@ void TDbfFile::ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount
   int32_t widest = 0;
   for (auto& fd : fFields) {
     if (fd.Width < 0 || fd.Width < BinarySize(fDBFtype, fd.FieldType)) throw Exception(badWidth);
-    if (fd.FieldType == gfDecimal && (fd.decimals < 0 || fd.Width < 1)) throw Exception(badWidth);
+    if (fd.FieldType == gfDecimal && fd.decimals < 0) throw Exception(badWidth);
     if (pos + fd.Width > fRecordLength) throw Exception(badWidth);
     fd.Pos = uint32_t(pos);
     pos += fd.Width;
@@ -768,7 +768,9 @@ bool TDbfFile::EncodeNumber(const Tdbffield& f, double value, bool isInteger, in
       return true;
     case gfDecimal: {
       if (!(value >= f.Min && value <= f.Max)) throw Exception(cOutOfBounds);
-      // the range check alone lets a too-long text through when decimals >= width - 1
+      // The range check alone lets a too-long text through when decimals >= width - 1,
+      // and "0." with the decimals alone may be wider than the field.
+      if (f.decimals > 0 && int64_t(f.decimals) + 2 > f.Width) throw Exception(cOutOfBounds);
       if (FormatDBFNumber(out, f.Width, f.decimals, value) > f.Width) throw Exception(cOutOfBounds);
       return true;
     }
