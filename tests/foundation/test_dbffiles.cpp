@@ -356,12 +356,20 @@ TEST(DbfFiles, CodePageSources) {
 }
 
 TEST(DbfFiles, UnsupportedCodePageFailsAtFirstTextRead) {
-  TDbfFile t(Fx("cp_lang620.dbf"), 0);
-  ASSERT_NO_THROW(t.Open(false));
-  EXPECT_EQ(t.ReadInteger(1, 1), 12);
-  EXPECT_EQ(t.ReadFloat(1, 2), 7.0);
-  EXPECT_EQ(ErrorOf([&] { t.ReadString(0, 1); }), "Code page 620 is not supported");
-  EXPECT_EQ(t.ReadInteger(1, 2), 7);
+  for (int cp : {620, 895}) {
+    std::string path = CopyFixture("cp_lang" + std::to_string(cp) + ".dbf");
+    const std::string before = FileBytes(path);
+    TDbfFile t(path, 0);
+    ASSERT_NO_THROW(t.Open(true));
+    EXPECT_EQ(t.ReadInteger(1, 1), 12);
+    EXPECT_EQ(t.ReadFloat(1, 2), 7.0);
+    std::string message = Format("Code page %d is not supported", cp);
+    EXPECT_EQ(ErrorOf([&] { t.ReadString(0, 1); }), message);
+    EXPECT_EQ(ErrorOf([&] { t.WriteString(0, 1, "x"); }), message);
+    EXPECT_EQ(t.ReadInteger(1, 2), 7);
+    t.Close();
+    EXPECT_EQ(FileBytes(path), before);
+  }
 }
 
 TEST(DbfFiles, MalformedTablesAreRefusedAtOpen) {
@@ -370,6 +378,7 @@ TEST(DbfFiles, MalformedTablesAreRefusedAtOpen) {
     const char* message;  // %s: the path
   } cases[] = {
       {"short.dbf", "DBF file %s is truncated"},
+      {"tiny.dbf", "DBF file %s is truncated"},
       {"negcount.dbf", "DBF file %s has an invalid header"},
       {"lowstart.dbf", "DBF file %s has an invalid header"},
       {"widefield.dbf", "Invalid field width in %s"},
@@ -453,6 +462,8 @@ TEST(DbfFiles, NativexTable) {
 
 TEST(DbfFiles, Utf16DatWritesAndReads) {
   std::string path = CopyFixture("u16.dat");
+  // the .tab is found whatever the case of its extension
+  fs::rename(fs::path(path).replace_extension(".tab"), fs::path(path).replace_extension(".TAB"));
   {
     TDbfFile t(path, 0);
     t.Open(true);

@@ -101,7 +101,7 @@ def main(outdir):
 
     # The same bytes under different code-page sources: D0 96 is "Ж" in UTF-8.
     for name, lang in (('cp_lang1251.dbf', 0xC9), ('cp_lang1252.dbf', 0x57),
-                       ('cp_lang620.dbf', 0x69), ('cp_nolang.dbf', 0x00)):
+                       ('cp_lang620.dbf', 0x69), ('cp_lang895.dbf', 0x68), ('cp_nolang.dbf', 0x00)):
         write_dbf(p(name), [('TXT', 'C', 6, 0), ('N', 'N', 4, 0)],
                   [[b'\xd0\x96', '  12'], [b'\x00ABC', '   7']], lang=lang)
 
@@ -113,6 +113,8 @@ def main(outdir):
     write_dbf(p('short.dbf'), [('A', 'C', 4, 0), ('B', 'C', 4, 0)],
               [['aaaa', 'bbbb'], ['cccc', 'dddd']], cut=2)
     # Malformed headers.
+    with open(p('tiny.dbf'), 'wb') as f:
+        f.write(bytes([3, 124, 1, 1, 0, 0, 0, 0, 65, 0]))
     write_dbf(p('negcount.dbf'), [('A', 'C', 4, 0)], [['aaaa']], count=-1)
     write_dbf(p('lowstart.dbf'), [('A', 'C', 4, 0)], [['aaaa']], start=20)
     write_dbf(p('widefield.dbf'), [('A', 'C', 4, 0), ('B', 'C', 9, 0)], [['aaaa', 'bbbbbbbbb']], reclen=8)
