@@ -395,7 +395,7 @@ uint16_t CpgToCodePage(std::string_view text) {
 // TDbfFile
 
 TDbfFile::TDbfFile(std::string FileName, uint16_t ACodePage)
-    : fFilename(std::move(FileName)), fBuffer(512), fCodePage(ACodePage) {}
+    : fFilename(std::move(FileName)), fBuffer(512), fCodePage(ACodePage), fCreateCodePage(ACodePage) {}
 
 TDbfFile::~TDbfFile() = default;
 
@@ -492,7 +492,8 @@ void TDbfFile::ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount
     // descriptors plus the terminator byte
     minStart = fDBFtype == dbf ? 33 : 32 + 32 * int64_t(tabFieldCount) + 1;
   }
-  if (fRecordCount < 0 || fStartOfData < minStart) throw Exception(invalid);
+  // (the descriptors are read in one piece of at most 2 GiB)
+  if (fRecordCount < 0 || fStartOfData < minStart || tabFieldCount >= (1 << 26)) throw Exception(invalid);
   // A record holds at least its deletion flag.
   if (fRecordCount > 0 && fRecordLength < 1) throw Exception(invalid);
   if (fStartOfData > fileSize ||
@@ -578,7 +579,8 @@ void TDbfFile::Open(bool ReadWrite) {
   fDBFtype = type;
   auto stream = std::make_unique<TDbfStream>(fFilename, ReadWrite);
   try {
-    uint16_t cp = fCodePage;
+    // decided afresh on every Open, from the caller's code page
+    uint16_t cp = fCreateCodePage;
     if (type == dat) {
       bool named = false;
       uint16_t tabCp = 0;
@@ -756,6 +758,8 @@ bool TDbfFile::EncodeNumber(const Tdbffield& f, double value, bool isInteger, in
       default: throw Exception(cNotSupported);
     }
   }
+  // the whole field is written: blanks in a .dbf, zero bytes around binary values
+  std::memset(out, fDBFtype == dbf ? ' ' : 0, size_t(f.Width));
   switch (f.FieldType) {
     case gfInteger:
       if (!isInteger && !(value >= -2147483648.0 && value <= 2147483647.0)) throw Exception(cOutOfBounds);
@@ -851,13 +855,23 @@ void TDbfFile::WriteArray(int32_t fieldnum, int64_t count, bool /*allowInt64*/, 
   int64_t last = std::min(count - 1, fRecordCount);
   if (last < 1) return;
   size_t w = size_t(f.Width);
-  // Check every entry before the first write, so a bad entry leaves the column as it was.
-  std::vector<uint8_t> bytes(size_t(last) * w);
-  for (int64_t r = 1; r <= last; ++r) {
-    auto [isInt, iv, dv] = get(r);
-    EncodeNumber(f, isInt ? double(iv) : dv, isInt, iv, bytes.data() + size_t(r - 1) * w);
+  // Check every entry before the first write, so a bad entry leaves the column
+  // as it was: encode the column at once, or twice when it would be too large.
+  if (uint64_t(last) * w <= (uint64_t(64) << 20)) {
+    std::vector<uint8_t> bytes(size_t(last) * w);
+    for (int64_t r = 1; r <= last; ++r) {
+      auto [isInt, iv, dv] = get(r);
+      EncodeNumber(f, isInt ? double(iv) : dv, isInt, iv, bytes.data() + size_t(r - 1) * w);
+    }
+    for (int64_t r = 1; r <= last; ++r) WriteField(f, r, bytes.data() + size_t(r - 1) * w);
+  } else {
+    for (int pass = 0; pass < 2; ++pass)
+      for (int64_t r = 1; r <= last; ++r) {
+        auto [isInt, iv, dv] = get(r);
+        EncodeNumber(f, isInt ? double(iv) : dv, isInt, iv, fBuffer.data());
+        if (pass == 1) WriteField(f, r, fBuffer.data());
+      }
   }
-  for (int64_t r = 1; r <= last; ++r) WriteField(f, r, bytes.data() + size_t(r - 1) * w);
 }
 
 struct TArrayEntry {

@@ -100,6 +100,7 @@ private:
   std::vector<uint8_t> fBuffer;  // one field, grown to the widest
   uint16_t fCodePage = 0;
   std::vector<Tdbffield> fFields;
+  uint16_t fCreateCodePage = 0;  // as given to the constructor
   std::unique_ptr<TDbfTextCodec> fCodec;  // built at the first text access
 };
 

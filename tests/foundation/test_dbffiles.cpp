@@ -355,6 +355,19 @@ TEST(DbfFiles, CodePageSources) {
   }
 }
 
+TEST(DbfFiles, ReopenDecidesTheCodePageAgain) {
+  std::string path = CopyFixture("cp_lang1251.dbf");
+  TDbfFile t(path, 0);
+  t.Open(false);
+  EXPECT_EQ(t.ReadString(0, 1), "Р–");
+  t.Close();
+  EXPECT_EQ(t.ReadString(0, 1), "");
+  EXPECT_EQ(t.FieldCount(), 0);
+  WriteFile(fs::path(path).replace_extension(".cpg").string(), "UTF-8");
+  t.Open(false);
+  EXPECT_EQ(t.ReadString(0, 1), "Ж");
+}
+
 TEST(DbfFiles, UnsupportedCodePageFailsAtFirstTextRead) {
   for (int cp : {620, 895}) {
     std::string path = CopyFixture("cp_lang" + std::to_string(cp) + ".dbf");
