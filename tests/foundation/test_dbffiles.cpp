@@ -814,3 +814,17 @@ TEST(DbfFiles, BitArrayWriter) {
   }
   EXPECT_EQ(bytes.substr(data + 1, 3), "0.0");  // the rejected write left N(3,2) alone
 }
+
+TEST(DbfFiles, SequenceUsesItsCodePageAndClosesItsTables) {
+  TDbfFiles s(1251);
+  s.Add(std::vector<std::string>{Fx("cp_lang1252.dbf"), Fx("cp_nolang.dbf")});
+  s.Open();
+  EXPECT_EQ(s.RecordCount(), 4);
+  EXPECT_EQ(s.ReadString(0, 1), "Р–");
+  EXPECT_EQ(s.ReadString(0, 3), "Р–");
+  EXPECT_EQ(s.ReadInteger(1, 4), 7);
+  s.Close();
+  EXPECT_EQ(s.RecordCount(), -1);
+  EXPECT_EQ(s.ReadString(0, 1), "");
+  EXPECT_EQ(s.FindField("TXT"), -1);
+}
