@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unicode/ucnv.h>
+
+#include "foundation/kovra_charset.h"
+#include "foundation/kovra_functions.h"
+#include "platform/kovra_codepage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,8 +21,8 @@
 namespace kovra {
 
 // ===========================================================================
-// STAND-INS until the foundation's stream, code-page, helper and text-reader
-// modules are merged; each is replaced by the real module when it lands.
+// STAND-INS until the foundation's stream and text-reader modules are merged;
+// each is replaced by the real module when it lands.
 // ===========================================================================
 
 // Stand-in for the buffered file stream: positioned reads and writes on a file.
@@ -70,130 +73,6 @@ private:
 
 namespace {
 
-// Stand-in: system ANSI code page.
-uint16_t SystemAnsiCodePage() {
-  static const uint16_t cp = [] {
-    const char* e = std::getenv("KOVRA_ANSI_CODEPAGE");
-    unsigned v = 0;
-    if (e && *e) {
-      auto [p, ec] = std::from_chars(e, e + std::strlen(e), v);
-      if (ec != std::errc() || *p || v == 0 || v > 65535 || v == 1200) v = 1252;
-    } else {
-      v = 1252;
-    }
-    return uint16_t(v);
-  }();
-  return cp;
-}
-
-// Stand-in: MapInfo character-set names.
-uint16_t Charset2CodePage(std::string_view name) {
-  static const struct { uint16_t cp; const char* name; } rows[] = {
-      {1252, "WindowsLatin1"},     {1250, "WindowsLatin2"},      {1256, "WindowsArabic"},
-      {1251, "WindowsCyrillic"},   {1253, "WindowsGreek"},       {1255, "WindowsHebrew"},
-      {1254, "WindowsTurkish"},    {950, "WindowsTradChinese"},  {936, "WindowsSimpChinese"},
-      {932, "WindowsJapanese"},    {949, "WindowsKorean"},       {874, "WindowsThai"},
-      {1257, "WindowsBalticRim"},  {1258, "WindowsVietnamese"},  {437, "CodePage437"},
-      {850, "CodePage850"},        {65001, "UTF-8"},             {1200, "UTF-16"}};
-  for (auto& r : rows) {
-    std::string_view n(r.name);
-    if (n.size() == name.size() &&
-        std::equal(n.begin(), n.end(), name.begin(),
-                   [](char a, char b) { return std::toupper((unsigned char)a) == std::toupper((unsigned char)b); }))
-      return r.cp;
-  }
-  return 0;
-}
-
-// Stand-in: DBF language-driver byte.
-uint16_t LanguageDriver2CodePage(uint8_t b) {
-  switch (b) {
-    case 0x01: return 437;
-    case 0x02: return 850;
-    case 0x03: case 0x57: return 1252;
-    case 0x26: case 0x65: return 866;
-    case 0x68: return 895;
-    case 0x69: return 620;
-    case 0xC8: return 1250;
-    case 0xC9: return 1251;
-    default: return 0;
-  }
-}
-
-// Stand-in: sibling lookup (exact, lower, upper extension, then a case-insensitive scan).
-std::string FindSibling(const std::string& path, const std::string& ext) {
-  namespace fs = std::filesystem;
-  fs::path p(path);
-  std::string stem = p.stem().string();
-  auto up = [](std::string s) { for (auto& c : s) c = char(std::toupper((unsigned char)c)); return s; };
-  auto low = [](std::string s) { for (auto& c : s) c = char(std::tolower((unsigned char)c)); return s; };
-  std::error_code ec;
-  for (const std::string& e : {ext, low(ext), up(ext)}) {
-    fs::path c = p.parent_path() / (stem + e);
-    if (fs::is_regular_file(c, ec)) return c.string();
-  }
-  fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-  std::vector<std::string> hits;
-  for (auto& de : fs::directory_iterator(dir, ec))
-    if (up(de.path().filename().string()) == up(stem + ext)) hits.push_back(de.path().string());
-  std::sort(hits.begin(), hits.end());
-  return hits.empty() ? std::string() : hits.front();
-}
-
-// Stand-in: lenient '.' number parser; raises EOverflow when the value does not fit a double.
-double ParseFloatDot(std::string_view s) {
-  size_t i = 0, n = s.size();
-  while (i < n && s[i] == ' ') ++i;
-  size_t start = i;
-  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-  size_t digits = 0;
-  while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-  if (i < n && s[i] == '.') {
-    ++i;
-    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
-  }
-  if (digits == 0) return 0;
-  size_t end = i;
-  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-    size_t k = j;
-    while (k < n && s[k] >= '0' && s[k] <= '9') ++k;
-    if (k > j) end = k;
-  }
-  std::string_view num = s.substr(start, end - start);
-  if (!num.empty() && num[0] == '+') num.remove_prefix(1);
-  double v = 0;
-  auto [p, ec] = std::from_chars(num.data(), num.data() + num.size(), v);
-  if (ec == std::errc::result_out_of_range) {
-    // from_chars also reports underflow: tell it apart by the exponent's sign.
-    size_t e = num.find_first_of("eE");
-    if (e != std::string_view::npos && e + 1 < num.size() && num[e + 1] == '-') return 0;
-    RaiseOverflow();
-  }
-  return v;
-}
-
-// Stand-in: fixed-width decimal text; returns the length of the uncut text.
-int32_t FormatDBFNumber(uint8_t* buffer, int32_t width, int32_t decimals, double value) {
-  std::string s = FloatToStrFixed(value, decimals);
-  if (int32_t(s.size()) < width) s.insert(0, size_t(width) - s.size(), ' ');
-  std::memcpy(buffer, s.data(), std::min<size_t>(s.size(), size_t(width)));
-  return int32_t(s.size());
-}
-
-// Stand-in: strict integer text (leading blanks, sign, decimal digits).
-int64_t StrToInt64(std::string_view s) {
-  std::string_view t = s;
-  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
-  int64_t v = 0;
-  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-  if (t.empty() || ec != std::errc() || p != t.data() + t.size())
-    throw EConvertError(Format("'%s' is not a valid integer value", s));
-  return v;
-}
-
 // Stand-in: the .tab read as UTF-8 lines (LF, CR LF or CR).
 std::vector<std::string> ReadUtf8Lines(const std::string& name) {
   TDbfStream s(name, false);
@@ -217,80 +96,6 @@ std::vector<std::string> ReadUtf8Lines(const std::string& name) {
 }
 
 }  // namespace
-
-// Stand-in text codec over ICU for the table's code page.
-class TDbfTextCodec {
-public:
-  explicit TDbfTextCodec(uint16_t cp) : fCp(cp) {
-    if (cp == 65001 || cp == 1200) return;
-    UErrorCode err = U_ZERO_ERROR;
-    for (const char* pre : {"windows-", "ibm-"}) {
-      err = U_ZERO_ERROR;
-      std::string name = std::string(pre) + std::to_string(cp);
-      fConv = ucnv_open(name.c_str(), &err);
-      if (U_SUCCESS(err) && fConv) break;
-      fConv = nullptr;
-    }
-    if (!fConv) throw Exception(Format("Code page %d is not supported", int(cp)));
-    err = U_ZERO_ERROR;
-    ucnv_setSubstChars(fConv, "?", 1, &err);
-    ucnv_setFallback(fConv, false);
-  }
-  ~TDbfTextCodec() {
-    if (fConv) ucnv_close(fConv);
-  }
-  uint16_t CodePage() const { return fCp; }
-
-  void Decode(const uint8_t* p, size_t n, std::string& out) {
-    out.clear();
-    if (fCp == 65001) {
-      std::string_view s(reinterpret_cast<const char*>(p), n);
-      size_t pos = 0;
-      while (pos < s.size()) AppendUtf8(out, NextCodePoint(s, pos));
-    } else if (fCp == 1200) {
-      std::u16string u(n / 2, u'\0');
-      for (size_t i = 0; i < u.size(); ++i) u[i] = char16_t(p[2 * i] | (p[2 * i + 1] << 8));
-      out = FromUtf16(u);
-    } else {
-      fU.resize(n * 2 + 2);
-      UErrorCode err = U_ZERO_ERROR;
-      int32_t len = ucnv_toUChars(fConv, fU.data(), int32_t(fU.size()), reinterpret_cast<const char*>(p),
-                                  int32_t(n), &err);
-      out = FromUtf16(std::u16string_view(fU.data(), size_t(std::max(len, 0))));
-    }
-  }
-  // Bytes of one code point in this code page.
-  void EncodeChar(char32_t cp, std::string& out) {
-    out.clear();
-    if (fCp == 65001) {
-      AppendUtf8(out, cp);
-      return;
-    }
-    std::string u8;
-    AppendUtf8(u8, cp);
-    std::u16string u = ToUtf16(u8);
-    if (fCp == 1200) {
-      for (char16_t c : u) {
-        out.push_back(char(c & 0xFF));
-        out.push_back(char(c >> 8));
-      }
-      return;
-    }
-    char buf[16];
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t len = ucnv_fromUChars(fConv, buf, sizeof buf, u.data(), int32_t(u.size()), &err);
-    if (U_FAILURE(err) || len <= 0) {
-      out = "?";
-      return;
-    }
-    out.assign(buf, size_t(len));
-  }
-
-private:
-  uint16_t fCp;
-  UConverter* fConv = nullptr;
-  std::u16string fU;
-};
 
 // ===========================================================================
 
@@ -364,6 +169,14 @@ void AppendTime(std::string& out, int32_t ms) {
   AppendPadded(out, ms % 1000, 3);
 }
 
+// The lenient '.' parse; a number beyond the double range raises EOverflow.
+double ParseDecimal(std::string_view text) {
+  bool overflow = false;
+  double v = ParseFloatDot(text, overflow);
+  if (overflow) RaiseOverflow();
+  return v;
+}
+
 // Code page named by a .cpg: a number, or one of the names writers use.
 uint16_t CpgToCodePage(std::string_view text) {
   std::string t = UpperAscii(TrimView(text));
@@ -404,7 +217,8 @@ void TDbfFile::Close() {
   fFieldCount = 0;
   fRecordCount = 0;
   fFields.clear();
-  fCodec.reset();
+  fTextReady = false;
+  fTable = nullptr;
   if (fBinFile) {
     std::unique_ptr<TDbfStream> s = std::move(fBinFile);
     s->Close();
@@ -423,7 +237,7 @@ void TDbfFile::ReadTab(uint16_t& codePage, bool& codePageNamed) {
   for (; i < lines.size(); ++i) {
     std::string line = UpperAscii(TrimView(lines[i]));
     if (StartsWith(line, "!CHARSET")) {
-      codePage = Charset2CodePage(TrimView(Copy(line, 10, int64_t(line.size()))));
+      codePage = CharSetList().Charset2CodePage(TrimView(Copy(line, 10, int64_t(line.size()))));
       charsetLine = true;
     }
     if (StartsWith(line, "TYPE NATIVEX")) fDBFtype = datx;
@@ -434,7 +248,7 @@ void TDbfFile::ReadTab(uint16_t& codePage, bool& codePageNamed) {
         size_t q1 = line.find('"', c);
         size_t q2 = q1 == std::string::npos ? q1 : line.find('"', q1 + 1);
         if (q2 != std::string::npos) {
-          typeCp = Charset2CodePage(std::string_view(line).substr(q1 + 1, q2 - q1 - 1));
+          typeCp = CharSetList().Charset2CodePage(std::string_view(line).substr(q1 + 1, q2 - q1 - 1));
           codePageNamed = true;
         }
       }
@@ -599,7 +413,7 @@ void TDbfFile::Open(bool ReadWrite) {
         cp = LanguageDriver2CodePage(lang);
       }
     }
-    if (cp < 1) cp = SystemAnsiCodePage();
+    if (cp < 1) cp = GetSystemAnsiCodePage();
     fCodePage = cp;
   } catch (...) {
     fFields.clear();
@@ -608,7 +422,8 @@ void TDbfFile::Open(bool ReadWrite) {
     fDBFtype = type;
     throw;
   }
-  fCodec.reset();
+  fTextReady = false;
+  fTable = nullptr;
   fBinFile = std::move(stream);
   fOpen = true;
 }
@@ -658,8 +473,15 @@ bool TDbfFile::IsDeleted(int64_t RecNum) {
   return flag == '*';
 }
 
+void TDbfFile::PrepareText() {
+  if (fTextReady) return;
+  // raises "Code page %d is not supported"
+  if (IsSingleByteCodePage(fCodePage)) fTable = &SingleByteTable(fCodePage);
+  fTextReady = true;
+}
+
 std::string TDbfFile::DecodeText(const Tdbffield& f) {
-  if (!fCodec) fCodec = std::make_unique<TDbfTextCodec>(fCodePage);
+  PrepareText();
   const uint8_t* p = fBuffer.data();
   size_t n = size_t(f.Width);
   std::string out;
@@ -667,11 +489,22 @@ std::string TDbfFile::DecodeText(const Tdbffield& f) {
     if (n >= 2 && p[0] == 0 && p[1] == 0) return out;
     size_t units = 0;
     while (units < n / 2 && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
-    fCodec->Decode(p, units * 2, out);
+    out = CodePageToString(std::string_view(reinterpret_cast<const char*>(p), units * 2), fCodePage);
   } else {
     const void* z = std::memchr(p, 0, n);
     if (z) n = size_t(static_cast<const uint8_t*>(z) - p);
-    fCodec->Decode(p, n, out);
+    if (fTable) {
+      out.reserve(n);
+      for (size_t i = 0; i < n; ++i) {
+        char16_t c = (*fTable)[p[i]];
+        if (c < 0x80)
+          out.push_back(char(c));
+        else
+          AppendUtf8(out, c);
+      }
+    } else {
+      out = CodePageToString(std::string_view(reinterpret_cast<const char*>(p), n), fCodePage);
+    }
   }
   std::string_view t = TrimView(out);
   if (t.size() != out.size()) out = std::string(t);
@@ -690,7 +523,7 @@ std::string TDbfFile::ReadString(int32_t FieldNum, int64_t RecNum) {
       case gfInteger: return IntToStr(LoadLE<int32_t>(p));
       case gfSmallInt: return IntToStr(LoadLE<int16_t>(p));
       case gfInt64: return IntToStr(LoadLE<int64_t>(p));
-      case gfFloat: return FloatToStrG15(LoadLE<double>(p));
+      case gfFloat: return FloatToStrDot(LoadLE<double>(p));
       case gfLogical: return p[0] ? "T" : "F";
       case gfDate:
         if (!DateIsNull(p)) AppendDate(out, p);
@@ -719,7 +552,7 @@ int64_t TDbfFile::ReadInteger(int32_t FieldNum, int64_t RecNum) {
     ReadField(f, RecNum);
     // decimal text is ASCII; bytes above 127 make it non-numeric anyway
     std::string_view t = TrimView(std::string_view(reinterpret_cast<const char*>(fBuffer.data()), size_t(f.Width)));
-    if (f.decimals > 0) return Round(ParseFloatDot(t));
+    if (f.decimals > 0) return Round(ParseDecimal(t));
     return StrToInt64(t);
   }
   if (fDBFtype == dbf) throw Exception(cNotSupported);
@@ -737,7 +570,7 @@ double TDbfFile::ReadFloat(int32_t FieldNum, int64_t RecNum) {
   const Tdbffield& f = fFields[size_t(FieldNum)];
   if (f.FieldType == gfDecimal) {
     ReadField(f, RecNum);
-    return ParseFloatDot(std::string_view(reinterpret_cast<const char*>(fBuffer.data()), size_t(f.Width)));
+    return ParseDecimal(std::string_view(reinterpret_cast<const char*>(fBuffer.data()), size_t(f.Width)));
   }
   if (fDBFtype == dbf) throw Exception(cNotSupported);
   switch (f.FieldType) {
@@ -820,18 +653,24 @@ void TDbfFile::WriteString(int32_t FieldNum, int64_t RecNum, std::string_view va
   if (!ValidField(FieldNum) || !ValidRecord(RecNum)) return;
   const Tdbffield& f = fFields[size_t(FieldNum)];
   if (f.FieldType != gfChar) return;
-  if (!fCodec) fCodec = std::make_unique<TDbfTextCodec>(fCodePage);
+  PrepareText();
   // Encode character by character so a cut never splits a character.
   uint8_t* out = fBuffer.data();
   size_t used = 0, width = size_t(f.Width);
-  std::string piece;
   size_t pos = 0;
   while (pos < value.size()) {
-    char32_t cp = NextCodePoint(value, pos);
-    fCodec->EncodeChar(cp, piece);
-    if (used + piece.size() > width) break;
-    std::memcpy(out + used, piece.data(), piece.size());
-    used += piece.size();
+    size_t at = pos;
+    NextCodePoint(value, pos);
+    std::string_view ch = value.substr(at, pos - at);
+    unsigned char c0 = (unsigned char)ch[0];
+    if (fTable && ch.size() == 1 && c0 < 0x80 && (*fTable)[c0] == char16_t(c0)) {
+      fPiece.assign(ch);  // ASCII in an ASCII-compatible page
+    } else {
+      fPiece = StringToCodePage(ch, fCodePage);
+    }
+    if (used + fPiece.size() > width) break;
+    std::memcpy(out + used, fPiece.data(), fPiece.size());
+    used += fPiece.size();
   }
   // Pad the rest: blanks in a .dbf (in the table's encoding), zero bytes in a .dat.
   if (fDBFtype == dbf && fCodePage == 1200) {

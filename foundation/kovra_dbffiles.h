@@ -3,6 +3,7 @@
 // the .tab beside them), and a sequence of same-structured tables read as one.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,7 +16,6 @@ namespace kovra {
 
 class TBitArray;
 class TDbfStream;
-class TDbfTextCodec;
 
 enum class TDBFtype : uint8_t { dbf, dat, datx };
 using enum TDBFtype;
@@ -88,6 +88,7 @@ private:
 
   void ReadTab(uint16_t& codePage, bool& codePageNamed);
   void ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount);
+  void PrepareText();
 
   bool fOpen = false;
   TDBFtype fDBFtype = dbf;
@@ -101,7 +102,11 @@ private:
   uint16_t fCodePage = 0;
   std::vector<Tdbffield> fFields;
   uint16_t fCreateCodePage = 0;  // as given to the constructor
-  std::unique_ptr<TDbfTextCodec> fCodec;  // built at the first text access
+  // Text conversion, prepared at the first text access (an unsupported code
+  // page fails there, not at Open): the byte table of a single-byte page.
+  bool fTextReady = false;
+  const std::array<char16_t, 256>* fTable = nullptr;
+  std::string fPiece;  // scratch for encoding one character
 };
 
 // Tables of one structure read as one record sequence.
