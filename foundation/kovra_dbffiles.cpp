@@ -1,13 +1,9 @@
 #include "foundation/kovra_dbffiles.h"
 
 #include "foundation/kovra_bitarray.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "foundation/kovra_charset.h"
 #include "foundation/kovra_functions.h"
+#include "foundation/kovra_io.h"
 #include "platform/kovra_codepage.h"
 
 #include <algorithm>
@@ -21,64 +17,17 @@
 namespace kovra {
 
 // ===========================================================================
-// STAND-INS until the foundation's stream and text-reader modules are merged;
-// each is replaced by the real module when it lands.
+// STAND-IN until the foundation's text reader is merged.
 // ===========================================================================
-
-// Stand-in for the buffered file stream: positioned reads and writes on a file.
-class TDbfStream {
-public:
-  TDbfStream(const std::string& name, bool readWrite) {
-    fd = ::open(name.c_str(), (readWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (fd < 0)
-      throw EFOpenError(Format("Cannot open file \"%s\". %s", std::filesystem::absolute(name).string(),
-                               std::strerror(errno)));
-  }
-  ~TDbfStream() {
-    if (fd >= 0) ::close(fd);
-  }
-  int64_t Size() const {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : -1;
-  }
-  void ReadBuffer(int64_t pos, void* buf, int64_t n) {
-    auto p = static_cast<uint8_t*>(buf);
-    while (n > 0) {
-      ssize_t r = ::pread(fd, p, size_t(n), off_t(pos));
-      if (r <= 0) throw EReadError("Stream read error");
-      p += r;
-      n -= r;
-      pos += r;
-    }
-  }
-  void WriteBuffer(int64_t pos, const void* buf, int64_t n) {
-    auto p = static_cast<const uint8_t*>(buf);
-    while (n > 0) {
-      ssize_t r = ::pwrite(fd, p, size_t(n), off_t(pos));
-      if (r <= 0) throw EWriteError("Stream write error");
-      p += r;
-      n -= r;
-      pos += r;
-    }
-  }
-  void Close() {
-    int f = fd;
-    fd = -1;
-    if (f >= 0 && ::close(f) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  int fd = -1;
-};
 
 namespace {
 
 // Stand-in: the .tab read as UTF-8 lines (LF, CR LF or CR).
 std::vector<std::string> ReadUtf8Lines(const std::string& name) {
-  TDbfStream s(name, false);
-  int64_t size = s.Size();
-  std::string all(size_t(std::max<int64_t>(size, 0)), '\0');
-  if (size > 0) s.ReadBuffer(0, all.data(), size);
+  TKvMemoryStream m;
+  m.LoadFromFile(name);
+  std::string all;
+  if (m.Size() > 0) all.assign(static_cast<const char*>(m.Memory()), size_t(m.Size()));
   if (all.size() >= 3 && all.compare(0, 3, "\xEF\xBB\xBF") == 0) all.erase(0, 3);
   std::vector<std::string> lines;
   size_t i = 0;
@@ -220,7 +169,7 @@ void TDbfFile::Close() {
   fTextReady = false;
   fTable = nullptr;
   if (fBinFile) {
-    std::unique_ptr<TDbfStream> s = std::move(fBinFile);
+    std::unique_ptr<TKvBufferedStream> s = std::move(fBinFile);
     s->Close();
   }
 }
@@ -287,12 +236,17 @@ void TDbfFile::ReadTab(uint16_t& codePage, bool& codePageNamed) {
   fFieldCount = int32_t(fieldCount);
 }
 
-void TDbfFile::ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount) {
+void TDbfFile::ReadAt(TKvBufferedStream& s, int64_t pos, void* buf, int32_t count) {
+  s.Seek(pos, soBeginning);
+  s.ReadBuffer(buf, count);
+}
+
+void TDbfFile::ReadHeader(TKvBufferedStream& s, int64_t fileSize, int32_t tabFieldCount) {
   const std::string invalid = Format("DBF file %s has an invalid header", fFilename);
   const std::string truncated = Format("DBF file %s is truncated", fFilename);
   uint8_t h[32];
   if (fileSize < 32) throw Exception(truncated);
-  s.ReadBuffer(0, h, 32);
+  ReadAt(s, 0, h, 32);
   int64_t minStart;
   if (fDBFtype == datx) {
     fRecordCount = LoadLE<int64_t>(h + 4);
@@ -319,7 +273,7 @@ void TDbfFile::ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount
     // follow the 0x0D terminator, so stop there.
     int64_t maxFields = (fStartOfData - 1) / 32 - 1;
     std::vector<uint8_t> d(size_t(maxFields) * 32);
-    if (!d.empty()) s.ReadBuffer(32, d.data(), int64_t(d.size()));
+    if (!d.empty()) ReadAt(s, 32, d.data(), int32_t(d.size()));
     fFields.clear();
     for (int64_t k = 0; k < maxFields; ++k) {
       const uint8_t* p = d.data() + k * 32;
@@ -341,7 +295,7 @@ void TDbfFile::ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount
     fFieldCount = int32_t(fFields.size());
   } else {
     std::vector<uint8_t> d(size_t(fFieldCount) * 32);
-    if (!d.empty()) s.ReadBuffer(32, d.data(), int64_t(d.size()));
+    if (!d.empty()) ReadAt(s, 32, d.data(), int32_t(d.size()));
     for (int32_t k = 0; k < fFieldCount; ++k) {
       const uint8_t* p = d.data() + int64_t(k) * 32;
       if (fDBFtype == datx) {
@@ -391,7 +345,10 @@ void TDbfFile::Open(bool ReadWrite) {
   else
     return;
   fDBFtype = type;
-  auto stream = std::make_unique<TDbfStream>(fFilename, ReadWrite);
+  // read, or read and write; others may read
+  auto file = std::make_unique<TKvFileStream>(fFilename, ReadWrite ? 0x22 : 0x20);
+  auto stream = std::make_unique<TKvBufferedStream>(file.get(), true);
+  file.release();
   try {
     // decided afresh on every Open, from the caller's code page
     uint16_t cp = fCreateCodePage;
@@ -409,7 +366,7 @@ void TDbfFile::Open(bool ReadWrite) {
         cp = l.empty() ? 0 : CpgToCodePage(l[0]);
       } else {
         uint8_t lang = 0;
-        stream->ReadBuffer(29, &lang, 1);
+        ReadAt(*stream, 29, &lang, 1);
         cp = LanguageDriver2CodePage(lang);
       }
     }
@@ -439,11 +396,13 @@ int64_t TDbfFile::FieldOffset(const Tdbffield& f, int64_t RecNum) const {
 }
 
 void TDbfFile::ReadField(const Tdbffield& f, int64_t RecNum) {
-  fBinFile->ReadBuffer(FieldOffset(f, RecNum), fBuffer.data(), f.Width);
+  fBinFile->Seek(FieldOffset(f, RecNum), soBeginning);
+  fBinFile->ReadBuffer(fBuffer.data(), f.Width);
 }
 
 void TDbfFile::WriteField(const Tdbffield& f, int64_t RecNum, const uint8_t* bytes) {
-  fBinFile->WriteBuffer(FieldOffset(f, RecNum), bytes, f.Width);
+  fBinFile->Seek(FieldOffset(f, RecNum), soBeginning);
+  fBinFile->WriteBuffer(bytes, f.Width);
 }
 
 int32_t TDbfFile::FindField(std::string_view Fieldname) const {
@@ -469,7 +428,8 @@ Tdbffield TDbfFile::FieldInfo(int32_t FieldNum) const {
 bool TDbfFile::IsDeleted(int64_t RecNum) {
   if (!fOpen || !ValidRecord(RecNum)) return false;
   uint8_t flag = 0;
-  fBinFile->ReadBuffer(fStartOfData + (RecNum - 1) * fRecordLength, &flag, 1);
+  fBinFile->Seek(fStartOfData + (RecNum - 1) * fRecordLength, soBeginning);
+  fBinFile->ReadBuffer(&flag, 1);
   return flag == '*';
 }
 

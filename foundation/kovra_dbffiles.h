@@ -15,7 +15,7 @@
 namespace kovra {
 
 class TBitArray;
-class TDbfStream;
+class TKvBufferedStream;
 
 enum class TDBFtype : uint8_t { dbf, dat, datx };
 using enum TDBFtype;
@@ -87,12 +87,13 @@ private:
   void WriteArray(int32_t fieldnum, int64_t count, bool allowInt64, Get get);
 
   void ReadTab(uint16_t& codePage, bool& codePageNamed);
-  void ReadHeader(TDbfStream& s, int64_t fileSize, int32_t tabFieldCount);
+  void ReadHeader(TKvBufferedStream& s, int64_t fileSize, int32_t tabFieldCount);
+  void ReadAt(TKvBufferedStream& s, int64_t pos, void* buf, int32_t count);
   void PrepareText();
 
   bool fOpen = false;
   TDBFtype fDBFtype = dbf;
-  std::unique_ptr<TDbfStream> fBinFile;
+  std::unique_ptr<TKvBufferedStream> fBinFile;
   std::string fFilename;
   int64_t fStartOfData = 0;
   int64_t fRecordLength = 0;
