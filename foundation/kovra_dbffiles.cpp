@@ -510,9 +510,12 @@ int64_t TDbfFile::ReadInteger(int32_t FieldNum, int64_t RecNum) {
   const Tdbffield& f = fFields[size_t(FieldNum)];
   if (f.FieldType == gfDecimal) {
     ReadField(f, RecNum);
-    // decimal text is ASCII; bytes above 127 make it non-numeric anyway
     std::string_view t = TrimView(std::string_view(reinterpret_cast<const char*>(fBuffer.data()), size_t(f.Width)));
     if (f.decimals > 0) return Round(ParseDecimal(t));
+    // Decimal text is read in code page 437; only bytes above 127 differ from
+    // ASCII, and they make the text non-numeric (the error shows them decoded).
+    if (std::any_of(t.begin(), t.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+      return StrToInt64(CodePageToString(t, 437));
     return StrToInt64(t);
   }
   if (fDBFtype == dbf) throw Exception(cNotSupported);

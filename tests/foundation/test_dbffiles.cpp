@@ -314,6 +314,13 @@ TEST(DbfFiles, LenientNumbersAndOverflow) {
   t.Open(false);
   EXPECT_THROW(t.ReadFloat(1, 1), EOverflow);
   EXPECT_THROW(t.ReadInteger(1, 1), EOverflow);
+  t.Close();
+  // a strict read names the text in code page 437
+  bytes.replace(97 + 1, 6, "  1\xE0" "2 ");
+  WriteFile(path, bytes);
+  t.Open(false);
+  EXPECT_EQ(ErrorOf([&] { t.ReadInteger(0, 1); }), "'1\u03B12' is not a valid integer value");
+  EXPECT_EQ(t.ReadFloat(0, 1), 1.0);
 }
 
 TEST(DbfFiles, CodePageSources) {
