@@ -646,7 +646,7 @@ void TDbfFile::WriteString(int32_t FieldNum, int64_t RecNum, std::string_view va
 }
 
 template <typename Get>
-void TDbfFile::WriteArray(int32_t fieldnum, int64_t count, bool /*allowInt64*/, Get get) {
+void TDbfFile::WriteArray(int32_t fieldnum, int64_t count, Get get) {
   if (!ValidField(fieldnum)) return;
   const Tdbffield& f = fFields[size_t(fieldnum)];
   switch (f.FieldType) {
@@ -683,19 +683,19 @@ struct TArrayEntry {
 };
 
 void TDbfFile::WriteIntegerArray(int32_t fieldnum, const TIntegerArray& value) {
-  WriteArray(fieldnum, int64_t(value.size()), false, [&](int64_t r) {
+  WriteArray(fieldnum, int64_t(value.size()), [&](int64_t r) {
     return TArrayEntry{true, value[size_t(r)], 0};
   });
 }
 
 void TDbfFile::WriteCostArray(int32_t fieldnum, const TCostArray& value) {
-  WriteArray(fieldnum, int64_t(value.size()), false, [&](int64_t r) {
+  WriteArray(fieldnum, int64_t(value.size()), [&](int64_t r) {
     return TArrayEntry{false, 0, double(value[size_t(r)])};
   });
 }
 
 void TDbfFile::WriteBitArray(int32_t fieldnum, const TBitArray& value) {
-  WriteArray(fieldnum, value.Size(), false, [&](int64_t r) {
+  WriteArray(fieldnum, value.Size(), [&](int64_t r) {
     return TArrayEntry{true, value.GetBit(r) ? 1 : 0, 0};
   });
 }

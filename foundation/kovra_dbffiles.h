@@ -84,7 +84,7 @@ private:
   bool EncodeNumber(const Tdbffield& f, double value, bool isInteger, int64_t intValue,
                     uint8_t* out) const;
   template <typename Get>
-  void WriteArray(int32_t fieldnum, int64_t count, bool allowInt64, Get get);
+  void WriteArray(int32_t fieldnum, int64_t count, Get get);
 
   void ReadTab(uint16_t& codePage, bool& codePageNamed);
   void ReadHeader(TKvBufferedStream& s, int64_t fileSize, int32_t tabFieldCount);
