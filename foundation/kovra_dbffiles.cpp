@@ -4,6 +4,7 @@
 #include "foundation/kovra_charset.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_io.h"
+#include "foundation/kovra_textfilereader.h"
 #include "platform/kovra_codepage.h"
 
 #include <algorithm>
@@ -15,38 +16,6 @@
 #include <limits>
 
 namespace kovra {
-
-// ===========================================================================
-// STAND-IN until the foundation's text reader is merged.
-// ===========================================================================
-
-namespace {
-
-// Stand-in: the .tab read as UTF-8 lines (LF, CR LF or CR).
-std::vector<std::string> ReadUtf8Lines(const std::string& name) {
-  TKvMemoryStream m;
-  m.LoadFromFile(name);
-  std::string all;
-  if (m.Size() > 0) all.assign(static_cast<const char*>(m.Memory()), size_t(m.Size()));
-  if (all.size() >= 3 && all.compare(0, 3, "\xEF\xBB\xBF") == 0) all.erase(0, 3);
-  std::vector<std::string> lines;
-  size_t i = 0;
-  while (i < all.size()) {
-    size_t j = all.find_first_of("\r\n", i);
-    if (j == std::string::npos) {
-      lines.push_back(all.substr(i));
-      break;
-    }
-    lines.push_back(all.substr(i, j - i));
-    i = j + 1;
-    if (all[j] == '\r' && i < all.size() && all[i] == '\n') ++i;
-  }
-  return lines;
-}
-
-}  // namespace
-
-// ===========================================================================
 
 namespace {
 
@@ -177,7 +146,11 @@ void TDbfFile::Close() {
 void TDbfFile::ReadTab(uint16_t& codePage, bool& codePageNamed) {
   std::string tab = FindSibling(fFilename, ".tab");
   if (tab.empty()) throw Exception("Corresponding TAB file is missing for DAT file " + fFilename);
-  std::vector<std::string> lines = ReadUtf8Lines(tab);
+  std::vector<std::string> lines;
+  {
+    TTextFileReader reader(tab, cCodePageUTF8);
+    while (!reader.Eof()) lines.push_back(reader.ReadLine());
+  }
   size_t i = 0;
   bool haveFields = false;
   int64_t fieldCount = 0;
@@ -362,8 +335,7 @@ void TDbfFile::Open(bool ReadWrite) {
     if (type == dbf && cp == 0) {
       std::string cpg = FindSibling(fFilename, ".cpg");
       if (!cpg.empty()) {
-        std::vector<std::string> l = ReadUtf8Lines(cpg);
-        cp = l.empty() ? 0 : CpgToCodePage(l[0]);
+        cp = CpgToCodePage(ReadFirstLine(cpg));  // read in the ANSI code page
       } else {
         uint8_t lang = 0;
         ReadAt(*stream, 29, &lang, 1);
