@@ -644,6 +644,23 @@ TEST(DbfFiles, TextCutsNeverSplitACharacter) {
   }
 }
 
+TEST(DbfFiles, Utf16DbfPadsWithUtf16Blanks) {
+  std::string path = CopyFixture("write.dbf");
+  {
+    TDbfFile t(path, 1200);
+    t.Open(true);
+    t.WriteString(3, 1, "AB");
+    t.WriteString(3, 2, "abcd\U0001F600");  // the pair does not fit whole: left out
+    EXPECT_EQ(t.ReadString(3, 1), "AB");
+    EXPECT_EQ(t.ReadString(3, 2), "abcd");
+    t.Close();
+  }
+  std::string bytes = FileBytes(path);
+  const size_t txt = 32 + 7 * 32 + 1 + 1 + 3 + 5 + 4, reclen = 1 + 3 + 5 + 4 + 10 + 10 + 1 + 8;
+  EXPECT_EQ(bytes.substr(txt, 10), std::string("A\0B\0 \0 \0 \0", 10));
+  EXPECT_EQ(bytes.substr(txt + reclen, 10), std::string("a\0b\0c\0d\0 \0", 10));
+}
+
 TEST(DbfFiles, SequenceOfTables) {
   TDbfFiles s(0);
   EXPECT_EQ(s.FieldCount(), -1);
