@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
 #include <ogr_api.h>
