@@ -718,10 +718,12 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 }  // namespace kovra
 
 // ===========================================================================
-// STAND-IN until the text-file writer and the code-page tables land on main:
-// local versions with the interfaces of kovra_textfilewriter and
-// kovra_charset (same TU as the stand-ins above). Removed at the merge.
+// STAND-IN until the text-file writer lands on main: a local version with
+// the interface of kovra_textfilewriter (same TU as the stand-ins above).
+// Removed at the merge.
 #include <filesystem>
+
+#include "foundation/kovra_charset.h"
 
 namespace kovra {
 
@@ -788,32 +790,6 @@ private:
   std::string FBuf;
 };
 
-namespace {
-struct TCharSetListStandIn {
-  std::string CodePage2Charset(uint16_t cp) const {
-    static const std::pair<uint16_t, const char*> rows[] = {
-        {1252, "WindowsLatin1"},     {1250, "WindowsLatin2"},      {1256, "WindowsArabic"},
-        {1251, "WindowsCyrillic"},   {1253, "WindowsGreek"},       {1255, "WindowsHebrew"},
-        {1254, "WindowsTurkish"},    {950, "WindowsTradChinese"},  {936, "WindowsSimpChinese"},
-        {932, "WindowsJapanese"},    {949, "WindowsKorean"},       {874, "WindowsThai"},
-        {1257, "WindowsBalticRim"},  {1258, "WindowsVietnamese"},  {437, "CodePage437"},
-        {850, "CodePage850"},        {852, "CodePage852"},         {857, "CodePage857"},
-        {860, "CodePage860"},        {861, "CodePage861"},         {863, "CodePage863"},
-        {865, "CodePage865"},        {855, "CodePage855"},         {864, "CodePage864"},
-        {869, "CodePage869"},        {28591, "ISO8859_1"},         {28592, "ISO8859_2"},
-        {28593, "ISO8859_3"},        {28594, "ISO8859_4"},         {28595, "ISO8859_5"},
-        {28596, "ISO8859_6"},        {28597, "ISO8859_7"},         {28598, "ISO8859_8"},
-        {28599, "ISO8859_9"},        {65001, "UTF-8"},             {1200, "UTF-16"}};
-    for (const auto& r : rows)
-      if (r.first == cp) return r.second;
-    return {};
-  }
-};
-const TCharSetListStandIn& CharSetList() {
-  static const TCharSetListStandIn list;
-  return list;
-}
-}  // namespace
 
 }  // namespace kovra
 // END OF STAND-IN
