@@ -1008,9 +1008,9 @@ TRec& TGISWriterArray::NewRow(int32_t NumParts) {
   const int64_t h = int64_t(a.Rec.size()) - 1;
   if (h <= newCount) {
     const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
-    const size_t len = size_t(h + e);
-    a.Rec.reserve(len);
-    a.Rec.resize(len);
+    // The length follows the rule; the capacity may run ahead of it, so that
+    // a large table is not moved at every 30 % step.
+    a.Rec.resize(size_t(h + e));
   }
   TRec& r = a.Rec[size_t(newCount) - 1];
   r.Attr.swap(FValues);
@@ -1140,10 +1140,27 @@ void TGISWriterMIF::CreateFiles() {
   FCreated = true;
 }
 
+namespace {
+// FloatToStrDot appended to Out; the common case without an exponent goes
+// straight from to_chars (the same call FloatToStrDot makes) without a
+// temporary string.
+void AppendFloatDot(std::string& Out, double V) {
+  if (V != 0 && std::isfinite(V)) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::general, 15);
+    if (r.ec == std::errc() && std::memchr(buf, 'e', size_t(r.ptr - buf)) == nullptr) {
+      Out.append(buf, r.ptr);
+      return;
+    }
+  }
+  Out += FloatToStrDot(V);
+}
+}  // namespace
+
 void TGISWriterMIF::AppendPoint(double X, double Y) {
-  FText += FloatToStrDot(X);
+  AppendFloatDot(FText, X);
   FText += ' ';
-  FText += FloatToStrDot(Y);
+  AppendFloatDot(FText, Y);
 }
 
 void TGISWriterMIF::WritePenClause() {
@@ -1212,12 +1229,14 @@ void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     else
       f.write("Pline ");  // the point count completes the line: "Pline 5"
   }
-  f.writeln(IntToStr(n));
+  // The count line and the point lines go out as one piece.
+  FText = IntToStr(n);
+  FText += "\r\n";
   for (int32_t i = 0; i < n; ++i) {
-    FText.clear();
     AppendPoint(p[i].x, p[i].y);
-    f.writeln(FText);
+    FText += "\r\n";
   }
+  f.write(FText);
   if (FWrittenParts == FNumParts && !CompactMIF) {
     if (FObjectTypes == otRegion && Brush != DefaultBrush)
       f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
