@@ -6,89 +6,19 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/kovra_functions.h"
+#include "foundation/kovra_geometry.h"
+#include "platform/kovra_codepage.h"
+
 // ---------------------------------------------------------------------------
-// STAND-IN until the foundation modules land on main (code pages, number
-// text, comma text, great-circle angle, file stream): minimal local versions
+// STAND-IN until the foundation modules land on main (comma text, file
+// stream): minimal local versions
 // with the interfaces of those modules. Removed at the merge.
 #include <fcntl.h>
 #include <unistd.h>
-#include <unicode/ucnv.h>
 
 namespace kovra {
 namespace {
-
-uint16_t GetSystemAnsiCodePage() { return 1252; }
-bool IsUTF8CodePage(uint16_t cp) { return cp == 65001; }
-bool IsUTF16CodePage(uint16_t cp) { return cp == 1200; }
-uint16_t ResolveCodePage(uint16_t cp) { return cp == 0 ? GetSystemAnsiCodePage() : cp; }
-
-UConverter* OpenConverter(uint16_t cp) {
-  for (const char* prefix : {"windows-", "ibm-"}) {
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter* c = ucnv_open((std::string(prefix) + std::to_string(cp)).c_str(), &err);
-    if (U_SUCCESS(err)) return c;
-  }
-  return nullptr;
-}
-
-void CheckCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200 || cp == 620 || cp == 895) {
-    if (cp == 65001 || cp == 1200) return;
-    throw Exception(Format("Code page %d is not supported", cp));
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  ucnv_close(c);
-}
-
-bool IsSingleByteCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200) return false;
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  bool single = ucnv_getMaxCharSize(c) == 1;
-  ucnv_close(c);
-  return single;
-}
-
-std::string StringToCodePage(std::string_view S, uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001) return std::string(S);
-  std::u16string u = ToUtf16(S);
-  if (cp == 1200) {
-    std::string out;
-    for (char16_t c : u) {
-      out += char(c & 0xFF);
-      out += char(c >> 8);
-    }
-    return out;
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  UErrorCode err = U_ZERO_ERROR;
-  ucnv_setSubstChars(c, "?", 1, &err);
-  std::string out(u.size() * 4 + 4, '\0');
-  err = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(c, out.data(), int32_t(out.size()), reinterpret_cast<const UChar*>(u.data()),
-                              int32_t(u.size()), &err);
-  ucnv_close(c);
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
-std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
-
-double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
-  const double k = 0.017453292519943295;
-  double lat1 = P1.y * k, lat2 = P2.y * k, lon1 = P1.x * k, lon2 = P2.x * k;
-  double a = std::sin((lat1 - lat2) / 2), b = std::sin((lon1 - lon2) / 2);
-  double r = a * a + std::cos(lat1) * std::cos(lat2) * b * b;
-  if (r < 0) RaiseInvalidOp();
-  double s = std::sqrt(r);
-  if (!(s < 1)) s = 1;
-  return 2 * std::asin(s);
-}
 
 // Read-write access to an existing file at given offsets.
 class TPatchFile {
@@ -175,10 +105,7 @@ namespace kovra {
 
 namespace {
 
-constexpr double cDegRad = 0.017453292519943295;  // pi/180
-constexpr double cRadDeg = 57.29577951308232;     // 180/pi
 constexpr double cPi = 3.141592653589793;
-constexpr double cTwoPiRad = 6.283185307179586;
 // Below these, the course of a segment is undefined (pole start, antipodal
 // ends): such segments get no intermediate points.
 constexpr double cDegenerate = 1e-12;
@@ -251,7 +178,7 @@ double SegmentInsertCount(const TFloatPoint& A, const TFloatPoint& B, double Ste
   double angle = GreatCircleAngleDeg(A, B);
   double k = std::trunc(angle * cEarthRadiusKm / StepKm);
   if (!(k >= 1)) return 0;
-  if (std::fabs(std::cos(A.y * cDegRad)) < cDegenerate || std::fabs(std::sin(angle)) < cDegenerate) return 0;
+  if (std::fabs(std::cos(A.y * cDegToRad)) < cDegenerate || std::fabs(std::sin(angle)) < cDegenerate) return 0;
   return k;
 }
 
@@ -337,8 +264,8 @@ void DensifyGreatCircle(TFloatPointArrayEx& SegList, double StepKm) {
     const TFloatPoint a = p[i];
     const int32_t k = int32_t(SegmentInsertCount(a, b, StepKm));
     if (k > 0) {
-      const double lat1 = a.y * cDegRad, lon1 = a.x * cDegRad;
-      const double lat2 = b.y * cDegRad, lon2 = b.x * cDegRad;
+      const double lat1 = a.y * cDegToRad, lon1 = a.x * cDegToRad;
+      const double lat2 = b.y * cDegToRad, lon2 = b.x * cDegToRad;
       const double d = GreatCircleAngleDeg(a, b);
       const double sinLat1 = std::sin(lat1), cosLat1 = std::cos(lat1);
       const double sinLat2 = std::sin(lat2), cosLat2 = std::cos(lat2);
@@ -356,10 +283,10 @@ void DensifyGreatCircle(TFloatPointArrayEx& SegList, double StepKm) {
         const double lat = std::asin(std::clamp(sinLat1 * cosF + cosLat1 * sinF * cosTc, -1.0, 1.0));
         const double dlon = std::atan2(sinTc * sinF * cosLat1, cosF - sinLat1 * std::sin(lat));
         double lon = lon1 - dlon + cPi;
-        lon -= cTwoPiRad * std::floor(lon / cTwoPiRad);
-        if (lon >= cTwoPiRad) lon -= cTwoPiRad;
+        lon -= cTwoPi * std::floor(lon / cTwoPi);
+        if (lon >= cTwoPi) lon -= cTwoPi;
         lon -= cPi;
-        p[dst - (k + 1) + j] = TFloatPoint{lon * cRadDeg, lat * cRadDeg};
+        p[dst - (k + 1) + j] = TFloatPoint{lon * cRadToDeg, lat * cRadToDeg};
       }
     }
     dst -= k + 1;
@@ -669,7 +596,7 @@ TGISField TGISWriter::SL2GISField(const std::vector<std::string>& SL, int32_t& w
     int64_t n;
     if (IsUTF8CodePage(FCodepage))
       n = int64_t(v.size());
-    else if (IsUTF16CodePage(FCodepage) || FEncoding == nullptr || IsSingleByteCodePage(FCodepage))
+    else if (IsUTF16CodePage(FCodepage) || FEncoding->SingleByte())
       n = int64_t(Utf16Length(v));  // characters, as a single-byte page stores them
     else
       n = FEncoding->ByteCount(v);  // multi-byte pages: what DBF and TAB store

@@ -143,6 +143,8 @@ public:
   // it cannot convert. 0 means the system ANSI code page.
   explicit TWriterEncoding(uint16_t CodePage);
   uint16_t CodePage() const { return FCodePage; }
+  // One byte per character (the single-byte Windows, DOS and ISO pages).
+  bool SingleByte() const { return FSingleByte; }
   // The bytes of S in the code page ('?' for what the page lacks).
   std::string GetBytes(std::string_view S) const;
   // Number of bytes of S in the code page (UTF-16 code units for 1200).
