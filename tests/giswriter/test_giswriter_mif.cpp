@@ -391,6 +391,22 @@ TEST(GISWriterMIF, LifecycleAndFileErrors) {
     w.Drop();
   }
   {
+    // A second Close writes nothing; Drop after Close only deletes.
+    TGISWriterMIF w;
+    w.FileName = dir.File("twice");
+    StdHeader(w, otPline);
+    w.AddLine(0, 0, 1, 1, "1,a");
+    w.Close();
+    const std::string mif = ReadBytes(w.FileName + ".mif"), mid = ReadBytes(w.FileName + ".mid");
+    EXPECT_EQ(mid, "1,a\r\n");
+    w.Close();
+    EXPECT_EQ(ReadBytes(w.FileName + ".mif"), mif);
+    EXPECT_EQ(ReadBytes(w.FileName + ".mid"), mid);
+    w.Drop();
+    EXPECT_FALSE(fs::exists(w.FileName + ".mif"));
+    EXPECT_FALSE(fs::exists(w.FileName + ".mid"));
+  }
+  {
     // Before the last column no file exists; Drop removes nothing it did not make.
     WriteBytes(dir.File("keep.mif"), "not ours");
     TGISWriterMIF w;
