@@ -15,7 +15,6 @@
 #include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
 
-
 namespace kovra {
 
 namespace {
