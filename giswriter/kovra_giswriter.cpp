@@ -4,12 +4,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
+#include "foundation/kovra_charset.h"
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
+#include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
 
 namespace kovra {
@@ -567,6 +570,554 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
     f.WriteBuffer(texts[i].data(), int32_t(texts[i].size()));
   }
   f.Close();
+}
+
+}  // namespace kovra
+
+
+namespace kovra {
+
+namespace {
+
+// "'x' is not a valid integer value": the platform's message for a text
+// that StrToInt rejects.
+[[noreturn]] void RaiseNotInteger(std::string_view S) {
+  throw EConvertError(Format("'%s' is not a valid integer value", S));
+}
+
+// Optional sign and decimal digits, nothing else, within the range of T.
+template <typename T>
+T StrToIntStrict(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+  if (t.empty() || t[0] == '+') RaiseNotInteger(S);
+  size_t digits = (t[0] == '-') ? 1 : 0;
+  if (digits == t.size()) RaiseNotInteger(S);
+  for (size_t i = digits; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') RaiseNotInteger(S);
+  T v{};
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, 10);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) RaiseNotInteger(S);
+  return v;
+}
+
+// The leading number of S with '.' as decimal separator and an optional
+// exponent; trailing characters are ignored. An empty or non-numeric text,
+// infinity and NaN texts, and numbers beyond the double range give 0.
+double LeadingNumber(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t[0] == '-') return 0;
+  }
+  double v = 0;
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+  if (r.ec != std::errc() || !std::isfinite(v)) return 0;
+  return v;
+}
+
+// Digits of S[Pos-1 .. Pos-1+Len-1] as a number; -1 when any is not a digit.
+int32_t DigitsAt(std::string_view S, size_t Pos, size_t Len) {
+  int32_t v = 0;
+  for (size_t i = Pos - 1; i < Pos - 1 + Len; ++i) {
+    if (S[i] < '0' || S[i] > '9') return -1;
+    v = v * 10 + (S[i] - '0');
+  }
+  return v;
+}
+
+constexpr int32_t cDaysInMonth[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                         {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+
+bool IsLeapYear(int32_t Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
+
+// Colour 0x00BBGGRR as MIF's R * 65536 + G * 256 + B: red and blue bytes exchanged.
+uint32_t MIFColor(uint32_t c) { return (c & 0xFF00FF00u) | ((c & 0xFFu) << 16) | ((c >> 16) & 0xFFu); }
+
+// A record before the files exist (before the last AddField, or after a
+// failed creation or Close) is a caller error; it must not crash.
+[[noreturn]] void RaiseNoOutput(const std::string& Name) {
+  throw EWriteError(Format("No output file is open for \"%s\"", Name));
+}
+
+void RemoveFileQuietly(const std::string& Name) {
+  std::error_code ec;
+  std::filesystem::remove(Name, ec);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Date-time numbers
+
+bool TryEncodeDate(int32_t Year, int32_t Month, int32_t Day, TDateTime& Date) {
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1) return false;
+  const int32_t* days = cDaysInMonth[IsLeapYear(Year) ? 1 : 0];
+  if (Day > days[Month - 1]) return false;
+  int32_t d = Day;
+  for (int32_t m = 1; m < Month; ++m) d += days[m - 1];
+  const int32_t y = Year - 1;
+  // 693594 = days from 0001-01-01 (day 1) to 1899-12-30.
+  Date.Value = double(y * 365 + y / 4 - y / 100 + y / 400 + d - 693594);
+  return true;
+}
+
+bool TryEncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec, TDateTime& Time) {
+  if (Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 || Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000)
+    return false;
+  Time.Value = double(((Hour * 60 + Min) * 60 + Sec) * 1000 + MSec) / 86400000.0;
+  return true;
+}
+
+TDateTime EncodeDate(int32_t Year, int32_t Month, int32_t Day) {
+  TDateTime d;
+  if (!TryEncodeDate(Year, Month, Day, d)) throw EConvertError("Invalid argument to date encode");
+  return d;
+}
+
+TDateTime EncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec) {
+  TDateTime t;
+  if (!TryEncodeTime(Hour, Min, Sec, MSec, t)) throw EConvertError("Invalid argument to time encode");
+  return t;
+}
+
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time) {
+  return TDateTime{Date.Value < 0 ? Date.Value - Time.Value : Date.Value + Time.Value};
+}
+
+// ---------------------------------------------------------------------------
+// TGISArray
+
+void TGISArray::Clear() {
+  Rec.clear();
+  Rec.shrink_to_fit();
+  Field.clear();
+  RecCount = 0;
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterArray
+
+TGISWriterArray::TGISWriterArray() : FOwnArray(std::make_unique<TGISArray>()) { GISarray = FOwnArray.get(); }
+
+TGISWriterArray::~TGISWriterArray() = default;
+
+void TGISWriterArray::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  if (GISarray == nullptr) throw EInvalidParameter("GISarray is not assigned");
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  GISarray->Clear();
+  GISarray->Field.resize(size_t(NumFields));
+  GISarray->OT = ObjectTypes;
+  GISarray->MBR = TFloatRect{double(cInfinity), double(cInfinity), -double(cInfinity), -double(cInfinity)};
+  GISarray->RecCount = 0;
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  GISarray->Field[size_t(FWrittenFields) - 1] = TFieldInfo{Field, Width, decimals, FieldName};
+}
+
+void TGISWriterArray::ConvertValues(const std::string& Attrib) {
+  SplitAttributes(Attrib);
+  FValues.resize(size_t(FNumFields));
+  for (int32_t i = 0; i < FNumFields; ++i) {
+    std::string& s = FSL[size_t(i)];
+    TGISValue& v = FValues[size_t(i)];
+    switch (GISarray->Field[size_t(i)].FieldType) {
+      case gfInteger:
+      case gfSmallInt:
+        v = StrToIntStrict<int32_t>(s);
+        break;
+      case gfInt64:
+        v = StrToIntStrict<int64_t>(s);
+        break;
+      case gfDecimal:
+      case gfFloat:
+        v = LeadingNumber(s);
+        break;
+      case gfLogical:
+        v = IsTrueText(s);
+        break;
+      case gfDate: {
+        TDateTime d;
+        if (s.size() != 8) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d)) {
+          v = d;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date", s));
+        }
+        break;
+      }
+      case gfTime: {
+        TDateTime t;
+        if (s.size() != 9) {
+          v = std::monostate{};
+        } else if (TryEncodeTime(DigitsAt(s, 1, 2), DigitsAt(s, 3, 2), DigitsAt(s, 5, 2), DigitsAt(s, 7, 3), t)) {
+          v = t;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid time", s));
+        }
+        break;
+      }
+      case gfDateTime: {
+        TDateTime d, t;
+        if (s.size() != 17) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d) &&
+                   TryEncodeTime(DigitsAt(s, 9, 2), DigitsAt(s, 11, 2), DigitsAt(s, 13, 2), DigitsAt(s, 15, 3),
+                                 t)) {
+          v = ComposeDateTime(d, t);
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date and time", s));
+        }
+        break;
+      }
+      default:  // gfChar, and column types without a number form
+        v = std::move(s);
+        break;
+    }
+  }
+}
+
+TRec& TGISWriterArray::NewRow(int32_t NumParts) {
+  TGISArray& a = *GISarray;
+  const int32_t newCount = a.RecCount + 1;
+  // Grown by hand: the length of Rec is visible to readers.
+  const int64_t h = int64_t(a.Rec.size()) - 1;
+  if (h <= newCount) {
+    const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
+    // The length follows the rule; the capacity may run ahead of it, so that
+    // a large table is not moved at every 30 % step.
+    a.Rec.resize(size_t(h + e));
+  }
+  TRec& r = a.Rec[size_t(newCount) - 1];
+  r.Attr.swap(FValues);
+  FValues.clear();
+  r.Coord.clear();
+  r.Coord.resize(size_t(NumParts));
+  a.RecCount = newCount;
+  ++FWrittenRecords;
+  return r;
+}
+
+void TGISWriterArray::ExtendMBR(const TFloatPoint& P) {
+  TFloatRect& m = GISarray->MBR;
+  if (P.x < m.xmin) m.xmin = P.x;
+  if (P.y < m.ymin) m.ymin = P.y;
+  if (P.x > m.xmax) m.xmax = P.x;
+  if (P.y > m.ymax) m.ymax = P.y;
+}
+
+void TGISWriterArray::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (GISarray->OT != otPoint) return;
+  ConvertValues(Attrib);
+  TRec& r = NewRow(1);
+  r.Coord[0].assign(1, TFloatPoint{X, Y});
+  ExtendMBR(TFloatPoint{X, Y});
+}
+
+void TGISWriterArray::StartObject(int32_t NumParts, const std::string& Attrib) {
+  ConvertValues(Attrib);
+  TGISWriter::StartObject(NumParts, Attrib);
+  NewRow(std::max(NumParts, 0));
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  ++Fpartsindex;
+  TRec& r = GISarray->Rec[size_t(GISarray->RecCount) - 1];
+  const size_t n = size_t(std::max(SegList.Count, 0));
+  TFloatPointArray& part = r.Coord[size_t(Fpartsindex)];
+  part.assign(SegList.Pnt.begin(), SegList.Pnt.begin() + ptrdiff_t(n));
+  for (const TFloatPoint& p : part) ExtendMBR(p);
+}
+
+void TGISWriterArray::Close() { TGISWriter::Close(); }
+
+void TGISWriterArray::Drop() {
+  Close();
+  if (GISarray != nullptr) GISarray->Clear();
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF
+
+TGISWriterMIF::TGISWriterMIF() = default;
+TGISWriterMIF::~TGISWriterMIF() = default;
+
+void TGISWriterMIF::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  // 255 is no valid MIF width, and Char(0) is no valid column: both become 254.
+  if (Width == 255 || (Width == 0 && Field == gfChar)) Width = 254;
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  std::string line = "  " + FieldName;
+  switch (Field) {
+    case gfChar:
+      line += " Char(" + IntToStr(Width) + ")";
+      break;
+    case gfInteger:
+      line += " Integer";
+      break;
+    case gfSmallInt:
+      line += " Smallint";
+      break;
+    case gfDecimal:
+      line += " Decimal(" + IntToStr(Width) + "," + IntToStr(decimals) + ")";
+      break;
+    case gfFloat:
+      line += " Float";
+      break;
+    case gfDate:
+      line += " Date";
+      break;
+    case gfLogical:
+      line += " Logical";
+      break;
+    case gfTime:
+      line += " Time";
+      fVersion = 900;
+      break;
+    case gfDateTime:
+      line += " DateTime";
+      fVersion = 900;
+      break;
+    case gfInt64:
+      line += " LargeInt";
+      fVersion = 900;
+      break;
+    default:
+      throw EInvalidFieldType(Format("Field type %d has no MIF column type", int(Field)));
+  }
+  fields.push_back(std::move(line));
+  if (FWrittenFields != FNumFields) return;
+
+  if (FCodepage == 65001 || FCodepage == 1200) fVersion = 1520;
+  CreateFiles();
+  TTextFileWriter& f = *FOutMIF;
+  f.writeln("Version " + IntToStr(fVersion));
+  const std::string charset = CharSetList().CodePage2Charset(FCodepage);
+  if (!charset.empty()) f.writeln("CharSet \"" + charset + "\"");
+  f.writeln("Delimiter \",\"");
+  if (!CoordSys.empty() && FObjectTypes != otNone) f.writeln(CoordSys);
+  f.writeln("Columns " + IntToStr(FNumFields));
+  for (const std::string& c : fields) f.writeln(c);
+  f.writeln("Data");
+}
+
+void TGISWriterMIF::CreateFiles() {
+  const bool bom = FCodepage == 65001;
+  FOutMIF = std::make_unique<TTextFileWriter>(FileName + ".mif", FCodepage, bom);
+  try {
+    FOutMID = std::make_unique<TTextFileWriter>(FileName + ".mid", FCodepage, bom);
+  } catch (...) {
+    // No half pair: the .mif made a moment ago goes again.
+    FOutMIF.reset();
+    RemoveFileQuietly(FileName + ".mif");
+    throw;
+  }
+  FCreated = true;
+}
+
+namespace {
+// FloatToStrDot appended to Out; the common case without an exponent goes
+// straight from to_chars (the same call FloatToStrDot makes) without a
+// temporary string.
+void AppendFloatDot(std::string& Out, double V) {
+  if (V != 0 && std::isfinite(V)) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::general, 15);
+    if (r.ec == std::errc() && std::memchr(buf, 'e', size_t(r.ptr - buf)) == nullptr) {
+      Out.append(buf, r.ptr);
+      return;
+    }
+  }
+  Out += FloatToStrDot(V);
+}
+}  // namespace
+
+void TGISWriterMIF::AppendPoint(double X, double Y) {
+  AppendFloatDot(FText, X);
+  FText += ' ';
+  AppendFloatDot(FText, Y);
+}
+
+void TGISWriterMIF::WritePenClause() {
+  if (Pen == DefaultPen) return;
+  FOutMIF->writeln("    Pen(" + IntToStr(Pen.Width) + "," + IntToStr(Pen.pattern) + "," +
+                   IntToStr(MIFColor(Pen.Color)) + ")");
+}
+
+void TGISWriterMIF::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (FObjectTypes != otPoint) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Point ";
+  AppendPoint(X, Y);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF && Symbol != DefaultSymbol)
+    FOutMIF->writeln("    Symbol(" + IntToStr(Symbol.Shape) + "," + IntToStr(MIFColor(Symbol.Color)) + "," +
+                     IntToStr(Symbol.Size) + ")");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
+  if (FObjectTypes != otPline) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Line ";
+  AppendPoint(X1, Y1);
+  FText += ' ';
+  AppendPoint(X2, Y2);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF) WritePenClause();
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) {
+  AddLine(P1.x, P1.y, P2.x, P2.y, Attrib);
+}
+
+void TGISWriterMIF::StartObject(int32_t NumParts, const std::string& Attrib) {
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  TGISWriter::StartObject(NumParts, Attrib);
+  if (NumParts <= 0 || FObjectTypes == otNone) FOutMIF->writeln("None");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  TTextFileWriter& f = *FOutMIF;
+  const int32_t n = SegList.Count;
+  const TFloatPoint* p = SegList.Pnt.data();
+  if (FWrittenParts == 1) {
+    if (FObjectTypes == otPline && FNumParts == 1 && n == 2) {
+      FText = "Line ";
+      AppendPoint(p[0].x, p[0].y);
+      FText += ' ';
+      AppendPoint(p[1].x, p[1].y);
+      f.writeln(FText);
+      if (!CompactMIF) WritePenClause();
+      return;
+    }
+    if (FObjectTypes == otRegion)
+      f.writeln("Region " + IntToStr(FNumParts));
+    else if (FNumParts >= 2)
+      f.writeln("Pline multiple " + IntToStr(FNumParts));
+    else
+      f.write("Pline ");  // the point count completes the line: "Pline 5"
+  }
+  // The count line and the point lines go out as one piece.
+  FText = IntToStr(n);
+  FText += "\r\n";
+  for (int32_t i = 0; i < n; ++i) {
+    AppendPoint(p[i].x, p[i].y);
+    FText += "\r\n";
+  }
+  f.write(FText);
+  if (FWrittenParts == FNumParts && !CompactMIF) {
+    if (FObjectTypes == otRegion && Brush != DefaultBrush)
+      f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
+                IntToStr(MIFColor(Brush.bg_color)) + ")");
+    WritePenClause();
+  }
+}
+
+void TGISWriterMIF::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  // Both are released even when the first one fails.
+  auto mif = std::move(FOutMIF);
+  auto mid = std::move(FOutMID);
+  if (mif) mif->Close();
+  if (mid) mid->Close();
+}
+
+void TGISWriterMIF::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) {
+      RemoveFileQuietly(FileName + ".mif");
+      RemoveFileQuietly(FileName + ".mid");
+    }
+    throw;
+  }
+  if (FCreated) {
+    RemoveFileQuietly(FileName + ".mif");
+    RemoveFileQuietly(FileName + ".mid");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF8
+
+TGISWriterMIF8::TGISWriterMIF8() { FCodepage = 65001; }
+
+bool TGISWriterMIF8::AcceptsCodepage(uint16_t /*Value*/) const { return false; }
+
+// ---------------------------------------------------------------------------
+// TGISWriterCSV
+
+TGISWriterCSV::TGISWriterCSV() = default;
+TGISWriterCSV::~TGISWriterCSV() = default;
+
+void TGISWriterCSV::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  FOutCSV = std::make_unique<TTextFileWriter>(FileName + ".csv", FCodepage, false);
+  FCreated = true;
+}
+
+void TGISWriterCSV::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->write("\"" + FieldName + "\"");
+  if (FWrittenFields < FNumFields)
+    FOutCSV->write(",");
+  else
+    FOutCSV->writeln("");
+}
+
+void TGISWriterCSV::WriteRow(const std::string& Attrib) {
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterCSV::AddPoint(double /*X*/, double /*Y*/, const std::string& Attrib) { WriteRow(Attrib); }
+
+void TGISWriterCSV::AddLine(double /*X1*/, double /*Y1*/, double /*X2*/, double /*Y2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::AddLine2(const TFloatPoint& /*P1*/, const TFloatPoint& /*P2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::StartObject(int32_t NumParts, const std::string& Attrib) {
+  TGISWriter::StartObject(NumParts, Attrib);
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  auto csv = std::move(FOutCSV);
+  if (csv) csv->Close();
+}
+
+void TGISWriterCSV::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) RemoveFileQuietly(FileName + ".csv");
+    throw;
+  }
+  if (FCreated) RemoveFileQuietly(FileName + ".csv");
 }
 
 }  // namespace kovra
