@@ -51,6 +51,12 @@ void WriteSmallFile(const std::string& Name, const std::string& Bytes, uint32_t&
 // dates, times): ASCII as is, any other character as '?'. Returns the number
 // of characters.
 size_t SingleByteChars(const std::string& S, std::string& Out) {
+  bool ascii = true;
+  for (char c : S) ascii = ascii && (unsigned char)c < 0x80;
+  if (ascii) {
+    Out.assign(S);
+    return Out.size();
+  }
   Out.clear();
   size_t pos = 0;
   while (pos < S.size()) {
