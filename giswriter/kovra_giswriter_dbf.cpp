@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 
 #include "foundation/kovra_functions.h"
@@ -536,8 +537,17 @@ void TGISWriterSHP::AddPoint(double X, double Y, const std::string& Attrib) {
 }
 
 void TGISWriterSHP::Close() {
-  TGISWriterDBF::Close();
-  if (FObjectTypes == otNone || !FSHPopen) return;
+  // A failing .dbf must not leave the .shp and .shx unfinished and open.
+  std::exception_ptr dbfError;
+  try {
+    TGISWriterDBF::Close();
+  } catch (...) {
+    dbfError = std::current_exception();
+  }
+  if (FObjectTypes == otNone || !FSHPopen) {
+    if (dbfError) std::rethrow_exception(dbfError);
+    return;
+  }
   FSHPopen = false;
   // Both are released even when the first one fails.
   std::unique_ptr<TKvBufferedStream> shp = std::move(FOutSHP);
@@ -555,6 +565,7 @@ void TGISWriterSHP::Close() {
   };
   finish(shp.get(), FSHPOffset);
   finish(shx.get(), 100 + 8 * uint64_t(FNumRec));
+  if (dbfError) std::rethrow_exception(dbfError);
 }
 
 void TGISWriterSHP::Drop() {

@@ -153,10 +153,14 @@ TEST_F(DBFWriterTest, EmptyLayerKeepsTheSentinelBox) {
     EXPECT_EQ(LEDouble(b, 60), -double(cInfinity));
     for (size_t at = 68; at < 100; at += 8) EXPECT_EQ(LEDouble(b, at), 0.0);
   }
-  // GDAL opens the empty layer.
+  // GDAL and shapelib open the empty layer.
   TOgrLayer layer = ReadOgrLayer(w.FileName + ".shp");
   EXPECT_EQ(layer.FeatureCount, 0);
   EXPECT_EQ(layer.Fields.size(), 2u);
+  std::string out;
+  EXPECT_EQ(RunCommand("shpdump '" + w.FileName + ".shp' 2>&1", &out), 0);
+  EXPECT_NE(out.find("# of Shapes: 0"), std::string::npos) << out;
+  EXPECT_EQ(RunCommand("dbfdump '" + w.FileName + ".dbf' 2>&1", &out), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +277,9 @@ TEST(DBFNumber, OverflowNeverWritesAnotherNumber) {
     EXPECT_EQ(out, c.text);
     // A value that fits is exactly the plain fixed formatting.
     std::string plain(size_t(c.width), '#');
-    if (FormatDBFNumber(plain.data(), c.width, c.decimals, c.value) <= c.width) EXPECT_EQ(out, plain);
+    if (FormatDBFNumber(plain.data(), c.width, c.decimals, c.value) <= c.width) {
+      EXPECT_EQ(out, plain);
+    }
   }
 }
 
@@ -332,11 +338,12 @@ TEST_F(DBFWriterTest, OverflowFieldsReadAsValueOrNull) {
     EXPECT_EQ(FieldBytes(b, 0, offset, int(c.bytes.size())), c.bytes);
     offset += int(c.bytes.size());
     EXPECT_EQ(layer.Features[0].IsNull[i], c.isNull) << layer.Features[0].Values[i];
-    if (!c.isNull) EXPECT_DOUBLE_EQ(std::stod(layer.Features[0].Values[i]), c.expect);
-    if (c.isNull)
+    if (c.isNull) {
       EXPECT_EQ(dump[c.name], "(NULL)");
-    else
+    } else {
+      EXPECT_DOUBLE_EQ(std::stod(layer.Features[0].Values[i]), c.expect);
       EXPECT_DOUBLE_EQ(std::stod(dump[c.name]), c.expect);
+    }
     EXPECT_EQ(raw[c.name], c.bytes.substr(c.bytes.find_first_not_of(' ')));
   }
 }
@@ -428,6 +435,35 @@ TEST_F(DBFWriterTest, RecordsMatchTheirIndex) {
   EXPECT_EQ(layer.Features[2].Wkt, "LINESTRING (-1 2,3 -4)");
   EXPECT_EQ(layer.Value(2, "ID"), "3");
   EXPECT_EQ(layer.Epsg, 4326);
+}
+
+TEST_F(DBFWriterTest, JoinedAndDensifiedPartsKeepCountsAndIndex) {
+  TGISWriterSHP w;
+  w.FileName = Dir.File("joined");
+  w.SetOptimizePLinesSections(true);
+  w.StartHeader(1, otPline);
+  w.AddField("ID", gfInteger, 0, 0);
+  // Three parts, the first two touching: one record of two parts, 3 + 2 points.
+  w.AddObject(3, false, "1");
+  w.AddSection2(0, 0, 0, 1, 0);
+  w.AddSection2(1, 1, 0, 1, 1);
+  w.AddSection2(2, 5, 5, 6, 6);
+  w.SetOptimizePLinesSections(false);
+  w.GreatCircleDist = 50;  // km: one degree of longitude at the equator gets two more points
+  w.AddLine(0, 0, 1, 0, "2");
+  w.Close();
+  const std::string shp = ReadBytes(w.FileName + ".shp"), shx = ReadBytes(w.FileName + ".shx");
+  EXPECT_EQ(BE32(shp, 104) * 2, 44u + 4 * 2 + 16 * 5);
+  EXPECT_EQ(LE32(shp, 144), 2u);
+  EXPECT_EQ(LE32(shp, 148), 5u);
+  EXPECT_EQ(LE32(shp, 156), 3u);
+  const size_t second = 100 + 8 + 44 + 8 + 80;
+  EXPECT_EQ(BE32(shx, 108), second / 2);
+  EXPECT_EQ(LE32(shp, second + 48), 4u);
+  EXPECT_EQ(BE32(shp, 24) * 2, shp.size());
+  TOgrLayer layer = ReadOgrLayer(w.FileName + ".shp");
+  ASSERT_EQ(layer.Features.size(), 2u);
+  EXPECT_EQ(layer.Features[0].Wkt, "MULTILINESTRING ((0 0,1 0,1 1),(5 5,6 6))");
 }
 
 TEST_F(DBFWriterTest, PointsAndTablesWithoutGeometry) {
