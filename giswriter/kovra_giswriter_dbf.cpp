@@ -48,9 +48,8 @@ void WriteSmallFile(const std::string& Name, const std::string& Bytes, uint32_t&
   f.Close();
 }
 
-// Texts that are written "one byte per character, unconverted" (integers,
-// dates, times): ASCII as is, any other character as '?'. Returns the number
-// of characters.
+// Integer, date and time texts go out unconverted, one byte per character:
+// ASCII as is, any other character as '?'. Returns the number of characters.
 size_t SingleByteChars(const std::string& S, std::string& Out) {
   bool ascii = true;
   for (char c : S) ascii = ascii && (unsigned char)c < 0x80;

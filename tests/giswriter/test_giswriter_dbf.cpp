@@ -78,10 +78,12 @@ std::string FieldBytes(const std::string& dbf, int Rec, int FieldOffset, int Wid
 }
 
 // Exposes the size seam of the limits.
-class TSeamSHP : public TGISWriterSHP {
+template <typename Writer>
+class TSeam : public Writer {
 public:
-  void SetSizeBias(uint64_t Bytes) { FSizeBias = Bytes; }
+  void SetSizeBias(uint64_t Bytes) { this->FSizeBias = Bytes; }
 };
+using TSeamSHP = TSeam<TGISWriterSHP>;
 
 bool Exists(const std::string& n) { return std::filesystem::exists(n); }
 
@@ -626,6 +628,18 @@ TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   EXPECT_FALSE(w.FileIsFull());  // exactly at the limit is not past it
   w.AddLine(0, 0, 2, 2, "2");
   EXPECT_TRUE(w.FileIsFull());
+
+  // The table alone: 32 + 33 header bytes and 12 per record.
+  TSeam<TGISWriterDBF> d;
+  d.FileName = Dir.File("limitdbf");
+  d.StartHeader(1, otNone);
+  d.AddField("ID", gfInteger, 0, 0);
+  d.SetSizeBias(uint64_t(cGISFileFullBytes) - 65 - 12);
+  d.AddPoint(0, 0, "1");
+  EXPECT_FALSE(d.FileIsFull());
+  d.AddObject(0, false, "2");
+  EXPECT_TRUE(d.FileIsFull());
+  d.Close();
 
   // Near the format limit: a record that would pass it raises before any of
   // its bytes, one that ends exactly at it is still written.
