@@ -298,7 +298,7 @@ void TGISWriterDBF::FormatValue(const TDBFColumn& Column, const std::string& Val
 
 void TGISWriterDBF::FormatRecord(const std::string& Attrib) {
   if (!FOutDBF || FWrittenFields != FNumFields)
-    throw EWriteError(Format("No record before the last of the %d fields of \"%s\"", FNumFields, FileName + ".dbf"));
+    throw EWriteError(Format("Records must follow the last of the %d fields of \"%s\"", FNumFields, FileName + ".dbf"));
   SplitAttributes(Attrib);
   FRecord[0] = ' ';
   for (size_t i = 0; i < FColumns.size(); ++i)
