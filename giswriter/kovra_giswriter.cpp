@@ -6,110 +6,16 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
+#include "foundation/kovra_io.h"
+#include "platform/kovra_codepage.h"
 
 // ---------------------------------------------------------------------------
-// STAND-IN until the foundation modules land on main (code pages, number
-// text, comma text, file stream): minimal local versions
-// with the interfaces of those modules. Removed at the merge.
-#include <fcntl.h>
-#include <unistd.h>
-#include <unicode/ucnv.h>
+// STAND-IN until the comma-text module lands on main: a minimal local
+// version with its interface. Removed at the merge.
 
 namespace kovra {
-namespace {
-
-uint16_t GetSystemAnsiCodePage() { return 1252; }
-bool IsUTF8CodePage(uint16_t cp) { return cp == 65001; }
-bool IsUTF16CodePage(uint16_t cp) { return cp == 1200; }
-uint16_t ResolveCodePage(uint16_t cp) { return cp == 0 ? GetSystemAnsiCodePage() : cp; }
-
-UConverter* OpenConverter(uint16_t cp) {
-  for (const char* prefix : {"windows-", "ibm-"}) {
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter* c = ucnv_open((std::string(prefix) + std::to_string(cp)).c_str(), &err);
-    if (U_SUCCESS(err)) return c;
-  }
-  return nullptr;
-}
-
-void CheckCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200 || cp == 620 || cp == 895) {
-    if (cp == 65001 || cp == 1200) return;
-    throw Exception(Format("Code page %d is not supported", cp));
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  ucnv_close(c);
-}
-
-bool IsSingleByteCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200) return false;
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  bool single = ucnv_getMaxCharSize(c) == 1;
-  ucnv_close(c);
-  return single;
-}
-
-std::string StringToCodePage(std::string_view S, uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001) return std::string(S);
-  std::u16string u = ToUtf16(S);
-  if (cp == 1200) {
-    std::string out;
-    for (char16_t c : u) {
-      out += char(c & 0xFF);
-      out += char(c >> 8);
-    }
-    return out;
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  UErrorCode err = U_ZERO_ERROR;
-  ucnv_setSubstChars(c, "?", 1, &err);
-  std::string out(u.size() * 4 + 4, '\0');
-  err = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(c, out.data(), int32_t(out.size()), reinterpret_cast<const UChar*>(u.data()),
-                              int32_t(u.size()), &err);
-  ucnv_close(c);
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
-std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
-
-// Read-write access to an existing file at given offsets.
-class TPatchFile {
-public:
-  explicit TPatchFile(const std::string& Name) : FName(Name), FFd(::open(Name.c_str(), O_RDWR | O_CLOEXEC)) {
-    if (FFd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", Name, std::strerror(errno)));
-  }
-  ~TPatchFile() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  bool ReadAt(int64_t Offset, std::string& Out, size_t Count) {
-    Out.assign(Count, '\0');
-    return ::pread(FFd, Out.data(), Count, Offset) == ssize_t(Count);
-  }
-  void WriteAt(int64_t Offset, const std::string& Data) {
-    if (::pwrite(FFd, Data.data(), Data.size(), Offset) != ssize_t(Data.size()))
-      throw EWriteError("Stream write error");
-  }
-  void Close() {
-    int fd = FFd;
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  std::string FName;
-  int FFd;
-};
-
-}  // namespace
 
 // External linkage, same signature as the comma-text module's, so the
 // benchmark can compare against it.
@@ -690,16 +596,30 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
   // Texts first: a bound that cannot be written stops before the file is touched.
   const std::string texts[4] = {PatchBoundText(FXMinG), PatchBoundText(FYMinG), PatchBoundText(FXMaxG),
                                 PatchBoundText(FYMaxG)};
-  TPatchFile f(name);
+  TKvFileStream f(name, fmOpenReadWrite);
   std::string have;
   for (int i = 0; i < 4; ++i) {
     const std::string expected = *tags[i] + std::string(cBoundsPlaceholder);
     const int64_t at = FBoundsOffset[size_t(i)];
-    if (at < 0 || !f.ReadAt(at, have, expected.size()) || have != expected)
+    bool found = at >= 0 && f.Seek(at, soBeginning) == at;
+    if (found) {
+      have.assign(expected.size(), '\0');
+      int32_t got = 0;
+      while (got < int32_t(have.size())) {
+        const int32_t r = f.Read(have.data() + got, int32_t(have.size()) - got);
+        if (r <= 0) break;
+        got += r;
+      }
+      found = got == int32_t(have.size()) && have == expected;
+    }
+    if (!found)
       throw Exception(Format("Bounds placeholder %d (%s) not found at byte %d of \"%s\"", i + 1, *tags[i],
                              at, name));
   }
-  for (int i = 0; i < 4; ++i) f.WriteAt(FBoundsOffset[size_t(i)] + int64_t(tags[i]->size()), texts[i]);
+  for (int i = 0; i < 4; ++i) {
+    f.Seek(FBoundsOffset[size_t(i)] + int64_t(tags[i]->size()), soBeginning);
+    f.WriteBuffer(texts[i].data(), int32_t(texts[i].size()));
+  }
   f.Close();
 }
 

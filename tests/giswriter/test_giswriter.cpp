@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "giswriter/kovra_giswriter.h"
+#include "platform/kovra_codepage.h"
 #include "recording_writer.h"
 
 using namespace kovra;
@@ -402,11 +403,12 @@ TEST(GISWriterProtocol, SL2GISFieldGuessesTypeAndWidth) {
 
 TEST(GISWriterProtocol, CodepageFileIsFullAndOptimizeSwitch) {
   TRecordingWriter w;
-  EXPECT_EQ(w.Codepage(), 1252);
+  const uint16_t ansi = GetSystemAnsiCodePage();
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(65001);
-  EXPECT_EQ(w.Codepage(), 1252);
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(1200);
-  EXPECT_EQ(w.Codepage(), 1252);
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(1251);
   EXPECT_EQ(w.Codepage(), 1251);
   EXPECT_EQ(MessageOf([&] { w.SetCodepage(12345); }), "Code page 12345 is not supported");
@@ -418,6 +420,10 @@ TEST(GISWriterProtocol, CodepageFileIsFullAndOptimizeSwitch) {
   TRecordingWriterAllPages all;
   all.SetCodepage(65001);
   EXPECT_EQ(all.Codepage(), 65001);
+  all.SetCodepage(0);  // the system ANSI code page
+  EXPECT_EQ(all.Codepage(), ansi);
+  EXPECT_EQ(MessageOf([&] { all.SetCodepage(895); }), "Code page 895 is not supported");
+  EXPECT_EQ(all.Codepage(), ansi);
 
   EXPECT_EQ(w.GetNextFileCheck(), -1);
   EXPECT_FALSE(w.FileIsFull());
