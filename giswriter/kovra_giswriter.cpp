@@ -626,10 +626,12 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 }  // namespace kovra
 
 // ===========================================================================
-// STAND-IN until the text-file writer and the code-page tables land on main:
-// local versions with the interfaces of kovra_textfilewriter and
-// kovra_charset (same TU as the stand-ins above). Removed at the merge.
+// STAND-IN until the text-file writer lands on main: a local version with
+// the interface of kovra_textfilewriter (same TU as the stand-ins above).
+// Removed at the merge.
 #include <filesystem>
+
+#include "foundation/kovra_charset.h"
 
 namespace kovra {
 
@@ -696,32 +698,6 @@ private:
   std::string FBuf;
 };
 
-namespace {
-struct TCharSetListStandIn {
-  std::string CodePage2Charset(uint16_t cp) const {
-    static const std::pair<uint16_t, const char*> rows[] = {
-        {1252, "WindowsLatin1"},     {1250, "WindowsLatin2"},      {1256, "WindowsArabic"},
-        {1251, "WindowsCyrillic"},   {1253, "WindowsGreek"},       {1255, "WindowsHebrew"},
-        {1254, "WindowsTurkish"},    {950, "WindowsTradChinese"},  {936, "WindowsSimpChinese"},
-        {932, "WindowsJapanese"},    {949, "WindowsKorean"},       {874, "WindowsThai"},
-        {1257, "WindowsBalticRim"},  {1258, "WindowsVietnamese"},  {437, "CodePage437"},
-        {850, "CodePage850"},        {852, "CodePage852"},         {857, "CodePage857"},
-        {860, "CodePage860"},        {861, "CodePage861"},         {863, "CodePage863"},
-        {865, "CodePage865"},        {855, "CodePage855"},         {864, "CodePage864"},
-        {869, "CodePage869"},        {28591, "ISO8859_1"},         {28592, "ISO8859_2"},
-        {28593, "ISO8859_3"},        {28594, "ISO8859_4"},         {28595, "ISO8859_5"},
-        {28596, "ISO8859_6"},        {28597, "ISO8859_7"},         {28598, "ISO8859_8"},
-        {28599, "ISO8859_9"},        {65001, "UTF-8"},             {1200, "UTF-16"}};
-    for (const auto& r : rows)
-      if (r.first == cp) return r.second;
-    return {};
-  }
-};
-const TCharSetListStandIn& CharSetList() {
-  static const TCharSetListStandIn list;
-  return list;
-}
-}  // namespace
 
 }  // namespace kovra
 // END OF STAND-IN
@@ -940,9 +916,9 @@ TRec& TGISWriterArray::NewRow(int32_t NumParts) {
   const int64_t h = int64_t(a.Rec.size()) - 1;
   if (h <= newCount) {
     const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
-    const size_t len = size_t(h + e);
-    a.Rec.reserve(len);
-    a.Rec.resize(len);
+    // The length follows the rule; the capacity may run ahead of it, so that
+    // a large table is not moved at every 30 % step.
+    a.Rec.resize(size_t(h + e));
   }
   TRec& r = a.Rec[size_t(newCount) - 1];
   r.Attr.swap(FValues);
@@ -1072,10 +1048,27 @@ void TGISWriterMIF::CreateFiles() {
   FCreated = true;
 }
 
+namespace {
+// FloatToStrDot appended to Out; the common case without an exponent goes
+// straight from to_chars (the same call FloatToStrDot makes) without a
+// temporary string.
+void AppendFloatDot(std::string& Out, double V) {
+  if (V != 0 && std::isfinite(V)) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::general, 15);
+    if (r.ec == std::errc() && std::memchr(buf, 'e', size_t(r.ptr - buf)) == nullptr) {
+      Out.append(buf, r.ptr);
+      return;
+    }
+  }
+  Out += FloatToStrDot(V);
+}
+}  // namespace
+
 void TGISWriterMIF::AppendPoint(double X, double Y) {
-  FText += FloatToStrDot(X);
+  AppendFloatDot(FText, X);
   FText += ' ';
-  FText += FloatToStrDot(Y);
+  AppendFloatDot(FText, Y);
 }
 
 void TGISWriterMIF::WritePenClause() {
@@ -1144,12 +1137,14 @@ void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     else
       f.write("Pline ");  // the point count completes the line: "Pline 5"
   }
-  f.writeln(IntToStr(n));
+  // The count line and the point lines go out as one piece.
+  FText = IntToStr(n);
+  FText += "\r\n";
   for (int32_t i = 0; i < n; ++i) {
-    FText.clear();
     AppendPoint(p[i].x, p[i].y);
-    f.writeln(FText);
+    FText += "\r\n";
   }
+  f.write(FText);
   if (FWrittenParts == FNumParts && !CompactMIF) {
     if (FObjectTypes == otRegion && Brush != DefaultBrush)
       f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +

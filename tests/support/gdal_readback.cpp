@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -55,6 +56,42 @@ std::string FieldTypeText(OGRFieldDefnH Defn) {
   OGRFieldSubType sub = OGR_Fld_GetSubType(Defn);
   if (sub != OFSTNone) t += std::string("(") + OGR_GetFieldSubTypeName(sub) + ")";
   return t;
+}
+
+// Every number of a WKT text in its shortest round-trip form, so that "2.0",
+// "0.00001" and "1E+17" compare as "2", "1e-05" and "1e+17".
+std::string NormaliseWkt(const std::string& Wkt) {
+  std::string out;
+  size_t i = 0;
+  auto isNum = [](char c) { return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'; };
+  while (i < Wkt.size()) {
+    const char c = Wkt[i];
+    const bool starts = (c >= '0' && c <= '9') || c == '.' ||
+                        (c == '-' && i + 1 < Wkt.size() && ((Wkt[i + 1] >= '0' && Wkt[i + 1] <= '9') || Wkt[i + 1] == '.'));
+    if (!starts) {
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < Wkt.size() && isNum(Wkt[j])) ++j;
+    std::string token = Wkt.substr(i, j - i);
+    for (char& ch : token)
+      if (ch == 'E') ch = 'e';
+    const char* first = token.c_str();
+    if (!token.empty() && token[0] == '+') ++first;
+    double v = 0;
+    auto r = std::from_chars(first, token.c_str() + token.size(), v);
+    if (r.ec == std::errc() && r.ptr == token.c_str() + token.size()) {
+      char buf[64];
+      auto w = std::to_chars(buf, buf + sizeof buf, v);
+      out.append(buf, w.ptr);
+    } else {
+      out += token;
+    }
+    i = j;
+  }
+  return out;
 }
 
 void ReadSrs(OGRSpatialReferenceH Srs, TOgrLayer& Layer) {
@@ -134,7 +171,7 @@ TOgrLayer ReadOgrLayer(const std::string& Path, const TOgrReadOptions& Options) 
           }
           if (OGRGeometryH g = OGR_F_GetGeometryRef(feat)) {
             char* wkt = nullptr;
-            if (OGR_G_ExportToWkt(g, &wkt) == OGRERR_NONE && wkt) out.Wkt = wkt;
+            if (OGR_G_ExportToWkt(g, &wkt) == OGRERR_NONE && wkt) out.Wkt = NormaliseWkt(wkt);
             CPLFree(wkt);
           }
           if (const char* style = OGR_F_GetStyleString(feat)) out.Style = style;

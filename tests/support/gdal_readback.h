@@ -20,7 +20,7 @@ struct TOgrField {
 struct TOgrFeature {
   std::vector<std::string> Values;  // OGR's text of each field ("" when null or unset)
   std::vector<bool> IsNull;         // true when the field is null or unset
-  std::string Wkt;                  // "" without geometry
+  std::string Wkt;                  // "" without geometry; numbers in shortest round-trip form
   std::string Style;                // OGR style string ("" when none)
 };
 
