@@ -629,6 +629,9 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 // STAND-IN until the text-file writer lands on main: a local version with
 // the interface of kovra_textfilewriter (same TU as the stand-ins above).
 // Removed at the merge.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "foundation/kovra_charset.h"

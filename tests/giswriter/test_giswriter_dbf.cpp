@@ -543,7 +543,7 @@ TEST_F(DBFWriterTest, GdalReadsCodePageAndProjection) {
   w.AddField("\xD0\x98\xD0\x9C\xD0\xAF", gfChar, 20, 0);  // "ИМЯ"
   w.AddField("BIG", gfInt64, 0, 0);
   w.AddField("COST", gfFloat, 0, 0);
-  w.AddPoint(400000, 100000, "\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1\",-9223372036854775807,2.5");
+  w.AddPoint(400123.5, 100321.25, "\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1\",-9223372036854775807,2.5");
   w.Close();
   EXPECT_EQ(ReadBytes(w.FileName + ".cpg"), "1251");
   EXPECT_EQ(ReadBytes(w.FileName + ".prj"), w.PRJ);
@@ -552,7 +552,7 @@ TEST_F(DBFWriterTest, GdalReadsCodePageAndProjection) {
   ASSERT_EQ(layer.Features.size(), 1u);
   EXPECT_EQ(layer.Fields[0].Name, "\xD0\x98\xD0\x9C\xD0\xAF");
   EXPECT_EQ(layer.Features[0].Values[0], "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1");
-  EXPECT_EQ(layer.Features[0].Wkt, "POINT (400000 100000)");
+  EXPECT_EQ(layer.Features[0].Wkt, "POINT (400123.5 100321.25)");
   EXPECT_EQ(layer.Epsg, 27700);
   EXPECT_DOUBLE_EQ(std::stod(layer.Value(0, "COST")), 2.5);
   // GDAL takes N(20,0) for Real; shapelib hands back the exact text.
