@@ -1271,8 +1271,9 @@ TDBFDateSource gDateSource = nullptr;
 // The one place big-endian words are made: the .shp/.shx file code, lengths,
 // offsets and record numbers.
 void WriteBigEndian32(TKvStream& S, uint32_t Value) {
-  const uint8_t b[4] = {uint8_t(Value >> 24), uint8_t(Value >> 16), uint8_t(Value >> 8), uint8_t(Value)};
-  S.WriteBuffer(b, 4);
+  // The typed write stores little-endian: the byte-reversed value comes out
+  // big-endian, through the stream's inline path.
+  S.WriteUInt32((Value >> 24) | ((Value >> 8) & 0xFF00u) | ((Value << 8) & 0xFF0000u) | (Value << 24));
 }
 
 // A byte offset or length of a shapefile as 16-bit words, checked to fit the
@@ -1681,7 +1682,7 @@ void TGISWriterSHP::StartObject(int32_t NumParts, const std::string& Attrib) {
   shp.WriteInt32(isNull ? 0 : int32_t(ShapeType()));
   if (isNull) {
     FContentLength = 4;
-    FinishRecord();
+    FinishRecord(false);
     UpdateFileIsFull();
     return;
   }
@@ -1706,9 +1707,9 @@ void TGISWriterSHP::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   const int32_t n = std::max(SegList.Count, 0);
   const TFloatPoint* p = SegList.Pnt.data();
   const bool isPoint = FObjectTypes == otPoint;
-  if (isPoint) {
-    shp.Seek(int64_t(FSHPOffset) + 12, soBeginning);
-  } else {
+  // StartObject leaves the stream where a point's X goes, or behind the
+  // zeroed parts array where the first part's points go.
+  if (!isPoint) {
     const uint64_t end = 8 + 44 + 4 * uint64_t(FNumParts) + 16 * (uint64_t(FNumPoints) + uint64_t(n));
     try {
       CheckSHPRoom(end);
@@ -1716,9 +1717,11 @@ void TGISWriterSHP::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
       RollBackRecord();
       throw;
     }
-    shp.Seek(int64_t(FSHPOffset) + 48 + 4 * int64_t(FWrittenParts), soBeginning);
-    shp.WriteInt32(int32_t(FNumPoints));
-    shp.Seek(int64_t(FSHPOffset) + 52 + 4 * int64_t(FNumParts) + 16 * int64_t(FNumPoints), soBeginning);
+    if (FWrittenParts > 1) {
+      shp.Seek(int64_t(FSHPOffset) + 48 + 4 * int64_t(FWrittenParts), soBeginning);
+      shp.WriteInt32(int32_t(FNumPoints));
+      shp.Seek(int64_t(FSHPOffset) + 52 + 4 * int64_t(FNumParts) + 16 * int64_t(FNumPoints), soBeginning);
+    }
     FNumPoints += uint32_t(n);
   }
   double xmin = FXMinO, ymin = FYMinO, xmax = FXMaxO, ymax = FYMaxO;
@@ -1738,27 +1741,27 @@ void TGISWriterSHP::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   if (FWrittenParts == FNumParts) {
     ExtendBounds(FXMinO, FYMinO);
     ExtendBounds(FXMaxO, FYMaxO);
-    if (isPoint) {
-      FContentLength = 20;
-    } else {
-      shp.Seek(int64_t(FSHPOffset) + 12, soBeginning);
-      shp.WriteDouble(FXMinO);
-      shp.WriteDouble(FYMinO);
-      shp.WriteDouble(FXMaxO);
-      shp.WriteDouble(FYMaxO);
-      shp.Seek(int64_t(FSHPOffset) + 48, soBeginning);
-      shp.WriteInt32(int32_t(FNumPoints));
-      FContentLength = 44 + 4 * uint64_t(FNumParts) + 16 * uint64_t(FNumPoints);
-    }
-    FinishRecord();
+    FContentLength = isPoint ? 20 : 44 + 4 * uint64_t(FNumParts) + 16 * uint64_t(FNumPoints);
+    FinishRecord(!isPoint);
   }
   UpdateFileIsFull();
 }
 
-void TGISWriterSHP::FinishRecord() {
+void TGISWriterSHP::FinishRecord(bool PatchPolyHeader) {
   const uint32_t words = ToSHPWords(FContentLength);
-  FOutSHP->Seek(int64_t(FSHPOffset) + 4, soBeginning);
-  WriteBigEndian32(*FOutSHP, words);
+  TKvBufferedStream& shp = *FOutSHP;
+  shp.Seek(int64_t(FSHPOffset) + 4, soBeginning);
+  WriteBigEndian32(shp, words);
+  if (PatchPolyHeader) {
+    // From the content length on in one run: type, box, NumParts, NumPoints.
+    shp.WriteInt32(int32_t(ShapeType()));
+    shp.WriteDouble(FXMinO);
+    shp.WriteDouble(FYMinO);
+    shp.WriteDouble(FXMaxO);
+    shp.WriteDouble(FYMaxO);
+    shp.WriteInt32(FNumParts);
+    shp.WriteInt32(int32_t(FNumPoints));
+  }
   WriteBigEndian32(*FOutSHX, words);
   FSHPOffset += FContentLength + 8;
 }
