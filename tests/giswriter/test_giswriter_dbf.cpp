@@ -611,6 +611,19 @@ TEST_F(DBFWriterTest, WrongValueCountWritesNothingOfTheRecord) {
   EXPECT_EQ(layer.Features[1].Wkt, "LINESTRING (0 0,3 3)");
   EXPECT_EQ(ReadBytes(w.FileName + ".shx").size(), 116u);
 
+  // A record before the last column, or a column type without a letter, is refused.
+  TGISWriterDBF early;
+  early.FileName = Dir.File("early");
+  early.StartHeader(2, otNone);
+  early.AddField("A", gfInteger, 0, 0);
+  EXPECT_THROW(early.AddObject(0, false, "1"), EWriteError);
+  EXPECT_THROW(early.AddField("B", TGISField(42), 0, 0), EInvalidFieldType);
+  early.AddField("B", gfInteger, 0, 0);
+  early.AddObject(0, false, "1,2");
+  early.Close();
+  EXPECT_EQ(LE32(ReadBytes(early.FileName + ".dbf"), 4), 1u);
+  EXPECT_EQ(ReadBytes(early.FileName + ".dbf").size(), 32u * 2 + 33 + 23 + 1);
+
   TGISWriterDBF missing;
   missing.FileName = Dir.File("no/such/folder/t");
   EXPECT_THROW(missing.StartHeader(1, otNone), EFCreateError);
