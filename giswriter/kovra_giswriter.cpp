@@ -6,67 +6,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
 #include "platform/kovra_codepage.h"
-
-// ---------------------------------------------------------------------------
-// STAND-IN until the comma-text module lands on main: a minimal local
-// version with its interface. Removed at the merge.
-
-namespace kovra {
-
-// External linkage, same signature as the comma-text module's, so the
-// benchmark can compare against it.
-void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
-  size_t count = 0;
-  auto add = [&](std::string_view v) {
-    if (count < Fields.size())
-      Fields[count].assign(v);
-    else
-      Fields.emplace_back(v);
-    ++count;
-  };
-  auto isBlank = [](char c) { return c >= 1 && c <= 32; };
-  size_t i = 0, n = S.size();
-  while (i < n && isBlank(S[i])) ++i;
-  std::string quoted;
-  while (i < n) {
-    if (S[i] == '"') {
-      quoted.clear();
-      ++i;
-      while (i < n) {
-        if (S[i] == '"') {
-          if (i + 1 < n && S[i + 1] == '"') {
-            quoted += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        quoted += S[i++];
-      }
-      add(quoted);
-    } else {
-      size_t start = i;
-      while (i < n && S[i] != ',' && !isBlank(S[i])) ++i;
-      add(S.substr(start, i - start));
-    }
-    while (i < n && isBlank(S[i])) ++i;
-    if (i < n && S[i] == ',') {
-      if (i == n - 1) add({});
-      ++i;
-      while (i < n && isBlank(S[i])) ++i;
-    }
-  }
-  Fields.resize(count);
-}
-
-}  // namespace kovra
-// END OF STAND-IN
-// ---------------------------------------------------------------------------
 
 namespace kovra {
 
