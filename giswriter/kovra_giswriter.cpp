@@ -1,15 +1,21 @@
 #include "giswriter/kovra_giswriter.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <system_error>
 
+#include "foundation/kovra_charset.h"
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
+#include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
 
 namespace kovra {
@@ -569,86 +575,6 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 
 }  // namespace kovra
 
-// ===========================================================================
-// STAND-IN until the text-file writer lands on main: a local version with
-// the interface of kovra_textfilewriter (same TU as the stand-ins above).
-// Removed at the merge.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "foundation/kovra_charset.h"
-
-namespace kovra {
-
-class TTextFileWriter : public TObject {
-public:
-  TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
-      : FCodepage(ResolveCodePage(Codepage)) {
-    FFd = ::open(filename.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", filename, std::strerror(errno)));
-    FBuf.reserve(1 << 20);
-    if (FCodepage == 65001 && BOM) FBuf.append("\xEF\xBB\xBF");
-  }
-  ~TTextFileWriter() override {
-    if (FFd >= 0) {
-      try {
-        Flush();
-      } catch (...) {
-      }
-      ::close(FFd);
-    }
-  }
-  void write(std::string_view s) {
-    if (s.empty()) return;
-    if (FFd < 0) throw EWriteError("Stream write error");
-    bool ascii = true;
-    for (char c : s) ascii = ascii && (unsigned char)c < 0x80;
-    if (FCodepage == 65001 || ascii)
-      FBuf.append(s);
-    else
-      FBuf.append(StringToCodePage(s, FCodepage));
-    if (FBuf.size() >= (1u << 20)) Flush();
-  }
-  void writeln(std::string_view s) {
-    write(s);
-    if (FFd < 0) throw EWriteError("Stream write error");
-    FBuf.append("\r\n");
-  }
-  void Close() {
-    if (FFd < 0) return;
-    int fd = FFd;
-    try {
-      Flush();
-    } catch (...) {
-      FFd = -1;
-      ::close(fd);
-      throw;
-    }
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  void Flush() {
-    size_t done = 0;
-    while (done < FBuf.size()) {
-      ssize_t n = ::write(FFd, FBuf.data() + done, FBuf.size() - done);
-      if (n <= 0) throw EWriteError("Stream write error");
-      done += size_t(n);
-    }
-    FBuf.clear();
-  }
-  uint16_t FCodepage;
-  int FFd = -1;
-  std::string FBuf;
-};
-
-
-}  // namespace kovra
-// END OF STAND-IN
-// ===========================================================================
 
 namespace kovra {
 
@@ -1199,10 +1125,6 @@ void TGISWriterCSV::Drop() {
 
 // ===========================================================================
 // dBASE table and ESRI shapefile writers.
-#include <time.h>
-
-#include <exception>
-#include <filesystem>
 
 namespace kovra {
 
