@@ -1413,6 +1413,9 @@ void TGISWriterDBF::FormatValue(const TDBFColumn& Column, const std::string& Val
 void TGISWriterDBF::FormatRecord(const std::string& Attrib) {
   if (!FOutDBF || FWrittenFields != FNumFields)
     throw EWriteError(Format("Records must follow the last of the %d fields of \"%s\"", FNumFields, FileName + ".dbf"));
+  // WrittenRecords is an Integer: a producer that writes on past FileIsFull
+  // gets an error here, not a wrapped count in the header.
+  if (FNumRec >= uint32_t(MaxInt)) throw Exception("DBF table exceeds 2147483647 records");
   SplitAttributes(Attrib);
   FRecord[0] = ' ';
   for (size_t i = 0; i < FColumns.size(); ++i)
