@@ -704,3 +704,633 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 }
 
 }  // namespace kovra
+
+// ===========================================================================
+// STAND-IN until the text-file writer and the code-page tables land on main:
+// local versions with the interfaces of kovra_textfilewriter and
+// kovra_charset (same TU as the stand-ins above). Removed at the merge.
+#include <filesystem>
+
+namespace kovra {
+
+class TTextFileWriter : public TObject {
+public:
+  TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
+      : FCodepage(ResolveCodePage(Codepage)) {
+    FFd = ::open(filename.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (FFd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", filename, std::strerror(errno)));
+    FBuf.reserve(1 << 20);
+    if (FCodepage == 65001 && BOM) FBuf.append("\xEF\xBB\xBF");
+  }
+  ~TTextFileWriter() override {
+    if (FFd >= 0) {
+      try {
+        Flush();
+      } catch (...) {
+      }
+      ::close(FFd);
+    }
+  }
+  void write(std::string_view s) {
+    if (s.empty()) return;
+    if (FFd < 0) throw EWriteError("Stream write error");
+    bool ascii = true;
+    for (char c : s) ascii = ascii && (unsigned char)c < 0x80;
+    if (FCodepage == 65001 || ascii)
+      FBuf.append(s);
+    else
+      FBuf.append(StringToCodePage(s, FCodepage));
+    if (FBuf.size() >= (1u << 20)) Flush();
+  }
+  void writeln(std::string_view s) {
+    write(s);
+    if (FFd < 0) throw EWriteError("Stream write error");
+    FBuf.append("\r\n");
+  }
+  void Close() {
+    if (FFd < 0) return;
+    int fd = FFd;
+    try {
+      Flush();
+    } catch (...) {
+      FFd = -1;
+      ::close(fd);
+      throw;
+    }
+    FFd = -1;
+    if (::close(fd) != 0) throw EWriteError("Stream write error");
+  }
+
+private:
+  void Flush() {
+    size_t done = 0;
+    while (done < FBuf.size()) {
+      ssize_t n = ::write(FFd, FBuf.data() + done, FBuf.size() - done);
+      if (n <= 0) throw EWriteError("Stream write error");
+      done += size_t(n);
+    }
+    FBuf.clear();
+  }
+  uint16_t FCodepage;
+  int FFd = -1;
+  std::string FBuf;
+};
+
+namespace {
+struct TCharSetListStandIn {
+  std::string CodePage2Charset(uint16_t cp) const {
+    static const std::pair<uint16_t, const char*> rows[] = {
+        {1252, "WindowsLatin1"},     {1250, "WindowsLatin2"},      {1256, "WindowsArabic"},
+        {1251, "WindowsCyrillic"},   {1253, "WindowsGreek"},       {1255, "WindowsHebrew"},
+        {1254, "WindowsTurkish"},    {950, "WindowsTradChinese"},  {936, "WindowsSimpChinese"},
+        {932, "WindowsJapanese"},    {949, "WindowsKorean"},       {874, "WindowsThai"},
+        {1257, "WindowsBalticRim"},  {1258, "WindowsVietnamese"},  {437, "CodePage437"},
+        {850, "CodePage850"},        {852, "CodePage852"},         {857, "CodePage857"},
+        {860, "CodePage860"},        {861, "CodePage861"},         {863, "CodePage863"},
+        {865, "CodePage865"},        {855, "CodePage855"},         {864, "CodePage864"},
+        {869, "CodePage869"},        {28591, "ISO8859_1"},         {28592, "ISO8859_2"},
+        {28593, "ISO8859_3"},        {28594, "ISO8859_4"},         {28595, "ISO8859_5"},
+        {28596, "ISO8859_6"},        {28597, "ISO8859_7"},         {28598, "ISO8859_8"},
+        {28599, "ISO8859_9"},        {65001, "UTF-8"},             {1200, "UTF-16"}};
+    for (const auto& r : rows)
+      if (r.first == cp) return r.second;
+    return {};
+  }
+};
+const TCharSetListStandIn& CharSetList() {
+  static const TCharSetListStandIn list;
+  return list;
+}
+}  // namespace
+
+}  // namespace kovra
+// END OF STAND-IN
+// ===========================================================================
+
+namespace kovra {
+
+namespace {
+
+// "Value 'x' is not a valid integer value": the platform's message for a text
+// that StrToInt rejects.
+[[noreturn]] void RaiseNotInteger(std::string_view S) {
+  throw EConvertError(Format("'%s' is not a valid integer value", S));
+}
+
+// Optional sign and decimal digits, nothing else, within the range of T.
+template <typename T>
+T StrToIntStrict(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+  if (t.empty() || t[0] == '+') RaiseNotInteger(S);
+  size_t digits = (t[0] == '-') ? 1 : 0;
+  if (digits == t.size()) RaiseNotInteger(S);
+  for (size_t i = digits; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') RaiseNotInteger(S);
+  T v{};
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, 10);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) RaiseNotInteger(S);
+  return v;
+}
+
+// The leading number of S with '.' as decimal separator and an optional
+// exponent; trailing characters are ignored. An empty or non-numeric text,
+// infinity and NaN texts, and numbers beyond the double range give 0.
+double LeadingNumber(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t[0] == '-') return 0;
+  }
+  double v = 0;
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+  if (r.ec != std::errc() || !std::isfinite(v)) return 0;
+  return v;
+}
+
+// Digits of S[Pos-1 .. Pos-1+Len-1] as a number; -1 when any is not a digit.
+int32_t DigitsAt(std::string_view S, size_t Pos, size_t Len) {
+  int32_t v = 0;
+  for (size_t i = Pos - 1; i < Pos - 1 + Len; ++i) {
+    if (S[i] < '0' || S[i] > '9') return -1;
+    v = v * 10 + (S[i] - '0');
+  }
+  return v;
+}
+
+constexpr int32_t cDaysInMonth[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                         {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+
+bool IsLeapYear(int32_t Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
+
+// Colour 0x00BBGGRR as MIF's R * 65536 + G * 256 + B: red and blue bytes exchanged.
+uint32_t MIFColor(uint32_t c) { return (c & 0xFF00FF00u) | ((c & 0xFFu) << 16) | ((c >> 16) & 0xFFu); }
+
+// A record before the files exist (before the last AddField, or after a
+// failed creation or Close) is a caller error; it must not crash.
+[[noreturn]] void RaiseNoOutput(const std::string& Name) {
+  throw EWriteError(Format("No output file is open for \"%s\"", Name));
+}
+
+void RemoveFileQuietly(const std::string& Name) {
+  std::error_code ec;
+  std::filesystem::remove(Name, ec);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Date-time numbers
+
+bool TryEncodeDate(int32_t Year, int32_t Month, int32_t Day, TDateTime& Date) {
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1) return false;
+  const int32_t* days = cDaysInMonth[IsLeapYear(Year) ? 1 : 0];
+  if (Day > days[Month - 1]) return false;
+  int32_t d = Day;
+  for (int32_t m = 1; m < Month; ++m) d += days[m - 1];
+  const int32_t y = Year - 1;
+  // 693594 = days from 0001-01-01 (day 1) to 1899-12-30.
+  Date.Value = double(y * 365 + y / 4 - y / 100 + y / 400 + d - 693594);
+  return true;
+}
+
+bool TryEncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec, TDateTime& Time) {
+  if (Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 || Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000)
+    return false;
+  Time.Value = double(((Hour * 60 + Min) * 60 + Sec) * 1000 + MSec) / 86400000.0;
+  return true;
+}
+
+TDateTime EncodeDate(int32_t Year, int32_t Month, int32_t Day) {
+  TDateTime d;
+  if (!TryEncodeDate(Year, Month, Day, d)) throw EConvertError("Invalid argument to date encode");
+  return d;
+}
+
+TDateTime EncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec) {
+  TDateTime t;
+  if (!TryEncodeTime(Hour, Min, Sec, MSec, t)) throw EConvertError("Invalid argument to time encode");
+  return t;
+}
+
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time) {
+  return TDateTime{Date.Value < 0 ? Date.Value - Time.Value : Date.Value + Time.Value};
+}
+
+// ---------------------------------------------------------------------------
+// TGISArray
+
+void TGISArray::Clear() {
+  Rec.clear();
+  Rec.shrink_to_fit();
+  Field.clear();
+  RecCount = 0;
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterArray
+
+TGISWriterArray::TGISWriterArray() : FOwnArray(std::make_unique<TGISArray>()) { GISarray = FOwnArray.get(); }
+
+TGISWriterArray::~TGISWriterArray() = default;
+
+void TGISWriterArray::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  if (GISarray == nullptr) throw EInvalidParameter("GISarray is not assigned");
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  GISarray->Clear();
+  GISarray->Field.resize(size_t(NumFields));
+  GISarray->OT = ObjectTypes;
+  GISarray->MBR = TFloatRect{double(cInfinity), double(cInfinity), -double(cInfinity), -double(cInfinity)};
+  GISarray->RecCount = 0;
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  GISarray->Field[size_t(FWrittenFields) - 1] = TFieldInfo{Field, Width, decimals, FieldName};
+}
+
+void TGISWriterArray::ConvertValues(const std::string& Attrib) {
+  SplitAttributes(Attrib);
+  FValues.resize(size_t(FNumFields));
+  for (int32_t i = 0; i < FNumFields; ++i) {
+    std::string& s = FSL[size_t(i)];
+    TGISValue& v = FValues[size_t(i)];
+    switch (GISarray->Field[size_t(i)].FieldType) {
+      case gfInteger:
+      case gfSmallInt:
+        v = StrToIntStrict<int32_t>(s);
+        break;
+      case gfInt64:
+        v = StrToIntStrict<int64_t>(s);
+        break;
+      case gfDecimal:
+      case gfFloat:
+        v = LeadingNumber(s);
+        break;
+      case gfLogical:
+        v = IsTrueText(s);
+        break;
+      case gfDate: {
+        TDateTime d;
+        if (s.size() != 8) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d)) {
+          v = d;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date", s));
+        }
+        break;
+      }
+      case gfTime: {
+        TDateTime t;
+        if (s.size() != 9) {
+          v = std::monostate{};
+        } else if (TryEncodeTime(DigitsAt(s, 1, 2), DigitsAt(s, 3, 2), DigitsAt(s, 5, 2), DigitsAt(s, 7, 3), t)) {
+          v = t;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid time", s));
+        }
+        break;
+      }
+      case gfDateTime: {
+        TDateTime d, t;
+        if (s.size() != 17) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d) &&
+                   TryEncodeTime(DigitsAt(s, 9, 2), DigitsAt(s, 11, 2), DigitsAt(s, 13, 2), DigitsAt(s, 15, 3),
+                                 t)) {
+          v = ComposeDateTime(d, t);
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date and time", s));
+        }
+        break;
+      }
+      default:  // gfChar, and column types without a number form
+        v = std::move(s);
+        break;
+    }
+  }
+}
+
+TRec& TGISWriterArray::NewRow(int32_t NumParts) {
+  TGISArray& a = *GISarray;
+  const int32_t newCount = a.RecCount + 1;
+  // Grown by hand: the length of Rec is visible to readers.
+  const int64_t h = int64_t(a.Rec.size()) - 1;
+  if (h <= newCount) {
+    const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
+    const size_t len = size_t(h + e);
+    a.Rec.reserve(len);
+    a.Rec.resize(len);
+  }
+  TRec& r = a.Rec[size_t(newCount) - 1];
+  r.Attr.swap(FValues);
+  FValues.clear();
+  r.Coord.clear();
+  r.Coord.resize(size_t(NumParts));
+  a.RecCount = newCount;
+  ++FWrittenRecords;
+  return r;
+}
+
+void TGISWriterArray::ExtendMBR(const TFloatPoint& P) {
+  TFloatRect& m = GISarray->MBR;
+  if (P.x < m.xmin) m.xmin = P.x;
+  if (P.y < m.ymin) m.ymin = P.y;
+  if (P.x > m.xmax) m.xmax = P.x;
+  if (P.y > m.ymax) m.ymax = P.y;
+}
+
+void TGISWriterArray::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (GISarray->OT != otPoint) return;
+  ConvertValues(Attrib);
+  TRec& r = NewRow(1);
+  r.Coord[0].assign(1, TFloatPoint{X, Y});
+  ExtendMBR(TFloatPoint{X, Y});
+}
+
+void TGISWriterArray::StartObject(int32_t NumParts, const std::string& Attrib) {
+  ConvertValues(Attrib);
+  TGISWriter::StartObject(NumParts, Attrib);
+  NewRow(std::max(NumParts, 0));
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  ++Fpartsindex;
+  TRec& r = GISarray->Rec[size_t(GISarray->RecCount) - 1];
+  const size_t n = size_t(std::max(SegList.Count, 0));
+  TFloatPointArray& part = r.Coord[size_t(Fpartsindex)];
+  part.assign(SegList.Pnt.begin(), SegList.Pnt.begin() + ptrdiff_t(n));
+  for (const TFloatPoint& p : part) ExtendMBR(p);
+}
+
+void TGISWriterArray::Close() { TGISWriter::Close(); }
+
+void TGISWriterArray::Drop() {
+  Close();
+  if (GISarray != nullptr) GISarray->Clear();
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF
+
+TGISWriterMIF::TGISWriterMIF() = default;
+TGISWriterMIF::~TGISWriterMIF() = default;
+
+void TGISWriterMIF::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  // 255 is no valid MIF width, and Char(0) is no valid column: both become 254.
+  if (Width == 255 || (Width == 0 && Field == gfChar)) Width = 254;
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  std::string line = "  " + FieldName;
+  switch (Field) {
+    case gfChar:
+      line += " Char(" + IntToStr(Width) + ")";
+      break;
+    case gfInteger:
+      line += " Integer";
+      break;
+    case gfSmallInt:
+      line += " Smallint";
+      break;
+    case gfDecimal:
+      line += " Decimal(" + IntToStr(Width) + "," + IntToStr(decimals) + ")";
+      break;
+    case gfFloat:
+      line += " Float";
+      break;
+    case gfDate:
+      line += " Date";
+      break;
+    case gfLogical:
+      line += " Logical";
+      break;
+    case gfTime:
+      line += " Time";
+      fVersion = 900;
+      break;
+    case gfDateTime:
+      line += " DateTime";
+      fVersion = 900;
+      break;
+    case gfInt64:
+      line += " LargeInt";
+      fVersion = 900;
+      break;
+    default:
+      throw EInvalidFieldType(Format("Field type %d has no MIF column type", int(Field)));
+  }
+  fields.push_back(std::move(line));
+  if (FWrittenFields != FNumFields) return;
+
+  if (FCodepage == 65001 || FCodepage == 1200) fVersion = 1520;
+  CreateFiles();
+  TTextFileWriter& f = *FOutMIF;
+  f.writeln("Version " + IntToStr(fVersion));
+  const std::string charset = CharSetList().CodePage2Charset(FCodepage);
+  if (!charset.empty()) f.writeln("CharSet \"" + charset + "\"");
+  f.writeln("Delimiter \",\"");
+  if (!CoordSys.empty() && FObjectTypes != otNone) f.writeln(CoordSys);
+  f.writeln("Columns " + IntToStr(FNumFields));
+  for (const std::string& c : fields) f.writeln(c);
+  f.writeln("Data");
+}
+
+void TGISWriterMIF::CreateFiles() {
+  const bool bom = FCodepage == 65001;
+  FOutMIF = std::make_unique<TTextFileWriter>(FileName + ".mif", FCodepage, bom);
+  try {
+    FOutMID = std::make_unique<TTextFileWriter>(FileName + ".mid", FCodepage, bom);
+  } catch (...) {
+    // No half pair: the .mif made a moment ago goes again.
+    FOutMIF.reset();
+    RemoveFileQuietly(FileName + ".mif");
+    throw;
+  }
+  FCreated = true;
+}
+
+void TGISWriterMIF::AppendPoint(double X, double Y) {
+  FText += FloatToStrDot(X);
+  FText += ' ';
+  FText += FloatToStrDot(Y);
+}
+
+void TGISWriterMIF::WritePenClause() {
+  if (Pen == DefaultPen) return;
+  FOutMIF->writeln("    Pen(" + IntToStr(Pen.Width) + "," + IntToStr(Pen.pattern) + "," +
+                   IntToStr(MIFColor(Pen.Color)) + ")");
+}
+
+void TGISWriterMIF::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (FObjectTypes != otPoint) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Point ";
+  AppendPoint(X, Y);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF && Symbol != DefaultSymbol)
+    FOutMIF->writeln("    Symbol(" + IntToStr(Symbol.Shape) + "," + IntToStr(MIFColor(Symbol.Color)) + "," +
+                     IntToStr(Symbol.Size) + ")");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
+  if (FObjectTypes != otPline) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Line ";
+  AppendPoint(X1, Y1);
+  FText += ' ';
+  AppendPoint(X2, Y2);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF) WritePenClause();
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) {
+  AddLine(P1.x, P1.y, P2.x, P2.y, Attrib);
+}
+
+void TGISWriterMIF::StartObject(int32_t NumParts, const std::string& Attrib) {
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  TGISWriter::StartObject(NumParts, Attrib);
+  if (NumParts <= 0 || FObjectTypes == otNone) FOutMIF->writeln("None");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  TTextFileWriter& f = *FOutMIF;
+  const int32_t n = SegList.Count;
+  const TFloatPoint* p = SegList.Pnt.data();
+  if (FWrittenParts == 1) {
+    if (FObjectTypes == otPline && FNumParts == 1 && n == 2) {
+      FText = "Line ";
+      AppendPoint(p[0].x, p[0].y);
+      FText += ' ';
+      AppendPoint(p[1].x, p[1].y);
+      f.writeln(FText);
+      if (!CompactMIF) WritePenClause();
+      return;
+    }
+    if (FObjectTypes == otRegion)
+      f.writeln("Region " + IntToStr(FNumParts));
+    else if (FNumParts >= 2)
+      f.writeln("Pline multiple " + IntToStr(FNumParts));
+    else
+      f.write("Pline ");  // the point count completes the line: "Pline 5"
+  }
+  f.writeln(IntToStr(n));
+  for (int32_t i = 0; i < n; ++i) {
+    FText.clear();
+    AppendPoint(p[i].x, p[i].y);
+    f.writeln(FText);
+  }
+  if (FWrittenParts == FNumParts && !CompactMIF) {
+    if (FObjectTypes == otRegion && Brush != DefaultBrush)
+      f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
+                IntToStr(MIFColor(Brush.bg_color)) + ")");
+    WritePenClause();
+  }
+}
+
+void TGISWriterMIF::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  // Both are released even when the first one fails.
+  auto mif = std::move(FOutMIF);
+  auto mid = std::move(FOutMID);
+  if (mif) mif->Close();
+  if (mid) mid->Close();
+}
+
+void TGISWriterMIF::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) {
+      RemoveFileQuietly(FileName + ".mif");
+      RemoveFileQuietly(FileName + ".mid");
+    }
+    throw;
+  }
+  if (FCreated) {
+    RemoveFileQuietly(FileName + ".mif");
+    RemoveFileQuietly(FileName + ".mid");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF8
+
+TGISWriterMIF8::TGISWriterMIF8() { FCodepage = 65001; }
+
+bool TGISWriterMIF8::AcceptsCodepage(uint16_t /*Value*/) const { return false; }
+
+// ---------------------------------------------------------------------------
+// TGISWriterCSV
+
+TGISWriterCSV::TGISWriterCSV() = default;
+TGISWriterCSV::~TGISWriterCSV() = default;
+
+void TGISWriterCSV::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  FOutCSV = std::make_unique<TTextFileWriter>(FileName + ".csv", FCodepage, false);
+  FCreated = true;
+}
+
+void TGISWriterCSV::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->write("\"" + FieldName + "\"");
+  if (FWrittenFields < FNumFields)
+    FOutCSV->write(",");
+  else
+    FOutCSV->writeln("");
+}
+
+void TGISWriterCSV::WriteRow(const std::string& Attrib) {
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterCSV::AddPoint(double /*X*/, double /*Y*/, const std::string& Attrib) { WriteRow(Attrib); }
+
+void TGISWriterCSV::AddLine(double /*X1*/, double /*Y1*/, double /*X2*/, double /*Y2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::AddLine2(const TFloatPoint& /*P1*/, const TFloatPoint& /*P2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::StartObject(int32_t NumParts, const std::string& Attrib) {
+  TGISWriter::StartObject(NumParts, Attrib);
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  auto csv = std::move(FOutCSV);
+  if (csv) csv->Close();
+}
+
+void TGISWriterCSV::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) RemoveFileQuietly(FileName + ".csv");
+    throw;
+  }
+  if (FCreated) RemoveFileQuietly(FileName + ".csv");
+}
+
+}  // namespace kovra

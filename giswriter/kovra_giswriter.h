@@ -301,3 +301,179 @@ private:
 };
 
 }  // namespace kovra
+
+// ===========================================================================
+// The in-memory result table and the text writers (MIF/MID, CSV).
+
+#include <compare>
+#include <variant>
+
+namespace kovra {
+
+class TTextFileWriter;
+
+// ---------------------------------------------------------------------------
+// Date-time numbers: days since 1899-12-30 as a Double, the time of day as
+// its fraction (for days before that date the fraction counts backwards, as
+// the platform's date-time number does).
+
+struct TDateTime {
+  double Value = 0;
+  friend bool operator==(const TDateTime&, const TDateTime&) = default;
+  friend auto operator<=>(const TDateTime&, const TDateTime&) = default;
+};
+
+// False for a year outside 1..9999, a month outside 1..12 or a day the month lacks.
+bool TryEncodeDate(int32_t Year, int32_t Month, int32_t Day, TDateTime& Date);
+// False unless Hour < 24, Min < 60, Sec < 60 and MSec < 1000 (none negative).
+bool TryEncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec, TDateTime& Time);
+// The same, raising EConvertError "Invalid argument to date encode" / "... time encode".
+TDateTime EncodeDate(int32_t Year, int32_t Month, int32_t Day);
+TDateTime EncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec);
+// A date and a time of day as one date-time number.
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time);
+
+// ---------------------------------------------------------------------------
+// TGISArray: the rows of a gfArray output.
+
+// One attribute value; the kind follows the column type: gfChar text,
+// gfInteger/gfSmallInt int32_t, gfInt64 int64_t, gfDecimal/gfFloat double,
+// gfLogical bool, gfDate/gfTime/gfDateTime TDateTime. A date or time text of
+// the wrong length is stored as a null (monostate).
+using TGISValue = std::variant<std::monostate, std::string, int32_t, int64_t, double, bool, TDateTime>;
+using TGISValueArray = std::vector<TGISValue>;
+
+struct TRec {
+  TGISValueArray Attr;               // one value per column, in column order
+  std::vector<TFloatPointArray> Coord;  // one point array per part; empty without geometry
+};
+using TRecArray = std::vector<TRec>;
+
+class TGISArray : public TObject {
+public:
+  // Releases the rows, RecCount := 0, empties Rec and Field; OT and MBR stay.
+  void Clear();
+
+  TObjectTypes OT = otPline;
+  // Bounding box of every stored point; (cInfinity, cInfinity, -cInfinity,
+  // -cInfinity) as doubles until the first point.
+  TFloatRect MBR{};
+  TFieldInfoArray Field;  // zero-based: entry i is column i + 1 of the writer
+  // Rows 0..RecCount-1; the array may be longer (spare entries are empty).
+  TRecArray Rec;
+  int32_t RecCount = 0;
+};
+
+// Writes the records into a TGISArray. It makes a table of its own, which
+// GISarray points at until a caller lends one of its own; only that own table
+// is freed with the writer, a lent table never is. No files, styles or code
+// pages.
+class TGISWriterArray : public TGISWriter {
+public:
+  TGISWriterArray();
+  ~TGISWriterArray() override;
+
+  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
+  // A row only in an otPoint table.
+  void AddPoint(double X, double Y, const std::string& Attrib) override;
+  void Close() override;
+  // Close, then GISarray->Clear().
+  void Drop() override;
+  // Empties GISarray and declares NumFields columns (raises when GISarray is nil).
+  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
+
+protected:
+  void StartObject(int32_t NumParts, const std::string& Attrib) override;
+  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+
+  int32_t Fpartsindex = -1;  // part of the current row being filled
+
+private:
+  // Splits Attrib and converts every value into FValues; raises before any
+  // row changes.
+  void ConvertValues(const std::string& Attrib);
+  // Appends a row holding FValues and NumParts empty parts.
+  TRec& NewRow(int32_t NumParts);
+  void ExtendMBR(const TFloatPoint& P);
+
+  std::unique_ptr<TGISArray> FOwnArray;  // the table made by the constructor
+  TGISValueArray FValues;                // converted values of the next row
+};
+
+// ---------------------------------------------------------------------------
+// MIF/MID: a .mif with the header and the geometry, a .mid with the
+// attribute text of each record, unchanged; CR LF line ends.
+
+class TGISWriterMIF : public TGISWriter {
+public:
+  TGISWriterMIF();
+  ~TGISWriterMIF() override;
+
+  // Width 255 (and 0 for gfChar) becomes 254, also in FieldInfo. The last
+  // column creates both files (EFCreateError when one cannot be created; a
+  // .mif made before a failing .mid is removed) and writes the header.
+  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
+  // Both write a "Line"; only in an otPline table.
+  void AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) override;
+  void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) override;
+  // Only in an otPoint table.
+  void AddPoint(double X, double Y, const std::string& Attrib) override;
+  // Finishes both files once; raises EWriteError when a write failed.
+  void Close() override;
+  // Close, then deletes the files this writer created.
+  void Drop() override;
+
+protected:
+  void StartObject(int32_t NumParts, const std::string& Attrib) override;
+  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+
+  int32_t fVersion = 300;
+  std::vector<std::string> fields;  // column lines of the header
+  std::unique_ptr<TTextFileWriter> FOutMIF;
+  std::unique_ptr<TTextFileWriter> FOutMID;
+
+private:
+  void CreateFiles();
+  void WritePenClause();
+  void AppendPoint(double X, double Y);  // "x y" to FText
+  bool FCreated = false;  // this writer created FileName.mif/.mid
+  std::string FText;      // the line being built, reused
+};
+
+// The MIF writer fixed to UTF-8: byte-order marks, Version 1520, CharSet "UTF-8".
+class TGISWriterMIF8 : public TGISWriterMIF {
+public:
+  TGISWriterMIF8();
+
+protected:
+  // Every later Codepage value is ignored.
+  bool AcceptsCodepage(uint16_t Value) const override;
+};
+
+// CSV: a line of quoted column names, then the attribute text of each record.
+class TGISWriterCSV : public TGISWriter {
+public:
+  TGISWriterCSV();
+  ~TGISWriterCSV() override;
+
+  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
+  // Each writes the attribute row whatever the table kind.
+  void AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) override;
+  void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) override;
+  void AddPoint(double X, double Y, const std::string& Attrib) override;
+  void Close() override;
+  void Drop() override;
+  // Creates FileName.csv (EFCreateError when it cannot be created).
+  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
+
+protected:
+  void StartObject(int32_t NumParts, const std::string& Attrib) override;
+
+  std::unique_ptr<TTextFileWriter> FOutCSV;
+
+private:
+  void WriteRow(const std::string& Attrib);
+  bool FCreated = false;
+};
+
+}  // namespace kovra
