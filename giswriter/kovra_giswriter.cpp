@@ -6,80 +6,19 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
+#include "platform/kovra_codepage.h"
 
 // ---------------------------------------------------------------------------
-// STAND-IN until the foundation modules land on main (code pages, number
-// text, comma text, file stream): minimal local versions
+// STAND-IN until the foundation modules land on main (comma text, file
+// stream): minimal local versions
 // with the interfaces of those modules. Removed at the merge.
 #include <fcntl.h>
 #include <unistd.h>
-#include <unicode/ucnv.h>
 
 namespace kovra {
 namespace {
-
-uint16_t GetSystemAnsiCodePage() { return 1252; }
-bool IsUTF8CodePage(uint16_t cp) { return cp == 65001; }
-bool IsUTF16CodePage(uint16_t cp) { return cp == 1200; }
-uint16_t ResolveCodePage(uint16_t cp) { return cp == 0 ? GetSystemAnsiCodePage() : cp; }
-
-UConverter* OpenConverter(uint16_t cp) {
-  for (const char* prefix : {"windows-", "ibm-"}) {
-    UErrorCode err = U_ZERO_ERROR;
-    UConverter* c = ucnv_open((std::string(prefix) + std::to_string(cp)).c_str(), &err);
-    if (U_SUCCESS(err)) return c;
-  }
-  return nullptr;
-}
-
-void CheckCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200 || cp == 620 || cp == 895) {
-    if (cp == 65001 || cp == 1200) return;
-    throw Exception(Format("Code page %d is not supported", cp));
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  ucnv_close(c);
-}
-
-bool IsSingleByteCodePage(uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001 || cp == 1200) return false;
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  bool single = ucnv_getMaxCharSize(c) == 1;
-  ucnv_close(c);
-  return single;
-}
-
-std::string StringToCodePage(std::string_view S, uint16_t cp) {
-  cp = ResolveCodePage(cp);
-  if (cp == 65001) return std::string(S);
-  std::u16string u = ToUtf16(S);
-  if (cp == 1200) {
-    std::string out;
-    for (char16_t c : u) {
-      out += char(c & 0xFF);
-      out += char(c >> 8);
-    }
-    return out;
-  }
-  UConverter* c = OpenConverter(cp);
-  if (!c) throw Exception(Format("Code page %d is not supported", cp));
-  UErrorCode err = U_ZERO_ERROR;
-  ucnv_setSubstChars(c, "?", 1, &err);
-  std::string out(u.size() * 4 + 4, '\0');
-  err = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(c, out.data(), int32_t(out.size()), reinterpret_cast<const UChar*>(u.data()),
-                              int32_t(u.size()), &err);
-  ucnv_close(c);
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
-std::string FloatToStrDot(double Value) { return FloatToStrG15(Value); }
 
 // Read-write access to an existing file at given offsets.
 class TPatchFile {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "giswriter/kovra_giswriter.h"
+#include "platform/kovra_codepage.h"
 #include "recording_writer.h"
 
 using namespace kovra;
@@ -402,11 +403,12 @@ TEST(GISWriterProtocol, SL2GISFieldGuessesTypeAndWidth) {
 
 TEST(GISWriterProtocol, CodepageFileIsFullAndOptimizeSwitch) {
   TRecordingWriter w;
-  EXPECT_EQ(w.Codepage(), 1252);
+  const uint16_t ansi = GetSystemAnsiCodePage();
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(65001);
-  EXPECT_EQ(w.Codepage(), 1252);
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(1200);
-  EXPECT_EQ(w.Codepage(), 1252);
+  EXPECT_EQ(w.Codepage(), ansi);
   w.SetCodepage(1251);
   EXPECT_EQ(w.Codepage(), 1251);
   EXPECT_EQ(MessageOf([&] { w.SetCodepage(12345); }), "Code page 12345 is not supported");
