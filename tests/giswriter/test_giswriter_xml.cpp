@@ -248,4 +248,226 @@ TEST(KmlWriter, GoldenLayers) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// GML
+
+// The column element names the schema declares, in order.
+std::vector<std::string> SchemaColumns(const std::string& Xsd) {
+  std::vector<std::string> out;
+  const size_t seq = Xsd.find("<sequence>");
+  std::regex re("<element name=\"([^\"]+)\"");
+  std::string rest = Xsd.substr(seq == std::string::npos ? Xsd.size() : seq);
+  for (std::sregex_iterator it(rest.begin(), rest.end(), re), end; it != end; ++it) out.push_back((*it)[1]);
+  return out;
+}
+
+TEST(GmlWriter, PointLayerGoldenBoundsAndTypes) {
+  TTempDir dir("kovra_gml");
+  const std::string base = dir.File("points");
+  TGISWriterGML2 w;
+  w.FileName = base;
+  w.StartHeader(5, otPoint);
+  w.AddField("id", gfInteger, 0, 0);
+  w.AddField("name", gfChar, 0, 0);
+  w.AddField("day", gfDate, 0, 0);
+  w.AddField("ok", gfLogical, 0, 0);
+  w.AddField("big", gfInt64, 0, 0);
+  w.AddPoint(1, 2, "1,\"a & <b>\",20210322,Y,9007199254740993");
+  w.AddPoint(3, -4, "2,\"\",2021032,n,-1");  // a date of the wrong length is nil
+  w.AddLine(5, 6, 7, 8, "3,x,20210322,1,0");   // no line in a point table
+  EXPECT_EQ(w.WrittenRecords(), 2);
+  w.Close();
+  ExpectGolden(base + ".xml", "points.xml");
+  ExpectGolden(base + ".xsd", "points.xsd");
+  const std::string xml = ReadBytes(base + ".xml");
+  EXPECT_NE(xml.find("<gml:coord><gml:X>1.00000000000000</gml:X><gml:Y>-4.0000000000000</gml:Y></gml:coord>"
+                     "<gml:coord><gml:X>3.00000000000000</gml:X><gml:Y>2.00000000000000</gml:Y></gml:coord>"),
+            std::string::npos);
+  EXPECT_NE(xml.find("<day xsi:nil=\"true\"/>"), std::string::npos);
+  EXPECT_NE(xml.find("<ok>1</ok>"), std::string::npos);
+  ExpectWellFormedXML(base + ".xml");
+  ExpectWellFormedXML(base + ".xsd");
+
+  TOgrLayer l = ReadOgrLayer(base + ".xml", {{"GML"}, {}, "", true});
+  ASSERT_EQ(l.FeatureCount, 2);
+  ASSERT_EQ(l.Fields.size(), 5u);
+  EXPECT_EQ(l.Fields[0].Type, "Integer");
+  EXPECT_EQ(l.Fields[1].Type, "String");
+  EXPECT_EQ(l.Fields[2].Type, "Date");
+  EXPECT_EQ(l.Fields[3].Type, "Integer(Boolean)");
+  EXPECT_EQ(l.Fields[4].Type, "Integer64");
+  EXPECT_EQ(l.Value(0, "name"), "a & <b>");
+  EXPECT_EQ(l.Value(0, "day"), "2021/03/22");
+  EXPECT_TRUE(l.Features[1].IsNull[2]);
+  EXPECT_EQ(l.Value(0, "ok"), "1");
+  EXPECT_EQ(l.Value(1, "ok"), "0");
+  EXPECT_EQ(l.Value(0, "big"), "9007199254740993");
+  EXPECT_EQ(l.Features[0].Wkt, "POINT (1 2)");
+  EXPECT_EQ(l.Features[1].Wkt, "POINT (3 -4)");
+}
+
+TEST(GmlWriter, LinesRegionsAndEmptyShape) {
+  TTempDir dir("kovra_gml");
+  {
+    const std::string base = dir.File("lines");
+    TGISWriterGML2 w;
+    w.FileName = base;
+    w.StartHeader(1, otPline);
+    w.AddField("id", gfInteger, 0, 0);
+    w.AddObject(0, false, "1");
+    w.AddObject(2, false, "2");
+    Section(w, 0, {{0, 0}, {1, 1}});
+    Section(w, 0, {{2, 2}, {3, 3}});
+    w.Close();
+    const std::string xml = ReadBytes(base + ".xml");
+    EXPECT_NE(xml.find("<id>1</id><_SHAPE_></_SHAPE_></lines>"), std::string::npos);
+    ExpectWellFormedXML(base + ".xml");
+    TOgrLayer l = ReadOgrLayer(base + ".xml", {{"GML"}, {}, "", true});
+    ASSERT_EQ(l.FeatureCount, 2);
+    EXPECT_EQ(l.Features[0].Wkt, "");
+    EXPECT_EQ(l.Features[1].Wkt, "MULTILINESTRING ((0 0,1 1),(2 2,3 3))");
+  }
+  {
+    const std::string base = dir.File("regions");
+    TGISWriterGML2 w;
+    w.FileName = base;
+    w.StartHeader(1, otRegion);
+    w.AddField("id", gfInteger, 0, 0);
+    w.AddObject(3, true, "1");
+    Section(w, 0, cOuter);
+    Section(w, 1, cHole);
+    Section(w, -1, cOuter2);
+    w.Close();
+    ExpectWellFormedXML(base + ".xml");
+    TOgrLayer l = ReadOgrLayer(base + ".xml", {{"GML"}, {}, "", true});
+    ASSERT_EQ(l.FeatureCount, 1);
+    EXPECT_EQ(l.Features[0].Wkt,
+              "MULTIPOLYGON (((0 0,10 0,10 10,0 10,0 0),(2 2,3 2,3 3,2 2)),((20 20,30 20,30 30,20 20)))");
+    const std::string xml = ReadBytes(base + ".xml");
+    EXPECT_NE(xml.find("<gml:X>0.00000000000000</gml:X><gml:Y>0.00000000000000</gml:Y>"), std::string::npos);
+    EXPECT_NE(xml.find("<gml:X>30.0000000000000</gml:X><gml:Y>30.0000000000000</gml:Y>"), std::string::npos);
+  }
+}
+
+TEST(GmlWriter, UnsafeLayerAndColumnNames) {
+  TTempDir dir("kovra_gml");
+  const std::string base = dir.File("2024 links&x");
+  TGISWriterGML2 w;
+  w.FileName = base;
+  w.StartHeader(5, otPline);
+  w.AddField("a b", gfChar, 0, 0);
+  w.AddField("a_b", gfInteger, 0, 0);
+  w.AddField("_SHAPE_", gfChar, 0, 0);
+  w.AddField("1st", gfFloat, 0, 0);
+  w.AddField("x\x01<y>", gfChar, 0, 0);
+  w.AddLine(0, 0, 1, 1, "\"v\x02 \",5,s,1.5,\"]]>\"");
+  w.Close();
+  ExpectWellFormedXML(base + ".xml");
+  ExpectWellFormedXML(base + ".xsd");
+  const std::string xml = ReadBytes(base + ".xml");
+  const std::string xsd = ReadBytes(base + ".xsd");
+  const std::vector<std::string> columns = SchemaColumns(xsd);
+  EXPECT_EQ(columns, (std::vector<std::string>{"a_b", "a_b_2", "_SHAPE__2", "_1st", "x__y_", "_SHAPE_"}));
+  for (const std::string& c : columns) EXPECT_NE(xml.find("<" + c + ">"), std::string::npos) << c;
+  EXPECT_NE(xsd.find("<element name=\"_2024_links_x\" type=\"wfs:_2024_links_xType\""), std::string::npos);
+  EXPECT_NE(xml.find("<gml:featureMember><_2024_links_x>"), std::string::npos);
+  EXPECT_NE(xml.find("xmlns=\"https://kovra.invalid/gml/2024%20links%26x\""), std::string::npos);
+  EXPECT_NE(xml.find("xsi:schemaLocation=\"https://kovra.invalid/gml/2024%20links%26x 2024%20links%26x.xsd\""),
+            std::string::npos);
+  EXPECT_NE(xsd.find("targetNamespace=\"https://kovra.invalid/gml/2024%20links%26x\""), std::string::npos);
+
+  TOgrLayer l = ReadOgrLayer(base + ".xml", {{"GML"}, {}, "", true});
+  ASSERT_EQ(l.FeatureCount, 1);
+  ASSERT_EQ(l.Fields.size(), 5u);
+  EXPECT_EQ(l.Fields[1].Name, "a_b_2");
+  EXPECT_EQ(l.Fields[1].Type, "Integer");
+  EXPECT_EQ(l.Value(0, "a_b"), "v ");
+  EXPECT_EQ(l.Value(0, "x__y_"), "]]>");
+  EXPECT_EQ(l.Features[0].Wkt, "MULTILINESTRING ((0 0,1 1))");
+}
+
+TEST(GmlWriter, LayerNamedLikeTheCollection) {
+  TTempDir dir("kovra_gml");
+  for (const char* name : {"Features", "features"}) {
+    const std::string base = dir.File(name);
+    TGISWriterGML2 w;
+    w.FileName = base;
+    w.StartHeader(1, otPoint);
+    w.AddField("id", gfInteger, 0, 0);
+    w.AddPoint(1, 2, "1");
+    w.Close();
+    const std::string xsd = ReadBytes(base + ".xsd");
+    EXPECT_NE(xsd.find("<element name=\"" + std::string(name) + "_2\""), std::string::npos) << xsd;
+    TOgrLayer l = ReadOgrLayer(base + ".xml", {{"GML"}, {}, "", true});
+    EXPECT_EQ(l.FeatureCount, 1);
+    EXPECT_EQ(l.Fields.size(), 1u);
+  }
+}
+
+TEST(GmlWriter, EmptyLayerCloseThenDrop) {
+  TTempDir dir("kovra_gml");
+  const std::string base = dir.File("empty");
+  TGISWriterGML2 w;
+  w.FileName = base;
+  w.StartHeader(1, otNone);
+  w.AddField("id", gfInteger, 0, 0);
+  w.Close();
+  const std::string xml = ReadBytes(base + ".xml");
+  EXPECT_EQ(xml.substr(0, 3), cBOM);
+  EXPECT_NE(xml.find("<gml:X>0.00000000000000</gml:X><gml:Y>0.00000000000000</gml:Y></gml:coord><gml:coord>"
+                     "<gml:X>0.00000000000000</gml:X>"),
+            std::string::npos);
+  EXPECT_EQ(xml.substr(xml.size() - 11), "</Features>");
+  ExpectWellFormedXML(base + ".xml");
+  ExpectWellFormedXML(base + ".xsd");
+  EXPECT_EQ(ReadBytes(base + ".xsd").find("_SHAPE_"), std::string::npos);
+  w.Drop();
+  EXPECT_FALSE(std::filesystem::exists(base + ".xml"));
+  EXPECT_FALSE(std::filesystem::exists(base + ".xsd"));
+}
+
+// ---------------------------------------------------------------------------
+// A wrong attribute count raises before anything of the record is written:
+// the layer, closed after the error, is still a whole document.
+
+TEST(XmlWriters, WrongAttributeCountWritesNothing) {
+  TTempDir dir("kovra_xmlcount");
+  struct Case {
+    const char* ext;
+    std::function<std::unique_ptr<TGISWriter>()> make;
+  } cases[] = {
+      {".kml", [] { return std::make_unique<TGISWriterKML2>(); }},
+      {".xml", [] { return std::make_unique<TGISWriterGML2>(); }},
+      {".gpx", [] { return std::make_unique<TGISWriterGPX>(); }},
+      {".geojson", [] { return std::make_unique<TGISWriterGeoJSON>(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ext);
+    for (TObjectTypes ot : {otPoint, otPline}) {
+      const std::string base = dir.File(std::string("count") + (ot == otPoint ? "p" : "l"));
+      auto w = c.make();
+      w->FileName = base;
+      w->StartHeader(2, ot);
+      w->AddField("a", gfInteger, 0, 0);
+      w->AddField("b", gfChar, 0, 0);
+      auto record = [&](const std::string& attrib) {
+        if (ot == otPoint)
+          w->AddPoint(1, 2, attrib);
+        else
+          w->AddLine(1, 2, 3, 4, attrib);
+      };
+      record("1,x");
+      EXPECT_THROW(record("1,x,y"), Exception);
+      EXPECT_THROW(record("1"), Exception);
+      record("2,y");
+      EXPECT_EQ(w->WrittenRecords(), 2);
+      w->Close();
+      if (std::string(c.ext) == ".geojson")
+        ExpectValidJSONFile(base + c.ext);
+      else
+        ExpectWellFormedXML(base + c.ext);
+    }
+  }
+}
+
 }  // namespace
