@@ -470,4 +470,331 @@ TEST(XmlWriters, WrongAttributeCountWritesNothing) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// GPX
+
+TEST(GpxWriter, RegionTableRaisesBeforeAnyFile) {
+  TTempDir dir("kovra_gpx");
+  const std::string base = dir.File("areas");
+  TGISWriterGPX w;
+  w.FileName = base;
+  try {
+    w.StartHeader(1, otRegion);
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "GPX format do not support polygon output");
+  }
+  EXPECT_FALSE(std::filesystem::exists(base + ".gpx"));
+  // A file of that name that the writer did not make stays.
+  WriteBytes(base + ".gpx", "keep");
+  w.Close();
+  w.Drop();
+  EXPECT_EQ(ReadBytes(base + ".gpx"), "keep");
+}
+
+TEST(GpxWriter, WaypointsGoldenBoundsAndExtensions) {
+  TTempDir dir("kovra_gpx");
+  const std::string base = dir.File("points");
+  TGISWriterGPX w;
+  w.FileName = base;
+  w.StartHeader(5, otPoint);
+  w.AddField("id", gfInteger, 0, 0);
+  w.AddField("a b", gfChar, 0, 0);
+  w.AddField("day", gfDate, 0, 0);
+  w.AddField("at", gfDateTime, 0, 0);
+  w.AddField("ok", gfLogical, 0, 0);
+  w.AddPoint(10, 50, "1,\"x & <y>\",20210322,20210322101112123,Y");
+  w.AddPoint(11, 51, "2,\"\",2021,1,0");  // short date texts stay as they are
+  w.AddPoint(0.00005, 50.5, "3,z,20210322,20210322101112123,t");
+  w.AddLine(1, 2, 3, 4, "4,x,1,1,1");  // no line in a point table
+  EXPECT_EQ(w.WrittenRecords(), 3);
+  w.Close();
+  ExpectGolden(base + ".gpx", "points.gpx");
+  ExpectWellFormedXML(base + ".gpx");
+  const std::string gpx = ReadBytes(base + ".gpx");
+  EXPECT_NE(gpx.find("<bounds minlon=\"0.00005000000000\" minlat=\"50.0000000000000\" "
+                     "maxlon=\"11.0000000000000\" maxlat=\"51.0000000000000\"/>"),
+            std::string::npos);
+  EXPECT_NE(gpx.find("<wpt lon=\"0.00005\" lat=\"50.5\">"), std::string::npos);
+
+  TOgrLayer l = ReadOgrLayer(base + ".gpx", {{"GPX"}, {"USE_EXTENSIONS=YES"}, "waypoints", true});
+  ASSERT_EQ(l.FeatureCount, 3);
+  EXPECT_EQ(l.Value(0, "kovra4_id"), "1");
+  EXPECT_EQ(l.Value(0, "kovra4_a_b"), "x & <y>");
+  EXPECT_EQ(l.Value(0, "kovra4_day"), "2021-03-22");
+  EXPECT_EQ(l.Value(0, "kovra4_at"), "2021-03-22T10:11:12.123");
+  EXPECT_EQ(l.Value(0, "kovra4_ok"), "True");
+  EXPECT_EQ(l.Value(1, "kovra4_ok"), "False");
+  EXPECT_EQ(l.Value(1, "kovra4_day"), "2021");
+  EXPECT_EQ(l.Features[0].Wkt, "POINT (10 50)");
+  EXPECT_EQ(l.Features[2].Wkt, "POINT (5e-05 50.5)");
+}
+
+TEST(GpxWriter, RoutesOfOnePart) {
+  TTempDir dir("kovra_gpx");
+  const std::string base = dir.File("lines");
+  TGISWriterGPX w;
+  w.FileName = base;
+  w.StartHeader(1, otPline);
+  w.AddField("id", gfInteger, 0, 0);
+  w.AddObject(2, false, "1");  // two parts: nothing, not counted
+  Section(w, 0, {{0, 0}, {1, 1}});
+  Section(w, 0, {{5, 5}, {6, 6}});
+  w.AddObject(0, false, "2");  // no geometry: nothing
+  w.AddObject(1, false, "3");
+  Section(w, 0, {{1, 2}, {3, 4}, {5, 6}});
+  EXPECT_EQ(w.WrittenRecords(), 1);
+  // Parts that chain end to start join into one: a route.
+  w.SetOptimizePLinesSections(true);
+  w.AddObject(2, false, "4");
+  Section(w, 0, {{7, 8}, {9, 10}});
+  Section(w, 0, {{9, 10}, {11, 12}});
+  EXPECT_EQ(w.WrittenRecords(), 2);
+  w.Close();
+  ExpectWellFormedXML(base + ".gpx");
+  const std::string gpx = ReadBytes(base + ".gpx");
+  EXPECT_NE(gpx.find("<rte>\r\n  <extensions>\r\n    <kovra4:id>3</kovra4:id>\r\n  </extensions>\r\n"
+                     "  <rtept lon=\"1\" lat=\"2\">\r\n  </rtept>\r\n"),
+            std::string::npos);
+  EXPECT_NE(gpx.find("minlon=\"1.00000000000000\" minlat=\"2.00000000000000\" maxlon=\"11.0000000000000\" "
+                     "maxlat=\"12.0000000000000\""),
+            std::string::npos);
+  EXPECT_EQ(gpx.substr(gpx.size() - 6), "</gpx>");
+  TOgrLayer l = ReadOgrLayer(base + ".gpx", {{"GPX"}, {"USE_EXTENSIONS=YES"}, "routes", true});
+  ASSERT_EQ(l.FeatureCount, 2);
+  EXPECT_EQ(l.Value(0, "kovra4_id"), "3");
+  EXPECT_EQ(l.Features[0].Wkt, "LINESTRING (1 2,3 4,5 6)");
+  EXPECT_EQ(l.Value(1, "kovra4_id"), "4");
+  EXPECT_EQ(l.Features[1].Wkt, "LINESTRING (7 8,9 10,11 12)");
+}
+
+TEST(GpxWriter, EmptyLayerCloseThenDrop) {
+  TTempDir dir("kovra_gpx");
+  const std::string base = dir.File("none");
+  TGISWriterGPX w;
+  w.FileName = base;
+  w.StartHeader(1, otNone);
+  w.AddField("id", gfInteger, 0, 0);
+  w.AddObject(0, false, "1");
+  w.AddPoint(1, 2, "2");
+  EXPECT_EQ(w.WrittenRecords(), 0);
+  w.Close();
+  const std::string gpx = ReadBytes(base + ".gpx");
+  EXPECT_EQ(gpx.substr(0, 3), cBOM);
+  EXPECT_NE(gpx.find("minlon=\"0.00000000000000\" minlat=\"0.00000000000000\""), std::string::npos);
+  ExpectWellFormedXML(base + ".gpx");
+  w.Drop();
+  EXPECT_FALSE(std::filesystem::exists(base + ".gpx"));
+}
+
+// ---------------------------------------------------------------------------
+// GeoJSON
+
+// Writes a layer into memory and returns the text.
+std::string GeoJSONText(const std::function<void(TGISWriterGeoJSON&)>& Write, int32_t Epsg = 4326) {
+  TGISWriterGeoJSON w;
+  w.epsg = Epsg;
+  Write(w);
+  w.Close();
+  return w.GeoJSON;
+}
+
+void OneColumn(TGISWriter& w, TObjectTypes ot, TGISField f = gfInteger, const std::string& name = "n") {
+  w.StartHeader(1, ot);
+  w.AddField(name, f, 0, 0);
+}
+
+TEST(GeoJSONWriter, ExactTexts) {
+  const std::string head = "{\"type\":\"FeatureCollection\",\"features\":[";
+  const std::string f1 = "{\"type\":\"Feature\",\"properties\":{\"n\":1},\"geometry\":";
+  struct Case {
+    const char* what;
+    std::function<void(TGISWriterGeoJSON&)> write;
+    std::string text;
+    int32_t epsg = 4326;
+  } cases[] = {
+      {"empty", [](TGISWriterGeoJSON& w) { OneColumn(w, otPoint); }, head + "]}"},
+      {"crs",
+       [](TGISWriterGeoJSON& w) { OneColumn(w, otPoint); },
+       "{\"type\":\"FeatureCollection\",\"crs\":{\"type\":\"name\",\"properties\":{\"name\":\"EPSG:27700\"}},"
+       "\"features\":[]}",
+       27700},
+      {"two points",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otPoint);
+         w.AddPoint(1, 2, "1");
+         w.AddPoint(-0.5, 1e-5, "2");
+       },
+       head + f1 + "{\"type\":\"Point\",\"coordinates\":[1,2]}}," +
+           "{\"type\":\"Feature\",\"properties\":{\"n\":2},\"geometry\":{\"type\":\"Point\",\"coordinates\":"
+           "[-0.5,1E-5]}}]}"},
+      {"point in a line table",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otPline);
+         w.AddPoint(1, 2, "1");
+       },
+       head + f1 + "{\"type\":\"Point\",\"coordinates\":[1,2]}}]}"},
+      {"LineString",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otPline);
+         w.AddLine(1, 2, 3, 4, "1");
+       },
+       head + f1 + "{\"type\":\"LineString\",\"coordinates\":[[1,2],[3,4]]}}]}"},
+      {"MultiLineString",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otPline);
+         w.AddObject(2, false, "1");
+         Section(w, 0, {{1, 2}, {3, 4}});
+         Section(w, 0, {{5, 6}, {7, 8}});
+       },
+       head + f1 + "{\"type\":\"MultiLineString\",\"coordinates\":[[[1,2],[3,4]],[[5,6],[7,8]]]}}]}"},
+      {"Polygon",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otRegion);
+         w.AddObject(1, false, "1");
+         Section(w, 0, cHole);
+       },
+       head + f1 + "{\"type\":\"Polygon\",\"coordinates\":[[[2,2],[3,2],[3,3],[2,2]]]}}]}"},
+      {"Polygon with hole",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otRegion);
+         w.AddObject(2, false, "1");
+         Section(w, 0, cOuter);
+         Section(w, 1, cHole);
+       },
+       head + f1 +
+           "{\"type\":\"Polygon\",\"coordinates\":[[[0,0],[10,0],[10,10],[0,10],[0,0]],"
+           "[[2,2],[3,2],[3,3],[2,2]]]}}]}"},
+      {"MultiPolygon",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otRegion);
+         w.AddObject(3, true, "1");
+         Section(w, 0, cOuter);
+         Section(w, 1, cHole);
+         Section(w, -1, cOuter2);
+       },
+       head + f1 +
+           "{\"type\":\"MultiPolygon\",\"coordinates\":[[[[0,0],[10,0],[10,10],[0,10],[0,0]],"
+           "[[2,2],[3,2],[3,3],[2,2]]],[[[20,20],[30,20],[30,30],[20,20]]]]}}]}"},
+      {"declared multi-polygon of one part",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otRegion);
+         w.AddObject(1, true, "1");
+         Section(w, 0, cHole);
+       },
+       head + f1 + "{\"type\":\"MultiPolygon\",\"coordinates\":[[[[2,2],[3,2],[3,3],[2,2]]]]}}]}"},
+      {"null geometry",
+       [](TGISWriterGeoJSON& w) {
+         OneColumn(w, otRegion);
+         w.AddObject(0, false, "1");
+       },
+       head + f1 + "null}]}"},
+      {"values by type",
+       [](TGISWriterGeoJSON& w) {
+         w.StartHeader(7, otNone);
+         w.AddField("t", gfLogical, 0, 0);
+         w.AddField("f", gfLogical, 0, 0);
+         w.AddField("d", gfDate, 0, 0);
+         w.AddField("e", gfDate, 0, 0);
+         w.AddField("h", gfTime, 0, 0);
+         w.AddField("dt", gfDateTime, 0, 0);
+         w.AddField("s", gfChar, 0, 0);
+         w.AddObject(0, false, "T,x,20210322,\"\",101112123,20210322101112123,\"\xC3\xA9\n\xF0\x9F\x98\x80\"");
+       },
+       head +
+           "{\"type\":\"Feature\",\"properties\":{\"t\":\"true\",\"f\":\"false\",\"d\":\"2021-03-22\","
+           "\"e\":\"--\",\"h\":\"10:11:12.123\",\"dt\":\"2021-03-22T10:11:12.123\","
+           "\"s\":\"\\u00E9\\n\\uD83D\\uDE00\"},\"geometry\":null}]}"},
+      {"number cells",
+       [](TGISWriterGeoJSON& w) {
+         w.StartHeader(8, otNone);
+         const char* names[8] = {"a", "b", "c", "d", "e", "f", "g", "h"};
+         const TGISField types[8] = {gfInteger, gfSmallInt, gfDecimal, gfFloat,
+                                     gfInt64,   gfInteger,  gfFloat,   gfDecimal};
+         for (int i = 0; i < 8; ++i) w.AddField(names[i], types[i], 0, 0);
+         w.AddObject(0, false, "\"\",007,+5,1.,NaN,12,-0.5,1E38");
+       },
+       head +
+           "{\"type\":\"Feature\",\"properties\":{\"a\":null,\"b\":null,\"c\":null,\"d\":null,\"e\":null,"
+           "\"f\":12,\"g\":-0.5,\"h\":1E38},\"geometry\":null}]}"},
+      {"property names",
+       [](TGISWriterGeoJSON& w) { OneColumn(w, otNone, gfChar, "say \"hi\"/\\"); },
+       head + "]}"},
+  };
+  TTempDir dir("kovra_geojson");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = GeoJSONText(c.write, c.epsg);
+    EXPECT_EQ(text, c.text);
+    ExpectValidJSONText(dir, text);
+  }
+  // The property name in a feature.
+  const std::string named = GeoJSONText([](TGISWriterGeoJSON& w) {
+    OneColumn(w, otNone, gfChar, "say \"hi\"");
+    w.AddObject(0, false, "x");
+  });
+  EXPECT_EQ(named, head + "{\"type\":\"Feature\",\"properties\":{\"say \\\"hi\\\"\":\"x\"},\"geometry\":null}]}");
+  ExpectValidJSONText(dir, named);
+}
+
+TEST(GeoJSONWriter, UndeclaredPolygonsRaise) {
+  TGISWriterGeoJSON w;
+  OneColumn(w, otRegion);
+  w.AddObject(3, false, "1");
+  Section(w, 0, cOuter);
+  Section(w, 1, cHole);
+  auto part = Part(cOuter2);
+  try {
+    w.AddSection(0, part);
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Region record with several polygons must be declared multiPolygon");
+  }
+  w.Close();
+  // Nothing of the refused part was written.
+  EXPECT_EQ(w.GeoJSON.find("[20,20]"), std::string::npos);
+}
+
+TEST(GeoJSONWriter, FileSinkDropAndInMemoryText) {
+  TTempDir dir("kovra_geojson");
+  const std::string base = dir.File("layer");
+  {
+    TGISWriterGeoJSON w;
+    w.FileName = base;
+    w.epsg = 27700;
+    OneColumn(w, otRegion, gfChar, "name");
+    w.AddObject(2, false, "\"a \"\"b\"\"\"");
+    Section(w, 0, cOuter);
+    Section(w, 1, cHole);
+    w.Close();
+    EXPECT_TRUE(w.GeoJSON.empty());
+    const std::string text = ReadBytes(base + ".geojson");
+    EXPECT_EQ(text.substr(0, 1), "{");  // no byte-order mark
+    ExpectValidJSONFile(base + ".geojson");
+    TOgrLayer l = ReadOgrLayer(base + ".geojson", {{"GeoJSON"}, {}, "", true});
+    ASSERT_EQ(l.FeatureCount, 1);
+    EXPECT_EQ(l.Epsg, 27700);
+    EXPECT_EQ(l.Value(0, "name"), "a \"b\"");
+    EXPECT_EQ(l.Features[0].Wkt, "POLYGON ((0 0,10 0,10 10,0 10,0 0),(2 2,3 2,3 3,2 2))");
+    w.Drop();
+    EXPECT_FALSE(std::filesystem::exists(base + ".geojson"));
+  }
+  {
+    // Drop without Close removes the file as well.
+    TGISWriterGeoJSON w;
+    w.FileName = base;
+    OneColumn(w, otPoint);
+    w.AddPoint(1, 2, "1");
+    w.Drop();
+    EXPECT_FALSE(std::filesystem::exists(base + ".geojson"));
+  }
+  {
+    TGISWriterGeoJSON w;
+    OneColumn(w, otPoint);
+    w.Close();
+    w.Drop();
+    EXPECT_EQ(w.GeoJSON, "{\"type\":\"FeatureCollection\",\"features\":[]}");
+  }
+}
+
 }  // namespace
