@@ -797,4 +797,113 @@ TEST(GeoJSONWriter, FileSinkDropAndInMemoryText) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Seeded random texts through all four writers: every file stays well-formed
+// XML or valid JSON, and GDAL reads every record back.
+
+class TRandomText {
+public:
+  explicit TRandomText(uint32_t Seed) : FGen(Seed) {}
+  int Int(int n) { return int(FGen() % uint32_t(n)); }
+  // Pieces that break naive writers: quotes, commas, CDATA ends, control
+  // characters, characters beyond the BMP, invalid UTF-8, almost-numbers.
+  std::string Text(int MaxPieces) {
+    static const std::vector<std::string> pieces = {
+        "\"", ",", "]]>", "<", ">", "&", "'", "\x01", "\x1F", "\t", "\n", "\r", "\x7F", "\xF0\x9F\x98\x80",
+        "\xC3\xA9", "\xFF", "\xED\xA0\x80", "\xEF\xBF\xBE", "007", "+5", "1.", "NaN", "1E38", "-0.5", "12", " ",
+        "abc", "\\", "/", "]]", "--", "x:y", "\xE9\x81\x93", std::string("\0", 1)};
+    std::string out;
+    const int n = Int(MaxPieces + 1);
+    for (int i = 0; i < n; ++i) out += pieces[size_t(Int(int(pieces.size())))];
+    return out;
+  }
+  // A value in the comma text: quoted, inner quotes doubled.
+  std::string Quoted(const std::string& v) {
+    std::string out = "\"";
+    for (char c : v) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    return out + "\"";
+  }
+
+private:
+  std::mt19937 FGen;
+};
+
+TEST(XmlWriters, SeededRandomTextsStayWellFormed) {
+  TTempDir dir("kovra_xmlrandom");
+  TRandomText rnd(20241210);
+  struct Writer {
+    const char* ext;
+    std::function<std::unique_ptr<TGISWriter>()> make;
+    std::vector<TObjectTypes> kinds;
+  } writers[] = {
+      {".kml", [] { return std::make_unique<TGISWriterKML2>(); }, {otRegion, otPline, otPoint}},
+      {".xml", [] { return std::make_unique<TGISWriterGML2>(); }, {otRegion, otPline, otPoint}},
+      {".gpx", [] { return std::make_unique<TGISWriterGPX>(); }, {otPline, otPoint}},
+      {".geojson", [] { return std::make_unique<TGISWriterGeoJSON>(); }, {otRegion, otPline, otPoint}},
+  };
+  const TGISField types[] = {gfChar,    gfInteger, gfSmallInt, gfDecimal, gfFloat,
+                             gfDate,    gfLogical, gfTime,     gfDateTime, gfInt64};
+  int layer = 0;
+  for (const auto& wr : writers) {
+    for (TObjectTypes ot : wr.kinds) {
+      SCOPED_TRACE(std::string(wr.ext) + " kind " + std::to_string(int(ot)));
+      // A random layer name (no folder separator) in a folder of its own.
+      std::string name = rnd.Text(4);
+      name.erase(std::remove(name.begin(), name.end(), '/'), name.end());
+      name.erase(std::remove(name.begin(), name.end(), '\0'), name.end());
+      const std::filesystem::path folder = dir.Path / std::to_string(layer++);
+      std::filesystem::create_directories(folder);
+      const std::string base = (folder / ("L" + name)).string();
+      auto w = wr.make();
+      w->FileName = base;
+      const int32_t numFields = 1 + rnd.Int(6);
+      w->StartHeader(numFields, ot);
+      for (int32_t i = 0; i < numFields; ++i) w->AddField(rnd.Text(3), types[rnd.Int(10)], 0, 0);
+      const int records = ot == otPoint ? 250 : 125;
+      for (int r = 0; r < records; ++r) {
+        std::string attrib;
+        for (int32_t i = 0; i < numFields; ++i) {
+          if (i > 0) attrib += ',';
+          attrib += rnd.Quoted(rnd.Text(5));
+        }
+        const double x = (rnd.Int(2000001) - 1000000) / 1e4, y = (rnd.Int(1800001) - 900000) / 1e4;
+        if (ot == otPoint) {
+          w->AddPoint(x, y, attrib);
+        } else if (ot == otPline) {
+          const int parts = wr.ext == std::string(".gpx") ? 1 : 1 + rnd.Int(3);
+          w->AddObject(parts, false, attrib);
+          for (int p = 0; p < parts; ++p) Section(*w, 0, {{x, y}, {x + 1, y + 0.5}, {x + 2e-5, y - 3}});
+        } else {
+          const int polygons = 1 + rnd.Int(2);
+          w->AddObject(2 * polygons, polygons > 1, attrib);
+          for (int p = 0; p < polygons; ++p) {
+            const double ox = x + 20 * p;
+            Section(*w, 0, {{ox, y}, {ox + 10, y}, {ox + 10, y + 10}, {ox, y + 10}, {ox, y}});
+            Section(*w, 1, {{ox + 2, y + 2}, {ox + 3, y + 2}, {ox + 3, y + 3}, {ox + 2, y + 2}});
+          }
+        }
+      }
+      w->Close();
+      const std::string file = base + wr.ext;
+      if (wr.ext == std::string(".geojson")) {
+        ExpectValidJSONFile(file);
+      } else {
+        ExpectWellFormedXML(file);
+        if (wr.ext == std::string(".xml")) ExpectWellFormedXML(base + ".xsd");
+      }
+      TOgrReadOptions options;
+      if (wr.ext == std::string(".gpx")) {
+        options.OpenOptions = {"USE_EXTENSIONS=YES"};
+        options.LayerName = ot == otPoint ? "waypoints" : "routes";
+      }
+      // Values that do not fit their column type may draw warnings, never failures.
+      TOgrLayer l = ReadOgrLayer(file, options);
+      EXPECT_EQ(l.FeatureCount, records);
+    }
+  }
+}
+
 }  // namespace
