@@ -906,4 +906,32 @@ TEST(XmlWriters, SeededRandomTextsStayWellFormed) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// A file that cannot be created raises from StartHeader; Close and Drop after
+// it neither write nor delete anything, and records raise instead of crashing.
+
+TEST(XmlWriters, FileThatCannotBeCreated) {
+  TTempDir dir("kovra_xmlcreate");
+  const std::string base = dir.File("missing/folder/layer");
+  struct Case {
+    const char* what;
+    std::function<std::unique_ptr<TGISWriter>()> make;
+  } cases[] = {
+      {"KML", [] { return std::make_unique<TGISWriterKML2>(); }},
+      {"GML", [] { return std::make_unique<TGISWriterGML2>(); }},
+      {"GPX", [] { return std::make_unique<TGISWriterGPX>(); }},
+      {"GeoJSON", [] { return std::make_unique<TGISWriterGeoJSON>(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto w = c.make();
+    w->FileName = base;
+    EXPECT_THROW(w->StartHeader(1, otPoint), EFCreateError);
+    EXPECT_THROW(w->AddPoint(1, 2, "1"), Exception);
+    w->Close();
+    w->Drop();
+    EXPECT_EQ(w->WrittenRecords(), 0);
+  }
+}
+
 }  // namespace
