@@ -1,0 +1,328 @@
+// Byte streams of the library: an abstract stream with 64-bit positions and
+// typed little-endian reads and writes, streams over a file descriptor and a
+// named file, a growable memory stream, a forwarding decorator and the
+// buffered stream with one read/write window through which nearly every
+// binary file of the library is read and written.
+//
+// Typical use:
+//   TKvBufferedStream s(new TKvFileStream(name, fmCreate), true);
+//   s.WriteInt32(42);
+//   s.Close();   // reports a failed flush or close as EWriteError
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/kovra_sysutils.h"
+
+namespace kovra {
+
+enum class TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
+using enum TSeekOrigin;
+
+// Open modes of TKvFileStream. Below fmCreate: the low two bits are the access,
+// bits 4-6 the sharing (accepted and ignored: Linux has no share modes).
+inline constexpr uint16_t fmOpenRead = 0x0000;
+inline constexpr uint16_t fmOpenWrite = 0x0001;
+inline constexpr uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr uint16_t fmShareCompat = 0x0000;
+inline constexpr uint16_t fmShareExclusive = 0x0010;
+inline constexpr uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr uint16_t fmShareDenyRead = 0x0030;
+inline constexpr uint16_t fmShareDenyNone = 0x0040;
+// Create or truncate, read and write.
+inline constexpr uint16_t fmCreate = 0xFF00;
+
+// Window size of TKvBufferedStream unless the constructor names another.
+inline constexpr int32_t cKvDefaultBufferSize = 1048576;
+
+inline constexpr const char* cMsgStreamReadError = "Stream read error";
+inline constexpr const char* cMsgStreamWriteError = "Stream write error";
+inline constexpr const char* cMsgMemoryStreamError = "Out of memory while expanding memory stream";
+inline constexpr const char* cMsgFOpenError = "Cannot open file \"%s\". %s";
+inline constexpr const char* cMsgFCreateError = "Cannot create file \"%s\". %s";
+
+// ---------------------------------------------------------------------------
+// The abstract stream.
+//
+// The typed reads and writes take an inline fast path when the stream exposes
+// a region of memory at its position (the buffered stream's window, the memory
+// stream's block): a bounds check, a memcpy and an advance. Only at the edges of
+// that region do they fall back to the virtual Read and Write.
+class TKvStream : public TObject {
+public:
+  TKvStream() = default;
+  TKvStream(const TKvStream&) = delete;
+  TKvStream& operator=(const TKvStream&) = delete;
+  ~TKvStream() override = default;
+
+  // Seek(0, soCurrent) / Seek(0, soEnd) with the position restored.
+  virtual int64_t GetSize();
+  virtual void SetSize(int64_t NewSize) = 0;
+  // Returns the new position, or -1 when the target is invalid.
+  virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
+  // Return the number of bytes moved; 0 on failure.
+  virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+  virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+  // Completes the stream and reports what failed on completion (flush, close)
+  // as EWriteError. Streams with nothing to complete do nothing.
+  virtual void Close() {}
+
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t Value) { Seek(Value, soBeginning); }
+  int64_t Size() { return GetSize(); }
+  // Window size of the buffered stream; other streams ignore it.
+  int32_t BufferSize() const { return FBufferSize; }
+  void SetBufferSize(int32_t Value) { FBufferSize = Value; }
+
+  // Read or write exactly Count bytes: EReadError "Stream read error" /
+  // EWriteError "Stream write error" when the stream ends or refuses.
+  void ReadBuffer(void* Buffer, int32_t Count);
+  void WriteBuffer(const void* Buffer, int32_t Count);
+
+  // Typed writes, little-endian. A write that moves fewer bytes than the value's
+  // width raises EWriteError "Stream write error".
+  void WriteByte(uint8_t AValue) { PutValue(AValue); }
+  void WriteUInt16(uint16_t AValue) { PutValue(AValue); }
+  void WriteInt16(int16_t AValue) { PutValue(AValue); }
+  void WriteUInt32(uint32_t AValue) { PutValue(AValue); }
+  void WriteInt32(int32_t AValue) { PutValue(AValue); }
+  void WriteInt64(int64_t AValue) { PutValue(AValue); }
+  void WriteSingle(float AValue) { PutValue(AValue); }
+  void WriteDouble(double AValue) { PutValue(AValue); }
+
+  // Typed reads, little-endian, one Read each. A short read is not detected:
+  // the bytes that were missing read as 0. Callers that must detect truncation
+  // compare sizes first.
+  uint8_t ReadByte() { return GetValue<uint8_t>(); }
+  uint16_t ReadUInt16() { return GetValue<uint16_t>(); }
+  int16_t ReadInt16() { return GetValue<int16_t>(); }
+  uint32_t ReadUInt32() { return GetValue<uint32_t>(); }
+  int32_t ReadInt32() { return GetValue<int32_t>(); }
+  int64_t ReadInt64() { return GetValue<int64_t>(); }
+  float ReadSingle() { return GetValue<float>(); }
+  double ReadDouble() { return GetValue<double>(); }
+
+  // Reads exactly ASize bytes (ReadBuffer) and decodes them from the system
+  // ANSI code page to UTF-8.
+  std::string ReadString(int32_t ASize);
+
+protected:
+  int32_t FBufferSize = cKvDefaultBufferSize;
+
+  // Fast region at the position, set by descendants that have one, in one of
+  // two modes (like a get area and a put area): reading, [FFastCur,
+  // FFastDataEnd) holds data and FFastLimit == FFastCur; writing, FFastCur may
+  // advance up to FFastLimit and FFastDataEnd stays behind it. All null when
+  // the stream has no region. Between two virtual calls the fast path only
+  // advances FFastCur; the next virtual call takes it back into the stream's
+  // own fields.
+  uint8_t* FFastCur = nullptr;
+  uint8_t* FFastDataEnd = nullptr;
+  uint8_t* FFastLimit = nullptr;
+  bool FFastWriting = false;
+
+  void ClearFast() {
+    FFastCur = FFastDataEnd = FFastLimit = nullptr;
+    FFastWriting = false;
+  }
+
+private:
+  template <typename T>
+  static T SwapLE(T v) {
+    if constexpr (std::endian::native == std::endian::little || sizeof(T) == 1) {
+      return v;
+    } else {
+      unsigned char b[sizeof(T)];
+      std::memcpy(b, &v, sizeof(T));
+      for (size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(b[i], b[sizeof(T) - 1 - i]);
+      std::memcpy(&v, b, sizeof(T));
+      return v;
+    }
+  }
+
+  template <typename T>
+  T GetValue() {
+    T v;
+    uint8_t* p = FFastCur;
+    if (FFastDataEnd - p >= ptrdiff_t(sizeof(T))) {
+      std::memcpy(&v, p, sizeof(T));
+      FFastCur = p + sizeof(T);
+    } else {
+      unsigned char b[sizeof(T)] = {};
+      Read(b, int32_t(sizeof(T)));
+      std::memcpy(&v, b, sizeof(T));
+    }
+    return SwapLE(v);
+  }
+
+  template <typename T>
+  void PutValue(T v) {
+    v = SwapLE(v);
+    uint8_t* p = FFastCur;
+    if (FFastLimit - p >= ptrdiff_t(sizeof(T))) {
+      std::memcpy(p, &v, sizeof(T));
+      FFastCur = p + sizeof(T);
+    } else {
+      WriteValueSlow(&v, int32_t(sizeof(T)));
+    }
+  }
+
+  void WriteValueSlow(const void* Buffer, int32_t Count);
+};
+
+// ---------------------------------------------------------------------------
+// A stream over an open POSIX file descriptor, which it does not close.
+class TKvHandleStream : public TKvStream {
+public:
+  explicit TKvHandleStream(int AHandle);
+
+  int Handle() const { return FHandle; }
+
+  // ftruncate; the position is left at NewSize. Failure raises EOSError.
+  void SetSize(int64_t NewSize) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  // One read/write call (retried on EINTR); failure gives 0.
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+
+protected:
+  int FHandle = -1;
+};
+
+// ---------------------------------------------------------------------------
+// A stream over a named file, which it opens and closes.
+class TKvFileStream : public TKvHandleStream {
+public:
+  // Mode < fmCreate opens an existing file (access bits 0 read, 1 write, 2 both;
+  // 3 is refused); Mode >= fmCreate creates or truncates it for reading and
+  // writing with Rights as permission bits (0 = 0666, the umask applies).
+  // Failures raise EFOpenError / EFCreateError naming the absolute path; a
+  // directory is refused with EFOpenError.
+  TKvFileStream(const std::string& AFileName, uint16_t Mode);
+  TKvFileStream(const std::string& AFileName, uint16_t Mode, uint32_t Rights);
+  // Closes the descriptor if still open; a failure is not reported here.
+  ~TKvFileStream() override;
+
+  const std::string& FileName() const { return FFileName; }
+
+  // Closes the descriptor; a failing close raises EWriteError. The stream
+  // reads and writes nothing afterwards.
+  void Close() override;
+
+protected:
+  std::string FFileName;
+};
+
+// ---------------------------------------------------------------------------
+// A growable block of memory; new bytes (past the old size) are 0.
+class TKvMemoryStream : public TKvStream {
+public:
+  TKvMemoryStream() = default;
+  ~TKvMemoryStream() override;
+
+  void* Memory() const { return FMemory; }
+
+  // Resizes the block; a block that cannot grow raises EStreamError "Out of
+  // memory while expanding memory stream" with the old block and size kept.
+  void SetSize(int64_t NewSize) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+
+  // Frees the block; size, position and capacity become 0.
+  void Clear();
+  void LoadFromStream(TKvStream* Stream);
+  void SaveToStream(TKvStream* Stream);
+  void LoadFromFile(const std::string& FileName);
+  void SaveToFile(const std::string& FileName);
+
+protected:
+  // Returns the block for NewCapacity (rounded up to 8192 unless it equals the
+  // size), keeping the contents; 0 frees the block.
+  virtual void* Realloc(int64_t& NewCapacity);
+
+  uint8_t* FMemory = nullptr;
+  int64_t FCapacity = 0;
+  int64_t FSize = 0;
+  int64_t FPosition = 0;
+
+private:
+  void SetCapacity(int64_t NewCapacity);
+  void SyncIn();
+  void SyncOut(bool Writing = false);
+};
+
+// ---------------------------------------------------------------------------
+// Forwards to an inner stream, which it frees when it owns it.
+class TKvStreamDecorator : public TKvStream {
+public:
+  TKvStreamDecorator(TKvStream* AStream, bool AOwnsStream);
+  ~TKvStreamDecorator() override;
+
+  bool OwnsStream() const { return FOwnsStream; }
+  void SetOwnsStream(bool Value) { FOwnsStream = Value; }
+
+  void SetSize(int64_t NewSize) override;
+  // Raises EStreamError without an inner stream.
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  // Closes an owned inner stream.
+  void Close() override;
+
+protected:
+  bool FOwnsStream = false;
+  TKvStream* FStream = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// One read/write window over the inner stream: sequential access touches the
+// inner stream once per window; bytes written are readable at once, before
+// any flush.
+class TKvBufferedStream : public TKvStreamDecorator {
+public:
+  TKvBufferedStream(TKvStream* AStream, bool AOwnsStream, int32_t ABufferSize = cKvDefaultBufferSize);
+  // Flushes (a failure is swallowed: call Close to have it reported), then
+  // frees an owned inner stream.
+  ~TKvBufferedStream() override;
+
+  // Forwards, trims the window to NewSize; the position becomes NewSize.
+  void SetSize(int64_t NewSize) override;
+  // Own position; a negative target gives -1 and keeps the position.
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  // Flushes (EWriteError on failure), then closes an owned inner stream.
+  void Close() override;
+
+  // The size the stream has after a flush.
+  virtual int64_t GetLogicalSize();
+  // Flushes and moves the window to the position; True when it holds data.
+  // A changed BufferSize takes effect here.
+  virtual bool FillBuffer();
+  // Writes the modified prefix of the window to the inner stream.
+  virtual void Flush();
+
+protected:
+  std::vector<uint8_t> FBuffer;
+  int32_t FBufferCurrentSize = 0;
+  int32_t FBufferMaxModifiedPos = 0;
+  int64_t FBufferStart = 0;
+  int64_t FPosition = 0;
+
+private:
+  // The operations above without the fast-pointer hand-over, for use inside it.
+  int64_t DoGetLogicalSize();
+  bool DoFillBuffer();
+  void DoFlush();
+  void SyncIn();
+  void SyncOut(bool Writing = false);
+};
+
+}  // namespace kovra
