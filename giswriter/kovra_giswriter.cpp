@@ -4,12 +4,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
+#include "foundation/kovra_charset.h"
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
+#include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
 
 
@@ -570,107 +573,6 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
 
 }  // namespace kovra
 
-// ===========================================================================
-// STAND-IN until the text-file writer and the code-page tables land on main:
-// local versions with the interfaces of kovra_textfilewriter and
-// kovra_charset (same TU as the stand-ins above). Removed at the merge.
-#include <filesystem>
-
-namespace kovra {
-
-class TTextFileWriter : public TObject {
-public:
-  TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
-      : FCodepage(ResolveCodePage(Codepage)) {
-    FFd = ::open(filename.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", filename, std::strerror(errno)));
-    FBuf.reserve(1 << 20);
-    if (FCodepage == 65001 && BOM) FBuf.append("\xEF\xBB\xBF");
-  }
-  ~TTextFileWriter() override {
-    if (FFd >= 0) {
-      try {
-        Flush();
-      } catch (...) {
-      }
-      ::close(FFd);
-    }
-  }
-  void write(std::string_view s) {
-    if (s.empty()) return;
-    if (FFd < 0) throw EWriteError("Stream write error");
-    bool ascii = true;
-    for (char c : s) ascii = ascii && (unsigned char)c < 0x80;
-    if (FCodepage == 65001 || ascii)
-      FBuf.append(s);
-    else
-      FBuf.append(StringToCodePage(s, FCodepage));
-    if (FBuf.size() >= (1u << 20)) Flush();
-  }
-  void writeln(std::string_view s) {
-    write(s);
-    if (FFd < 0) throw EWriteError("Stream write error");
-    FBuf.append("\r\n");
-  }
-  void Close() {
-    if (FFd < 0) return;
-    int fd = FFd;
-    try {
-      Flush();
-    } catch (...) {
-      FFd = -1;
-      ::close(fd);
-      throw;
-    }
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  void Flush() {
-    size_t done = 0;
-    while (done < FBuf.size()) {
-      ssize_t n = ::write(FFd, FBuf.data() + done, FBuf.size() - done);
-      if (n <= 0) throw EWriteError("Stream write error");
-      done += size_t(n);
-    }
-    FBuf.clear();
-  }
-  uint16_t FCodepage;
-  int FFd = -1;
-  std::string FBuf;
-};
-
-namespace {
-struct TCharSetListStandIn {
-  std::string CodePage2Charset(uint16_t cp) const {
-    static const std::pair<uint16_t, const char*> rows[] = {
-        {1252, "WindowsLatin1"},     {1250, "WindowsLatin2"},      {1256, "WindowsArabic"},
-        {1251, "WindowsCyrillic"},   {1253, "WindowsGreek"},       {1255, "WindowsHebrew"},
-        {1254, "WindowsTurkish"},    {950, "WindowsTradChinese"},  {936, "WindowsSimpChinese"},
-        {932, "WindowsJapanese"},    {949, "WindowsKorean"},       {874, "WindowsThai"},
-        {1257, "WindowsBalticRim"},  {1258, "WindowsVietnamese"},  {437, "CodePage437"},
-        {850, "CodePage850"},        {852, "CodePage852"},         {857, "CodePage857"},
-        {860, "CodePage860"},        {861, "CodePage861"},         {863, "CodePage863"},
-        {865, "CodePage865"},        {855, "CodePage855"},         {864, "CodePage864"},
-        {869, "CodePage869"},        {28591, "ISO8859_1"},         {28592, "ISO8859_2"},
-        {28593, "ISO8859_3"},        {28594, "ISO8859_4"},         {28595, "ISO8859_5"},
-        {28596, "ISO8859_6"},        {28597, "ISO8859_7"},         {28598, "ISO8859_8"},
-        {28599, "ISO8859_9"},        {65001, "UTF-8"},             {1200, "UTF-16"}};
-    for (const auto& r : rows)
-      if (r.first == cp) return r.second;
-    return {};
-  }
-};
-const TCharSetListStandIn& CharSetList() {
-  static const TCharSetListStandIn list;
-  return list;
-}
-}  // namespace
-
-}  // namespace kovra
-// END OF STAND-IN
-// ===========================================================================
 
 namespace kovra {
 
@@ -885,9 +787,9 @@ TRec& TGISWriterArray::NewRow(int32_t NumParts) {
   const int64_t h = int64_t(a.Rec.size()) - 1;
   if (h <= newCount) {
     const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
-    const size_t len = size_t(h + e);
-    a.Rec.reserve(len);
-    a.Rec.resize(len);
+    // The length follows the rule; the capacity may run ahead of it, so that
+    // a large table is not moved at every 30 % step.
+    a.Rec.resize(size_t(h + e));
   }
   TRec& r = a.Rec[size_t(newCount) - 1];
   r.Attr.swap(FValues);
@@ -1017,10 +919,27 @@ void TGISWriterMIF::CreateFiles() {
   FCreated = true;
 }
 
+namespace {
+// FloatToStrDot appended to Out; the common case without an exponent goes
+// straight from to_chars (the same call FloatToStrDot makes) without a
+// temporary string.
+void AppendFloatDot(std::string& Out, double V) {
+  if (V != 0 && std::isfinite(V)) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::general, 15);
+    if (r.ec == std::errc() && std::memchr(buf, 'e', size_t(r.ptr - buf)) == nullptr) {
+      Out.append(buf, r.ptr);
+      return;
+    }
+  }
+  Out += FloatToStrDot(V);
+}
+}  // namespace
+
 void TGISWriterMIF::AppendPoint(double X, double Y) {
-  FText += FloatToStrDot(X);
+  AppendFloatDot(FText, X);
   FText += ' ';
-  FText += FloatToStrDot(Y);
+  AppendFloatDot(FText, Y);
 }
 
 void TGISWriterMIF::WritePenClause() {
@@ -1089,12 +1008,14 @@ void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     else
       f.write("Pline ");  // the point count completes the line: "Pline 5"
   }
-  f.writeln(IntToStr(n));
+  // The count line and the point lines go out as one piece.
+  FText = IntToStr(n);
+  FText += "\r\n";
   for (int32_t i = 0; i < n; ++i) {
-    FText.clear();
     AppendPoint(p[i].x, p[i].y);
-    f.writeln(FText);
+    FText += "\r\n";
   }
+  f.write(FText);
   if (FWrittenParts == FNumParts && !CompactMIF) {
     if (FObjectTypes == otRegion && Brush != DefaultBrush)
       f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
