@@ -3,9 +3,9 @@
 // judges on every file written here: xmllint, jq and GDAL's drivers.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
