@@ -15,7 +15,6 @@
 #include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
 
-
 namespace kovra {
 
 namespace {
@@ -339,7 +338,9 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
     if (--FPendingParts == 0) FDropParts = false;
     return;
   }
-  CheckPart(SegList);
+  // The common case, a polyline part of two or more points, needs no further test.
+  if (!(FObjectTypes == otPline && SegList.Count >= 2 && size_t(SegList.Count) <= SegList.Pnt.size()))
+    CheckPart(SegList);
   TFloatPointArrayEx* part = &SegList;
   if (FObjectTypes == otPline && SegList.Count == 1) {
     // A one-point line is written as a zero-length segment: readers reject
