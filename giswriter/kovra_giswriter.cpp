@@ -579,7 +579,7 @@ namespace kovra {
 
 namespace {
 
-// "Value 'x' is not a valid integer value": the platform's message for a text
+// "'x' is not a valid integer value": the platform's message for a text
 // that StrToInt rejects.
 [[noreturn]] void RaiseNotInteger(std::string_view S) {
   throw EConvertError(Format("'%s' is not a valid integer value", S));
