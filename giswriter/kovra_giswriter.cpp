@@ -1,0 +1,1270 @@
+#include "giswriter/kovra_giswriter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+#include "foundation/kovra_functions.h"
+#include "foundation/kovra_geometry.h"
+#include "platform/kovra_codepage.h"
+
+// ---------------------------------------------------------------------------
+// STAND-IN until the foundation modules land on main (comma text, file
+// stream): minimal local versions
+// with the interfaces of those modules. Removed at the merge.
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kovra {
+namespace {
+
+// Read-write access to an existing file at given offsets.
+class TPatchFile {
+public:
+  explicit TPatchFile(const std::string& Name) : FName(Name), FFd(::open(Name.c_str(), O_RDWR | O_CLOEXEC)) {
+    if (FFd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", Name, std::strerror(errno)));
+  }
+  ~TPatchFile() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  bool ReadAt(int64_t Offset, std::string& Out, size_t Count) {
+    Out.assign(Count, '\0');
+    return ::pread(FFd, Out.data(), Count, Offset) == ssize_t(Count);
+  }
+  void WriteAt(int64_t Offset, const std::string& Data) {
+    if (::pwrite(FFd, Data.data(), Data.size(), Offset) != ssize_t(Data.size()))
+      throw EWriteError("Stream write error");
+  }
+  void Close() {
+    int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0) throw EWriteError("Stream write error");
+  }
+
+private:
+  std::string FName;
+  int FFd;
+};
+
+}  // namespace
+
+// External linkage, same signature as the comma-text module's, so the
+// benchmark can compare against it.
+void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
+  size_t count = 0;
+  auto add = [&](std::string_view v) {
+    if (count < Fields.size())
+      Fields[count].assign(v);
+    else
+      Fields.emplace_back(v);
+    ++count;
+  };
+  auto isBlank = [](char c) { return c >= 1 && c <= 32; };
+  size_t i = 0, n = S.size();
+  while (i < n && isBlank(S[i])) ++i;
+  std::string quoted;
+  while (i < n) {
+    if (S[i] == '"') {
+      quoted.clear();
+      ++i;
+      while (i < n) {
+        if (S[i] == '"') {
+          if (i + 1 < n && S[i + 1] == '"') {
+            quoted += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        quoted += S[i++];
+      }
+      add(quoted);
+    } else {
+      size_t start = i;
+      while (i < n && S[i] != ',' && !isBlank(S[i])) ++i;
+      add(S.substr(start, i - start));
+    }
+    while (i < n && isBlank(S[i])) ++i;
+    if (i < n && S[i] == ',') {
+      if (i == n - 1) add({});
+      ++i;
+      while (i < n && isBlank(S[i])) ++i;
+    }
+  }
+  Fields.resize(count);
+}
+
+}  // namespace kovra
+// END OF STAND-IN
+// ---------------------------------------------------------------------------
+
+namespace kovra {
+
+namespace {
+
+constexpr double cPi = 3.141592653589793;
+// Below these, the course of a segment is undefined (pole start, antipodal
+// ends): such segments get no intermediate points.
+constexpr double cDegenerate = 1e-12;
+
+constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 0xFF8000,
+                                        0x994D4D, 0x408080, 0x0000FF, 0x808080, 0xC0C0C0,
+                                        0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
+constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
+
+std::string_view TrimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (unsigned char)s[b] <= 32) ++b;
+  while (e > b && (unsigned char)s[e - 1] <= 32) --e;
+  return s.substr(b, e - b);
+}
+
+// '-'? decimal digits, within Int32. No '+', no hexadecimal, no blanks.
+bool IsInt32Text(std::string_view s) {
+  size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
+  if (i == s.size()) return false;
+  for (size_t j = i; j < s.size(); ++j)
+    if (s[j] < '0' || s[j] > '9') return false;
+  int32_t v;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+int CountSignificantDigits(std::string_view s) {
+  int n = 0;
+  bool started = false;
+  for (char c : s) {
+    if (c < '0' || c > '9') continue;
+    if (c != '0') started = true;
+    if (started) ++n;
+  }
+  return n;
+}
+
+// Scientific text with Decimals mantissa decimals in the library's form: "1.5E-7", "2E300".
+std::string ScientificText(double v, int Decimals) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, Decimals);
+  std::string_view t(buf, size_t(r.ptr - buf));
+  size_t e = t.find('e');
+  std::string out(t.substr(0, e));
+  out += 'E';
+  std::string_view ex = t.substr(e + 1);
+  if (!ex.empty() && ex[0] == '-') {
+    out += '-';
+    ex.remove_prefix(1);
+  } else if (!ex.empty() && ex[0] == '+') {
+    ex.remove_prefix(1);
+  }
+  while (ex.size() > 1 && ex[0] == '0') ex.remove_prefix(1);
+  out += ex;
+  return out;
+}
+
+void PadTo16(std::string& s, size_t at) {
+  if (s.size() >= 16) return;
+  std::string pad;
+  if (s.find('.') == std::string::npos) pad = ".";
+  pad.append(16 - std::min<size_t>(16, s.size() + pad.size()), '0');
+  s.insert(at, pad);
+}
+
+// Points to insert on segment A-B for step StepKm, as a double (it may be
+// astronomically large); 0 for degenerate segments.
+double SegmentInsertCount(const TFloatPoint& A, const TFloatPoint& B, double StepKm) {
+  double angle = GreatCircleAngleDeg(A, B);
+  double k = std::trunc(angle * cEarthRadiusKm / StepKm);
+  if (!(k >= 1)) return 0;
+  if (std::fabs(std::cos(A.y * cDegToRad)) < cDegenerate || std::fabs(std::sin(angle)) < cDegenerate) return 0;
+  return k;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Free helpers
+
+uint32_t GetCenterColor(int32_t Index) { return cCenterColors[Index % 15]; }
+uint32_t GetBandColor(int32_t Index) { return cBandColors[Index % 4]; }
+
+TMISymbol MakeMISymbol(int32_t Shape, int32_t Color, int32_t Size) {
+  return TMISymbol{Shape, uint32_t(Color), Size};
+}
+
+bool IsTrueText(std::string_view s) {
+  if (s.empty()) return false;
+  char c = s[0];
+  return c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
+}
+
+std::string FormatISODate(std::string_view s) {
+  return Copy(s, 1, 4) + "-" + Copy(s, 5, 2) + "-" + Copy(s, 7, 2);
+}
+
+std::string FormatISOTime(std::string_view s) {
+  return Copy(s, 1, 2) + ":" + Copy(s, 3, 2) + ":" + Copy(s, 5, 2) + "." + Copy(s, 7, 3);
+}
+
+std::string FormatISODateTime(std::string_view s) {
+  return Copy(s, 1, 4) + "-" + Copy(s, 5, 2) + "-" + Copy(s, 7, 2) + "T" + Copy(s, 9, 2) + ":" +
+         Copy(s, 11, 2) + ":" + Copy(s, 13, 2) + "." + Copy(s, 15, 3);
+}
+
+std::string PatchBoundText(double Value) {
+  std::string s = FloatToStrDot(Value);
+  // Plain texts of up to 16 characters keep the layout readers already know.
+  if (s.find('E') == std::string::npos && s.size() <= 16) {
+    PadTo16(s, s.size());
+    return s;
+  }
+  // Fixed notation rounded to 16 characters, while it keeps 9 significant digits.
+  for (int d = 15; d >= 0; --d) {
+    std::string t = FloatToStrFixed(Value, d);
+    if (t.size() > 16) continue;
+    PadTo16(t, t.size());
+    if (CountSignificantDigits(t) >= 9) return t;
+    break;
+  }
+  // E-notation with the mantissa rounded to what fits.
+  for (int d = 14; d >= 0; --d) {
+    std::string t = ScientificText(Value, d);
+    if (t.size() > 16) continue;
+    PadTo16(t, t.find('E'));
+    return t;
+  }
+  RaiseInvalidOp();  // unreachable for finite values
+}
+
+void DensifyGreatCircle(TFloatPointArrayEx& SegList, double StepKm) {
+  if (!(StepKm > 0)) return;
+  const int32_t n = SegList.Count;
+  if (n < 2) return;
+  if (size_t(n) > SegList.Pnt.size())
+    throw EInvalidParameter(Format("Part has %d points but room for only %d", n, SegList.Pnt.size()));
+  TFloatPoint* p = SegList.Pnt.data();
+  double total = 0;
+  for (int32_t i = 0; i + 1 < n; ++i) total += SegmentInsertCount(p[i], p[i + 1], StepKm);
+  if (total == 0) return;
+  if (double(n) + total > double(MaxInt))
+    throw EInvalidParameter(
+        Format("GreatCircleDist of %g km gives more than %d points in one part", StepKm, MaxInt));
+
+  const int32_t newCount = n + int32_t(total);
+  if (SegList.Pnt.size() < size_t(newCount)) SegList.Pnt.resize(size_t(newCount));
+  p = SegList.Pnt.data();
+  // From the last segment back, so every original point is read before its
+  // slot is overwritten.
+  int32_t dst = newCount - 1;
+  TFloatPoint b = p[n - 1];
+  p[dst] = b;
+  for (int32_t i = n - 2; i >= 0; --i) {
+    const TFloatPoint a = p[i];
+    const int32_t k = int32_t(SegmentInsertCount(a, b, StepKm));
+    if (k > 0) {
+      const double lat1 = a.y * cDegToRad, lon1 = a.x * cDegToRad;
+      const double lat2 = b.y * cDegToRad, lon2 = b.x * cDegToRad;
+      const double d = GreatCircleAngleDeg(a, b);
+      const double sinLat1 = std::sin(lat1), cosLat1 = std::cos(lat1);
+      const double sinLat2 = std::sin(lat2), cosLat2 = std::cos(lat2);
+      // Course counted towards the west, as sine and cosine: the components
+      // of the initial direction normalised, which stay accurate where the
+      // arc-cosine form loses digits (courses near north or south).
+      const double dl = lon2 - lon1;
+      const double ys = -std::sin(dl) * cosLat2;
+      const double xc = cosLat1 * sinLat2 - sinLat1 * cosLat2 * std::cos(dl);
+      const double r = std::hypot(ys, xc);
+      const double sinTc = ys / r, cosTc = xc / r;
+      for (int32_t j = k; j >= 1; --j) {
+        const double f = d * j / (k + 1);
+        const double sinF = std::sin(f), cosF = std::cos(f);
+        const double lat = std::asin(std::clamp(sinLat1 * cosF + cosLat1 * sinF * cosTc, -1.0, 1.0));
+        const double dlon = std::atan2(sinTc * sinF * cosLat1, cosF - sinLat1 * std::sin(lat));
+        double lon = lon1 - dlon + cPi;
+        lon -= cTwoPi * std::floor(lon / cTwoPi);
+        if (lon >= cTwoPi) lon -= cTwoPi;
+        lon -= cPi;
+        p[dst - (k + 1) + j] = TFloatPoint{lon * cRadToDeg, lat * cRadToDeg};
+      }
+    }
+    dst -= k + 1;
+    p[dst] = a;
+    b = a;
+  }
+  SegList.Count = newCount;
+}
+
+// ---------------------------------------------------------------------------
+// TWriterEncoding
+
+TWriterEncoding::TWriterEncoding(uint16_t CodePage) : FCodePage(ResolveCodePage(CodePage)), FSingleByte(false) {
+  CheckCodePage(FCodePage);
+  FSingleByte = !IsUTF8CodePage(FCodePage) && !IsUTF16CodePage(FCodePage) && IsSingleByteCodePage(FCodePage);
+}
+
+std::string TWriterEncoding::GetBytes(std::string_view S) const { return StringToCodePage(S, FCodePage); }
+
+int64_t TWriterEncoding::ByteCount(std::string_view S) const {
+  if (IsUTF8CodePage(FCodePage)) return int64_t(S.size());
+  if (IsUTF16CodePage(FCodePage)) return 2 * int64_t(Utf16Length(S));
+  if (FSingleByte) {
+    int64_t n = 0;
+    size_t pos = 0;
+    while (pos < S.size()) {
+      NextCodePoint(S, pos);
+      ++n;
+    }
+    return n;
+  }
+  return int64_t(StringToCodePage(S, FCodePage).size());
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriter
+
+TGISWriter::TGISWriter()
+    : FCodepage(GetSystemAnsiCodePage()), FEncoding(std::make_unique<TWriterEncoding>(FCodepage)) {
+  FLine.Pnt.resize(2);
+  FLine.Count = 2;
+  FPoint.Pnt.resize(1);
+  FPoint.Count = 1;
+}
+
+TGISWriter::~TGISWriter() = default;
+
+void TGISWriter::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  // MIF creates its files at the last column and GML finishes its schema
+  // there: a table without columns would have neither.
+  if (NumFields < 1) throw EInvalidParameter(Format("NumFields must be >= 1: %d", NumFields));
+  FNumFields = NumFields;
+  FWrittenFields = 0;
+  FObjectTypes = ObjectTypes;
+  FFieldInfo.assign(size_t(NumFields) + 1, TFieldInfo{});
+  Fopen = true;
+  FXMinG = 1e38;
+  FYMinG = 1e38;
+  FXMaxG = -1e38;
+  FYMaxG = -1e38;
+  FPendingParts = 0;
+  FDeclaredParts = 0;
+  FDeferred = false;
+  FDropParts = false;
+}
+
+void TGISWriter::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  if (FWrittenFields >= FNumFields)
+    throw Exception(Format("More fields than the %d declared in StartHeader", FNumFields));
+  ++FWrittenFields;
+  FFieldInfo[size_t(FWrittenFields)] = TFieldInfo{Field, Width, decimals, FieldName};
+}
+
+void TGISWriter::AddPoint2(const TFloatPoint& P, const std::string& Attrib) { AddPoint(P.x, P.y, Attrib); }
+
+void TGISWriter::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
+  if (FObjectTypes != otPline) return;
+  AddObject(1, false, Attrib);
+  if (FLine.Pnt.size() < 2) FLine.Pnt.resize(2);
+  FLine.Pnt[0] = TFloatPoint{X1, Y1};
+  FLine.Pnt[1] = TFloatPoint{X2, Y2};
+  FLine.Count = 2;
+  AddSection(0, FLine);
+}
+
+void TGISWriter::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) {
+  AddLine(P1.x, P1.y, P2.x, P2.y, Attrib);
+}
+
+void TGISWriter::AddObject(int32_t NumParts, bool multiPolygon, const std::string& Attrib) {
+  // A new record while parts are still owed would mix two objects (a
+  // deferred one would even join into the next).
+  if (FPendingParts > 0)
+    throw Exception(Format("Fewer sections than the %d parts declared in AddObject", FDeclaredParts));
+  if (NumParts > 0 && FObjectTypes == otPoint) throw Exception("Parts are not allowed in a point table");
+  FmultiPolygon = multiPolygon;
+  const int32_t parts = std::max(NumParts, 0);
+  if (FObjectTypes == otNone) {
+    // No geometry in this table: the record is written without it and the
+    // declared parts are accepted and dropped.
+    StartObject(0, Attrib);
+    FDeferred = false;
+    FDropParts = parts > 0;
+  } else if (FOptimizePLinesSections && FObjectTypes == otPline && NumParts >= 2) {
+    StartOptimizedObject(NumParts, Attrib);
+    FDeferred = true;
+    FDropParts = false;
+  } else {
+    StartObject(NumParts, Attrib);
+    FDeferred = false;
+    FDropParts = false;
+  }
+  FDeclaredParts = parts;
+  FPendingParts = parts;
+}
+
+void TGISWriter::CheckPart(const TFloatPointArrayEx& SegList) const {
+  if (SegList.Count > 0 && size_t(SegList.Count) > SegList.Pnt.size())
+    throw EInvalidParameter(
+        Format("Part has %d points but room for only %d", SegList.Count, SegList.Pnt.size()));
+  if (FObjectTypes == otRegion) {
+    if (SegList.Count <= 3) throw Exception("Region objects must have >=4 points");
+    const TFloatPoint& first = SegList.Pnt[0];
+    const TFloatPoint& last = SegList.Pnt[size_t(SegList.Count) - 1];
+    if (!(first.x == last.x) || !(first.y == last.y)) throw Exception("Region objects must be closed");
+  } else if (FObjectTypes == otPline) {
+    if (SegList.Count <= 0) throw Exception("Polyline parts must have >=1 point");
+  }
+}
+
+void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  if (FPendingParts <= 0)
+    throw Exception(Format("More sections than the %d parts declared in AddObject", FDeclaredParts));
+  if (FDropParts) {
+    if (--FPendingParts == 0) FDropParts = false;
+    return;
+  }
+  CheckPart(SegList);
+  TFloatPointArrayEx* part = &SegList;
+  if (FObjectTypes == otPline && SegList.Count == 1) {
+    // A one-point line is written as a zero-length segment: readers reject
+    // single-point line strings.
+    if (FLine.Pnt.size() < 2) FLine.Pnt.resize(2);
+    const TFloatPoint p = SegList.Pnt[0];
+    FLine.Pnt[0] = p;
+    FLine.Pnt[1] = p;
+    FLine.Count = 2;
+    part = &FLine;
+  }
+  if (FDeferred) {
+    JoinSection(*part);
+    if (--FPendingParts == 0) FlushOptimizedObject();
+    return;
+  }
+  if (GreatCircleDist > 0) DensifyGreatCircle(*part, GreatCircleDist);
+  FPartIndex = FDeclaredParts - FPendingParts;
+  WriteSection(Index, *part);
+  --FPendingParts;
+}
+
+void TGISWriter::AddSection1(int32_t Index, const TFloatPointArrayEx2& SegList, bool swapdirection) {
+  const int32_t n = std::max(SegList.Last + 1, 0);
+  if (size_t(n) > SegList.Pnt.size())
+    throw EInvalidParameter(Format("Part has %d points but room for only %d", n, SegList.Pnt.size()));
+  if (FScratch.Pnt.size() < size_t(n)) FScratch.Pnt.resize(size_t(n));
+  if (swapdirection)
+    std::reverse_copy(SegList.Pnt.begin(), SegList.Pnt.begin() + n, FScratch.Pnt.begin());
+  else
+    std::copy(SegList.Pnt.begin(), SegList.Pnt.begin() + n, FScratch.Pnt.begin());
+  FScratch.Count = n;
+  AddSection(Index, FScratch);
+}
+
+void TGISWriter::AddSection2(int32_t Index, double X1, double Y1, double X2, double Y2) {
+  if (FLine.Pnt.size() < 2) FLine.Pnt.resize(2);
+  FLine.Pnt[0] = TFloatPoint{X1, Y1};
+  FLine.Pnt[1] = TFloatPoint{X2, Y2};
+  FLine.Count = 2;
+  AddSection(Index, FLine);
+}
+
+void TGISWriter::AddSection3(int32_t Index, const TFloatPoint& P1, const TFloatPoint& P2) {
+  AddSection2(Index, P1.x, P1.y, P2.x, P2.y);
+}
+
+void TGISWriter::StartOptimizedObject(int32_t NumParts, const std::string& Attrib) {
+  // A pool still holding parts of an abandoned object must not join into this one.
+  if (FFreeIndex > 0) ReleasePool();
+  FNumParts = NumParts;
+  FOptimizedParts = NumParts;
+  FAttrib = Attrib;
+  FWrittenParts = 0;
+}
+
+void TGISWriter::JoinSection(TFloatPointArrayEx& SegList) {
+  const int32_t n = SegList.Count;
+  bool continues = false;
+  if (FFreeIndex > 0 && n > 0) {
+    const TFloatPointArrayEx& prev = FSegments[size_t(FFreeIndex) - 1];
+    continues = prev.Count > 0 && prev.Pnt[size_t(prev.Count) - 1] == SegList.Pnt[0];
+  }
+  if (FFreeItems == 0 && (FFreeIndex == -1 || !continues)) {
+    FFreeIndex = int32_t(FSegments.size());
+    FSegments.resize(std::max(FSegments.size(), size_t(FNumParts)));
+    FFreeItems = int32_t(FSegments.size()) - FFreeIndex;
+  }
+  ++FWrittenParts;
+  if (continues) {
+    TFloatPointArrayEx& seg = FSegments[size_t(FFreeIndex) - 1];
+    const size_t need = size_t(seg.Count) + size_t(n) - 1;
+    // Geometric growth: a long chain of short parts appends in amortised constant time.
+    if (seg.Pnt.size() < need) seg.Pnt.resize(std::max(need, seg.Pnt.size() * 2));
+    std::copy(SegList.Pnt.begin() + 1, SegList.Pnt.begin() + n, seg.Pnt.begin() + seg.Count);
+    seg.Count = int32_t(need);
+    --FOptimizedParts;
+  } else {
+    TFloatPointArrayEx& seg = FSegments[size_t(FFreeIndex)];
+    if (seg.Pnt.size() < size_t(n)) seg.Pnt.resize(size_t(n));
+    std::copy(SegList.Pnt.begin(), SegList.Pnt.begin() + n, seg.Pnt.begin());
+    seg.Count = n;
+    --FFreeItems;
+    ++FFreeIndex;
+  }
+}
+
+void TGISWriter::FlushOptimizedObject() {
+  try {
+    // Densify every kept part first: a refused step then leaves the format
+    // writer without any piece of the record.
+    if (GreatCircleDist > 0)
+      for (int32_t i = 0; i < FOptimizedParts; ++i) DensifyGreatCircle(FSegments[size_t(i)], GreatCircleDist);
+    FDeferred = false;
+    StartObject(FOptimizedParts, FAttrib);
+    for (int32_t i = 0; i < FOptimizedParts; ++i) {
+      FPartIndex = i;
+      WriteSection(0, FSegments[size_t(i)]);
+    }
+  } catch (...) {
+    ReleasePool();
+    throw;
+  }
+  ReleasePool();
+}
+
+void TGISWriter::ReleasePool() {
+  FFreeItems = int32_t(FSegments.size());
+  FFreeIndex = 0;
+  FDeferred = false;
+}
+
+void TGISWriter::StartObject(int32_t NumParts, const std::string& /*Attrib*/) {
+  FNumParts = NumParts;
+  FWrittenParts = 0;
+}
+
+void TGISWriter::WriteSection(int32_t /*Index*/, TFloatPointArrayEx& /*SegList*/) { ++FWrittenParts; }
+
+void TGISWriter::Close() {
+  FFieldInfo.clear();
+  // An object still awaiting parts is abandoned; a deferred one never
+  // reached the format writer.
+  FPendingParts = 0;
+  FDropParts = false;
+  if (FDeferred || FFreeIndex > 0) ReleasePool();
+}
+
+void TGISWriter::Drop() { Close(); }
+
+bool TGISWriter::AcceptsCodepage(uint16_t Value) const {
+  return !IsUTF8CodePage(Value) && !IsUTF16CodePage(Value);
+}
+
+void TGISWriter::SetCodepage(uint16_t Value) {
+  if (!AcceptsCodepage(Value)) return;
+  const uint16_t cp = ResolveCodePage(Value);
+  if (!IsUTF8CodePage(cp) && !IsUTF16CodePage(cp)) {
+    // Built before anything changes: an unsupported page raises here and the
+    // writer keeps its old page and encoding.
+    auto encoding = std::make_unique<TWriterEncoding>(cp);
+    FEncoding = std::move(encoding);
+  }
+  FCodepage = cp;
+}
+
+bool TGISWriter::FileIsFull() {
+  if (NextFileCheck == -1) NextFileCheck = 10000;
+  return fFileIsFull;
+}
+
+void TGISWriter::SetOptimizePLinesSections(bool Value) {
+  if (Value != FOptimizePLinesSections && FPendingParts > 0)
+    throw Exception("Can not change the OptimizePLinesSections property during processing sections.");
+  FOptimizePLinesSections = Value;
+}
+
+void TGISWriter::SplitAttributes(const std::string& Attrib) {
+  SplitCommaText(Attrib, FSL);
+  if (int64_t(FSL.size()) != FNumFields)
+    throw Exception(Format(
+        "Number of values must match number of fields. NumVal = %d, NumFields = %d, string = \"%s\"",
+        FSL.size(), FNumFields, Attrib));
+}
+
+TGISField TGISWriter::SL2GISField(const std::vector<std::string>& SL, int32_t& width) const {
+  int64_t w = 1;
+  for (const std::string& v : SL) {
+    int64_t n;
+    if (IsUTF8CodePage(FCodepage))
+      n = int64_t(v.size());
+    else if (IsUTF16CodePage(FCodepage) || FEncoding->SingleByte())
+      n = int64_t(Utf16Length(v));  // characters, as a single-byte page stores them
+    else
+      n = FEncoding->ByteCount(v);  // multi-byte pages: what DBF and TAB store
+    w = std::max(w, n);
+  }
+  width = int32_t(std::min<int64_t>(w, MaxInt));
+  for (const std::string& v : SL) {
+    std::string_view t = TrimBlanks(v);
+    if (t.empty() || t[0] == '0' || !IsInt32Text(t)) return gfChar;
+  }
+  return gfInteger;
+}
+
+void TGISWriter::ExtendBounds(double x, double y) {
+  if (x < FXMinG) FXMinG = x;
+  if (y < FYMinG) FYMinG = y;
+  if (x > FXMaxG) FXMaxG = x;
+  if (y > FYMaxG) FYMaxG = y;
+}
+
+void TGISWriter::SetBoundsOffset(int32_t Index, int64_t Offset) {
+  if (Index < 0 || Index > 3) throw EInvalidParameter(Format("Bounds index must be 0..3: %d", Index));
+  FBoundsOffset[size_t(Index)] = Offset;
+}
+
+void TGISWriter::PatchBounds(const std::string& extension, const std::string& tag1, const std::string& tag2,
+                             const std::string& tag3, const std::string& tag4) {
+  const std::string name = FileName + extension;
+  const std::string* tags[4] = {&tag1, &tag2, &tag3, &tag4};
+  // Texts first: a bound that cannot be written stops before the file is touched.
+  const std::string texts[4] = {PatchBoundText(FXMinG), PatchBoundText(FYMinG), PatchBoundText(FXMaxG),
+                                PatchBoundText(FYMaxG)};
+  TPatchFile f(name);
+  std::string have;
+  for (int i = 0; i < 4; ++i) {
+    const std::string expected = *tags[i] + std::string(cBoundsPlaceholder);
+    const int64_t at = FBoundsOffset[size_t(i)];
+    if (at < 0 || !f.ReadAt(at, have, expected.size()) || have != expected)
+      throw Exception(Format("Bounds placeholder %d (%s) not found at byte %d of \"%s\"", i + 1, *tags[i],
+                             at, name));
+  }
+  for (int i = 0; i < 4; ++i) f.WriteAt(FBoundsOffset[size_t(i)] + int64_t(tags[i]->size()), texts[i]);
+  f.Close();
+}
+
+}  // namespace kovra
+
+// ===========================================================================
+// STAND-IN until the text-file writer lands on main: a local version with
+// the interface of kovra_textfilewriter (same TU as the stand-ins above).
+// Removed at the merge.
+#include <filesystem>
+
+#include "foundation/kovra_charset.h"
+
+namespace kovra {
+
+class TTextFileWriter : public TObject {
+public:
+  TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
+      : FCodepage(ResolveCodePage(Codepage)) {
+    FFd = ::open(filename.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (FFd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", filename, std::strerror(errno)));
+    FBuf.reserve(1 << 20);
+    if (FCodepage == 65001 && BOM) FBuf.append("\xEF\xBB\xBF");
+  }
+  ~TTextFileWriter() override {
+    if (FFd >= 0) {
+      try {
+        Flush();
+      } catch (...) {
+      }
+      ::close(FFd);
+    }
+  }
+  void write(std::string_view s) {
+    if (s.empty()) return;
+    if (FFd < 0) throw EWriteError("Stream write error");
+    bool ascii = true;
+    for (char c : s) ascii = ascii && (unsigned char)c < 0x80;
+    if (FCodepage == 65001 || ascii)
+      FBuf.append(s);
+    else
+      FBuf.append(StringToCodePage(s, FCodepage));
+    if (FBuf.size() >= (1u << 20)) Flush();
+  }
+  void writeln(std::string_view s) {
+    write(s);
+    if (FFd < 0) throw EWriteError("Stream write error");
+    FBuf.append("\r\n");
+  }
+  void Close() {
+    if (FFd < 0) return;
+    int fd = FFd;
+    try {
+      Flush();
+    } catch (...) {
+      FFd = -1;
+      ::close(fd);
+      throw;
+    }
+    FFd = -1;
+    if (::close(fd) != 0) throw EWriteError("Stream write error");
+  }
+
+private:
+  void Flush() {
+    size_t done = 0;
+    while (done < FBuf.size()) {
+      ssize_t n = ::write(FFd, FBuf.data() + done, FBuf.size() - done);
+      if (n <= 0) throw EWriteError("Stream write error");
+      done += size_t(n);
+    }
+    FBuf.clear();
+  }
+  uint16_t FCodepage;
+  int FFd = -1;
+  std::string FBuf;
+};
+
+
+}  // namespace kovra
+// END OF STAND-IN
+// ===========================================================================
+
+namespace kovra {
+
+namespace {
+
+// "Value 'x' is not a valid integer value": the platform's message for a text
+// that StrToInt rejects.
+[[noreturn]] void RaiseNotInteger(std::string_view S) {
+  throw EConvertError(Format("'%s' is not a valid integer value", S));
+}
+
+// Optional sign and decimal digits, nothing else, within the range of T.
+template <typename T>
+T StrToIntStrict(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') t.remove_prefix(1);
+  if (t.empty() || t[0] == '+') RaiseNotInteger(S);
+  size_t digits = (t[0] == '-') ? 1 : 0;
+  if (digits == t.size()) RaiseNotInteger(S);
+  for (size_t i = digits; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') RaiseNotInteger(S);
+  T v{};
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, 10);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) RaiseNotInteger(S);
+  return v;
+}
+
+// The leading number of S with '.' as decimal separator and an optional
+// exponent; trailing characters are ignored. An empty or non-numeric text,
+// infinity and NaN texts, and numbers beyond the double range give 0.
+double LeadingNumber(std::string_view S) {
+  std::string_view t = S;
+  if (!t.empty() && t[0] == '+') {
+    t.remove_prefix(1);
+    if (!t.empty() && t[0] == '-') return 0;
+  }
+  double v = 0;
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+  if (r.ec != std::errc() || !std::isfinite(v)) return 0;
+  return v;
+}
+
+// Digits of S[Pos-1 .. Pos-1+Len-1] as a number; -1 when any is not a digit.
+int32_t DigitsAt(std::string_view S, size_t Pos, size_t Len) {
+  int32_t v = 0;
+  for (size_t i = Pos - 1; i < Pos - 1 + Len; ++i) {
+    if (S[i] < '0' || S[i] > '9') return -1;
+    v = v * 10 + (S[i] - '0');
+  }
+  return v;
+}
+
+constexpr int32_t cDaysInMonth[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                         {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+
+bool IsLeapYear(int32_t Year) { return Year % 4 == 0 && (Year % 100 != 0 || Year % 400 == 0); }
+
+// Colour 0x00BBGGRR as MIF's R * 65536 + G * 256 + B: red and blue bytes exchanged.
+uint32_t MIFColor(uint32_t c) { return (c & 0xFF00FF00u) | ((c & 0xFFu) << 16) | ((c >> 16) & 0xFFu); }
+
+// A record before the files exist (before the last AddField, or after a
+// failed creation or Close) is a caller error; it must not crash.
+[[noreturn]] void RaiseNoOutput(const std::string& Name) {
+  throw EWriteError(Format("No output file is open for \"%s\"", Name));
+}
+
+void RemoveFileQuietly(const std::string& Name) {
+  std::error_code ec;
+  std::filesystem::remove(Name, ec);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Date-time numbers
+
+bool TryEncodeDate(int32_t Year, int32_t Month, int32_t Day, TDateTime& Date) {
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1) return false;
+  const int32_t* days = cDaysInMonth[IsLeapYear(Year) ? 1 : 0];
+  if (Day > days[Month - 1]) return false;
+  int32_t d = Day;
+  for (int32_t m = 1; m < Month; ++m) d += days[m - 1];
+  const int32_t y = Year - 1;
+  // 693594 = days from 0001-01-01 (day 1) to 1899-12-30.
+  Date.Value = double(y * 365 + y / 4 - y / 100 + y / 400 + d - 693594);
+  return true;
+}
+
+bool TryEncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec, TDateTime& Time) {
+  if (Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 || Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000)
+    return false;
+  Time.Value = double(((Hour * 60 + Min) * 60 + Sec) * 1000 + MSec) / 86400000.0;
+  return true;
+}
+
+TDateTime EncodeDate(int32_t Year, int32_t Month, int32_t Day) {
+  TDateTime d;
+  if (!TryEncodeDate(Year, Month, Day, d)) throw EConvertError("Invalid argument to date encode");
+  return d;
+}
+
+TDateTime EncodeTime(int32_t Hour, int32_t Min, int32_t Sec, int32_t MSec) {
+  TDateTime t;
+  if (!TryEncodeTime(Hour, Min, Sec, MSec, t)) throw EConvertError("Invalid argument to time encode");
+  return t;
+}
+
+TDateTime ComposeDateTime(TDateTime Date, TDateTime Time) {
+  return TDateTime{Date.Value < 0 ? Date.Value - Time.Value : Date.Value + Time.Value};
+}
+
+// ---------------------------------------------------------------------------
+// TGISArray
+
+void TGISArray::Clear() {
+  Rec.clear();
+  Rec.shrink_to_fit();
+  Field.clear();
+  RecCount = 0;
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterArray
+
+TGISWriterArray::TGISWriterArray() : FOwnArray(std::make_unique<TGISArray>()) { GISarray = FOwnArray.get(); }
+
+TGISWriterArray::~TGISWriterArray() = default;
+
+void TGISWriterArray::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  if (GISarray == nullptr) throw EInvalidParameter("GISarray is not assigned");
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  GISarray->Clear();
+  GISarray->Field.resize(size_t(NumFields));
+  GISarray->OT = ObjectTypes;
+  GISarray->MBR = TFloatRect{double(cInfinity), double(cInfinity), -double(cInfinity), -double(cInfinity)};
+  GISarray->RecCount = 0;
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  GISarray->Field[size_t(FWrittenFields) - 1] = TFieldInfo{Field, Width, decimals, FieldName};
+}
+
+void TGISWriterArray::ConvertValues(const std::string& Attrib) {
+  SplitAttributes(Attrib);
+  FValues.resize(size_t(FNumFields));
+  for (int32_t i = 0; i < FNumFields; ++i) {
+    std::string& s = FSL[size_t(i)];
+    TGISValue& v = FValues[size_t(i)];
+    switch (GISarray->Field[size_t(i)].FieldType) {
+      case gfInteger:
+      case gfSmallInt:
+        v = StrToIntStrict<int32_t>(s);
+        break;
+      case gfInt64:
+        v = StrToIntStrict<int64_t>(s);
+        break;
+      case gfDecimal:
+      case gfFloat:
+        v = LeadingNumber(s);
+        break;
+      case gfLogical:
+        v = IsTrueText(s);
+        break;
+      case gfDate: {
+        TDateTime d;
+        if (s.size() != 8) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d)) {
+          v = d;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date", s));
+        }
+        break;
+      }
+      case gfTime: {
+        TDateTime t;
+        if (s.size() != 9) {
+          v = std::monostate{};
+        } else if (TryEncodeTime(DigitsAt(s, 1, 2), DigitsAt(s, 3, 2), DigitsAt(s, 5, 2), DigitsAt(s, 7, 3), t)) {
+          v = t;
+        } else {
+          throw EConvertError(Format("'%s' is not a valid time", s));
+        }
+        break;
+      }
+      case gfDateTime: {
+        TDateTime d, t;
+        if (s.size() != 17) {
+          v = std::monostate{};
+        } else if (TryEncodeDate(DigitsAt(s, 1, 4), DigitsAt(s, 5, 2), DigitsAt(s, 7, 2), d) &&
+                   TryEncodeTime(DigitsAt(s, 9, 2), DigitsAt(s, 11, 2), DigitsAt(s, 13, 2), DigitsAt(s, 15, 3),
+                                 t)) {
+          v = ComposeDateTime(d, t);
+        } else {
+          throw EConvertError(Format("'%s' is not a valid date and time", s));
+        }
+        break;
+      }
+      default:  // gfChar, and column types without a number form
+        v = std::move(s);
+        break;
+    }
+  }
+}
+
+TRec& TGISWriterArray::NewRow(int32_t NumParts) {
+  TGISArray& a = *GISarray;
+  const int32_t newCount = a.RecCount + 1;
+  // Grown by hand: the length of Rec is visible to readers.
+  const int64_t h = int64_t(a.Rec.size()) - 1;
+  if (h <= newCount) {
+    const int64_t e = std::max<int64_t>(Round(0.3 * double(h)), 50);
+    // The length follows the rule; the capacity may run ahead of it, so that
+    // a large table is not moved at every 30 % step.
+    a.Rec.resize(size_t(h + e));
+  }
+  TRec& r = a.Rec[size_t(newCount) - 1];
+  r.Attr.swap(FValues);
+  FValues.clear();
+  r.Coord.clear();
+  r.Coord.resize(size_t(NumParts));
+  a.RecCount = newCount;
+  ++FWrittenRecords;
+  return r;
+}
+
+void TGISWriterArray::ExtendMBR(const TFloatPoint& P) {
+  TFloatRect& m = GISarray->MBR;
+  if (P.x < m.xmin) m.xmin = P.x;
+  if (P.y < m.ymin) m.ymin = P.y;
+  if (P.x > m.xmax) m.xmax = P.x;
+  if (P.y > m.ymax) m.ymax = P.y;
+}
+
+void TGISWriterArray::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (GISarray->OT != otPoint) return;
+  ConvertValues(Attrib);
+  TRec& r = NewRow(1);
+  r.Coord[0].assign(1, TFloatPoint{X, Y});
+  ExtendMBR(TFloatPoint{X, Y});
+}
+
+void TGISWriterArray::StartObject(int32_t NumParts, const std::string& Attrib) {
+  ConvertValues(Attrib);
+  TGISWriter::StartObject(NumParts, Attrib);
+  NewRow(std::max(NumParts, 0));
+  Fpartsindex = -1;
+}
+
+void TGISWriterArray::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  ++Fpartsindex;
+  TRec& r = GISarray->Rec[size_t(GISarray->RecCount) - 1];
+  const size_t n = size_t(std::max(SegList.Count, 0));
+  TFloatPointArray& part = r.Coord[size_t(Fpartsindex)];
+  part.assign(SegList.Pnt.begin(), SegList.Pnt.begin() + ptrdiff_t(n));
+  for (const TFloatPoint& p : part) ExtendMBR(p);
+}
+
+void TGISWriterArray::Close() { TGISWriter::Close(); }
+
+void TGISWriterArray::Drop() {
+  Close();
+  if (GISarray != nullptr) GISarray->Clear();
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF
+
+TGISWriterMIF::TGISWriterMIF() = default;
+TGISWriterMIF::~TGISWriterMIF() = default;
+
+void TGISWriterMIF::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  // 255 is no valid MIF width, and Char(0) is no valid column: both become 254.
+  if (Width == 255 || (Width == 0 && Field == gfChar)) Width = 254;
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  std::string line = "  " + FieldName;
+  switch (Field) {
+    case gfChar:
+      line += " Char(" + IntToStr(Width) + ")";
+      break;
+    case gfInteger:
+      line += " Integer";
+      break;
+    case gfSmallInt:
+      line += " Smallint";
+      break;
+    case gfDecimal:
+      line += " Decimal(" + IntToStr(Width) + "," + IntToStr(decimals) + ")";
+      break;
+    case gfFloat:
+      line += " Float";
+      break;
+    case gfDate:
+      line += " Date";
+      break;
+    case gfLogical:
+      line += " Logical";
+      break;
+    case gfTime:
+      line += " Time";
+      fVersion = 900;
+      break;
+    case gfDateTime:
+      line += " DateTime";
+      fVersion = 900;
+      break;
+    case gfInt64:
+      line += " LargeInt";
+      fVersion = 900;
+      break;
+    default:
+      throw EInvalidFieldType(Format("Field type %d has no MIF column type", int(Field)));
+  }
+  fields.push_back(std::move(line));
+  if (FWrittenFields != FNumFields) return;
+
+  if (FCodepage == 65001 || FCodepage == 1200) fVersion = 1520;
+  CreateFiles();
+  TTextFileWriter& f = *FOutMIF;
+  f.writeln("Version " + IntToStr(fVersion));
+  const std::string charset = CharSetList().CodePage2Charset(FCodepage);
+  if (!charset.empty()) f.writeln("CharSet \"" + charset + "\"");
+  f.writeln("Delimiter \",\"");
+  if (!CoordSys.empty() && FObjectTypes != otNone) f.writeln(CoordSys);
+  f.writeln("Columns " + IntToStr(FNumFields));
+  for (const std::string& c : fields) f.writeln(c);
+  f.writeln("Data");
+}
+
+void TGISWriterMIF::CreateFiles() {
+  const bool bom = FCodepage == 65001;
+  FOutMIF = std::make_unique<TTextFileWriter>(FileName + ".mif", FCodepage, bom);
+  try {
+    FOutMID = std::make_unique<TTextFileWriter>(FileName + ".mid", FCodepage, bom);
+  } catch (...) {
+    // No half pair: the .mif made a moment ago goes again.
+    FOutMIF.reset();
+    RemoveFileQuietly(FileName + ".mif");
+    throw;
+  }
+  FCreated = true;
+}
+
+namespace {
+// FloatToStrDot appended to Out; the common case without an exponent goes
+// straight from to_chars (the same call FloatToStrDot makes) without a
+// temporary string.
+void AppendFloatDot(std::string& Out, double V) {
+  if (V != 0 && std::isfinite(V)) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::general, 15);
+    if (r.ec == std::errc() && std::memchr(buf, 'e', size_t(r.ptr - buf)) == nullptr) {
+      Out.append(buf, r.ptr);
+      return;
+    }
+  }
+  Out += FloatToStrDot(V);
+}
+}  // namespace
+
+void TGISWriterMIF::AppendPoint(double X, double Y) {
+  AppendFloatDot(FText, X);
+  FText += ' ';
+  AppendFloatDot(FText, Y);
+}
+
+void TGISWriterMIF::WritePenClause() {
+  if (Pen == DefaultPen) return;
+  FOutMIF->writeln("    Pen(" + IntToStr(Pen.Width) + "," + IntToStr(Pen.pattern) + "," +
+                   IntToStr(MIFColor(Pen.Color)) + ")");
+}
+
+void TGISWriterMIF::AddPoint(double X, double Y, const std::string& Attrib) {
+  if (FObjectTypes != otPoint) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Point ";
+  AppendPoint(X, Y);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF && Symbol != DefaultSymbol)
+    FOutMIF->writeln("    Symbol(" + IntToStr(Symbol.Shape) + "," + IntToStr(MIFColor(Symbol.Color)) + "," +
+                     IntToStr(Symbol.Size) + ")");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
+  if (FObjectTypes != otPline) return;
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  FText = "Line ";
+  AppendPoint(X1, Y1);
+  FText += ' ';
+  AppendPoint(X2, Y2);
+  FOutMIF->writeln(FText);
+  if (!CompactMIF) WritePenClause();
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) {
+  AddLine(P1.x, P1.y, P2.x, P2.y, Attrib);
+}
+
+void TGISWriterMIF::StartObject(int32_t NumParts, const std::string& Attrib) {
+  if (!FOutMID) RaiseNoOutput(FileName + ".mif");
+  TGISWriter::StartObject(NumParts, Attrib);
+  if (NumParts <= 0 || FObjectTypes == otNone) FOutMIF->writeln("None");
+  FOutMID->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  TTextFileWriter& f = *FOutMIF;
+  const int32_t n = SegList.Count;
+  const TFloatPoint* p = SegList.Pnt.data();
+  if (FWrittenParts == 1) {
+    if (FObjectTypes == otPline && FNumParts == 1 && n == 2) {
+      FText = "Line ";
+      AppendPoint(p[0].x, p[0].y);
+      FText += ' ';
+      AppendPoint(p[1].x, p[1].y);
+      f.writeln(FText);
+      if (!CompactMIF) WritePenClause();
+      return;
+    }
+    if (FObjectTypes == otRegion)
+      f.writeln("Region " + IntToStr(FNumParts));
+    else if (FNumParts >= 2)
+      f.writeln("Pline multiple " + IntToStr(FNumParts));
+    else
+      f.write("Pline ");  // the point count completes the line: "Pline 5"
+  }
+  // The count line and the point lines go out as one piece.
+  FText = IntToStr(n);
+  FText += "\r\n";
+  for (int32_t i = 0; i < n; ++i) {
+    AppendPoint(p[i].x, p[i].y);
+    FText += "\r\n";
+  }
+  f.write(FText);
+  if (FWrittenParts == FNumParts && !CompactMIF) {
+    if (FObjectTypes == otRegion && Brush != DefaultBrush)
+      f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
+                IntToStr(MIFColor(Brush.bg_color)) + ")");
+    WritePenClause();
+  }
+}
+
+void TGISWriterMIF::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  // Both are released even when the first one fails.
+  auto mif = std::move(FOutMIF);
+  auto mid = std::move(FOutMID);
+  if (mif) mif->Close();
+  if (mid) mid->Close();
+}
+
+void TGISWriterMIF::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) {
+      RemoveFileQuietly(FileName + ".mif");
+      RemoveFileQuietly(FileName + ".mid");
+    }
+    throw;
+  }
+  if (FCreated) {
+    RemoveFileQuietly(FileName + ".mif");
+    RemoveFileQuietly(FileName + ".mid");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TGISWriterMIF8
+
+TGISWriterMIF8::TGISWriterMIF8() { FCodepage = 65001; }
+
+bool TGISWriterMIF8::AcceptsCodepage(uint16_t /*Value*/) const { return false; }
+
+// ---------------------------------------------------------------------------
+// TGISWriterCSV
+
+TGISWriterCSV::TGISWriterCSV() = default;
+TGISWriterCSV::~TGISWriterCSV() = default;
+
+void TGISWriterCSV::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  TGISWriter::StartHeader(NumFields, ObjectTypes);
+  FOutCSV = std::make_unique<TTextFileWriter>(FileName + ".csv", FCodepage, false);
+  FCreated = true;
+}
+
+void TGISWriterCSV::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
+  TGISWriter::AddField(FieldName, Field, Width, decimals);
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->write("\"" + FieldName + "\"");
+  if (FWrittenFields < FNumFields)
+    FOutCSV->write(",");
+  else
+    FOutCSV->writeln("");
+}
+
+void TGISWriterCSV::WriteRow(const std::string& Attrib) {
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FOutCSV->writeln(Attrib);
+  ++FWrittenRecords;
+}
+
+void TGISWriterCSV::AddPoint(double /*X*/, double /*Y*/, const std::string& Attrib) { WriteRow(Attrib); }
+
+void TGISWriterCSV::AddLine(double /*X1*/, double /*Y1*/, double /*X2*/, double /*Y2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::AddLine2(const TFloatPoint& /*P1*/, const TFloatPoint& /*P2*/, const std::string& Attrib) {
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::StartObject(int32_t NumParts, const std::string& Attrib) {
+  TGISWriter::StartObject(NumParts, Attrib);
+  WriteRow(Attrib);
+}
+
+void TGISWriterCSV::Close() {
+  TGISWriter::Close();
+  if (!Fopen) return;
+  Fopen = false;
+  auto csv = std::move(FOutCSV);
+  if (csv) csv->Close();
+}
+
+void TGISWriterCSV::Drop() {
+  try {
+    Close();
+  } catch (...) {
+    if (FCreated) RemoveFileQuietly(FileName + ".csv");
+    throw;
+  }
+  if (FCreated) RemoveFileQuietly(FileName + ".csv");
+}
+
+}  // namespace kovra
