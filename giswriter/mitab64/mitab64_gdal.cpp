@@ -59,6 +59,12 @@ public:
 
   // The failure, or Fallback when GDAL said nothing.
   std::string FailureOr(const std::string& Fallback) const { return Failure.empty() ? Fallback : Failure; }
+  // GDAL warned that a coordinate lay outside the table's bounds.
+  bool OutOfBounds() const {
+    for (const std::string& w : Warnings)
+      if (w.find("bounds") != std::string::npos || w.find("Bounds") != std::string::npos) return true;
+    return false;
+  }
 
 private:
   static void CPL_STDCALL Handler(CPLErr Class, CPLErrorNum, const char* Msg) {
@@ -91,6 +97,7 @@ struct TTable {
   OGRLayerH Layer = nullptr;
   OGRSpatialReferenceH SRS = nullptr;
   bool HasBounds = false;
+  bool Outside = false;  // GDAL moved a coordinate into the bounds
   double XMin = 0, YMin = 0, XMax = 0, YMax = 0;
   std::string Charset;
   std::vector<TField> Fields;
@@ -181,8 +188,8 @@ OGRSpatialReferenceH SRSForCoordSys(const std::string& CoordSys, std::string& Wh
 }
 
 std::string FormatBound(double V) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, V);
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::fixed);
   return std::string(buf, r.ptr);
 }
 
@@ -376,6 +383,14 @@ bool RelabelCharset(const std::string& Path, const std::string& Charset, std::st
   size_t end = text.find_first_of("\r\n", start);
   if (end == std::string::npos) end = text.size();
   text.replace(start, end - start, Charset);
+  // The table definition names the charset a second time.
+  const std::string key2 = "Charset \"";
+  pos = text.find(key2, text.find("Definition Table"));
+  if (pos != std::string::npos) {
+    const size_t s2 = pos + key2.size();
+    const size_t e2 = text.find('"', s2);
+    if (e2 != std::string::npos) text.replace(s2, e2 - s2, Charset);
+  }
   const std::string tmp = Path + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -622,6 +637,7 @@ int mitab_c_write_feature(mitab_handle handle, mitab_feature feature) {
   if (!style.empty()) OGR_F_SetStyleString(of, style.c_str());
   const OGRErr e = OGR_L_CreateFeature(t->Layer, of);
   OGR_F_Destroy(of);
+  if (scope.OutOfBounds()) t->Outside = true;
   if (e != OGRERR_NONE) {
     SetError(MITAB_C_ERR_FAILURE, scope.FailureOr("cannot write the feature"));
     return 0;
@@ -639,7 +655,7 @@ void mitab_c_close(mitab_handle handle) {
     return;
   }
   std::unique_ptr<TTable> owner(t);
-  bool outside = false;
+  bool outside = t->Outside;
   std::string failure;
   {
     TErrorScope scope;
@@ -647,8 +663,7 @@ void mitab_c_close(mitab_handle handle) {
     GDALClose(t->DS);
     t->DS = nullptr;
     if (failure.empty() && !scope.Failure.empty()) failure = scope.Failure;
-    for (const std::string& w : scope.Warnings)
-      if (w.find("bounds") != std::string::npos || w.find("Bounds") != std::string::npos) outside = true;
+    if (scope.OutOfBounds()) outside = true;
   }
   if (!failure.empty()) {
     SetError(MITAB_C_ERR_FAILURE, failure);
