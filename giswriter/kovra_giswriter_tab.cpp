@@ -512,6 +512,13 @@ double StrToFloatDot(const std::string& S) {
   return v;
 }
 
+// A compact date or time text of exactly Length digits.
+const std::string& CheckDigits(const std::string& S, size_t Length, const char* Kind) {
+  if (S.size() != Length || !std::all_of(S.begin(), S.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    throw EConvertError(Format("'%s' is not a valid %s value", S, Kind));
+  return S;
+}
+
 std::string RGBText(uint32_t Color) { return std::to_string(RGB(Color)); }
 
 }  // namespace
@@ -630,16 +637,19 @@ void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
       case gfDecimal:
       case gfFloat: ok = p.SetVariableValueDouble(Session, n16.c_str(), StrToFloatDot(v)); break;
       case gfDate:
+        CheckDigits(v, 8, "date");
         ok = p.SetVariableValueDate(Session, n16.c_str(),
                                     EFALDATE{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2))});
         break;
       case gfLogical: ok = p.SetVariableValueBoolean(Session, n16.c_str(), IsTrueText(v)); break;
       case gfTime:
+        CheckDigits(v, 9, "time");
         ok = p.SetVariableValueTime(Session, n16.c_str(),
                                     EFALTIME{StrToInt(Copy(v, 1, 2)), StrToInt(Copy(v, 3, 2)), StrToInt(Copy(v, 5, 2)),
                                              StrToInt(Copy(v, 7, 3))});
         break;
       case gfDateTime:
+        CheckDigits(v, 17, "date-time");
         ok = p.SetVariableValueDateTime(
             Session, n16.c_str(),
             EFALDATETIME{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2)),
