@@ -12,3 +12,14 @@ set_target_properties(mitab64_gdal PROPERTIES
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# bench_giswriter_tab compares the stand-in with GDAL's C API used directly;
+# the benchmarks are defined later, so the link is added once they exist.
+function(kovra_link_bench_giswriter_tab)
+  if(TARGET bench_giswriter_tab)
+    target_link_libraries(bench_giswriter_tab PRIVATE GDAL::GDAL)
+    add_dependencies(bench_giswriter_tab mitab64_gdal)
+    target_compile_definitions(bench_giswriter_tab PRIVATE KOVRA_MITAB64_PATH="$<TARGET_FILE:mitab64_gdal>")
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kovra_link_bench_giswriter_tab)

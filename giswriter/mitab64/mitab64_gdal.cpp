@@ -537,7 +537,6 @@ int mitab_c_add_field(mitab_handle handle, const char* field_name, int field_typ
 
 mitab_feature mitab_c_create_feature(mitab_handle handle, int feature_type) {
   ClearError();
-  TErrorScope scope;
   auto* t = static_cast<TTable*>(handle);
   if (!t) {
     SetError(MITAB_C_ERR_FAILURE, "no table");
@@ -548,7 +547,10 @@ mitab_feature mitab_c_create_feature(mitab_handle handle, int feature_type) {
     SetError(MITAB_C_ERR_FAILURE, "unsupported feature type " + std::to_string(feature_type));
     return nullptr;
   }
-  if (!MakeLayer(*t, scope)) return nullptr;
+  if (!t->Layer) {
+    TErrorScope scope;
+    if (!MakeLayer(*t, scope)) return nullptr;
+  }
   auto* f = new TFeature;
   f->Table = t;
   f->Type = feature_type;
