@@ -523,6 +523,24 @@ TEST_F(MITABRecording, LibraryFailuresRaiseItsMessage) {
   }
 }
 
+TEST_F(MITABRecording, NotLoadedRaisesAtStartHeader) {
+  TMITABBinding absent;
+  absent.Status = -2;
+  const TMITABBinding present = ReplaceMITABProcs(absent);
+  auto w = std::make_unique<TGISWriterMITAB>();
+  w->FileName = dir.File("t");
+  try {
+    w->StartHeader(1, otPoint);
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "MITAB: cannot create table \"" + dir.File("t.tab") + "\": the MITAB library is not loaded");
+  }
+  ReplaceMITABProcs(present);
+  EXPECT_TRUE(Take().empty());
+  w->Close();
+}
+
 TEST_F(MITABRecording, OutOfBoundsAtCloseRaisesAndKeepsTheFiles) {
   auto w = Open(otPoint);
   w->AddField("id", gfInteger, 5, 0);
