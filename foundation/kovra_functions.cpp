@@ -12,6 +12,8 @@
 #include <cstring>
 #include <random>
 
+#include "foundation/kovra_textfilereader.h"
+
 namespace kovra {
 
 namespace {
@@ -416,6 +418,13 @@ TCoordinateUnit PrjToCoordinateUnit(std::string_view Prj) {
   for (const auto& u : units)
     if (name == u.name) return u.unit;
   return cuUnknown;
+}
+
+std::string ReadFirstLine(const std::string& FileName) {
+  struct stat st;
+  if (::stat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::string();
+  TTextFileReader reader(FileName, 0);
+  return reader.ReadLine();
 }
 
 int64_t GetFileSizeByName(const std::string& FileName) {

@@ -101,6 +101,9 @@ uint8_t CodePage2LanguageDriver(uint16_t CodePage);
 // ---------------------------------------------------------------------------
 // Files and memory.
 
+// First line of a text file in the system ANSI code page; empty when the file
+// does not exist or is empty (an existing file that cannot be opened raises).
+std::string ReadFirstLine(const std::string& FileName);
 // Coordinate unit named by the last UNIT clause of an ESRI .prj text.
 TCoordinateUnit PrjToCoordinateUnit(std::string_view Prj);
 // File size from its attributes without opening it; -1 when they cannot be read.

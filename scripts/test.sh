@@ -9,6 +9,9 @@ bash scripts/deps.sh
 
 jobs="$(nproc)"
 export CTEST_OUTPUT_ON_FAILURE=1
+# Paths relative to the checkout, so a fresh clone elsewhere still hits the compiler cache.
+export CCACHE_BASEDIR="$root"
+export CCACHE_NOHASHDIR=1
 
 run_suite() {
   local dir="$1"; shift

@@ -1,0 +1,72 @@
+// A list of comma-separated text files read as one sequence of lines, and the
+// comma-text rule that splits a line or an attribute text into fields.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/kovra_sysutils.h"
+
+namespace kovra {
+
+class TTextFileReader;
+
+// Splits S into Fields (its items replaced; their storage is reused). Outside
+// double quotes a comma or any character with code 1..32 separates fields;
+// a quoted field runs to the next quote that is not doubled ("" stands for
+// one quote) or to the end of the text; a comma that ends the text adds an
+// empty field. NUL is an ordinary character.
+void SplitCommaText(std::string_view S, std::vector<std::string>& Fields);
+std::vector<std::string> SplitCommaText(std::string_view S);
+
+class TCSVFiles : public TObject {
+public:
+  // ACodePage 0 means the system ANSI code page, fixed at creation.
+  explicit TCSVFiles(uint16_t ACodePage);
+  ~TCSVFiles() override;
+  TCSVFiles(const TCSVFiles&) = delete;
+  TCSVFiles& operator=(const TCSVFiles&) = delete;
+
+  void Add(const std::string& filename);
+  void Add(const std::vector<std::string>& files);
+  // Measures every file (a missing one raises EFOpenError here) and positions
+  // on the first line of the first file that holds one.
+  void Open();
+
+  bool Eof();
+  std::string ReadLine();
+  void ReadLine(std::vector<std::string>& SL);
+  // Each Read consumes one line and returns field fieldindex (0-based): empty
+  // or 0 when the line has fewer fields.
+  void Read(int32_t fieldindex, std::string& value);
+  void Read(int32_t fieldindex, int64_t& value);
+  void Read(int32_t fieldindex, uint16_t& value);
+  void Read(int32_t fieldindex, uint8_t& value);
+  void Read_Z(int32_t fieldindex1, int32_t fieldindex2, int32_t& z1, int32_t& z2);
+
+  int64_t Position() const;
+  int64_t Size() const { return fTotalSize; }
+  uint16_t CodePage() const { return FCodePage; }
+
+private:
+  void NextFile();
+  // Consumes one line into fFields; raises for a negative index afterwards.
+  void ReadFields(int32_t fieldindex);
+  const std::string* Field(int32_t fieldindex) const;
+  int64_t ReadInteger(int32_t fieldindex);
+
+  std::vector<std::string> fFiles;
+  uint16_t FCodePage;
+  int32_t fFileIndex = -1;
+  std::unique_ptr<TTextFileReader> fFile;
+  bool fEof = true;
+  int64_t fFilesPosition = 0;
+  int64_t fTotalSize = 0;
+  std::string fLine;
+  std::vector<std::string> fFields;
+};
+
+}  // namespace kovra
