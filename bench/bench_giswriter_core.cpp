@@ -10,12 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/kovra_csvfiles.h"
 #include "giswriter/kovra_giswriter.h"
-
-// STAND-IN until the comma-text module lands: its declaration.
-namespace kovra {
-void SplitCommaText(std::string_view S, std::vector<std::string>& Fields);
-}
 
 static std::atomic<int64_t> gAllocations{0};
 

@@ -4,102 +4,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
+#include "foundation/kovra_charset.h"
+#include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
+#include "foundation/kovra_io.h"
+#include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_codepage.h"
-
-// ---------------------------------------------------------------------------
-// STAND-IN until the foundation modules land on main (comma text, file
-// stream): minimal local versions
-// with the interfaces of those modules. Removed at the merge.
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace kovra {
-namespace {
-
-// Read-write access to an existing file at given offsets.
-class TPatchFile {
-public:
-  explicit TPatchFile(const std::string& Name) : FName(Name), FFd(::open(Name.c_str(), O_RDWR | O_CLOEXEC)) {
-    if (FFd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", Name, std::strerror(errno)));
-  }
-  ~TPatchFile() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  bool ReadAt(int64_t Offset, std::string& Out, size_t Count) {
-    Out.assign(Count, '\0');
-    return ::pread(FFd, Out.data(), Count, Offset) == ssize_t(Count);
-  }
-  void WriteAt(int64_t Offset, const std::string& Data) {
-    if (::pwrite(FFd, Data.data(), Data.size(), Offset) != ssize_t(Data.size()))
-      throw EWriteError("Stream write error");
-  }
-  void Close() {
-    int fd = FFd;
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  std::string FName;
-  int FFd;
-};
-
-}  // namespace
-
-// External linkage, same signature as the comma-text module's, so the
-// benchmark can compare against it.
-void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
-  size_t count = 0;
-  auto add = [&](std::string_view v) {
-    if (count < Fields.size())
-      Fields[count].assign(v);
-    else
-      Fields.emplace_back(v);
-    ++count;
-  };
-  auto isBlank = [](char c) { return c >= 1 && c <= 32; };
-  size_t i = 0, n = S.size();
-  while (i < n && isBlank(S[i])) ++i;
-  std::string quoted;
-  while (i < n) {
-    if (S[i] == '"') {
-      quoted.clear();
-      ++i;
-      while (i < n) {
-        if (S[i] == '"') {
-          if (i + 1 < n && S[i + 1] == '"') {
-            quoted += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        quoted += S[i++];
-      }
-      add(quoted);
-    } else {
-      size_t start = i;
-      while (i < n && S[i] != ',' && !isBlank(S[i])) ++i;
-      add(S.substr(start, i - start));
-    }
-    while (i < n && isBlank(S[i])) ++i;
-    if (i < n && S[i] == ',') {
-      if (i == n - 1) add({});
-      ++i;
-      while (i < n && isBlank(S[i])) ++i;
-    }
-  }
-  Fields.resize(count);
-}
-
-}  // namespace kovra
-// END OF STAND-IN
-// ---------------------------------------------------------------------------
 
 namespace kovra {
 
@@ -629,98 +543,35 @@ void TGISWriter::PatchBounds(const std::string& extension, const std::string& ta
   // Texts first: a bound that cannot be written stops before the file is touched.
   const std::string texts[4] = {PatchBoundText(FXMinG), PatchBoundText(FYMinG), PatchBoundText(FXMaxG),
                                 PatchBoundText(FYMaxG)};
-  TPatchFile f(name);
+  TKvFileStream f(name, fmOpenReadWrite);
   std::string have;
   for (int i = 0; i < 4; ++i) {
     const std::string expected = *tags[i] + std::string(cBoundsPlaceholder);
     const int64_t at = FBoundsOffset[size_t(i)];
-    if (at < 0 || !f.ReadAt(at, have, expected.size()) || have != expected)
+    bool found = at >= 0 && f.Seek(at, soBeginning) == at;
+    if (found) {
+      have.assign(expected.size(), '\0');
+      int32_t got = 0;
+      while (got < int32_t(have.size())) {
+        const int32_t r = f.Read(have.data() + got, int32_t(have.size()) - got);
+        if (r <= 0) break;
+        got += r;
+      }
+      found = got == int32_t(have.size()) && have == expected;
+    }
+    if (!found)
       throw Exception(Format("Bounds placeholder %d (%s) not found at byte %d of \"%s\"", i + 1, *tags[i],
                              at, name));
   }
-  for (int i = 0; i < 4; ++i) f.WriteAt(FBoundsOffset[size_t(i)] + int64_t(tags[i]->size()), texts[i]);
+  for (int i = 0; i < 4; ++i) {
+    f.Seek(FBoundsOffset[size_t(i)] + int64_t(tags[i]->size()), soBeginning);
+    f.WriteBuffer(texts[i].data(), int32_t(texts[i].size()));
+  }
   f.Close();
 }
 
 }  // namespace kovra
 
-// ===========================================================================
-// STAND-IN until the text-file writer lands on main: a local version with
-// the interface of kovra_textfilewriter (same TU as the stand-ins above).
-// Removed at the merge.
-#include <filesystem>
-
-#include "foundation/kovra_charset.h"
-
-namespace kovra {
-
-class TTextFileWriter : public TObject {
-public:
-  TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
-      : FCodepage(ResolveCodePage(Codepage)) {
-    FFd = ::open(filename.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", filename, std::strerror(errno)));
-    FBuf.reserve(1 << 20);
-    if (FCodepage == 65001 && BOM) FBuf.append("\xEF\xBB\xBF");
-  }
-  ~TTextFileWriter() override {
-    if (FFd >= 0) {
-      try {
-        Flush();
-      } catch (...) {
-      }
-      ::close(FFd);
-    }
-  }
-  void write(std::string_view s) {
-    if (s.empty()) return;
-    if (FFd < 0) throw EWriteError("Stream write error");
-    bool ascii = true;
-    for (char c : s) ascii = ascii && (unsigned char)c < 0x80;
-    if (FCodepage == 65001 || ascii)
-      FBuf.append(s);
-    else
-      FBuf.append(StringToCodePage(s, FCodepage));
-    if (FBuf.size() >= (1u << 20)) Flush();
-  }
-  void writeln(std::string_view s) {
-    write(s);
-    if (FFd < 0) throw EWriteError("Stream write error");
-    FBuf.append("\r\n");
-  }
-  void Close() {
-    if (FFd < 0) return;
-    int fd = FFd;
-    try {
-      Flush();
-    } catch (...) {
-      FFd = -1;
-      ::close(fd);
-      throw;
-    }
-    FFd = -1;
-    if (::close(fd) != 0) throw EWriteError("Stream write error");
-  }
-
-private:
-  void Flush() {
-    size_t done = 0;
-    while (done < FBuf.size()) {
-      ssize_t n = ::write(FFd, FBuf.data() + done, FBuf.size() - done);
-      if (n <= 0) throw EWriteError("Stream write error");
-      done += size_t(n);
-    }
-    FBuf.clear();
-  }
-  uint16_t FCodepage;
-  int FFd = -1;
-  std::string FBuf;
-};
-
-
-}  // namespace kovra
-// END OF STAND-IN
-// ===========================================================================
 
 namespace kovra {
 

@@ -177,7 +177,9 @@ public:
   virtual void AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib);
   virtual void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib);
   // Opens a record of NumParts parts (0 = no geometry); exactly NumParts
-  // AddSection* calls follow.
+  // AddSection* calls follow. Raises while parts of the previous record are
+  // still owed, and for parts in a point table. In an otNone table the
+  // format writer sees StartObject(0, Attrib) and the parts are dropped.
   virtual void AddObject(int32_t NumParts, bool multiPolygon, const std::string& Attrib);
   virtual void AddPoint(double X, double Y, const std::string& Attrib) = 0;
   virtual void Close();
@@ -187,8 +189,11 @@ public:
 
   void AddPoint2(const TFloatPoint& P, const std::string& Attrib);
 
-  // One part of SegList.Count points. Densification may grow the caller's
-  // buffer (Pnt and Count).
+  // One part of SegList.Count points. Raises, before the format writer sees
+  // the part, for a part beyond the declared count, a region ring of fewer
+  // than 4 points or not closed, and a polyline part without points; a
+  // one-point polyline part is written with its point doubled. Densification
+  // may grow the caller's buffer (Pnt and Count).
   void AddSection(int32_t Index, TFloatPointArrayEx& SegList);
   // Points 0..SegList.Last, reversed when swapdirection, via a reused scratch part.
   void AddSection1(int32_t Index, const TFloatPointArrayEx2& SegList, bool swapdirection);

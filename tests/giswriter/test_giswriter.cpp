@@ -420,6 +420,10 @@ TEST(GISWriterProtocol, CodepageFileIsFullAndOptimizeSwitch) {
   TRecordingWriterAllPages all;
   all.SetCodepage(65001);
   EXPECT_EQ(all.Codepage(), 65001);
+  all.SetCodepage(0);  // the system ANSI code page
+  EXPECT_EQ(all.Codepage(), ansi);
+  EXPECT_EQ(MessageOf([&] { all.SetCodepage(895); }), "Code page 895 is not supported");
+  EXPECT_EQ(all.Codepage(), ansi);
 
   EXPECT_EQ(w.GetNextFileCheck(), -1);
   EXPECT_FALSE(w.FileIsFull());

@@ -286,6 +286,12 @@ TEST(GISWriterMIF, MIF8WritesUTF8WithMarksAndIgnoresCodepage) {
   TOgrLayer l = ReadOgrLayer(w.FileName + ".mif", {{"MapInfo File"}, {}, {}, true});
   ASSERT_EQ(l.Features.size(), 2u);
   EXPECT_EQ(l.Value(0, "name"), "Grüße Ωmega");
+  if (l.Value(0, "id") != "1") {
+    // The misread value is reported as a warning, not a failure.
+    bool warned = false;
+    for (const std::string& m : l.Warnings) warned = warned || m.find("parsed incompletely") != std::string::npos;
+    EXPECT_TRUE(warned);
+  }
   EXPECT_EQ(l.Value(1, "id"), "2");
   EXPECT_EQ(l.Features[1].Wkt, "POINT (3 4)");
 }
