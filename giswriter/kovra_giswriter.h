@@ -625,7 +625,9 @@ private:
   // Raises "Shapefile exceeds the 4 GB format limit" unless the record, once
   // Bytes long in all (header included), stays within the format.
   void CheckSHPRoom(uint64_t Bytes) const;
-  void FinishRecord();
+  // Content length into the record header and the index; with
+  // PatchPolyHeader also the box and counts of a PolyLine or Polygon.
+  void FinishRecord(bool PatchPolyHeader);
   // Takes the current record out of all three files again (after a refused part).
   void RollBackRecord();
   void UpdateFileIsFull();

@@ -78,10 +78,12 @@ std::string FieldBytes(const std::string& dbf, int Rec, int FieldOffset, int Wid
 }
 
 // Exposes the size seam of the limits.
-class TSeamSHP : public TGISWriterSHP {
+template <typename Writer>
+class TSeam : public Writer {
 public:
-  void SetSizeBias(uint64_t Bytes) { FSizeBias = Bytes; }
+  void SetSizeBias(uint64_t Bytes) { this->FSizeBias = Bytes; }
 };
+using TSeamSHP = TSeam<TGISWriterSHP>;
 
 bool Exists(const std::string& n) { return std::filesystem::exists(n); }
 
@@ -153,10 +155,14 @@ TEST_F(DBFWriterTest, EmptyLayerKeepsTheSentinelBox) {
     EXPECT_EQ(LEDouble(b, 60), -double(cInfinity));
     for (size_t at = 68; at < 100; at += 8) EXPECT_EQ(LEDouble(b, at), 0.0);
   }
-  // GDAL opens the empty layer.
+  // GDAL and shapelib open the empty layer.
   TOgrLayer layer = ReadOgrLayer(w.FileName + ".shp");
   EXPECT_EQ(layer.FeatureCount, 0);
   EXPECT_EQ(layer.Fields.size(), 2u);
+  std::string out;
+  EXPECT_EQ(RunCommand("shpdump '" + w.FileName + ".shp' 2>&1", &out), 0);
+  EXPECT_NE(out.find("# of Shapes: 0"), std::string::npos) << out;
+  EXPECT_EQ(RunCommand("dbfdump '" + w.FileName + ".dbf' 2>&1", &out), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +279,9 @@ TEST(DBFNumber, OverflowNeverWritesAnotherNumber) {
     EXPECT_EQ(out, c.text);
     // A value that fits is exactly the plain fixed formatting.
     std::string plain(size_t(c.width), '#');
-    if (FormatDBFNumber(plain.data(), c.width, c.decimals, c.value) <= c.width) EXPECT_EQ(out, plain);
+    if (FormatDBFNumber(plain.data(), c.width, c.decimals, c.value) <= c.width) {
+      EXPECT_EQ(out, plain);
+    }
   }
 }
 
@@ -332,11 +340,12 @@ TEST_F(DBFWriterTest, OverflowFieldsReadAsValueOrNull) {
     EXPECT_EQ(FieldBytes(b, 0, offset, int(c.bytes.size())), c.bytes);
     offset += int(c.bytes.size());
     EXPECT_EQ(layer.Features[0].IsNull[i], c.isNull) << layer.Features[0].Values[i];
-    if (!c.isNull) EXPECT_DOUBLE_EQ(std::stod(layer.Features[0].Values[i]), c.expect);
-    if (c.isNull)
+    if (c.isNull) {
       EXPECT_EQ(dump[c.name], "(NULL)");
-    else
+    } else {
+      EXPECT_DOUBLE_EQ(std::stod(layer.Features[0].Values[i]), c.expect);
       EXPECT_DOUBLE_EQ(std::stod(dump[c.name]), c.expect);
+    }
     EXPECT_EQ(raw[c.name], c.bytes.substr(c.bytes.find_first_not_of(' ')));
   }
 }
@@ -430,6 +439,35 @@ TEST_F(DBFWriterTest, RecordsMatchTheirIndex) {
   EXPECT_EQ(layer.Epsg, 4326);
 }
 
+TEST_F(DBFWriterTest, JoinedAndDensifiedPartsKeepCountsAndIndex) {
+  TGISWriterSHP w;
+  w.FileName = Dir.File("joined");
+  w.SetOptimizePLinesSections(true);
+  w.StartHeader(1, otPline);
+  w.AddField("ID", gfInteger, 0, 0);
+  // Three parts, the first two touching: one record of two parts, 3 + 2 points.
+  w.AddObject(3, false, "1");
+  w.AddSection2(0, 0, 0, 1, 0);
+  w.AddSection2(1, 1, 0, 1, 1);
+  w.AddSection2(2, 5, 5, 6, 6);
+  w.SetOptimizePLinesSections(false);
+  w.GreatCircleDist = 50;  // km: one degree of longitude at the equator gets two more points
+  w.AddLine(0, 0, 1, 0, "2");
+  w.Close();
+  const std::string shp = ReadBytes(w.FileName + ".shp"), shx = ReadBytes(w.FileName + ".shx");
+  EXPECT_EQ(BE32(shp, 104) * 2, 44u + 4 * 2 + 16 * 5);
+  EXPECT_EQ(LE32(shp, 144), 2u);
+  EXPECT_EQ(LE32(shp, 148), 5u);
+  EXPECT_EQ(LE32(shp, 156), 3u);
+  const size_t second = 100 + 8 + 44 + 8 + 80;
+  EXPECT_EQ(BE32(shx, 108), second / 2);
+  EXPECT_EQ(LE32(shp, second + 48), 4u);
+  EXPECT_EQ(BE32(shp, 24) * 2, shp.size());
+  TOgrLayer layer = ReadOgrLayer(w.FileName + ".shp");
+  ASSERT_EQ(layer.Features.size(), 2u);
+  EXPECT_EQ(layer.Features[0].Wkt, "MULTILINESTRING ((0 0,1 0,1 1),(5 5,6 6))");
+}
+
 TEST_F(DBFWriterTest, PointsAndTablesWithoutGeometry) {
   TGISWriterSHP pts;
   pts.FileName = Dir.File("points");
@@ -505,7 +543,7 @@ TEST_F(DBFWriterTest, GdalReadsCodePageAndProjection) {
   w.AddField("\xD0\x98\xD0\x9C\xD0\xAF", gfChar, 20, 0);  // "ИМЯ"
   w.AddField("BIG", gfInt64, 0, 0);
   w.AddField("COST", gfFloat, 0, 0);
-  w.AddPoint(400000, 100000, "\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1\",-9223372036854775807,2.5");
+  w.AddPoint(400123.5, 100321.25, "\"\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1\",-9223372036854775807,2.5");
   w.Close();
   EXPECT_EQ(ReadBytes(w.FileName + ".cpg"), "1251");
   EXPECT_EQ(ReadBytes(w.FileName + ".prj"), w.PRJ);
@@ -514,7 +552,7 @@ TEST_F(DBFWriterTest, GdalReadsCodePageAndProjection) {
   ASSERT_EQ(layer.Features.size(), 1u);
   EXPECT_EQ(layer.Fields[0].Name, "\xD0\x98\xD0\x9C\xD0\xAF");
   EXPECT_EQ(layer.Features[0].Values[0], "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 1");
-  EXPECT_EQ(layer.Features[0].Wkt, "POINT (400000 100000)");
+  EXPECT_EQ(layer.Features[0].Wkt, "POINT (400123.5 100321.25)");
   EXPECT_EQ(layer.Epsg, 27700);
   EXPECT_DOUBLE_EQ(std::stod(layer.Value(0, "COST")), 2.5);
   // GDAL takes N(20,0) for Real; shapelib hands back the exact text.
@@ -573,6 +611,19 @@ TEST_F(DBFWriterTest, WrongValueCountWritesNothingOfTheRecord) {
   EXPECT_EQ(layer.Features[1].Wkt, "LINESTRING (0 0,3 3)");
   EXPECT_EQ(ReadBytes(w.FileName + ".shx").size(), 116u);
 
+  // A record before the last column, or a column type without a letter, is refused.
+  TGISWriterDBF early;
+  early.FileName = Dir.File("early");
+  early.StartHeader(2, otNone);
+  early.AddField("A", gfInteger, 0, 0);
+  EXPECT_THROW(early.AddObject(0, false, "1"), EWriteError);
+  EXPECT_THROW(early.AddField("B", TGISField(42), 0, 0), EInvalidFieldType);
+  early.AddField("B", gfInteger, 0, 0);
+  early.AddObject(0, false, "1,2");
+  early.Close();
+  EXPECT_EQ(LE32(ReadBytes(early.FileName + ".dbf"), 4), 1u);
+  EXPECT_EQ(ReadBytes(early.FileName + ".dbf").size(), 32u * 2 + 33 + 23 + 1);
+
   TGISWriterDBF missing;
   missing.FileName = Dir.File("no/such/folder/t");
   EXPECT_THROW(missing.StartHeader(1, otNone), EFCreateError);
@@ -590,6 +641,18 @@ TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   EXPECT_FALSE(w.FileIsFull());  // exactly at the limit is not past it
   w.AddLine(0, 0, 2, 2, "2");
   EXPECT_TRUE(w.FileIsFull());
+
+  // The table alone: 32 + 33 header bytes and 12 per record.
+  TSeam<TGISWriterDBF> d;
+  d.FileName = Dir.File("limitdbf");
+  d.StartHeader(1, otNone);
+  d.AddField("ID", gfInteger, 0, 0);
+  d.SetSizeBias(uint64_t(cGISFileFullBytes) - 65 - 12);
+  d.AddPoint(0, 0, "1");
+  EXPECT_FALSE(d.FileIsFull());
+  d.AddObject(0, false, "2");
+  EXPECT_TRUE(d.FileIsFull());
+  d.Close();
 
   // Near the format limit: a record that would pass it raises before any of
   // its bytes, one that ends exactly at it is still written.
