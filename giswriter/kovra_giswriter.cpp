@@ -2269,12 +2269,13 @@ void TGISWriterGML2::BeginFeature(const std::string& Attrib) {
   t = "<gml:featureMember><";
   t += FElement;
   t += '>';
+  // Columns a producer never declared still get names (not in the schema).
+  while (FColumns.size() <= size_t(FNumFields))
+    FColumns.push_back(MakeUniqueNCName(FFieldInfo[FColumns.size()].Name, FTaken));
   std::string iso;
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const TFieldInfo& fi = FFieldInfo[size_t(i)];
-    // Columns declared after a short AddField run have no schema name yet.
-    const std::string& name = size_t(i) < FColumns.size() ? FColumns[size_t(i)] : FColumns.emplace_back(
-                                                                                      MakeUniqueNCName(fi.Name, FTaken));
+    const std::string& name = FColumns[size_t(i)];
     const std::string& v = FSL[size_t(i) - 1];
     t += '<';
     t += name;
