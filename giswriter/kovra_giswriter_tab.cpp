@@ -8,14 +8,12 @@
 #include <filesystem>
 
 #include "foundation/kovra_charset.h"
+#include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "giswriter/efal.h"
 #include "giswriter/mitab.h"
 
 namespace kovra {
-
-// The comma-text rule of the writers (kovra_giswriter.cpp).
-void SplitCommaText(std::string_view S, std::vector<std::string>& Fields);
 
 namespace {
 
