@@ -39,7 +39,10 @@ std::string ProgramFolder() {
 }
 
 void* OpenLibrary() {
-  if (const char* path = std::getenv("KOVRA_MITAB_LIBRARY")) return ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (const char* path = std::getenv("KOVRA_MITAB_LIBRARY")) {
+    // An empty name would open the running program itself.
+    return *path ? ::dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  }
   const std::string folder = ProgramFolder();
   if (!folder.empty()) {
     const std::string path = folder + cMITABFile;

@@ -4,7 +4,8 @@
 //
 // Where the library is searched (first use only, never again):
 //  1. the environment variable KOVRA_MITAB_LIBRARY: when set, only that path
-//     is tried (a path that does not exist makes the library absent);
+//     is tried (a path that does not exist, or an empty value, makes the
+//     library absent);
 //  2. "libmitab64.so" in the folder of the running program;
 //  3. "libmitab64.so" by the dynamic loader's normal search.
 #pragma once

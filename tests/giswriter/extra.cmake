@@ -26,6 +26,7 @@ target_link_libraries(${target} PRIVATE GDAL::GDAL)
 # tests_giswriter finds libmitab64.so beside itself (status 0); these runs
 # point KOVRA_MITAB_LIBRARY elsewhere.
 foreach(case "missing;${fake_dir}/none/libmitab64.so;-2"
+             "empty;;-2"
              "noversion;${fake_dir}/noversion/libmitab64.so;-3"
              "badversion;${fake_dir}/badversion/libmitab64.so;-4"
              "good;$<TARGET_FILE:mitab64_gdal>;0")
