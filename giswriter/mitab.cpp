@@ -122,7 +122,8 @@ bool MITABLoaded() { return MITABStatus() == 0; }
 
 void* GetMITABProc(const char* name) {
   LoadMITAB();
-  void* m = State().Module;
+  // Nothing of a library that failed the version test is handed out.
+  void* m = State().Binding.Status == 0 ? State().Module : nullptr;
   return m ? ::dlsym(m, name) : nullptr;
 }
 

@@ -44,7 +44,8 @@ int32_t MITABStatus();
 void LoadMITAB();
 // MITABStatus() = 0.
 bool MITABLoaded();
-// Address of an export of the loaded library; null when absent or not loaded.
+// Address of an export of the loaded library; null when absent or when the
+// library is not loaded (status other than 0).
 void* GetMITABProc(const char* name);
 // The bound functions (valid while MITABLoaded()).
 const TMITABProcs& MITABProcs();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "giswriter/efal.h"
@@ -82,6 +83,21 @@ TEST(GISWriterFactory, EveryFormatGivesItsWriter) {
     ASSERT_TRUE(w) << r.ordinal;
     EXPECT_TRUE(r.check(w)) << "ordinal " << r.ordinal << " gave " << typeid(*w).name();
   }
+}
+
+TEST(GISWriterFactory, FirstUseFromManyThreadsLoadsOnce) {
+  // Whichever thread comes first loads; all see the same outcome.
+  std::vector<std::thread> threads;
+  std::vector<int> supported(8, -1);
+  for (size_t i = 0; i < supported.size(); ++i)
+    threads.emplace_back([&, i] {
+      std::unique_ptr<TGISWriter> w = TGISWriter::GetGISObject(gfMITAB);
+      supported[i] = dynamic_cast<TGISWriterMITAB*>(w.get()) ? 1 : 0;
+    });
+  for (std::thread& t : threads) t.join();
+  const int expect = TGISWriter::MITAB_supported() ? 1 : 0;
+  for (int s : supported) EXPECT_EQ(s, expect);
+  EXPECT_EQ(GetMITABProc("mitab_c_getlibversion") != nullptr, expect == 1);
 }
 
 TEST(GISWriterFactory, ArrayWriterHoldsAnEmptyTableOfItsOwn) {
