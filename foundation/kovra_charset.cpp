@@ -4,17 +4,6 @@
 
 namespace kovra {
 
-namespace {
-
-// ASCII upper case; the names are ASCII.
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return out;
-}
-
-}  // namespace
 
 TCharSetList::TCharSetList() {
   const TCharSet rows[] = {
@@ -52,9 +41,9 @@ uint8_t TCharSetList::CodePage2ID(uint16_t Codepage) const {
 }
 
 uint16_t TCharSetList::Charset2CodePage(std::string_view charset) const {
-  const std::string key = UpperAscii(charset);
+  // Charset names compare ignoring ASCII case.
   for (int32_t i = 0; i < Count(); ++i)
-    if (UpperAscii(GetItem(i).charset) == key) return GetItem(i).codepage;
+    if (SameTextAscii(GetItem(i).charset, charset)) return GetItem(i).codepage;
   return 0;
 }
 

@@ -33,17 +33,6 @@ constexpr TUnitName cUnitNames[] = {
     {cuMiles, "Miles"},  {cuNmi, "Nautical Miles"},
 };
 
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x + 32);
-    if (y >= 'A' && y <= 'Z') y = char(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string WithDelimiter(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
@@ -129,7 +118,7 @@ std::string CoordinateUnitName(TCoordinateUnit Cu) {
 
 TCoordinateUnit CoordinateUnitFromName(std::string_view Name) {
   for (const TUnitName& u : cUnitNames)
-    if (SameAscii(Name, u.name)) return u.unit;
+    if (SameTextAscii(Name, u.name)) return u.unit;
   return cuUnknown;
 }
 

@@ -22,19 +22,6 @@ namespace {
 const char* const cOutOfBounds = "Value is out of bounds";
 const char* const cNotSupported = "Field type is not supported";
 
-std::string UpperAscii(std::string_view s) {
-  std::string r(s);
-  for (auto& c : r)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return r;
-}
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && (unsigned char)s.front() <= ' ') s.remove_prefix(1);
-  while (!s.empty() && (unsigned char)s.back() <= ' ') s.remove_suffix(1);
-  return s;
-}
-
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 template <typename T>

@@ -35,19 +35,6 @@ TFormatSettings MakeSettings(std::string shortDate, std::string longTime) {
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = UpperAscii(c);
-  return out;
-}
-
-bool EqualIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  return true;
-}
-
 // Fixed text of v with `decimals` digits into buf (at least 700 bytes); no '-'
 // when every digit is 0. Returns the length.
 size_t FixedText(char* buf, size_t size, double v, int decimals) {
@@ -482,7 +469,7 @@ std::string FindSibling(const std::string& Path, std::string_view Ext) {
   std::vector<std::string> hits;
   while (dirent* entry = ::readdir(d)) {
     std::string_view n(entry->d_name);
-    if (EqualIgnoreAsciiCase(n, wanted) && isFile(dir + std::string(n))) hits.emplace_back(n);
+    if (SameTextAscii(n, wanted) && isFile(dir + std::string(n))) hits.emplace_back(n);
   }
   ::closedir(d);
   if (hits.empty()) return {};

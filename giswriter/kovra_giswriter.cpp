@@ -341,7 +341,9 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
     if (--FPendingParts == 0) FDropParts = false;
     return;
   }
-  CheckPart(SegList);
+  // The common case, a polyline part of two or more points, needs no further test.
+  if (!(FObjectTypes == otPline && SegList.Count >= 2 && size_t(SegList.Count) <= SegList.Pnt.size()))
+    CheckPart(SegList);
   TFloatPointArrayEx* part = &SegList;
   if (FObjectTypes == otPline && SegList.Count == 1) {
     // A one-point line is written as a zero-length segment: readers reject
@@ -580,7 +582,7 @@ namespace kovra {
 
 namespace {
 
-// "Value 'x' is not a valid integer value": the platform's message for a text
+// "'x' is not a valid integer value": the platform's message for a text
 // that StrToInt rejects.
 [[noreturn]] void RaiseNotInteger(std::string_view S) {
   throw EConvertError(Format("'%s' is not a valid integer value", S));
@@ -1413,6 +1415,9 @@ void TGISWriterDBF::FormatValue(const TDBFColumn& Column, const std::string& Val
 void TGISWriterDBF::FormatRecord(const std::string& Attrib) {
   if (!FOutDBF || FWrittenFields != FNumFields)
     throw EWriteError(Format("Records must follow the last of the %d fields of \"%s\"", FNumFields, FileName + ".dbf"));
+  // WrittenRecords is an Integer: a producer that writes on past FileIsFull
+  // gets an error here, not a wrapped count in the header.
+  if (FNumRec >= uint32_t(MaxInt)) throw Exception("DBF table exceeds 2147483647 records");
   SplitAttributes(Attrib);
   FRecord[0] = ' ';
   for (size_t i = 0; i < FColumns.size(); ++i)

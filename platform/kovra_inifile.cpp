@@ -31,16 +31,7 @@ bool SameName(std::string_view a, std::string_view b) {
   bool ascii = true;
   for (char c : a) ascii = ascii && (unsigned char)c < 0x80;
   for (char c : b) ascii = ascii && (unsigned char)c < 0x80;
-  if (ascii) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      char x = a[i], y = b[i];
-      if (x >= 'A' && x <= 'Z') x = char(x + 32);
-      if (y >= 'A' && y <= 'Z') y = char(y + 32);
-      if (x != y) return false;
-    }
-    return true;
-  }
+  if (ascii) return SameTextAscii(a, b);
   const std::u16string ua = ToUtf16(a), ub = ToUtf16(b);
   UErrorCode err = U_ZERO_ERROR;
   const int32_t r = u_strCaseCompare(reinterpret_cast<const UChar*>(ua.data()), int32_t(ua.size()),

@@ -398,6 +398,30 @@ std::string FromUtf16(std::u16string_view s) {
 }
 
 namespace {
+inline char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+}  // namespace
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = UpperAsciiChar(c);
+  return out;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (UpperAsciiChar(a[i]) != UpperAsciiChar(b[i])) return false;
+  return true;
+}
+
+std::string_view TrimView(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (unsigned char)s[b] <= ' ') ++b;
+  while (e > b && (unsigned char)s[e - 1] <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+namespace {
 template <typename S, typename V>
 S CopyImpl(V s, int64_t index, int64_t count) {
   if (count <= 0) return S();

@@ -160,6 +160,13 @@ char32_t NextCodePoint(std::string_view s, size_t& pos);
 // Appends the UTF-8 form of code point cp (surrogates and values past U+10FFFF as U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
 
+// ASCII-only case mapping and comparison: names in file headers and keys are
+// compared this way so the result never depends on a locale.
+std::string UpperAscii(std::string_view s);
+bool SameTextAscii(std::string_view a, std::string_view b);
+// Removes leading and trailing characters up to and including ' ' (controls too).
+std::string_view TrimView(std::string_view s);
+
 // 1-based substring that never throws: a piece past the end is empty, an index
 // below 1 starts at 1, a negative count is empty. Counts bytes of the UTF-8 text.
 std::string Copy(std::string_view s, int64_t index, int64_t count);

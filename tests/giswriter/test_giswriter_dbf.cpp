@@ -82,6 +82,7 @@ template <typename Writer>
 class TSeam : public Writer {
 public:
   void SetSizeBias(uint64_t Bytes) { this->FSizeBias = Bytes; }
+  void SetRecordCount(uint32_t Count) { this->FNumRec = Count; }
 };
 using TSeamSHP = TSeam<TGISWriterSHP>;
 
@@ -652,6 +653,10 @@ TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   EXPECT_FALSE(d.FileIsFull());
   d.AddObject(0, false, "2");
   EXPECT_TRUE(d.FileIsFull());
+  // The record count stays within an Integer.
+  d.SetRecordCount(uint32_t(MaxInt) - 1);
+  d.AddObject(0, false, "3");
+  EXPECT_EQ(MessageOf([&] { d.AddObject(0, false, "4"); }), "DBF table exceeds 2147483647 records");
   d.Close();
 
   // Near the format limit: a record that would pass it raises before any of
