@@ -200,6 +200,17 @@ public:
   void AddSection2(int32_t Index, double X1, double Y1, double X2, double Y2);
   void AddSection3(int32_t Index, const TFloatPoint& P1, const TFloatPoint& P2);
 
+  // --- factory (kovra_giswriter_factory.cpp) ---
+  // A new writer for Inp; a TAB format whose library is not loaded, gfMIF and
+  // any unnamed ordinal give a TGISWriterMIF. Opens no file.
+  static std::unique_ptr<TGISWriter> GetGISObject(TGISFormat Inp);
+  // The outside table library is loaded (loads MITAB/MFAL on first use).
+  static bool MITAB_supported();
+  static bool MFAL_supported();
+  static bool EFAL_supported();
+  // Loads the EFAL library from the folder libpath.
+  static void EFAL_Load(const std::string& libpath);
+
   // Column type and width guessed from a column's values: gfInteger when every
   // value (trimmed) is '-'? digits within Int32 without a leading 0, else
   // gfChar; width in the bytes the column needs in this writer's code page
