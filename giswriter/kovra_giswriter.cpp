@@ -32,13 +32,6 @@ constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 
                                         0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
 constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
 
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (unsigned char)s[b] <= 32) ++b;
-  while (e > b && (unsigned char)s[e - 1] <= 32) --e;
-  return s.substr(b, e - b);
-}
-
 // '-'? decimal digits, within Int32. No '+', no hexadecimal, no blanks.
 bool IsInt32Text(std::string_view s) {
   size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
@@ -523,7 +516,7 @@ TGISField TGISWriter::SL2GISField(const std::vector<std::string>& SL, int32_t& w
   }
   width = int32_t(std::min<int64_t>(w, MaxInt));
   for (const std::string& v : SL) {
-    std::string_view t = TrimBlanks(v);
+    std::string_view t = TrimView(v);
     if (t.empty() || t[0] == '0' || !IsInt32Text(t)) return gfChar;
   }
   return gfInteger;

@@ -9,10 +9,12 @@
 #include <sstream>
 
 #include "giswriter/kovra_giswriter.h"
+#include "support/test_parts.h"
 #include "platform/kovra_codepage.h"
 #include "recording_writer.h"
 
 using namespace kovra;
+using namespace kovra::testsupport;
 
 namespace {
 
@@ -27,13 +29,6 @@ std::string MessageOf(F&& f) {
     return e.Message();
   }
   return "";
-}
-
-TFloatPointArrayEx Part(std::initializer_list<TFloatPoint> pts) {
-  TFloatPointArrayEx p;
-  p.Pnt.assign(pts);
-  p.Count = int32_t(p.Pnt.size());
-  return p;
 }
 
 std::string ReadFile(const std::string& name) {

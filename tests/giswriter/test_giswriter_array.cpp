@@ -4,17 +4,12 @@
 #include <memory>
 
 #include "giswriter/kovra_giswriter.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
+using namespace kovra::testsupport;
 
 namespace {
-
-TFloatPointArrayEx Part(std::initializer_list<TFloatPoint> pts) {
-  TFloatPointArrayEx p;
-  p.Pnt.assign(pts);
-  p.Count = int32_t(p.Pnt.size());
-  return p;
-}
 
 constexpr double cInf = double(cInfinity);
 

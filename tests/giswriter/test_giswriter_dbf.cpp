@@ -14,6 +14,7 @@
 
 #include "foundation/kovra_functions.h"
 #include "giswriter/kovra_giswriter.h"
+#include "support/test_parts.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
 
@@ -49,13 +50,6 @@ double LEDouble(const std::string& b, size_t at) {
   double v;
   std::memcpy(&v, b.data() + at, 8);
   return v;
-}
-
-TFloatPointArrayEx Part(std::initializer_list<TFloatPoint> pts) {
-  TFloatPointArrayEx p;
-  p.Pnt.assign(pts);
-  p.Count = int32_t(p.Pnt.size());
-  return p;
 }
 
 TDBFHeaderDate NinthOfDecember2026() { return TDBFHeaderDate{2026, 12, 9}; }

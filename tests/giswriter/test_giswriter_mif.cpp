@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "giswriter/kovra_giswriter.h"
+#include "support/test_parts.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
 
@@ -17,18 +18,6 @@ using namespace kovra::testsupport;
 namespace {
 
 const std::string cGolden = std::string(KOVRA_TEST_SOURCE_DIR) + "/data/giswriter_mif/";
-
-TFloatPointArrayEx Part(std::initializer_list<TFloatPoint> pts) {
-  TFloatPointArrayEx p;
-  p.Pnt.assign(pts);
-  p.Count = int32_t(p.Pnt.size());
-  return p;
-}
-
-void Section(TGISWriter& w, int32_t Index, std::initializer_list<TFloatPoint> pts) {
-  auto p = Part(pts);
-  w.AddSection(Index, p);
-}
 
 void StdHeader(TGISWriter& w, TObjectTypes ot) {
   w.StartHeader(2, ot);

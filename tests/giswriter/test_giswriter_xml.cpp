@@ -13,6 +13,7 @@
 #include <set>
 
 #include "giswriter/kovra_giswriter.h"
+#include "support/test_parts.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
 
@@ -23,18 +24,6 @@ namespace {
 
 const std::string cGolden = std::string(KOVRA_TEST_SOURCE_DIR) + "/data/giswriter_xml/";
 const std::string cBOM = "\xEF\xBB\xBF";
-
-TFloatPointArrayEx Part(std::initializer_list<TFloatPoint> pts) {
-  TFloatPointArrayEx p;
-  p.Pnt.assign(pts);
-  p.Count = int32_t(p.Pnt.size());
-  return p;
-}
-
-void Section(TGISWriter& w, int32_t Index, std::initializer_list<TFloatPoint> pts) {
-  auto p = Part(pts);
-  w.AddSection(Index, p);
-}
 
 const std::initializer_list<TFloatPoint> cOuter = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};
 const std::initializer_list<TFloatPoint> cHole = {{2, 2}, {3, 2}, {3, 3}, {2, 2}};
