@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ ccache git
+  cmake ninja-build g++ ccache git pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev icu-devtools
   python3 libxml2-utils jq locales
