@@ -7,6 +7,7 @@
 
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_types.h"
+#include "support/temp_dir_test.h"
 
 using namespace kovra;
 namespace fs = std::filesystem;
@@ -20,25 +21,7 @@ struct SplitCase {
   Fields expected;
 };
 
-class CsvDir : public ::testing::Test {
-protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() /
-          ("kovra_csv_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string Make(const std::string& name, const std::string& bytes) {
-    std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  fs::path dir;
-};
+class CsvDir : public kovra::testsupport::TTempDirTest {};
 
 }  // namespace
 

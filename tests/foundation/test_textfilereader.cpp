@@ -9,6 +9,7 @@
 
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_textfilereader.h"
+#include "support/temp_dir_test.h"
 
 using namespace kovra;
 namespace fs = std::filesystem;
@@ -17,25 +18,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class ReaderDir : public ::testing::Test {
-protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() /
-          ("kovra_reader_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string Make(const std::string& name, const std::string& bytes) {
-    std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  fs::path dir;
-};
+class ReaderDir : public kovra::testsupport::TTempDirTest {};
 
 Lines ReadAll(TTextFileReader& r) {
   Lines lines;
