@@ -13,11 +13,20 @@ export CTEST_OUTPUT_ON_FAILURE=1
 export CCACHE_BASEDIR="$root"
 export CCACHE_NOHASHDIR=1
 
+passed=0; failed=0; skipped=0
 run_suite() {
   local dir="$1"; shift
   cmake -S . -B "$dir" -G Ninja "$@"
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --timeout 900
+  local log="$dir/ctest-output.log"
+  ctest --test-dir "$dir" -j "$jobs" --timeout 900 | tee "$log"
+  local total nfail nskip
+  total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  nfail=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -n 1)
+  nskip=$(grep -c '(Skipped)$' "$log" || true)
+  passed=$((passed + ${total:-0} - ${nfail:-0} - nskip))
+  failed=$((failed + ${nfail:-0}))
+  skipped=$((skipped + nskip))
 }
 
 echo "== build and test =="
@@ -27,3 +36,6 @@ echo "== sanitizer build and test =="
 # Benchmarks are not rebuilt under the sanitizers: they are never run there.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_SANITIZE=ON -DKOVRA_BENCH=OFF
+
+# One closing line over both runs.
+echo "tests: $passed passed, $failed failed, $skipped skipped"
