@@ -16,31 +16,7 @@ constexpr size_t cRawSlack = 8;
 // Every decoder writes at most 3 UTF-8 bytes per input byte (U+FFFD for one bad byte).
 constexpr size_t cMaxGrowth = 3;
 
-inline char* PutReplacement(char* out) {
-  out[0] = char(0xEF);
-  out[1] = char(0xBF);
-  out[2] = char(0xBD);
-  return out + 3;
-}
-
-inline char* PutCodePoint(char* out, char32_t cp) {
-  if (cp < 0x80) {
-    *out++ = char(cp);
-  } else if (cp < 0x800) {
-    *out++ = char(0xC0 | (cp >> 6));
-    *out++ = char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *out++ = char(0xE0 | (cp >> 12));
-    *out++ = char(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = char(0x80 | (cp & 0x3F));
-  } else {
-    *out++ = char(0xF0 | (cp >> 18));
-    *out++ = char(0x80 | ((cp >> 12) & 0x3F));
-    *out++ = char(0x80 | ((cp >> 6) & 0x3F));
-    *out++ = char(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
+inline char* PutReplacement(char* out) { return PutUtf8(out, 0xFFFD); }
 
 // UTF-16 length of well-formed UTF-8 (every line the decoders produce is):
 // one unit per byte that starts a character, two for a 4-byte sequence.
@@ -99,7 +75,7 @@ TTextFileReader::TTextFileReader(const std::string& FileName, uint16_t ACodePage
     FTable.resize(256);
     for (size_t b = 0; b < 256; ++b) {
       char bytes[4] = {};
-      char* end = PutCodePoint(bytes, table[b]);
+      char* end = PutUtf8(bytes, table[b]);
       uint32_t e = uint32_t(end - bytes) << 24;
       for (int k = 0; k < end - bytes; ++k) e |= uint32_t(uint8_t(bytes[k])) << (8 * k);
       FTable[b] = e;
@@ -292,12 +268,12 @@ void TTextFileReader::DecodeUtf16(const uint8_t* p, size_t n, bool final, size_t
   while (i + 1 < n) {
     char32_t u = unit(i);
     if (u < 0xD800 || u > 0xDFFF) {
-      out = PutCodePoint(out, u);
+      out = PutUtf8(out, u);
       i += 2;
     } else if (u <= 0xDBFF && i + 3 < n) {
       char32_t u2 = unit(i + 2);
       if (u2 >= 0xDC00 && u2 <= 0xDFFF) {
-        out = PutCodePoint(out, 0x10000 + ((u - 0xD800) << 10) + (u2 - 0xDC00));
+        out = PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (u2 - 0xDC00));
         i += 4;
       } else {
         out = PutReplacement(out);

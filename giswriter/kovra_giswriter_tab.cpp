@@ -416,6 +416,10 @@ void TGISWriterMFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   TGISWriter::WriteSection(Index, SegList);
   if (TId == 0) return;
   const int32_t n = std::max(SegList.Count, 0);
+  auto copyPoints = [&](std::vector<DPNT>& pts) {
+    pts.resize(size_t(n));
+    for (int32_t i = 0; i < n; ++i) pts[size_t(i)] = DPNT{SegList.Pnt[size_t(i)].x, SegList.Pnt[size_t(i)].y};
+  };
   if (FNumParts == 1 && FObjectTypes == otPline) {
     if (n == 2) {
       miobject.objtype = cMIObjLine;
@@ -426,8 +430,7 @@ void TGISWriterMFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
       // The library reads the points during the call only.
       pointsM.resize(std::max<size_t>(pointsM.size(), 1));
       std::vector<DPNT>& pts = pointsM[0];
-      pts.resize(size_t(n));
-      for (int32_t i = 0; i < n; ++i) pts[size_t(i)] = DPNT{SegList.Pnt[size_t(i)].x, SegList.Pnt[size_t(i)].y};
+      copyPoints(pts);
       miobject.objtype = cMIObjPline;
       miobject.pline.points = n;
       miobject.pline.bSmooth = 0;
@@ -438,8 +441,7 @@ void TGISWriterMFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   } else {
     ++Fpartsindex;
     std::vector<DPNT>& pts = pointsM[size_t(Fpartsindex)];
-    pts.resize(size_t(n));
-    for (int32_t i = 0; i < n; ++i) pts[size_t(i)] = DPNT{SegList.Pnt[size_t(i)].x, SegList.Pnt[size_t(i)].y};
+    copyPoints(pts);
     mipolys[size_t(Fpartsindex)] = MI_POLY{n, 0, pts.data()};
     if (Fpartsindex < FNumParts - 1) return;
     if (FObjectTypes == otRegion) {

@@ -208,25 +208,6 @@ UConverter* ThreadConverter(uint16_t cp, const TPageInfo& info) {
   return it->second.get();
 }
 
-inline char* PutUtf8(char* d, char32_t c) {
-  if (c < 0x80) {
-    *d++ = char(c);
-  } else if (c < 0x800) {
-    *d++ = char(0xC0 | (c >> 6));
-    *d++ = char(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *d++ = char(0xE0 | (c >> 12));
-    *d++ = char(0x80 | ((c >> 6) & 0x3F));
-    *d++ = char(0x80 | (c & 0x3F));
-  } else {
-    *d++ = char(0xF0 | (c >> 18));
-    *d++ = char(0x80 | ((c >> 12) & 0x3F));
-    *d++ = char(0x80 | ((c >> 6) & 0x3F));
-    *d++ = char(0x80 | (c & 0x3F));
-  }
-  return d;
-}
-
 // Appends UTF-16 code units as UTF-8; a high surrogate at the end of the run is
 // kept in `high` for the next run (0 when none). Lone surrogates give U+FFFD.
 void AppendUtf16Units(std::string& out, const char16_t* u, size_t n, char16_t& high) {

@@ -157,6 +157,26 @@ void ForEachUtf16Unit(std::string_view s, F&& f);
 // Decodes the next code point of UTF-8 text at s[pos], advancing pos; invalid
 // or truncated sequences give U+FFFD and advance one byte.
 char32_t NextCodePoint(std::string_view s, size_t& pos);
+// Writes the UTF-8 form of a valid code point (no surrogate, at most U+10FFFF)
+// at d and returns the end; room for 4 bytes is the caller's. For hot decoders.
+inline char* PutUtf8(char* d, char32_t cp) {
+  if (cp < 0x80) {
+    *d++ = char(cp);
+  } else if (cp < 0x800) {
+    *d++ = char(0xC0 | (cp >> 6));
+    *d++ = char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *d++ = char(0xE0 | (cp >> 12));
+    *d++ = char(0x80 | ((cp >> 6) & 0x3F));
+    *d++ = char(0x80 | (cp & 0x3F));
+  } else {
+    *d++ = char(0xF0 | (cp >> 18));
+    *d++ = char(0x80 | ((cp >> 12) & 0x3F));
+    *d++ = char(0x80 | ((cp >> 6) & 0x3F));
+    *d++ = char(0x80 | (cp & 0x3F));
+  }
+  return d;
+}
 // Appends the UTF-8 form of code point cp (surrogates and values past U+10FFFF as U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
 
