@@ -9,6 +9,7 @@ packages=(
   libicu-dev icu-devtools
   python3 libxml2-utils jq locales
   gdal-bin libgdal-dev shapelib
+  clang libclang-rt-14-dev
 )
 
 sudo_cmd=()
