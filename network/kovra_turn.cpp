@@ -1,5 +1,6 @@
 #include "network/kovra_turn.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -33,6 +34,30 @@ void WriteTurnLine(TTextFileWriter& w, std::string& line, std::span<const int32_
   line += value < 0 ? std::string("-1") : Format("%8.3f", double(value));
   w.writeln(line);
 }
+
+// A position in the walk over every bucket's slots in order.
+template <typename TBucket>
+class TSlotCursor {
+public:
+  explicit TSlotCursor(const std::vector<TBucket>& Hash) : FHash(Hash) { Settle(); }
+  bool Valid() const { return FBucket < FHash.size(); }
+  const typename TBucket::value_type& Slot() const { return FHash[FBucket][FPos]; }
+  void Advance() {
+    ++FPos;
+    Settle();
+  }
+
+private:
+  void Settle() {
+    while (FBucket < FHash.size() && FPos >= FHash[FBucket].size()) {
+      ++FBucket;
+      FPos = 0;
+    }
+  }
+  const std::vector<TBucket>& FHash;
+  size_t FBucket = 0;
+  size_t FPos = 0;
+};
 
 }  // namespace
 
@@ -143,8 +168,27 @@ bool TTurnRestrictions::GetList(int32_t link, TIntegerList& list) const {
 
 template <typename F>
 void TTurnRestrictions::ForEachLive(F&& f) const {
-  for (const TBucket& bucket : Fhash)
-    for (const TSlot& s : bucket) f(FTTR[size_t(s.index)]);
+  // The entries lie in the order added while the walk goes in bucket order, so
+  // almost every entry and its links are cache misses. Two cursors run ahead,
+  // one fetching entries and a nearer one their links, so the misses overlap.
+  constexpr int cEntriesAhead = 16;
+  constexpr int cLinksAhead = 8;
+  TSlotCursor<TBucket> cur(Fhash), entries(Fhash), links(Fhash);
+  auto fetchEntry = [&] {
+    __builtin_prefetch(&FTTR[size_t(entries.Slot().index)]);
+    entries.Advance();
+  };
+  auto fetchLinks = [&] {
+    __builtin_prefetch(FLinks.data() + FTTR[size_t(links.Slot().index)].offset);
+    links.Advance();
+  };
+  for (int i = 0; i < cEntriesAhead && entries.Valid(); ++i) fetchEntry();
+  for (int i = 0; i < cLinksAhead && links.Valid(); ++i) fetchLinks();
+  for (; cur.Valid(); cur.Advance()) {
+    if (entries.Valid()) fetchEntry();
+    if (links.Valid()) fetchLinks();
+    f(FTTR[size_t(cur.Slot().index)]);
+  }
 }
 
 void TTurnRestrictions::ExportBin(const std::string& filename) const {
@@ -164,7 +208,6 @@ void TTurnRestrictions::ImportBin(const std::string& filename) {
   const int64_t size = m.Size();
 
   // Check every record before anything is added: a bad file changes nothing.
-  std::vector<int32_t> perBucket(size_t(cHashSize), 0);
   int64_t records = 0;
   int64_t ids = 0;
   for (int64_t pos = 0; pos < size;) {
@@ -179,24 +222,21 @@ void TTurnRestrictions::ImportBin(const std::string& filename) {
     if (n < 2) fail(Format("link count %d is below 2", n));
     if (int64_t(n) * 4 > size - pos) fail("the file ends inside the record");
     if (!std::isfinite(value)) fail("the value is not a finite number");
-    int32_t last = 0;
     for (int32_t i = 0; i < n; ++i) {
-      last = m.ReadInt32();
-      if (last < 1 || last > Fsize) fail(Format("link %d is outside 1..%d", last, Fsize));
+      const int32_t link = m.ReadInt32();
+      if (link < 1 || link > Fsize) fail(Format("link %d is outside 1..%d", link, Fsize));
     }
     pos += int64_t(n) * 4;
     ids += n;
-    ++perBucket[size_t(last % cHashSize)];
   }
 
-  // Room for the records up front: one allocation per bucket instead of many.
-  if (records > 0) {
-    if (Fhash.empty()) Fhash.resize(size_t(cHashSize));
-    FTTR.reserve(FTTR.size() + size_t(records));
-    FLinks.reserve(FLinks.size() + size_t(ids));
-    for (size_t b = 0; b < perBucket.size(); ++b)
-      if (perBucket[b] > 0) Fhash[b].reserve(Fhash[b].size() + size_t(perBucket[b]));
-  }
+  // Room for every record up front (some may only replace or remove), still
+  // growing geometrically for a caller that imports many small files.
+  auto makeRoom = [](auto& v, size_t extra) {
+    if (v.capacity() - v.size() < extra) v.reserve(std::max(v.size() + extra, v.capacity() * 2));
+  };
+  makeRoom(FTTR, size_t(records));
+  makeRoom(FLinks, size_t(ids));
   m.SetPosition(0);
   std::vector<int32_t> links;
   for (int64_t r = 0; r < records; ++r) {
