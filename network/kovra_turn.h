@@ -17,6 +17,7 @@
 // while nothing changes the set.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -81,6 +82,7 @@ public:
   bool GetList(int32_t link, TIntegerList& list) const;
   // Entry ID, an index GetList returned (unchecked).
   TTurnRestriction GetTR(int32_t ID) const {
+    assert(ID >= 0 && size_t(ID) < FTTR.size());
     const TEntry& e = FTTR[size_t(ID)];
     return {std::span<const int32_t>(FLinks.data() + e.offset, size_t(e.count)), e.value};
   }
