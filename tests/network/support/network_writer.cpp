@@ -51,6 +51,13 @@ std::u16string_view Trimmed(std::u16string_view s) {
 
 }  // namespace
 
+std::unique_ptr<TKvMemoryStream> MemoryStreamOf(const std::string& Bytes) {
+  auto s = std::make_unique<TKvMemoryStream>();
+  s->WriteBuffer(Bytes.data(), int32_t(Bytes.size()));
+  s->SetPosition(0);
+  return s;
+}
+
 TGridOptions GridForLinks(int64_t Links, int32_t MaxVertices) {
   // An n x n grid has 2 n (n - 1) links.
   int32_t n = 2;

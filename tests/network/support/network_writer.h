@@ -19,9 +19,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "foundation/kovra_io.h"
 #include "foundation/kovra_types.h"
 
 namespace kovra::testsupport {
@@ -36,6 +38,9 @@ struct TGridOptions {
   int32_t MaxVertices = 8;
   double Bulge = 0.2;
 };
+
+// A memory stream holding Bytes, at position 0: a caller's stream for the readers.
+std::unique_ptr<TKvMemoryStream> MemoryStreamOf(const std::string& Bytes);
 
 // Columns = Rows giving at least Links links.
 TGridOptions GridForLinks(int64_t Links, int32_t MaxVertices = 8);
