@@ -17,8 +17,8 @@ struct TCoord3File::TVertexCache {
 
 namespace {
 
-constexpr int64_t cIndexChunk = 65536;    // index values per read while checking
-constexpr int64_t cVertexChunk = 65536;   // vertices per read while caching
+constexpr int64_t cIndexChunk = 65536;   // index values per read while checking
+constexpr int64_t cVertexChunk = 65536;  // vertices per read while caching
 
 // Checks the index file: a whole number of Int32 values, at least one,
 // starting at 0 and never decreasing. Returns the last value (the vertex
@@ -41,8 +41,7 @@ int32_t CheckIndex(const TReadSource& Index, TIntegerArray* Keep) {
     if (k == 0 && v[0] != 0) RaiseCorrupted(Index.Name(), Format("the first vertex index is %d, not 0", v[0]));
     for (int64_t i = 0; i < n; ++i) {
       if (v[i] < previous)
-        RaiseCorrupted(Index.Name(),
-                       Format("the vertex index falls from %d to %d at link %d", previous, v[i], k + i));
+        RaiseCorrupted(Index.Name(), Format("the vertex index falls from %d to %d at link %d", previous, v[i], k + i));
       previous = v[i];
     }
   }
@@ -73,15 +72,14 @@ void TCoord3File::Open(bool Cache) {
   const std::string indexPath = Directory() + cCoord3iFileName;
   if (!fCallerVertices) CheckFileExists(vertexPath);
   if (!fCallerIndex) CheckFileExists(indexPath);
-  auto vertices = fCallerVertices ? TReadSource::Borrow(*fCallerVertices, cCoord3FileName)
-                                  : TReadSource::OpenFile(vertexPath);
-  auto index =
-      fCallerIndex ? TReadSource::Borrow(*fCallerIndex, cCoord3iFileName) : TReadSource::OpenFile(indexPath);
+  auto vertices =
+      fCallerVertices ? TReadSource::Borrow(*fCallerVertices, cCoord3FileName) : TReadSource::OpenFile(vertexPath);
+  auto index = fCallerIndex ? TReadSource::Borrow(*fCallerIndex, cCoord3iFileName) : TReadSource::OpenFile(indexPath);
   OpenSources(vertices, index, Cache);
 }
 
-void TCoord3File::OpenSources(const std::shared_ptr<TReadSource>& Vertices,
-                              const std::shared_ptr<TReadSource>& Index, bool Cache) {
+void TCoord3File::OpenSources(const std::shared_ptr<TReadSource>& Vertices, const std::shared_ptr<TReadSource>& Index,
+                              bool Cache) {
   // Everything is checked (and loaded) before any field changes, so a refused
   // file leaves the reader closed.
   enc3 = T32EncryptionArray(fEncryptionKey);
@@ -92,7 +90,8 @@ void TCoord3File::OpenSources(const std::shared_ptr<TReadSource>& Vertices,
     total = cache->First.back();
   } else {
     total = CheckIndex(*Index, nullptr);
-    if (Vertices->Size() != 16 * int64_t(total)) RaiseWrongFileSize(Vertices->Name(), Vertices->Size(), 16 * int64_t(total));
+    if (Vertices->Size() != 16 * int64_t(total))
+      RaiseWrongFileSize(Vertices->Name(), Vertices->Size(), 16 * int64_t(total));
   }
   FCount = int32_t(Index->Size() / 4 - 1);
   fVertexCount = total;
@@ -104,7 +103,7 @@ void TCoord3File::OpenSources(const std::shared_ptr<TReadSource>& Vertices,
 }
 
 std::shared_ptr<const TCoord3File::TVertexCache> TCoord3File::BuildCache(const TReadSource& Vertices,
-                                                                        const TReadSource& Index) {
+                                                                         const TReadSource& Index) {
   auto cache = std::make_shared<TVertexCache>();
   const int32_t total = CheckIndex(Index, &cache->First);
   // Sized by the index only once the vertex file is known to hold that much.

@@ -79,8 +79,7 @@ private:
   // The record's first vertex and vertex count, checked against the index.
   void Locate(int32_t RecID, int32_t& First, int32_t& N) const;
   void DecodePoints(TFloatPoint* P, int32_t First, int32_t N) const;
-  void OpenSources(const std::shared_ptr<TReadSource>& Vertices, const std::shared_ptr<TReadSource>& Index,
-                   bool Cache);
+  void OpenSources(const std::shared_ptr<TReadSource>& Vertices, const std::shared_ptr<TReadSource>& Index, bool Cache);
   std::shared_ptr<const TVertexCache> BuildCache(const TReadSource& Vertices, const TReadSource& Index);
 
   int32_t FCount = 0;

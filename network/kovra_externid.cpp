@@ -14,13 +14,6 @@ namespace {
 // Text widths are 1..254: byte 0 of the header, 0 and 255 being the numbers.
 constexpr int32_t cMaxTextWidth = 254;
 
-std::u16string_view TrimUnits(std::u16string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] <= u' ') ++b;
-  while (e > b && s[e - 1] <= u' ') --e;
-  return s.substr(b, e - b);
-}
-
 }  // namespace
 
 TExternalID::TExternalID() = default;
@@ -101,7 +94,8 @@ int64_t TExternalID::ReadNumber(int32_t Link) const {
 std::u16string_view TExternalID::ReadText(int32_t Link, char16_t* Buffer) const {
   const int64_t w = fStringlength;
   fStream1->ReadAt(4 + 2 * w * (int64_t(Link) - 1), Buffer, 2 * w);
-  return TrimUnits(std::u16string_view(Buffer, size_t(w)));
+  // Blank and U+0000 padding both go.
+  return TrimView(std::u16string_view(Buffer, size_t(w)));
 }
 
 bool TExternalID::FindIndex(std::u16string_view externalid, int32_t& iindex) const {
@@ -149,7 +143,8 @@ bool TExternalID::FindIndex(std::u16string_view externalid, int32_t& iindex) con
 std::u16string TExternalID::FindExternalid(int32_t iindex) const {
   CheckOpen();
   if (iindex < 1 || iindex > fMaxIndex) throw EOutOfRange(Format(cMsgExternalIDRange, fMaxIndex, iindex));
-  if (fStringlength == cExternalIDInt32 || fStringlength == cExternalIDInt64) return ToUtf16(IntToStr(ReadNumber(iindex)));
+  if (fStringlength == cExternalIDInt32 || fStringlength == cExternalIDInt64)
+    return ToUtf16(IntToStr(ReadNumber(iindex)));
   char16_t buffer[cMaxTextWidth];
   return std::u16string(ReadText(iindex, buffer));
 }

@@ -22,8 +22,7 @@
 
 namespace kovra {
 
-static_assert(std::endian::native == std::endian::little,
-              "the network files are little-endian and are read in bulk");
+static_assert(std::endian::native == std::endian::little, "the network files are little-endian and are read in bulk");
 
 inline constexpr const char* cMsgFileMissing = "File is missing: %s";
 inline constexpr const char* cMsgWrongFileSize = "Wrong size of %s: %d bytes, expected %d";

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Any text, numeric or not.
   try {
     int32_t found = 0;
-    r.FindIndex(std::u16string(f.Second.begin(), f.Second.begin() + (f.Second.size() < 40 ? f.Second.size() : 40)), found);
+    r.FindIndex(std::u16string(f.Second.begin(), f.Second.begin() + (f.Second.size() < 40 ? f.Second.size() : 40)),
+                found);
   } catch (const Exception&) {
   }
   return 0;

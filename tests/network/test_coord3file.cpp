@@ -25,16 +25,11 @@ namespace {
 constexpr int64_t cKey = 0x5A17C0DE;
 const TFloatPoint cSentinel{-777, 777};
 
-// Links of 3, 0 and 1 vertices, a rejected object, a loop, then a small grid
-// with up to 9 vertices a link.
+// The sample links, then a small grid with up to 9 vertices a link.
 TTestNetworkWriter Network(int64_t Key) {
   TTestNetworkWriter w;
   w.Key = Key;
-  w.AddLink({{0, 0}, {1, 1}, {2, 2}, {3, 1}, {4, 0}});
-  w.AddLink({{4, 0}, {8, 0}});
-  w.AddRejected();
-  w.AddLink({{8, 0}, {6, 3}, {4, 0}});
-  w.AddLink({{0, 0}, {-1, 2}, {-2, 1}, {0, 0}});
+  w.AddSample();
   w.AddGrid({5, 4, 10, 9, 0.3});
   return w;
 }
@@ -141,7 +136,8 @@ TEST_P(Coord3FileOpen, ReadsEveryLinkAndItsClone) {
     EXPECT_TRUE(r->Cached());
     ExpectSameVertices(*r, fWriter);
   }
-  EXPECT_EQ(MessageOf<EOutOfRange>([&] { (void)clone.GetCount(-1); }), Format("Coord3file record -1 is outside 0 to %d", fWriter.LinkCount() - 1));
+  EXPECT_EQ(MessageOf<EOutOfRange>([&] { (void)clone.GetCount(-1); }),
+            Format("Coord3file record -1 is outside 0 to %d", fWriter.LinkCount() - 1));
   EXPECT_EQ(MessageOf<EOutOfRange>([&] { (void)clone.GetCount(fWriter.LinkCount()); }),
             Format("Coord3file record %d is outside 0 to %d", fWriter.LinkCount(), fWriter.LinkCount() - 1));
 }
@@ -163,15 +159,17 @@ TEST_P(Coord3FileOpen, ThreadsReadTheSameVertices) {
         reader.ReadSection(i, buf);
         const TFloatPointArrayEx& want = expected[size_t(i)];
         // Only the vertices: the end slots hold whatever the buffer had.
-        if (buf.Count != want.Count || !std::equal(buf.Pnt.begin() + 1, buf.Pnt.begin() + buf.Count - 1, want.Pnt.begin() + 1))
+        if (buf.Count != want.Count ||
+            !std::equal(buf.Pnt.begin() + 1, buf.Pnt.begin() + buf.Count - 1, want.Pnt.begin() + 1))
           ++mismatches;
       }
   };
-  for (const TCoord3File* group : {static_cast<const TCoord3File*>(r.get()), static_cast<const TCoord3File*>(nullptr)}) {
+  // First all threads on the reader, then half on each clone.
+  for (bool clones : {false, true}) {
     std::vector<int> mismatches(8, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
-      const TCoord3File& reader = group ? *group : (t % 2 ? clone1 : clone2);
+      const TCoord3File& reader = !clones ? *r : t % 2 ? clone1 : clone2;
       threads.emplace_back([&, t] { work(reader, t, mismatches[size_t(t)]); });
     }
     for (auto& t : threads) t.join();
@@ -180,8 +178,10 @@ TEST_P(Coord3FileOpen, ThreadsReadTheSameVertices) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, Coord3FileOpen,
-                         testing::Values(TOpenCase{TSource::Directory, true, 0}, TOpenCase{TSource::Directory, false, 0},
-                                         TOpenCase{TSource::Streams, true, 0}, TOpenCase{TSource::Streams, false, 0},
+                         testing::Values(TOpenCase{TSource::Directory, true, 0},
+                                         TOpenCase{TSource::Directory, false, 0},
+                                         TOpenCase{TSource::Streams, true, 0},
+                                         TOpenCase{TSource::Streams, false, 0},
                                          TOpenCase{TSource::Directory, true, cKey},
                                          TOpenCase{TSource::Directory, false, cKey},
                                          TOpenCase{TSource::Streams, true, cKey},
@@ -295,4 +295,27 @@ TEST_F(Coord3File, CallerStreamsStayTheCallers) {
   half.SetDirectory(dir.string());
   half.Open(false);
   ExpectSameVertices(half, w);
+}
+
+// Caching reports progress link by link over the whole index; an uncached
+// opening has nothing to report.
+TEST_F(Coord3File, CachingReportsProgressPerLink) {
+  const TTestNetworkWriter w = Network(0);
+  w.Write(dir.string());
+  for (bool cache : {true, false}) {
+    std::vector<int32_t> seen;
+    TCoord3File r;
+    r.SetDirectory(dir.string());
+    r.SetOnProgress([&](TObject*, int32_t p, bool&) { seen.push_back(p); });
+    r.Open(cache);
+    if (!cache) {
+      EXPECT_TRUE(seen.empty());
+      continue;
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.front(), 0);
+    const int32_t n = w.LinkCount();
+    EXPECT_EQ(seen.back(), Round32(100.0 * (n - 1) / n));
+  }
 }

@@ -42,7 +42,8 @@ struct TIdCase {
 const int64_t c62 = int64_t(1) << 62;
 
 std::vector<TIdCase> IdCases() {
-  const std::vector<std::u16string> text = {u"A", u"a", u"Main St", u"x y", u"\uE000x", u"\U00010000x", u"", u"12345678"};
+  const std::vector<std::u16string> text = {u"A",           u"a", u"Main St", u"x y", u"\uE000x",
+                                            u"\U00010000x", u"",  u"12345678"};
   std::vector<TLookup> textLookups = {
       {u"A", 1},  {u"a", 2},  {u"Main St", 3},  {u"x y", 4}, {u"\uE000x", 5}, {u"\U00010000x", 6}, {u"", 7},
       {u"12345678", 8}, {u"A ", 0}, {u" A", 0}, {u"Main", 0}, {u"b", 0}, {u"123456789", 0},
@@ -59,7 +60,9 @@ std::vector<TIdCase> IdCases() {
   };
   return {
       {"Int32",
-       [](TTestNetworkWriter& w) { w.SetExternalIDs(std::vector<int32_t>{12, -1, -4, 5, 261, MaxInt, -MaxInt, 0, 256}); },
+       [](TTestNetworkWriter& w) {
+         w.SetExternalIDs(std::vector<int32_t>{12, -1, -4, 5, 261, MaxInt, -MaxInt, 0, 256});
+       },
        9,
        {u"12", u"-1", u"-4", u"5", u"261", u"2147483647", u"-2147483647", u"0", u"256"},
        {{u"12", 1}, {u"0012", 1}, {u"-1", 2}, {u"-4", 3}, {u"5", 4}, {u"261", 5}, {u"2147483647", 6},
@@ -198,7 +201,8 @@ TEST_F(ExternalID, RefusesDamagedFiles) {
     const char* file;
   } const cases[] = {
       {"index1 without header", i1.substr(0, 3), i2, "Wrong size of %s: 3 bytes, expected 4", "index1.bin"},
-      {"index1 a record short", i1.substr(0, i1.size() - 4), i2, "Wrong size of %s: 36 bytes, expected 40", "index1.bin"},
+      {"index1 a record short", i1.substr(0, i1.size() - 4), i2, "Wrong size of %s: 36 bytes, expected 40",
+       "index1.bin"},
       {"index1 of another kind", setInt(i1, 0, -1), i2, "Wrong size of %s: 40 bytes, expected 76", "index1.bin"},
       {"index2 without count", i1, i2.substr(0, 2), "Wrong size of %s: 2 bytes, expected 4", "index2.bin"},
       {"no bucket", i1, setInt(i2, 0, 0), "Network file %s is corrupted (0 buckets)", "index2.bin"},

@@ -60,6 +60,7 @@ TEST_F(ReadSource, MessagesOfTheFileChecks) {
   // A folder of the name is no file.
   std::filesystem::create_directories(dir / "link.bin");
   for (const std::string name : {"link.bin", "node.bin"})
-    EXPECT_EQ(MessageOf<EFileMissing>([&] { CheckFileExists(fTemp.File(name)); }), "File is missing: " + fTemp.File(name));
+    EXPECT_EQ(MessageOf<EFileMissing>([&] { CheckFileExists(fTemp.File(name)); }),
+              "File is missing: " + fTemp.File(name));
   CheckFileExists(Make("node.bin", "x"));
 }

@@ -28,10 +28,14 @@ double GreatCircleAngleRad(const TFloatPoint& a, const TFloatPoint& b) {
 
 double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& a, const TFloatPoint& b) {
   switch (Unit) {
-    case cuRad: return GreatCircleAngleRad(a, b);
-    case cuDeg: return GreatCircleAngleDeg(a, b);
-    case cuGrad: return GreatCircleAngleGrad(a, b);
-    default: return std::hypot(a.x - b.x, a.y - b.y);
+    case cuRad:
+      return GreatCircleAngleRad(a, b);
+    case cuDeg:
+      return GreatCircleAngleDeg(a, b);
+    case cuGrad:
+      return GreatCircleAngleGrad(a, b);
+    default:
+      return std::hypot(a.x - b.x, a.y - b.y);
   }
 }
 
@@ -40,13 +44,6 @@ std::u16string Stored(const std::u16string& Id, int32_t Width, char16_t Pad) {
   std::u16string s = Id.substr(0, size_t(Width));
   s.resize(size_t(Width), Pad);
   return s;
-}
-
-std::u16string_view Trimmed(std::u16string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] <= u' ') ++b;
-  while (e > b && s[e - 1] <= u' ') --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -111,6 +108,14 @@ void TTestNetworkWriter::AddGrid(const TGridOptions& o) {
       if (i + 1 < o.Columns) add(p, {p.x + o.Spacing, p.y});
       if (j + 1 < o.Rows) add(p, {p.x, p.y + o.Spacing});
     }
+}
+
+void TTestNetworkWriter::AddSample() {
+  AddLink({{0, 0}, {1, 1}, {2, 2}, {3, 1}, {4, 0}});
+  AddLink({{4, 0}, {8, 0}});
+  AddRejected();
+  AddLink({{8, 0}, {6, 3}, {4, 0}});
+  AddLink({{0, 0}, {-1, 2}, {-2, 1}, {0, 0}});
 }
 
 TFloatPointArray TTestNetworkWriter::Polyline(int32_t Link) const {
@@ -275,7 +280,8 @@ void TTestNetworkWriter::Emit(TSink& Sink) const {
   if (!fAttributes.empty()) {
     TKvStream& s = Sink.Open("attribute.bin");
     cipher.Restart();
-    for (int32_t l = 0; l < links; ++l) s.WriteUInt16(cipher.Encode(l < int32_t(fAttributes.size()) ? fAttributes[size_t(l)] : uint16_t(0)));
+    for (int32_t l = 0; l < links; ++l)
+      s.WriteUInt16(cipher.Encode(l < int32_t(fAttributes.size()) ? fAttributes[size_t(l)] : uint16_t(0)));
     Sink.Done();
   }
   for (const auto& [number, bytes] : fLimits) {
@@ -311,7 +317,7 @@ void TTestNetworkWriter::EmitExternalIDs(TSink& Sink) const {
   // Each bucket ascending by id: numbers signed, texts by code unit once unpadded.
   for (auto& links : bucket) {
     auto less = [&](int32_t a, int32_t b) {
-      if (text) return Trimmed(stored[size_t(a) - 1]) < Trimmed(stored[size_t(b) - 1]);
+      if (text) return TrimView(stored[size_t(a) - 1]) < TrimView(stored[size_t(b) - 1]);
       return fNumberIds[size_t(a) - 1] < fNumberIds[size_t(b) - 1];
     };
     std::sort(links.begin(), links.end(), less);

@@ -64,6 +64,9 @@ public:
   int32_t AddLink(const TFloatPointArray& Points, uint16_t Attribute = 0);
   int32_t AddRejected();
   void AddGrid(const TGridOptions& Options);
+  // Five links a reader must tell apart: 3, 0 and 1 intermediate vertices, a
+  // rejected object, a loop with 2.
+  void AddSample();
   int32_t LinkCount() const { return int32_t(fFirst.size()) - 1; }
   const TFloatPointArray& Vertices() const { return fPoints; }
   // The polyline of a link as given (empty for a rejected object).
@@ -92,9 +95,9 @@ private:
   void EmitExternalIDs(TSink& Sink) const;
   TFloatRect Bounds() const;
 
-  TFloatPointArray fPoints;            // every link's polyline, one after another
-  std::vector<int64_t> fFirst{0};      // link L's points are fFirst[L-1] .. fFirst[L]-1
-  std::vector<uint16_t> fAttributes;   // empty until a word is set
+  TFloatPointArray fPoints;           // every link's polyline, one after another
+  std::vector<int64_t> fFirst{0};     // link L's points are fFirst[L-1] .. fFirst[L]-1
+  std::vector<uint16_t> fAttributes;  // empty until a word is set
   std::map<int32_t, std::vector<uint8_t>> fLimits;
   TIdKind fIdKind = TIdKind::None;
   std::vector<int64_t> fNumberIds;

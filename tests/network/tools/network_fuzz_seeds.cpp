@@ -17,10 +17,7 @@ namespace {
 TTestNetworkWriter Small(int64_t Key) {
   TTestNetworkWriter w;
   w.Key = Key;
-  w.AddLink({{0, 0}, {1, 1}, {2, 2}, {3, 1}, {4, 0}});
-  w.AddLink({{4, 0}, {8, 0}});
-  w.AddRejected();
-  w.AddLink({{0, 0}, {-1, 2}, {-2, 1}, {0, 0}});
+  w.AddSample();
   return w;
 }
 
@@ -54,16 +51,24 @@ int main(int argc, char** argv) {
     uint8_t flags;
     void (*set)(TTestNetworkWriter&);
   } const ids[] = {
-      {"int32", 0, [](TTestNetworkWriter& w) { w.SetExternalIDs(std::vector<int32_t>{12, -1, 261, 5}); }},
-      {"int64", 3, [](TTestNetworkWriter& w) { w.SetExternalIDs(std::vector<int64_t>{int64_t(1) << 62, -7, 0, 5}); }},
+      {"int32", 0,
+       [](TTestNetworkWriter& w) {
+         w.SetExternalIDs(std::vector<int32_t>{12, -1, 261, 5, -2147483647});
+       }},
+      {"int64", 3,
+       [](TTestNetworkWriter& w) {
+         w.SetExternalIDs(std::vector<int64_t>{int64_t(1) << 62, -7, 0, 5, -(int64_t(1) << 62)});
+       }},
       {"text", 2,
-       [](TTestNetworkWriter& w) { w.SetExternalIDs({u"A", u"Main St", u"\uE000x", u"\U00010000x"}, 8); }},
+       [](TTestNetworkWriter& w) {
+         w.SetExternalIDs({u"A", u"Main St", u"\uE000x", u"\U00010000x", u"a"}, 8);
+       }},
       {"text_one_bucket_wide", 1,
        [](TTestNetworkWriter& w) {
          w.Buckets = 1;
          w.WideBucketStarts = true;
          w.TextPad = u' ';
-         w.SetExternalIDs({u"b", u"a", u"", u"c d"}, 3);
+         w.SetExternalIDs({u"b", u"a", u"", u"c d", u"long id"}, 3);
        }},
   };
   for (const Ids& i : ids) {
