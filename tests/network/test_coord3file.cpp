@@ -47,10 +47,12 @@ struct TOpenCase {
   int64_t key;
 };
 
-std::string Name(const testing::TestParamInfo<TOpenCase>& i) {
-  return std::string(i.param.source == TSource::Directory ? "Directory" : "Streams") +
-         (i.param.cache ? "Cached" : "Uncached") + (i.param.key ? "Key" : "Plain");
+std::string Describe(const TOpenCase& c) {
+  return std::string(c.source == TSource::Directory ? "Directory" : "Streams") + (c.cache ? "Cached" : "Uncached") +
+         (c.key ? "Key" : "Plain");
 }
+std::string Name(const testing::TestParamInfo<TOpenCase>& i) { return Describe(i.param); }
+void PrintTo(const TOpenCase& c, std::ostream* os) { *os << Describe(c); }
 
 // Every vertex of every link through ReadSection, GetCount and GetCoord.
 void ExpectSameVertices(const TCoord3File& r, const TTestNetworkWriter& w) {
