@@ -184,9 +184,9 @@ protected:
   struct TInputFile {
     std::string Name;  // as listed
     TInputKind Kind = TInputKind::ikOther;
-    std::string Shx, Dbf, Prj;  // found by sibling lookup; Dbf only with z-levels
+    std::string Shx, Dbf;  // found by sibling lookup; Dbf only with z-levels
     int64_t ShpSize = 0;
-    int32_t Records = 0;  // entries of the .shx
+    int64_t Records = 0;  // entries of the .shx; -1 for a .shx without header
   };
 
   // Raises on the first fault of the request; creates and changes nothing.

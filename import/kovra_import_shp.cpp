@@ -63,7 +63,7 @@ void TImport::CheckSHP() {
     shapeTypes.push_back(type);
     f.Shx = RequiredCompanion(f.Name, "shx");
     shxSize = GetFileSizeByName(f.Shx);
-    f.Records = shxSize < cShpHeaderSize ? -1 : int32_t((shxSize - cShpHeaderSize) / cShxEntrySize);
+    f.Records = shxSize < cShpHeaderSize ? -1 : (shxSize - cShpHeaderSize) / cShxEntrySize;
     if (WantZLevels()) f.Dbf = RequiredCompanion(f.Name, "dbf");
   }
 

@@ -138,9 +138,20 @@ TEST_F(ImportShapefile, VerticesAsGdalReadsThem) {
     SCOPED_TRACE(type);
     const std::string shp = Shapefile(std::string(type) + ".shp", Awkward(24, std::string(type) == "LINESTRING25D"),
                                       std::string("-a_srs EPSG:27700 -nlt ") + type);
-    TReadStageImport imp;
-    Run(imp, {shp});
-    ExpectAsOgrReads(shp, imp, ReadNetworkDir(fOut));
+    std::string plainIndex;
+    // coord3.bin is enciphered by position with a key; coord3i.bin never.
+    for (const int64_t key : {int64_t(0), int64_t(0x1234567890)}) {
+      TReadStageImport imp;
+      imp.SetEncryptionKey(key);
+      Run(imp, {shp});
+      ExpectAsOgrReads(shp, imp, ReadNetworkDir(fOut, key));
+      const std::string index = ReadBytes(fOut + "/coord3i.bin");
+      if (key == 0) {
+        plainIndex = index;
+      } else {
+        EXPECT_EQ(index, plainIndex);
+      }
+    }
   }
 }
 
