@@ -51,7 +51,6 @@ std::string RequiredCompanion(const std::string& shp, const char* ext) {
 void TImport::CheckSHP() {
   // Files and companions first, then the tables, then the headers.
   std::vector<int32_t> shapeTypes;
-  int64_t shxSize = 0;
   for (TInputFile& f : fInputs) {
     TKvFileStream shp(f.Name, fmOpenRead | fmShareDenyWrite);
     f.ShpSize = shp.Size();
@@ -62,7 +61,7 @@ void TImport::CheckSHP() {
     }
     shapeTypes.push_back(type);
     f.Shx = RequiredCompanion(f.Name, "shx");
-    shxSize = GetFileSizeByName(f.Shx);
+    const int64_t shxSize = GetFileSizeByName(f.Shx);
     f.Records = shxSize < cShpHeaderSize ? -1 : (shxSize - cShpHeaderSize) / cShxEntrySize;
     if (WantZLevels()) f.Dbf = RequiredCompanion(f.Name, "dbf");
   }

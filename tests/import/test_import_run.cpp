@@ -24,15 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ErrorOf(TImport& imp) {
-  try {
-    imp.Execute();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // A .map of the given size whose version word (offset 260) is Version.
 void WriteMap(const std::string& Path, uint16_t Version, size_t Size = 512) {
   std::string bytes(Size, '\0');
@@ -159,7 +150,7 @@ TEST_F(ImportRun, RequestCheckedBeforeAnyFileIsTouched) {
     imp.AddFiles(c.Files);
     imp.SetZFromField(c.ZFrom);
     imp.SetZToField(c.ZTo);
-    EXPECT_EQ(ErrorOf(imp), c.Message);
+    EXPECT_EQ(ExecuteError(imp), c.Message);
     if (c.Message.empty()) {
       EXPECT_EQ(ReadNetworkDir(dir).LinkCount(), imp.LinkCount());
       // Put the earlier network back for the next case.
@@ -193,7 +184,7 @@ TEST_F(ImportRun, UnwritableOutputFolder) {
   TReadStageImport imp;
   imp.SetDirectory(fOut);
   imp.Add(Shapefile("roads.shp", Roads()));
-  EXPECT_EQ(ErrorOf(imp), "Output directory is not writeable");
+  EXPECT_EQ(ExecuteError(imp), "Output directory is not writeable");
   ::chmod(fOut.c_str(), 0755);
   EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
 }

@@ -48,6 +48,15 @@ void OgrConvert(const std::vector<TJsonFeature>& Features, const std::string& Ou
   std::filesystem::remove(json);
 }
 
+std::string ExecuteError(TImport& Imp) {
+  try {
+    Imp.Execute();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
 TImportTest::TImportTest() : fIn(fTemp.File("in")), fOut(fTemp.File("out")) {
   std::filesystem::create_directories(fIn);
   std::filesystem::create_directories(fOut);

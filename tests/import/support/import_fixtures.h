@@ -43,6 +43,9 @@ protected:
   std::string fIn, fOut;
 };
 
+// Runs Execute; the message of the library's error it raised, "" when it finished.
+std::string ExecuteError(TImport& Imp);
+
 // An import whose run ends with the reading stage, so the vertex files stay
 // as the readers wrote them.
 class TReadStageImport : public TImport {
