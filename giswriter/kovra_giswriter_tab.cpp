@@ -5,22 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <cmath>
-#include <filesystem>
 
 #include "foundation/kovra_charset.h"
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "giswriter/efal.h"
+#include "giswriter/kovra_giswriter_shared.h"
 #include "giswriter/mitab.h"
 
 namespace kovra {
 
 namespace {
-
-void RemoveFile(const std::string& Name) {
-  std::error_code ec;
-  std::filesystem::remove(Name, ec);
-}
 
 mitab_handle H(int64_t v) { return reinterpret_cast<mitab_handle>(intptr_t(v)); }
 int64_t I(const void* p) { return int64_t(reinterpret_cast<intptr_t>(p)); }
@@ -59,13 +54,8 @@ int MITABFieldType(TGISField Field) {
 TGISWriterTAB::TGISWriterTAB() { fnativeX = false; }
 
 void TGISWriterTAB::Drop() {
-  try {
-    TGISWriter::Drop();
-  } catch (...) {
-    for (const char* ext : {".tab", ".map", ".dat", ".id"}) RemoveFile(FileName + ext);
-    throw;
-  }
-  for (const char* ext : {".tab", ".map", ".dat", ".id"}) RemoveFile(FileName + ext);
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) AddCreatedFile(FileName + ext);
+  TGISWriter::Drop();
 }
 
 int64_t TGISWriterTAB::TableFileSize(const std::string& Name) const { return GetFileSizeByName(Name); }
@@ -120,12 +110,7 @@ void TGISWriterMITAB::ParseMIFBounds(const std::string& Text, double& xmin, doub
   double r[4];
   bool ok = v.size() >= 5;
   for (size_t i = 0; ok && i < 4; ++i) {
-    const std::string& s = v[i + 1];
-    const char* b = s.data();
-    const char* e = s.data() + s.size();
-    if (b != e && *b == '+') ++b;
-    auto res = std::from_chars(b, e, r[i]);
-    ok = b != e && res.ec == std::errc() && res.ptr == e && std::isfinite(r[i]);
+    ok = TryStrToFloatDot(v[i + 1], r[i]);
   }
   if (!ok) throw Exception(Format("Invalid Bounds clause in CoordSys: \"%s\"", Text));
   xmin = r[0];
@@ -275,8 +260,8 @@ void TGISWriterMITAB::Close() {
   const int err = LibraryErrorNo();
   const std::string msg = err != 0 ? LibraryMessage() : std::string();
   if (FObjectTypes == otNone) {
-    RemoveFile(FileName + ".map");
-    RemoveFile(FileName + ".id");
+    RemoveFileQuietly(FileName + ".map");
+    RemoveFileQuietly(FileName + ".id");
   }
   if (err == MITAB_C_ERR_OUT_OF_BOUNDS)
     throw Exception(Format("TAB output \"%s\": coordinates outside the table bounds %s", FileName + ".tab", msg));
@@ -500,23 +485,10 @@ std::u16string U(const std::string& S) { return ToUtf16(S); }
 
 std::string ColVar(int32_t i) { return "@col" + std::to_string(i) + "var"; }
 
-// The plain decimal conversion: the whole text a number with '.' as separator.
-double StrToFloatDot(const std::string& S) {
-  const char* b = S.data();
-  const char* e = S.data() + S.size();
-  if (b != e && *b == '+') ++b;
-  double v = 0;
-  auto r = std::from_chars(b, e, v);
-  if (b == e || r.ec != std::errc() || r.ptr != e || !std::isfinite(v))
-    throw EConvertError(Format("'%s' is not a valid floating point value", S));
-  return v;
-}
-
 // A compact date or time text of exactly Length digits.
-const std::string& CheckDigits(const std::string& S, size_t Length, const char* Kind) {
+void CheckDigits(const std::string& S, size_t Length, const char* Kind) {
   if (S.size() != Length || !std::all_of(S.begin(), S.end(), [](char c) { return c >= '0' && c <= '9'; }))
     throw EConvertError(Format("'%s' is not a valid %s value", S, Kind));
-  return S;
 }
 
 std::string RGBText(uint32_t Color) { return std::to_string(RGB(Color)); }
@@ -566,8 +538,7 @@ void TGISWriterEFAL::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
   }
   const TEFALProcs& p = EFALProcs();
   Session = p.InitializeSession(nullptr);
-  const size_t slash = FileName.find_last_of('/');
-  alias = slash == std::string::npos ? FileName : FileName.substr(slash + 1);
+  alias = LayerName(FileName);
   const std::string path = FileName + ".tab";
   const auto charset = Ellis::MICHARSET(CharSetList().CodePage2ID(FCodepage));
   TableMetadata = fnativeX ? p.CreateNativeXTableMetadata(Session, U(alias).c_str(), U(path).c_str(), charset)
@@ -627,36 +598,29 @@ void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
     bool ok = true;
     switch (FFieldInfo[size_t(i)].FieldType) {
       case gfChar: ok = p.SetVariableValueString(Session, n16.c_str(), U(v).c_str()); break;
-      case gfInteger: ok = p.SetVariableValueInt32(Session, n16.c_str(), StrToInt(v)); break;
-      case gfSmallInt: {
-        const int32_t x = StrToInt(v);
-        if (x < -32768 || x > 32767) throw EConvertError(Format("'%s' is not a valid integer value", v));
-        ok = p.SetVariableValueInt16(Session, n16.c_str(), int16_t(x));
-        break;
-      }
+      case gfInteger: ok = p.SetVariableValueInt32(Session, n16.c_str(), DecimalInt<int32_t>(v)); break;
+      case gfSmallInt: ok = p.SetVariableValueInt16(Session, n16.c_str(), DecimalInt<int16_t>(v)); break;
       case gfDecimal:
       case gfFloat: ok = p.SetVariableValueDouble(Session, n16.c_str(), StrToFloatDot(v)); break;
       case gfDate:
         CheckDigits(v, 8, "date");
         ok = p.SetVariableValueDate(Session, n16.c_str(),
-                                    EFALDATE{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2))});
+                                    EFALDATE{DigitsAt(v, 1, 4), DigitsAt(v, 5, 2), DigitsAt(v, 7, 2)});
         break;
       case gfLogical: ok = p.SetVariableValueBoolean(Session, n16.c_str(), IsTrueText(v)); break;
       case gfTime:
         CheckDigits(v, 9, "time");
         ok = p.SetVariableValueTime(Session, n16.c_str(),
-                                    EFALTIME{StrToInt(Copy(v, 1, 2)), StrToInt(Copy(v, 3, 2)), StrToInt(Copy(v, 5, 2)),
-                                             StrToInt(Copy(v, 7, 3))});
+                                    EFALTIME{DigitsAt(v, 1, 2), DigitsAt(v, 3, 2), DigitsAt(v, 5, 2), DigitsAt(v, 7, 3)});
         break;
       case gfDateTime:
         CheckDigits(v, 17, "date-time");
         ok = p.SetVariableValueDateTime(
             Session, n16.c_str(),
-            EFALDATETIME{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2)),
-                         StrToInt(Copy(v, 9, 2)), StrToInt(Copy(v, 11, 2)), StrToInt(Copy(v, 13, 2)),
-                         StrToInt(Copy(v, 15, 3))});
+            EFALDATETIME{DigitsAt(v, 1, 4), DigitsAt(v, 5, 2), DigitsAt(v, 7, 2), DigitsAt(v, 9, 2),
+                         DigitsAt(v, 11, 2), DigitsAt(v, 13, 2), DigitsAt(v, 15, 3)});
         break;
-      case gfInt64: ok = p.SetVariableValueInt64(Session, n16.c_str(), StrToInt64(v)); break;
+      case gfInt64: ok = p.SetVariableValueInt64(Session, n16.c_str(), DecimalInt<int64_t>(v)); break;
       default: break;
     }
     if (!ok) throw Exception("EFAL: Failed to set variable " + name);

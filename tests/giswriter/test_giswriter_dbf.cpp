@@ -14,9 +14,10 @@
 
 #include "foundation/kovra_functions.h"
 #include "giswriter/kovra_giswriter.h"
-#include "support/test_parts.h"
+#include "giswriter/kovra_giswriter_dbf.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;

@@ -13,9 +13,11 @@
 #include <set>
 
 #include "giswriter/kovra_giswriter.h"
-#include "support/test_parts.h"
+#include "giswriter/kovra_giswriter_json.h"
+#include "giswriter/kovra_giswriter_xml.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
