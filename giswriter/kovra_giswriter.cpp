@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
@@ -17,6 +18,13 @@ constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 
                                         0x994D4D, 0x408080, 0x0000FF, 0x808080, 0xC0C0C0,
                                         0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
 constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
+
+// A coordinate for a message; also NaN and the infinities.
+std::string CoordinateText(double V) {
+  if (std::isnan(V)) return "NaN";
+  if (std::isinf(V)) return V > 0 ? "INF" : "-INF";
+  return FloatToStrDot(V);
+}
 
 int CountSignificantDigits(std::string_view s) {
   int n = 0;
@@ -62,8 +70,15 @@ void PadTo16(std::string& s, size_t at) {
 // ---------------------------------------------------------------------------
 // Free helpers
 
-uint32_t GetCenterColor(int32_t Index) { return cCenterColors[Index % 15]; }
-uint32_t GetBandColor(int32_t Index) { return cBandColors[Index % 4]; }
+uint32_t GetCenterColor(int32_t Index) {
+  if (Index < 0) throw EInvalidParameter(Format("Colour index must be >= 0: %d", Index));
+  return cCenterColors[Index % 15];
+}
+
+uint32_t GetBandColor(int32_t Index) {
+  if (Index < 0) throw EInvalidParameter(Format("Colour index must be >= 0: %d", Index));
+  return cBandColors[Index % 4];
+}
 
 TMISymbol MakeMISymbol(int32_t Shape, int32_t Color, int32_t Size) {
   return TMISymbol{Shape, uint32_t(Color), Size};
@@ -168,6 +183,7 @@ void TGISWriter::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
   FDeclaredParts = 0;
   FDeferred = false;
   FDropParts = false;
+  FObjectBroken = false;
 }
 
 void TGISWriter::AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) {
@@ -181,6 +197,9 @@ void TGISWriter::AddPoint2(const TFloatPoint& P, const std::string& Attrib) { Ad
 
 void TGISWriter::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
   if (FObjectTypes != otPline) return;
+  // Both points before the record starts: a refused line leaves nothing behind.
+  CheckPoint(X1, Y1);
+  CheckPoint(X2, Y2);
   AddObject(1, false, Attrib);
   if (FLine.Pnt.size() < 2) FLine.Pnt.resize(2);
   FLine.Pnt[0] = TFloatPoint{X1, Y1};
@@ -198,8 +217,13 @@ void TGISWriter::AddObject(int32_t NumParts, bool multiPolygon, const std::strin
   // deferred one would even join into the next).
   if (FPendingParts > 0)
     throw Exception(Format("Fewer sections than the %d parts declared in AddObject", FDeclaredParts));
+  if (NumParts < 0)
+    throw EInvalidParameter(Format("Record %d: NumParts must be >= 0: %d", FWrittenRecords + 1, NumParts));
   if (NumParts > 0 && FObjectTypes == otPoint) throw Exception("Parts are not allowed in a point table");
   FmultiPolygon = multiPolygon;
+  // Where a record refused later must take its bounds back to.
+  FObjectRecord = FWrittenRecords + 1;
+  FObjectBounds = {FXMinG, FYMinG, FXMaxG, FYMaxG};
   const int32_t parts = std::max(NumParts, 0);
   if (FObjectTypes == otNone) {
     // No geometry in this table: the record is written without it and the
@@ -237,6 +261,8 @@ void TGISWriter::CheckPart(const TFloatPointArrayEx& SegList) const {
 void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
   if (FPendingParts <= 0)
     throw Exception(Format("More sections than the %d parts declared in AddObject", FDeclaredParts));
+  // The format writer failed inside this record: it can only be taken out.
+  if (FObjectBroken) throw Exception(Format("Record %d was refused; it takes no more parts", FObjectRecord));
   if (FDropParts) {
     if (--FPendingParts == 0) FDropParts = false;
     return;
@@ -244,6 +270,7 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
   // The common case, a polyline part of two or more points, needs no further test.
   if (!(FObjectTypes == otPline && SegList.Count >= 2 && size_t(SegList.Count) <= SegList.Pnt.size()))
     CheckPart(SegList);
+  CheckFinite(SegList);
   TFloatPointArrayEx* part = &SegList;
   if (FObjectTypes == otPline && SegList.Count == 1) {
     // A one-point line is written as a zero-length segment: readers reject
@@ -262,8 +289,29 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
   }
   if (GreatCircleDist > 0) DensifyGreatCircle(*part, GreatCircleDist);
   FPartIndex = FDeclaredParts - FPendingParts;
-  WriteSection(Index, *part);
+  try {
+    WriteSection(Index, *part);
+  } catch (...) {
+    FObjectBroken = true;
+    throw;
+  }
   --FPendingParts;
+}
+
+void TGISWriter::CheckFinite(const TFloatPointArrayEx& SegList) const {
+  const TFloatPoint* p = SegList.Pnt.data();
+  for (int32_t i = 0; i < SegList.Count; ++i) {
+    if (std::isfinite(p[i].x) && std::isfinite(p[i].y)) continue;
+    throw EInvalidParameter(Format("Record %d: point %d of part %d is not a finite coordinate (%s, %s)",
+                                   FObjectRecord, i + 1, FDeclaredParts - FPendingParts + 1,
+                                   CoordinateText(p[i].x), CoordinateText(p[i].y)));
+  }
+}
+
+void TGISWriter::CheckPoint(double X, double Y) const {
+  if (std::isfinite(X) && std::isfinite(Y)) return;
+  throw EInvalidParameter(Format("Record %d: the point is not a finite coordinate (%s, %s)", FWrittenRecords + 1,
+                                 CoordinateText(X), CoordinateText(Y)));
 }
 
 void TGISWriter::AddSection1(int32_t Index, const TFloatPointArrayEx2& SegList, bool swapdirection) {
@@ -300,20 +348,46 @@ void TGISWriter::WriteSection(int32_t /*Index*/, TFloatPointArrayEx& /*SegList*/
 
 void TGISWriter::Close() {
   FFieldInfo.clear();
-  // An object still awaiting parts is abandoned; a deferred one never
-  // reached the format writer.
+  // An object still awaiting parts is taken out of the output again (a
+  // deferred one never reached the format writer); the derived Close
+  // reports it once its files are complete.
+  if (FPendingParts > 0 && !FDropParts && Fopen) {
+    FUnfinished = Format("Record %d is not in the output: %d of its %d parts were not written", FObjectRecord,
+                         FPendingParts, FDeclaredParts);
+    if (!FDeferred) {
+      AbandonObject();
+      FXMinG = FObjectBounds[0];
+      FYMinG = FObjectBounds[1];
+      FXMaxG = FObjectBounds[2];
+      FYMaxG = FObjectBounds[3];
+    }
+  }
   FPendingParts = 0;
   FDropParts = false;
+  FObjectBroken = false;
   if (FDeferred || FFreeIndex > 0) ReleasePool();
 }
 
+void TGISWriter::AbandonObject() {}
+
+void TGISWriter::RaiseUnfinished() {
+  if (FUnfinished.empty()) return;
+  const std::string message = std::move(FUnfinished);
+  FUnfinished.clear();
+  // Dropping discards the output anyway: nothing to report.
+  if (!FDropping) throw Exception(message);
+}
+
 void TGISWriter::Drop() {
+  FDropping = true;
   try {
     Close();
   } catch (...) {
+    FDropping = false;
     DropCreatedFiles();
     throw;
   }
+  FDropping = false;
   DropCreatedFiles();
 }
 

@@ -111,9 +111,11 @@ inline constexpr TGISFieldSet NumericGISFields = GISFieldBit(gfInteger) | GISFie
 // ---------------------------------------------------------------------------
 // Palettes and small helpers
 
-// Entry Index mod 15 of the service-area centre palette (Index >= 0).
+// Entry Index mod 15 of the service-area centre palette; a negative Index
+// raises EInvalidParameter.
 uint32_t GetCenterColor(int32_t Index);
-// Entry Index mod 4 of the cost-band palette (Index >= 0).
+// Entry Index mod 4 of the cost-band palette; a negative Index raises
+// EInvalidParameter.
 uint32_t GetBandColor(int32_t Index);
 TMISymbol MakeMISymbol(int32_t Shape, int32_t Color, int32_t Size);
 
@@ -189,10 +191,18 @@ public:
   virtual void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib);
   // Opens a record of NumParts parts (0 = no geometry); exactly NumParts
   // AddSection* calls follow. Raises while parts of the previous record are
-  // still owed, and for parts in a point table. In an otNone table the
-  // format writer sees StartObject(0, Attrib) and the parts are dropped.
+  // still owed, for a negative NumParts (EInvalidParameter) and for parts in
+  // a point table. In an otNone table the format writer sees
+  // StartObject(0, Attrib) and the parts are dropped.
   virtual void AddObject(int32_t NumParts, bool multiPolygon, const std::string& Attrib);
+  // A point record. Every writer raises EInvalidParameter, naming the
+  // record, for a coordinate that is not a finite number, before anything of
+  // the record is written.
   virtual void AddPoint(double X, double Y, const std::string& Attrib) = 0;
+  // Finishes the output once. A record whose parts were still owed (a part
+  // was refused, or the producer stopped) is taken out of the output, or
+  // left out of it, and not counted; once the files are complete and
+  // released, Close raises, naming that record.
   virtual void Close();
   // Close, then deletes the files this writer created (also when Close
   // raised; its error then propagates). A file that was there before the
@@ -205,9 +215,10 @@ public:
 
   // One part of SegList.Count points. Raises, before the format writer sees
   // the part, for a part beyond the declared count, a region ring of fewer
-  // than 4 points or not closed, and a polyline part without points; a
-  // one-point polyline part is written with its point doubled. Densification
-  // may grow the caller's buffer (Pnt and Count).
+  // than 4 points or not closed, a polyline part without points, and a
+  // point that is not a finite number (EInvalidParameter, naming the
+  // record); a one-point polyline part is written with its point doubled.
+  // Densification may grow the caller's buffer (Pnt and Count).
   void AddSection(int32_t Index, TFloatPointArrayEx& SegList);
   // Points 0..SegList.Last, reversed when swapdirection, via a reused scratch part.
   void AddSection1(int32_t Index, const TFloatPointArrayEx2& SegList, bool swapdirection);
@@ -269,9 +280,20 @@ protected:
   virtual void StartObject(int32_t NumParts, const std::string& Attrib);
   // The format writer writes one part: FWrittenParts + 1.
   virtual void WriteSection(int32_t Index, TFloatPointArrayEx& SegList);
+  // Close found the current record unfinished: the format writer takes what
+  // it wrote of it out again and uncounts it. The base does nothing.
+  virtual void AbandonObject();
 
   // Which code pages the Codepage setter takes: all but 65001 and 1200 here.
   virtual bool AcceptsCodepage(uint16_t Value) const;
+
+  // EInvalidParameter, naming the record about to be written, unless both
+  // are finite numbers. Every AddPoint calls it first.
+  void CheckPoint(double X, double Y) const;
+  // Every derived Close calls it last, once its files are complete:
+  // raises the unfinished-record error that the base Close found (not
+  // while dropping).
+  void RaiseUnfinished();
 
   // Splits Attrib into FSL by the comma-text rule; raises when the number of
   // values is not FNumFields. Call before writing or counting anything of the record.
@@ -327,13 +349,19 @@ protected:
   int32_t FPartIndex = 0;     // 0-based number of the part handed to WriteSection
   TFloatPointArrayEx FScratch;  // AddSection1's copy
   std::array<int64_t, 4> FBoundsOffset{-1, -1, -1, -1};
+  int32_t FObjectRecord = 0;  // output number of the record AddObject opened
 
 private:
   void CheckPart(const TFloatPointArrayEx& SegList) const;
+  void CheckFinite(const TFloatPointArrayEx& SegList) const;
   void FlushOptimizedObject();
   void ReleasePool();
 
   std::vector<std::string> FCreatedFiles;
+  std::array<double, 4> FObjectBounds{};  // FXMinG..FYMaxG before the current record
+  std::string FUnfinished;  // the report of a record Close took out
+  bool FDropping = false;
+  bool FObjectBroken = false;  // the format writer failed inside the current record
 };
 
 // ---------------------------------------------------------------------------

@@ -182,6 +182,7 @@ void TGISWriterArray::ExtendMBR(const TFloatPoint& P) {
 }
 
 void TGISWriterArray::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (GISarray->OT != otPoint) return;
   ConvertValues(Attrib);
   TRec& r = NewRow(1);
@@ -192,6 +193,7 @@ void TGISWriterArray::AddPoint(double X, double Y, const std::string& Attrib) {
 void TGISWriterArray::StartObject(int32_t NumParts, const std::string& Attrib) {
   ConvertValues(Attrib);
   TGISWriter::StartObject(NumParts, Attrib);
+  FObjectMBR = GISarray->MBR;
   NewRow(std::max(NumParts, 0));
   Fpartsindex = -1;
 }
@@ -206,10 +208,22 @@ void TGISWriterArray::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   for (const TFloatPoint& p : part) ExtendMBR(p);
 }
 
-void TGISWriterArray::Close() { TGISWriter::Close(); }
+void TGISWriterArray::AbandonObject() {
+  TGISArray& a = *GISarray;
+  if (a.RecCount <= 0) return;
+  a.Rec[size_t(a.RecCount) - 1] = TRec{};
+  --a.RecCount;
+  --FWrittenRecords;
+  a.MBR = FObjectMBR;
+}
+
+void TGISWriterArray::Close() {
+  TGISWriter::Close();
+  RaiseUnfinished();
+}
 
 void TGISWriterArray::Drop() {
-  Close();
+  TGISWriter::Drop();
   if (GISarray != nullptr) GISarray->Clear();
 }
 

@@ -26,6 +26,8 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  // Takes the unfinished row out of the table again.
+  void AbandonObject() override;
 
   int32_t Fpartsindex = -1;  // part of the current row being filled
 
@@ -39,6 +41,7 @@ private:
 
   std::unique_ptr<TGISArray> FOwnArray;  // the table made by the constructor
   TGISValueArray FValues;                // converted values of the next row
+  TFloatRect FObjectMBR{};               // the table's box before the current row
 };
 
 }  // namespace kovra

@@ -306,11 +306,22 @@ void TGISWriterDBF::WriteRecord() {
 void TGISWriterDBF::StartObject(int32_t NumParts, const std::string& Attrib) {
   FormatRecord(Attrib);
   TGISWriter::StartObject(NumParts, Attrib);
+  FDBFRecordStart = 32 * uint64_t(FNumFields) + 33 + uint64_t(FNumRec) * FTotalWidth;
   WriteRecord();
+  FRecordOpen = NumParts > 0;
   fFileIsFull = DBFIsFull();
 }
 
-void TGISWriterDBF::AddPoint(double /*X*/, double /*Y*/, const std::string& Attrib) {
+void TGISWriterDBF::AbandonObject() {
+  if (!FRecordOpen || !FOutDBF) return;
+  FOutDBF->SetSize(int64_t(FDBFRecordStart));
+  --FNumRec;
+  --FWrittenRecords;
+  FRecordOpen = false;
+}
+
+void TGISWriterDBF::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   FormatRecord(Attrib);
   WriteRecord();
   fFileIsFull = DBFIsFull();
@@ -318,15 +329,17 @@ void TGISWriterDBF::AddPoint(double /*X*/, double /*Y*/, const std::string& Attr
 
 void TGISWriterDBF::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  std::unique_ptr<TKvBufferedStream> dbf = std::move(FOutDBF);
-  if (!dbf) return;
-  dbf->Seek(32 * int64_t(FNumFields) + 33 + int64_t(FNumRec) * FTotalWidth, soBeginning);
-  dbf->WriteByte(0x1A);
-  dbf->Seek(4, soBeginning);
-  dbf->WriteUInt32(FNumRec);
-  dbf->Close();
+  if (Fopen) {
+    Fopen = false;
+    if (std::unique_ptr<TKvBufferedStream> dbf = std::move(FOutDBF)) {
+      dbf->Seek(32 * int64_t(FNumFields) + 33 + int64_t(FNumRec) * FTotalWidth, soBeginning);
+      dbf->WriteByte(0x1A);
+      dbf->Seek(4, soBeginning);
+      dbf->WriteUInt32(FNumRec);
+      dbf->Close();
+    }
+  }
+  RaiseUnfinished();
 }
 
 // ---------------------------------------------------------------------------
@@ -403,6 +416,7 @@ void TGISWriterSHP::StartObject(int32_t NumParts, const std::string& Attrib) {
   FDBFRecordStart = 32 * uint64_t(FNumFields) + 33 + uint64_t(FNumRec) * FTotalWidth;
   TGISWriter::StartObject(NumParts, Attrib);
   WriteRecord();
+  FRecordOpen = true;
 
   WriteBigEndian32(*FOutSHX, ToSHPWords(FSHPOffset));
   TKvBufferedStream& shp = *FOutSHP;
@@ -494,19 +508,25 @@ void TGISWriterSHP::FinishRecord(bool PatchPolyHeader) {
   }
   WriteBigEndian32(*FOutSHX, words);
   FSHPOffset += FContentLength + 8;
+  FRecordOpen = false;
 }
 
 void TGISWriterSHP::RollBackRecord() {
   // Back to the state before StartObject: the earlier records stay as they are.
-  --FNumRec;
-  --FWrittenRecords;
-  FOutDBF->SetSize(int64_t(FDBFRecordStart));
+  TGISWriterDBF::AbandonObject();
   FOutSHX->SetSize(100 + 8 * int64_t(FNumRec));
   FOutSHP->SetSize(int64_t(FSHPOffset));
-  FNumParts = FWrittenParts;
+}
+
+void TGISWriterSHP::AbandonObject() {
+  if (FObjectTypes == otNone || !FOutSHP)
+    TGISWriterDBF::AbandonObject();
+  else if (FRecordOpen)
+    RollBackRecord();
 }
 
 void TGISWriterSHP::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint) return;
   StartObject(1, Attrib);
   FPoint.Pnt.resize(std::max<size_t>(FPoint.Pnt.size(), 1));

@@ -64,6 +64,8 @@ public:
 
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
+  // Takes the unfinished record's row out of the .dbf again.
+  void AbandonObject() override;
 
   // Splits Attrib and formats every value into FRecord; writes nothing.
   void FormatRecord(const std::string& Attrib);
@@ -89,6 +91,8 @@ protected:
   // checked: a test seam to reach FileIsFull and the 4 GB guard without
   // writing gigabytes. 0 in every real writer.
   uint64_t FSizeBias = 0;
+  uint64_t FDBFRecordStart = 0;  // .dbf position of the current record
+  bool FRecordOpen = false;      // the current record is written but not finished
   // Whether the .dbf is past the FileIsFull size.
   bool DBFIsFull();
 
@@ -115,6 +119,8 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  // Takes the unfinished record out of all three files again.
+  void AbandonObject() override;
 
   uint64_t FContentLength = 0;  // bytes of the record being finished
   uint32_t FNumPoints = 0;      // points written so far for the current record
@@ -138,7 +144,6 @@ private:
   void UpdateFileIsFull();
   uint32_t ShapeType() const;
 
-  uint64_t FDBFRecordStart = 0;  // .dbf position of the current record
 };
 
 }  // namespace kovra

@@ -127,6 +127,7 @@ void TGISWriter::JoinSection(TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriter::FlushOptimizedObject() {
+  int32_t written = -1;  // parts the format writer took; -1 before StartObject
   try {
     // Densify every kept part first: a refused step then leaves the format
     // writer without any piece of the record.
@@ -134,12 +135,19 @@ void TGISWriter::FlushOptimizedObject() {
       for (int32_t i = 0; i < FOptimizedParts; ++i) DensifyGreatCircle(FSegments[size_t(i)], GreatCircleDist);
     FDeferred = false;
     StartObject(FOptimizedParts, FAttrib);
-    for (int32_t i = 0; i < FOptimizedParts; ++i) {
-      FPartIndex = i;
-      WriteSection(0, FSegments[size_t(i)]);
+    for (written = 0; written < FOptimizedParts; ++written) {
+      FPartIndex = written;
+      WriteSection(0, FSegments[size_t(written)]);
     }
   } catch (...) {
     ReleasePool();
+    // Once the format writer has begun the record it stays unfinished, as
+    // after a refused part: Close takes it out again and reports it. Before
+    // that the record is refused whole and the writer takes the next one.
+    if (written >= 0) {
+      FDeclaredParts = FOptimizedParts;
+      FPendingParts = FOptimizedParts - written;
+    }
     throw;
   }
   ReleasePool();

@@ -220,12 +220,12 @@ void TGISWriterGeoJSON::AppendPositions(const TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriterGeoJSON::AddPoint(double X, double Y, const std::string& Attrib) {
-  const std::string x = FloatToStrDot(X), y = FloatToStrDot(Y);
+  CheckPoint(X, Y);
   BeginFeature(Attrib);
   FText += "{\"type\":\"Point\",\"coordinates\":[";
-  FText += x;
+  AppendFloatDot(FText, X);
   FText += ',';
-  FText += y;
+  AppendFloatDot(FText, Y);
   FText += "]}}";
   s->append(FText);
 }
@@ -236,15 +236,17 @@ void TGISWriterGeoJSON::StartObject(int32_t NumParts, const std::string& Attrib)
   std::string& t = FText;
   if (NumParts <= 0 || (FObjectTypes != otPline && FObjectTypes != otRegion)) {
     t += "null}";
-  } else {
-    t += "{\"type\":\"";
-    if (FObjectTypes == otPline)
-      t += NumParts == 1 ? "LineString" : "MultiLineString";
-    else
-      t += FmultiPolygon ? "MultiPolygon" : "Polygon";
-    t += "\",\"coordinates\":";
+    s->append(t);
+    return;
   }
-  s->append(t);
+  // The feature goes out whole after its last part: a part refused on the
+  // way leaves no half feature in the collection.
+  t += "{\"type\":\"";
+  if (FObjectTypes == otPline)
+    t += NumParts == 1 ? "LineString" : "MultiLineString";
+  else
+    t += FmultiPolygon ? "MultiPolygon" : "Polygon";
+  t += "\",\"coordinates\":";
 }
 
 void TGISWriterGeoJSON::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
@@ -255,7 +257,6 @@ void TGISWriterGeoJSON::WriteSection(int32_t Index, TFloatPointArrayEx& SegList)
     throw Exception("Region record with several polygons must be declared multiPolygon");
   TGISWriter::WriteSection(Index, SegList);
   std::string& t = FText;
-  t.clear();
   if (FObjectTypes == otPline) {
     if (FNumParts > 1) t += first ? "[" : ",";
     AppendPositions(SegList);
@@ -271,17 +272,23 @@ void TGISWriterGeoJSON::WriteSection(int32_t Index, TFloatPointArrayEx& SegList)
     if (FmultiPolygon && last) t += ']';
     if (last) t += "]}}";
   }
-  s->append(t);
+  if (last) s->append(t);
+}
+
+void TGISWriterGeoJSON::AbandonObject() {
+  FText.clear();
+  --FWrittenRecords;
 }
 
 void TGISWriterGeoJSON::Close() {
   TGISWriter::Close();
-  if (!s) return;
-  Fopen = false;
-  auto sink = std::move(s);
-  sink->append("]}");
-  GeoJSON = sink->TakeString();
-  sink->Close();
+  if (auto sink = std::move(s)) {
+    Fopen = false;
+    sink->append("]}");
+    GeoJSON = sink->TakeString();
+    sink->Close();
+  }
+  RaiseUnfinished();
 }
 
 }  // namespace kovra

@@ -66,6 +66,7 @@ protected:
   // multiPolygon" at the second polygon of an undeclared region record,
   // before anything of that part is written.
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  void AbandonObject() override;
 
   std::unique_ptr<TFlexWriter> s;
 

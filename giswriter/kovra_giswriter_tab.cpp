@@ -187,7 +187,6 @@ void TGISWriterMITAB::StartObject(int32_t NumParts, const std::string& Attrib) {
   mitab_feature f = p.create_feature(H(FMH), type);
   if (!f) RaiseLibraryError(nullptr);
   FFH = I(f);
-  ++FWrittenRecords;
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string& v = FSL[size_t(i) - 1];
     const bool logicalTrue = FFieldInfo[size_t(i)].FieldType == gfLogical && IsTrueText(v);
@@ -206,7 +205,15 @@ void TGISWriterMITAB::FinishFeature() {
   if (!p.write_feature(H(FMH), H(FFH))) RaiseLibraryError(nullptr);
   p.destroy_feature(H(FFH));
   FFH = 0;
+  // Counted once the table holds it.
+  ++FWrittenRecords;
   CheckFileSizes();
+}
+
+void TGISWriterMITAB::AbandonObject() {
+  if (FFH == 0) return;
+  MITABProcs().destroy_feature(H(FFH));
+  FFH = 0;
 }
 
 void TGISWriterMITAB::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
@@ -231,6 +238,7 @@ void TGISWriterMITAB::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriterMITAB::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FMH == 0 || FObjectTypes != otPoint) return;
   StartObject(1, Attrib);
   const TMITABProcs& p = MITABProcs();
@@ -244,7 +252,11 @@ void TGISWriterMITAB::AddPoint(double X, double Y, const std::string& Attrib) {
 
 void TGISWriterMITAB::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) CloseTable();
+  RaiseUnfinished();
+}
+
+void TGISWriterMITAB::CloseTable() {
   Fopen = false;
   FX = TDoubleArray();
   FY = TDoubleArray();
@@ -367,6 +379,7 @@ void TGISWriterMFAL::Insert() {
 }
 
 void TGISWriterMFAL::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (TId == 0) return;
   SplitAttributes(Attrib);
   miobject.objtype = cMIObjPoint;
@@ -451,10 +464,12 @@ void TGISWriterMFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
 
 void TGISWriterMFAL::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  if (TId != 0) MFALProcs().MFAL_CloseTable(TId);
-  TId = 0;
+  if (Fopen) {
+    Fopen = false;
+    if (TId != 0) MFALProcs().MFAL_CloseTable(TId);
+    TId = 0;
+  }
+  RaiseUnfinished();
 }
 
 // ---------------------------------------------------------------------------
@@ -635,6 +650,7 @@ void TGISWriterEFAL::InsertRecord(bool Styled) {
 }
 
 void TGISWriterEFAL::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint || Table == 0) return;
   SetColumnVariables(Attrib);
   geo.clear();
@@ -757,7 +773,11 @@ void TGISWriterEFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
 
 void TGISWriterEFAL::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) CloseTable();
+  RaiseUnfinished();
+}
+
+void TGISWriterEFAL::CloseTable() {
   Fopen = false;
   if (!EFALLoaded()) return;
   const TEFALProcs& p = EFALProcs();

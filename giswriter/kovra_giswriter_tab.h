@@ -76,11 +76,15 @@ protected:
   int64_t FMH = 0;  // open table; 0 = none
   TDoubleArray FX, FY;
 
+  // Releases the feature of the unfinished record: the table never got it.
+  void AbandonObject() override;
+
 private:
   // Raises "MITAB: <library message>" (after releasing the feature).
   [[noreturn]] void RaiseLibraryError(const char* What);
   // write_feature, destroy_feature and the size check of the current feature.
   void FinishFeature();
+  void CloseTable();
 };
 
 // gfMFAL: through the MFAL library (giswriter/mfal.h). The table is created
@@ -166,6 +170,7 @@ protected:
   int64_t PosNumberOfRings = 0;
 
 private:
+  void CloseTable();
   void WriteWKBHeader(uint32_t Type);
   void PutInt32(int32_t V);
   void PutDouble(double V);

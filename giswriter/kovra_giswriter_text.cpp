@@ -99,35 +99,43 @@ void TGISWriterMIF::AppendPoint(double X, double Y) {
   AppendFloatDot(FText, Y);
 }
 
-void TGISWriterMIF::WritePenClause() {
+void TGISWriterMIF::AppendPenClause() {
   if (Pen == DefaultPen) return;
-  FOutMIF->writeln("    Pen(" + IntToStr(Pen.Width) + "," + IntToStr(Pen.pattern) + "," +
-                   IntToStr(MIFColor(Pen.Color)) + ")");
+  FText += "    Pen(" + IntToStr(Pen.Width) + "," + IntToStr(Pen.pattern) + "," + IntToStr(MIFColor(Pen.Color)) +
+           ")\r\n";
+}
+
+void TGISWriterMIF::WriteRecord(const std::string& Attrib) {
+  FOutMIF->write(FText);
+  FOutMID->writeln(Attrib);
 }
 
 void TGISWriterMIF::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint) return;
   if (!FOutMID) RaiseNoOutput(FileName + ".mif");
   FText = "Point ";
   AppendPoint(X, Y);
-  FOutMIF->writeln(FText);
+  FText += "\r\n";
   if (!CompactMIF && Symbol != DefaultSymbol)
-    FOutMIF->writeln("    Symbol(" + IntToStr(Symbol.Shape) + "," + IntToStr(MIFColor(Symbol.Color)) + "," +
-                     IntToStr(Symbol.Size) + ")");
-  FOutMID->writeln(Attrib);
+    FText += "    Symbol(" + IntToStr(Symbol.Shape) + "," + IntToStr(MIFColor(Symbol.Color)) + "," +
+             IntToStr(Symbol.Size) + ")\r\n";
+  WriteRecord(Attrib);
   ++FWrittenRecords;
 }
 
 void TGISWriterMIF::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
   if (FObjectTypes != otPline) return;
+  CheckPoint(X1, Y1);
+  CheckPoint(X2, Y2);
   if (!FOutMID) RaiseNoOutput(FileName + ".mif");
   FText = "Line ";
   AppendPoint(X1, Y1);
   FText += ' ';
   AppendPoint(X2, Y2);
-  FOutMIF->writeln(FText);
-  if (!CompactMIF) WritePenClause();
-  FOutMID->writeln(Attrib);
+  FText += "\r\n";
+  if (!CompactMIF) AppendPenClause();
+  WriteRecord(Attrib);
   ++FWrittenRecords;
 }
 
@@ -138,14 +146,20 @@ void TGISWriterMIF::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const
 void TGISWriterMIF::StartObject(int32_t NumParts, const std::string& Attrib) {
   if (!FOutMID) RaiseNoOutput(FileName + ".mif");
   TGISWriter::StartObject(NumParts, Attrib);
-  if (NumParts <= 0 || FObjectTypes == otNone) FOutMIF->writeln("None");
-  FOutMID->writeln(Attrib);
+  FText.clear();
   ++FWrittenRecords;
+  if (NumParts <= 0 || FObjectTypes == otNone) {
+    FText = "None\r\n";
+    WriteRecord(Attrib);
+    return;
+  }
+  // The record goes out whole after its last part: a part refused on the
+  // way leaves neither file holding half of it.
+  FMIDLine = Attrib;
 }
 
 void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   TGISWriter::WriteSection(Index, SegList);
-  TTextFileWriter& f = *FOutMIF;
   const int32_t n = SegList.Count;
   const TFloatPoint* p = SegList.Pnt.data();
   if (FWrittenParts == 1) {
@@ -154,42 +168,50 @@ void TGISWriterMIF::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
       AppendPoint(p[0].x, p[0].y);
       FText += ' ';
       AppendPoint(p[1].x, p[1].y);
-      f.writeln(FText);
-      if (!CompactMIF) WritePenClause();
+      FText += "\r\n";
+      if (!CompactMIF) AppendPenClause();
+      WriteRecord(FMIDLine);
       return;
     }
     if (FObjectTypes == otRegion)
-      f.writeln("Region " + IntToStr(FNumParts));
+      FText = "Region " + IntToStr(FNumParts) + "\r\n";
     else if (FNumParts >= 2)
-      f.writeln("Pline multiple " + IntToStr(FNumParts));
+      FText = "Pline multiple " + IntToStr(FNumParts) + "\r\n";
     else
-      f.write("Pline ");  // the point count completes the line: "Pline 5"
+      FText = "Pline ";  // the point count completes the line: "Pline 5"
   }
-  // The count line and the point lines go out as one piece.
-  FText = IntToStr(n);
+  FText += IntToStr(n);
   FText += "\r\n";
   for (int32_t i = 0; i < n; ++i) {
     AppendPoint(p[i].x, p[i].y);
     FText += "\r\n";
   }
-  f.write(FText);
-  if (FWrittenParts == FNumParts && !CompactMIF) {
+  if (FWrittenParts != FNumParts) return;
+  if (!CompactMIF) {
     if (FObjectTypes == otRegion && Brush != DefaultBrush)
-      f.writeln("    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
-                IntToStr(MIFColor(Brush.bg_color)) + ")");
-    WritePenClause();
+      FText += "    Brush(" + IntToStr(Brush.pattern) + "," + IntToStr(MIFColor(Brush.fg_color)) + "," +
+               IntToStr(MIFColor(Brush.bg_color)) + ")\r\n";
+    AppendPenClause();
   }
+  WriteRecord(FMIDLine);
+}
+
+void TGISWriterMIF::AbandonObject() {
+  FText.clear();
+  --FWrittenRecords;
 }
 
 void TGISWriterMIF::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  // Both are released even when the first one fails.
-  auto mif = std::move(FOutMIF);
-  auto mid = std::move(FOutMID);
-  if (mif) mif->Close();
-  if (mid) mid->Close();
+  if (Fopen) {
+    Fopen = false;
+    // Both are released even when the first one fails.
+    auto mif = std::move(FOutMIF);
+    auto mid = std::move(FOutMID);
+    if (mif) mif->Close();
+    if (mid) mid->Close();
+  }
+  RaiseUnfinished();
 }
 
 // ---------------------------------------------------------------------------
@@ -227,27 +249,45 @@ void TGISWriterCSV::WriteRow(const std::string& Attrib) {
   ++FWrittenRecords;
 }
 
-void TGISWriterCSV::AddPoint(double /*X*/, double /*Y*/, const std::string& Attrib) { WriteRow(Attrib); }
-
-void TGISWriterCSV::AddLine(double /*X1*/, double /*Y1*/, double /*X2*/, double /*Y2*/, const std::string& Attrib) {
+void TGISWriterCSV::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   WriteRow(Attrib);
 }
 
-void TGISWriterCSV::AddLine2(const TFloatPoint& /*P1*/, const TFloatPoint& /*P2*/, const std::string& Attrib) {
+void TGISWriterCSV::AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) {
+  CheckPoint(X1, Y1);
+  CheckPoint(X2, Y2);
   WriteRow(Attrib);
+}
+
+void TGISWriterCSV::AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) {
+  AddLine(P1.x, P1.y, P2.x, P2.y, Attrib);
 }
 
 void TGISWriterCSV::StartObject(int32_t NumParts, const std::string& Attrib) {
   TGISWriter::StartObject(NumParts, Attrib);
-  WriteRow(Attrib);
+  if (NumParts <= 0 || FObjectTypes == otNone) {
+    WriteRow(Attrib);
+    return;
+  }
+  // The row waits for the record's last part: a refused part leaves no row.
+  if (!FOutCSV) RaiseNoOutput(FileName + ".csv");
+  FRow = Attrib;
+}
+
+void TGISWriterCSV::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
+  TGISWriter::WriteSection(Index, SegList);
+  if (FWrittenParts == FNumParts) WriteRow(FRow);
 }
 
 void TGISWriterCSV::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  auto csv = std::move(FOutCSV);
-  if (csv) csv->Close();
+  if (Fopen) {
+    Fopen = false;
+    auto csv = std::move(FOutCSV);
+    if (csv) csv->Close();
+  }
+  RaiseUnfinished();
 }
 
 }  // namespace kovra

@@ -34,6 +34,7 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  void AbandonObject() override;
 
   int32_t fVersion = 300;
   std::vector<std::string> fields;  // column lines of the header
@@ -42,9 +43,12 @@ protected:
 
 private:
   void CreateFiles();
-  void WritePenClause();
+  void AppendPenClause();
   void AppendPoint(double X, double Y);  // "x y" to FText
-  std::string FText;      // the line being built, reused
+  // The record's .mif text (FText) and its .mid line.
+  void WriteRecord(const std::string& Attrib);
+  std::string FText;     // the .mif text of the record being built, reused
+  std::string FMIDLine;  // its .mid line, held until the record is complete
 };
 
 // The MIF writer fixed to UTF-8: byte-order marks, Version 1520, CharSet "UTF-8".
@@ -74,11 +78,13 @@ public:
 
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
+  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
 
   std::unique_ptr<TTextFileWriter> FOutCSV;
 
 private:
   void WriteRow(const std::string& Attrib);
+  std::string FRow;  // the row of a record whose parts are still coming
 };
 
 }  // namespace kovra

@@ -88,6 +88,53 @@ bool IsXML4NameChar(char32_t c) {
 bool IsNameStart(char32_t c) { return c == '_' || (IsXML5NameStart(c) && IsXML4Letter(c)); }
 bool IsNameChar(char32_t c) { return IsXML5NameChar(c) && IsXML4NameChar(c); }
 
+// The tags around one part of a line or region record: KML and GML differ
+// only in them.
+struct TPartTags {
+  std::string_view LineOpen, LineClose;
+  std::string_view PolygonClose, PolygonOpen;
+  std::string_view OuterOpen, OuterClose, InnerOpen, InnerClose;
+  std::string_view RingOpen, RingClose;
+};
+
+constexpr TPartTags cKMLPartTags{"<LineString>\r\n",        "</LineString>\r\n",      "</Polygon>\r\n",
+                                 "<Polygon>\r\n",           "<outerBoundaryIs>\r\n", "</outerBoundaryIs>\r\n",
+                                 "<innerBoundaryIs>\r\n",   "</innerBoundaryIs>\r\n", "<LinearRing>\r\n",
+                                 "</LinearRing>\r\n"};
+constexpr TPartTags cGMLPartTags{"<gml:lineStringMember><gml:LineString>",
+                                 "</gml:LineString></gml:lineStringMember>",
+                                 "</gml:Polygon></gml:polygonMember>",
+                                 "<gml:polygonMember><gml:Polygon>",
+                                 "<gml:outerBoundaryIs>",
+                                 "</gml:outerBoundaryIs>",
+                                 "<gml:innerBoundaryIs>",
+                                 "</gml:innerBoundaryIs>",
+                                 "<gml:LinearRing>",
+                                 "</gml:LinearRing>"};
+
+// One part: a line string in a line table; in a region table an outer ring
+// (closing the polygon before it, when one is open) or a hole.
+template <typename Coordinates>
+void AppendPart(std::string& t, const TPartTags& Tags, TObjectTypes Kind, bool StartsPolygon, bool& Previous,
+                Coordinates AppendCoordinates) {
+  if (Kind == otPline) {
+    t += Tags.LineOpen;
+    AppendCoordinates();
+    t += Tags.LineClose;
+  } else if (Kind == otRegion) {
+    if (StartsPolygon) {
+      if (Previous) t += Tags.PolygonClose;
+      t += Tags.PolygonOpen;
+      Previous = true;
+    }
+    t += StartsPolygon ? Tags.OuterOpen : Tags.InnerOpen;
+    t += Tags.RingOpen;
+    AppendCoordinates();
+    t += Tags.RingClose;
+    t += StartsPolygon ? Tags.OuterClose : Tags.InnerClose;
+  }
+}
+
 // The KML colour digits: 0x00BBGGRR as six upper-case hex digits BBGGRR.
 std::string KMLColor(uint32_t c) {
   std::string s(6, '0');
@@ -241,15 +288,14 @@ void TGISWriterKML2::AppendCoordinates(const TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriterKML2::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint) return;
-  // Numbers first: a coordinate that cannot be written stops before the record starts.
-  const std::string x = FloatToStrDot(X), y = FloatToStrDot(Y);
   BeginPlacemark(Attrib);
   AppendDescription();
   FText += "<styleUrl>#point</styleUrl>\r\n<Point>\r\n<coordinates>";
-  FText += x;
+  AppendFloatDot(FText, X);
   FText += ',';
-  FText += y;
+  AppendFloatDot(FText, Y);
   FText += ",0</coordinates>\r\n</Point>\r\n</Placemark>\r\n";
   FOutKML->write(FText);
 }
@@ -277,53 +323,42 @@ void TGISWriterKML2::StartObject(int32_t NumParts, const std::string& Attrib) {
     }
   }
   AppendDescription();
-  if (NumParts <= 0)
-    t += "</Placemark>\r\n";
-  else if (FObjectTypes == otPline || FObjectTypes == otRegion)
-    t += "<MultiGeometry>\r\n";
   Fprevious = false;
-  FOutKML->write(t);
+  if (NumParts <= 0) {
+    t += "</Placemark>\r\n";
+    FOutKML->write(t);
+    return;
+  }
+  // The Placemark goes out whole after its last part: a part refused on the
+  // way leaves no half element in the document.
+  if (FObjectTypes == otPline || FObjectTypes == otRegion) t += "<MultiGeometry>\r\n";
 }
 
 void TGISWriterKML2::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   TGISWriter::WriteSection(Index, SegList);
-  std::string& t = FText;
-  t.clear();
-  if (FObjectTypes == otPline) {
-    t += "<LineString>\r\n";
-    AppendCoordinates(SegList);
-    t += "</LineString>\r\n";
-  } else if (FObjectTypes == otRegion) {
-    const bool outer = StartsPolygon(Index);
-    if (outer) {
-      if (Fprevious) t += "</Polygon>\r\n";
-      t += "<Polygon>\r\n";
-      Fprevious = true;
-      t += "<outerBoundaryIs>\r\n";
-    } else {
-      t += "<innerBoundaryIs>\r\n";
-    }
-    t += "<LinearRing>\r\n";
-    AppendCoordinates(SegList);
-    t += "</LinearRing>\r\n";
-    t += outer ? "</outerBoundaryIs>\r\n" : "</innerBoundaryIs>\r\n";
-  }
-  if (FWrittenParts == FNumParts) {
-    if (FObjectTypes == otRegion) t += "</Polygon>\r\n";
-    t += "</MultiGeometry>\r\n</Placemark>\r\n";
-  }
-  FOutKML->write(t);
+  AppendPart(FText, cKMLPartTags, FObjectTypes, StartsPolygon(Index), Fprevious,
+             [&] { AppendCoordinates(SegList); });
+  if (FWrittenParts != FNumParts) return;
+  if (FObjectTypes == otRegion) FText += "</Polygon>\r\n";
+  FText += "</MultiGeometry>\r\n</Placemark>\r\n";
+  FOutKML->write(FText);
+}
+
+void TGISWriterKML2::AbandonObject() {
+  FText.clear();
+  --FWrittenRecords;
 }
 
 void TGISWriterKML2::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  auto kml = std::move(FOutKML);
-  if (kml) {
-    kml->write("</Document>\r\n</kml>\r\n");
-    kml->Close();
+  if (Fopen) {
+    Fopen = false;
+    if (auto kml = std::move(FOutKML)) {
+      kml->write("</Document>\r\n</kml>\r\n");
+      kml->Close();
+    }
   }
+  RaiseUnfinished();
 }
 
 // ---------------------------------------------------------------------------
@@ -501,15 +536,15 @@ void TGISWriterGML2::AppendCoordinates(const TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriterGML2::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint) return;
-  const std::string x = FloatToStrDot(X), y = FloatToStrDot(Y);
   BeginFeature(Attrib);
   FText += "<_SHAPE_><gml:Point srsName = 'epsg:";
   FText += IntToStr(epsg);
   FText += "'><gml:coordinates>";
-  FText += x;
+  AppendFloatDot(FText, X);
   FText += ',';
-  FText += y;
+  AppendFloatDot(FText, Y);
   FText += "</gml:coordinates></gml:Point></_SHAPE_>";
   EndFeature();
   ExtendBounds(X, Y);
@@ -521,55 +556,46 @@ void TGISWriterGML2::StartObject(int32_t NumParts, const std::string& Attrib) {
   TGISWriter::StartObject(NumParts, Attrib);
   std::string& t = FText;
   if (FObjectTypes != otNone) t += "<_SHAPE_>";
+  Fprevious = false;
   if (NumParts <= 0) {
     if (FObjectTypes != otNone) t += "</_SHAPE_>";
     EndFeature();
-  } else if (FObjectTypes == otPline) {
-    t += "<gml:MultiLineString srsName = 'epsg:" + IntToStr(epsg) + "'>";
-  } else if (FObjectTypes == otRegion) {
-    t += "<gml:MultiPolygon srsName = 'epsg:" + IntToStr(epsg) + "'>";
+    FOutGML->write(t);
+    return;
   }
-  Fprevious = false;
-  FOutGML->write(t);
+  // The feature goes out whole after its last part (see KML).
+  if (FObjectTypes == otPline)
+    t += "<gml:MultiLineString srsName = 'epsg:" + IntToStr(epsg) + "'>";
+  else if (FObjectTypes == otRegion)
+    t += "<gml:MultiPolygon srsName = 'epsg:" + IntToStr(epsg) + "'>";
 }
 
 void TGISWriterGML2::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   TGISWriter::WriteSection(Index, SegList);
-  std::string& t = FText;
-  t.clear();
-  if (FObjectTypes == otPline) {
-    t += "<gml:lineStringMember><gml:LineString>";
-    AppendCoordinates(SegList);
-    t += "</gml:LineString></gml:lineStringMember>";
-  } else if (FObjectTypes == otRegion) {
-    const bool outer = StartsPolygon(Index);
-    if (outer) {
-      if (Fprevious) t += "</gml:Polygon></gml:polygonMember>";
-      t += "<gml:polygonMember><gml:Polygon>";
-      Fprevious = true;
-      t += "<gml:outerBoundaryIs>";
-    } else {
-      t += "<gml:innerBoundaryIs>";
-    }
-    t += "<gml:LinearRing>";
-    AppendCoordinates(SegList);
-    t += "</gml:LinearRing>";
-    t += outer ? "</gml:outerBoundaryIs>" : "</gml:innerBoundaryIs>";
-  }
-  if (FWrittenParts == FNumParts) {
-    if (FObjectTypes == otRegion)
-      t += "</gml:Polygon></gml:polygonMember></gml:MultiPolygon>";
-    else if (FObjectTypes == otPline)
-      t += "</gml:MultiLineString>";
-    t += "</_SHAPE_>";
-    EndFeature();
-  }
-  FOutGML->write(t);
+  AppendPart(FText, cGMLPartTags, FObjectTypes, StartsPolygon(Index), Fprevious,
+             [&] { AppendCoordinates(SegList); });
+  if (FWrittenParts != FNumParts) return;
+  if (FObjectTypes == otRegion)
+    FText += "</gml:Polygon></gml:polygonMember></gml:MultiPolygon>";
+  else if (FObjectTypes == otPline)
+    FText += "</gml:MultiLineString>";
+  FText += "</_SHAPE_>";
+  EndFeature();
+  FOutGML->write(FText);
+}
+
+void TGISWriterGML2::AbandonObject() {
+  FText.clear();
+  --FWrittenRecords;
 }
 
 void TGISWriterGML2::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) FinishFiles();
+  RaiseUnfinished();
+}
+
+void TGISWriterGML2::FinishFiles() {
   Fopen = false;
   auto xml = std::move(FOutGML);
   auto xsd = std::move(FOutXSD);  // still open only when columns are missing
@@ -657,10 +683,11 @@ void TGISWriterGPX::AppendLonLat(double X, double Y) {
 }
 
 void TGISWriterGPX::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint) return;
   if (!FOutGPX) RaiseNoOutput(FileName + ".gpx");
   FText = "<wpt";
-  AppendLonLat(X, Y);  // before anything is counted: a coordinate may raise
+  AppendLonLat(X, Y);
   FText += "\r\n";
   SplitAttributes(Attrib);
   ++FWrittenRecords;
@@ -677,15 +704,14 @@ void TGISWriterGPX::StartObject(int32_t NumParts, const std::string& Attrib) {
   if (!FOutGPX) RaiseNoOutput(FileName + ".gpx");
   SplitAttributes(Attrib);
   ++FWrittenRecords;
+  // Written with its one part (see KML).
   FText = "<rte>\r\n";
   AppendExtensions();
-  FOutGPX->write(FText);
 }
 
 void TGISWriterGPX::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   TGISWriter::WriteSection(Index, SegList);
   if (FNumParts != 1) return;
-  FText.clear();
   const TFloatPoint* p = SegList.Pnt.data();
   for (int32_t i = 0; i < SegList.Count; ++i) {
     FText += "  <rtept";
@@ -697,9 +723,19 @@ void TGISWriterGPX::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
   FOutGPX->write(FText);
 }
 
+void TGISWriterGPX::AbandonObject() {
+  if (FNumParts != 1) return;  // such records are neither written nor counted
+  FText.clear();
+  --FWrittenRecords;
+}
+
 void TGISWriterGPX::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) FinishFile();
+  RaiseUnfinished();
+}
+
+void TGISWriterGPX::FinishFile() {
   Fopen = false;
   auto gpx = std::move(FOutGPX);
   if (!gpx) return;

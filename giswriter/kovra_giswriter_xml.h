@@ -56,6 +56,7 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  void AbandonObject() override;
 
   std::unique_ptr<TTextFileWriter> FOutKML;
   bool Fprevious = false;  // a Polygon of the current Placemark is open
@@ -86,6 +87,7 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  void AbandonObject() override;
 
   std::unique_ptr<TTextFileWriter> FOutGML;
   std::unique_ptr<TTextFileWriter> FOutXSD;
@@ -95,6 +97,7 @@ protected:
 private:
   void BeginFeature(const std::string& Attrib);
   void EndFeature();
+  void FinishFiles();
   void AppendCoordinates(const TFloatPointArrayEx& SegList);
   std::string FElement;               // NCName of the layer's feature element
   std::vector<std::string> FColumns;  // NCNames of the columns, index 1..NumFields
@@ -121,12 +124,14 @@ public:
 protected:
   void StartObject(int32_t NumParts, const std::string& Attrib) override;
   void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
+  void AbandonObject() override;
 
   std::unique_ptr<TTextFileWriter> FOutGPX;
 
 private:
   void AppendExtensions();
   void AppendLonLat(double X, double Y);
+  void FinishFile();
   std::vector<std::string> FColumns;  // NCNames of the columns, index 1..NumFields
   std::set<std::string> FTaken;
   std::string FText;

@@ -742,9 +742,16 @@ TEST(GeoJSONWriter, UndeclaredPolygonsRaise) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "Region record with several polygons must be declared multiPolygon");
   }
-  w.Close();
+  // Close finishes the collection without the refused record, then reports it.
+  try {
+    w.Close();
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Record 1 is not in the output: 1 of its 3 parts were not written");
+  }
   // Nothing of the refused part was written.
   EXPECT_EQ(w.GeoJSON.find("[20,20]"), std::string::npos);
+  EXPECT_EQ(w.GeoJSON, "{\"type\":\"FeatureCollection\",\"features\":[]}");
 }
 
 TEST(GeoJSONWriter, FileSinkDropAndInMemoryText) {
