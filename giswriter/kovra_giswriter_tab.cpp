@@ -53,9 +53,8 @@ int MITABFieldType(TGISField Field) {
 
 TGISWriterTAB::TGISWriterTAB() { fnativeX = false; }
 
-void TGISWriterTAB::Drop() {
+void TGISWriterTAB::AddTableFiles() {
   for (const char* ext : {".tab", ".map", ".dat", ".id"}) AddCreatedFile(FileName + ext);
-  TGISWriter::Drop();
 }
 
 int64_t TGISWriterTAB::TableFileSize(const std::string& Name) const { return GetFileSizeByName(Name); }
@@ -81,9 +80,13 @@ void TGISWriterTAB::CheckFileSizes() {
 TGISWriterMITAB::TGISWriterMITAB() = default;
 
 TGISWriterMITAB::~TGISWriterMITAB() {
-  // A writer freed inside a record releases its feature; the table stays
-  // unfinished, as for every writer freed without Close.
-  if (FFH != 0 && MITABLoaded()) MITABProcs().destroy_feature(H(FFH));
+  // A writer freed without Close still closes the library's table, or it
+  // would hold its descriptors for the life of the process; an error the
+  // library reports then goes nowhere.
+  if (FMH == 0) return;
+  const TMITABProcs& p = MITABProcs();
+  if (FFH != 0) p.destroy_feature(H(FFH));
+  p.close(H(FMH));
 }
 
 void TGISWriterMITAB::RaiseLibraryError(const char* What) {
@@ -120,8 +123,9 @@ void TGISWriterMITAB::ParseMIFBounds(const std::string& Text, double& xmin, doub
 }
 
 void TGISWriterMITAB::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  // A second table would orphan the first one's handle.
+  if (FMH != 0) throw Exception(Format("MITAB: a table is already open for \"%s\"", FileName + ".tab"));
   TGISWriter::StartHeader(NumFields, ObjectTypes);
-  FMH = 0;
   FFH = 0;
   const std::string path = FileName + ".tab";  // UTF-8, as the library takes paths
   try {
@@ -141,6 +145,7 @@ void TGISWriterMITAB::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
     }
     if (!h) throw Exception(LibraryMessage());
     FMH = I(h);
+    AddTableFiles();
     // The charset label of the table; never asked of a table that does not exist.
     const std::string charset = CharSetList().CodePage2Charset(FCodepage);
     if (!charset.empty() && !p.set_charset(h, StringToCodePage(charset, 1252).c_str()))
@@ -336,6 +341,7 @@ void TGISWriterMFAL::AddField(const std::string& FieldName, TGISField Field, uin
     Fopen = false;
     throw Exception(Format("MFAL: cannot create table \"%s\"", path));
   }
+  AddTableFiles();
 }
 
 std::string TGISWriterMFAL::AttribToTabText(const std::string& Attrib) {
@@ -498,6 +504,17 @@ int32_t EFALFieldType(TGISField Field, uint32_t& Width, uint32_t& Decimals) {
 
 std::u16string U(const std::string& S) { return ToUtf16(S); }
 
+// A table or column name in an EFAL statement: in backquotes, so that a
+// blank or a keyword in it does not end the name (a backquote inside is doubled).
+std::string QuoteName(const std::string& Name) {
+  std::string q = "`";
+  for (char c : Name) {
+    if (c == '`') q += '`';
+    q += c;
+  }
+  return q + "`";
+}
+
 std::string ColVar(int32_t i) { return "@col" + std::to_string(i) + "var"; }
 
 // A compact date or time text of exactly Length digits.
@@ -511,6 +528,15 @@ std::string RGBText(uint32_t Color) { return std::to_string(RGB(Color)); }
 }  // namespace
 
 TGISWriterEFAL::TGISWriterEFAL() = default;
+
+TGISWriterEFAL::~TGISWriterEFAL() {
+  // A writer freed without Close must not keep the library's session and
+  // table; what the library reports then goes nowhere.
+  try {
+    ReleaseSession();
+  } catch (...) {
+  }
+}
 
 TGISWriterEFALx::TGISWriterEFALx() { fnativeX = true; }
 
@@ -546,19 +572,25 @@ void TGISWriterEFAL::WriteWKBHeader(uint32_t Type) {
 void TGISWriterEFAL::PatchRingCount() { PatchInt32(PosNumberOfRings, NumberOfRings); }
 
 void TGISWriterEFAL::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  // A second table would orphan the session of the first.
+  if (Session != 0) throw Exception(Format("EFAL: a table is already open for \"%s\"", FileName + ".tab"));
   TGISWriter::StartHeader(NumFields, ObjectTypes);
   if (!EFALLoaded()) {
     Fopen = false;
     throw Exception("EFAL: the EFAL library is not loaded");
   }
-  const TEFALProcs& p = EFALProcs();
+  FProcs = EFALProcs();
+  const TEFALProcs& p = FProcs;
   Session = p.InitializeSession(nullptr);
   alias = LayerName(FileName);
   const std::string path = FileName + ".tab";
   const auto charset = Ellis::MICHARSET(CharSetList().CodePage2ID(FCodepage));
   TableMetadata = fnativeX ? p.CreateNativeXTableMetadata(Session, U(alias).c_str(), U(path).c_str(), charset)
                            : p.CreateNativeTableMetadata(Session, U(alias).c_str(), U(path).c_str(), charset);
-  if (TableMetadata == 0) throw Exception("EFAL: Failed to create table metadata");
+  if (TableMetadata == 0) {
+    ReleaseSession();
+    throw Exception("EFAL: Failed to create table metadata");
+  }
   if (BlockSize > 511) p.SetMetadata(Session, TableMetadata, u"\\BlockSizeMapFile", U(std::to_string(BlockSize)).c_str());
   if (FObjectTypes == otNone) return;
   coord = CoordSysToEFAL(CoordSys);
@@ -572,11 +604,12 @@ void TGISWriterEFAL::AddField(const std::string& FieldName, TGISField Field, uin
   uint32_t w = Width, d = decimals;
   const int32_t type = EFALFieldType(Field, w, d);
   TGISWriter::AddField(FieldName, Field, Width, decimals);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.AddColumn(Session, TableMetadata, U(FieldName).c_str(), Ellis::ALLTYPE_TYPE(type), false, w, d, u"");
   if (FWrittenFields != FNumFields) return;
   Table = p.CreateTable(Session, TableMetadata);
   if (Table == 0) throw Exception("EFAL: Failed to create a table");
+  AddTableFiles();
   p.DestroyTableMetadata(Session, TableMetadata);
   TableMetadata = 0;
   if (!p.BeginWriteAccess(Session, Table)) throw Exception("EFAL: Failed to BeginWriteAccess");
@@ -584,28 +617,33 @@ void TGISWriterEFAL::AddField(const std::string& FieldName, TGISField Field, uin
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string v = ColVar(i);
     if (!p.CreateVariable(Session, U(v).c_str())) throw Exception("EFAL: Failed to create variable " + v);
-    names += (i > 1 ? "," : "") + FFieldInfo[size_t(i)].Name;
+    names += (i > 1 ? "," : "") + QuoteName(FFieldInfo[size_t(i)].Name);
     vars += (i > 1 ? "," : "") + v;
   }
   const bool geometry = FObjectTypes != otNone;
-  InsertStringStyle = "insert into " + alias + " (" + (geometry ? "obj,style," : "") + names + ") values (" +
+  const std::string table = QuoteName(alias);
+  InsertStringStyle = "insert into " + table + " (" + (geometry ? "obj,style," : "") + names + ") values (" +
                       (geometry ? "@objvar,@stylevar," : "") + vars + ")";
-  InsertStringStyleHandle = p.Prepare(Session, U(InsertStringStyle).c_str());
-  InsertString = "insert into " + alias + " (" + (geometry ? "obj," : "") + names + ") values (" +
+  InsertStringStyleHandle = Prepare(InsertStringStyle);
+  InsertString = "insert into " + table + " (" + (geometry ? "obj," : "") + names + ") values (" +
                  (geometry ? "@objvar," : "") + vars + ")";
-  InsertStringHandle = p.Prepare(Session, U(InsertString).c_str());
+  InsertStringHandle = Prepare(InsertString);
   // A record without geometry in a table with geometry: the geometry
   // variable still holds the previous record's, so it is left out.
-  if (geometry)
-    InsertNoGeometryHandle =
-        p.Prepare(Session, U("insert into " + alias + " (" + names + ") values (" + vars + ")").c_str());
+  if (geometry) InsertNoGeometryHandle = Prepare("insert into " + table + " (" + names + ") values (" + vars + ")");
+}
+
+uint64_t TGISWriterEFAL::Prepare(const std::string& Statement) {
+  const uint64_t h = FProcs.Prepare(Session, U(Statement).c_str());
+  if (h == 0) throw Exception("EFAL: Failed to prepare \"" + Statement + "\"");
+  return h;
 }
 
 void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
   // The count is checked: a short text must not leave columns unset or read
   // past the values.
   SplitAttributes(Attrib);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string name = ColVar(i);
     const std::u16string n16 = U(name);
@@ -642,9 +680,10 @@ void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
   }
 }
 
-void TGISWriterEFAL::InsertRecord(bool Styled) {
-  const TEFALProcs& p = EFALProcs();
-  p.ExecuteInsert(Session, Styled ? InsertStringStyleHandle : InsertStringHandle);
+void TGISWriterEFAL::InsertRecord(uint64_t Statement) {
+  // Counted only once the table holds it.
+  if (FProcs.ExecuteInsert(Session, Statement) < 1)
+    throw Exception(Format("EFAL: Failed to insert record %d", FWrittenRecords + 1));
   ++FWrittenRecords;
   CheckFileSizes();
 }
@@ -661,16 +700,16 @@ void TGISWriterEFAL::AddPoint(double X, double Y, const std::string& Attrib) {
   WriteWKBHeader(1);
   PutDouble(X);
   PutDouble(Y);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.SetVariableValueGeometry(Session, u"@objvar", uint32_t(geo.size()), geo.data(), U(coord).c_str());
   if (Symbol == DefaultSymbol) {
-    InsertRecord(false);
+    InsertRecord(InsertStringHandle);
     return;
   }
   const std::string style = "Symbol (" + std::to_string(Symbol.Shape) + "," + RGBText(Symbol.Color) + "," +
                             std::to_string(Symbol.Size) + ",\"MapInfo Symbols\",0,0)";
   p.SetVariableValueStyle(Session, u"@stylevar", U(style).c_str());
-  InsertRecord(true);
+  InsertRecord(InsertStringStyleHandle);
 }
 
 void TGISWriterEFAL::StartObject(int32_t NumParts, const std::string& Attrib) {
@@ -678,10 +717,8 @@ void TGISWriterEFAL::StartObject(int32_t NumParts, const std::string& Attrib) {
   if (Table == 0) return;
   SetColumnVariables(Attrib);
   if (NumParts == 0) {
-    const TEFALProcs& p = EFALProcs();
-    p.ExecuteInsert(Session, FObjectTypes == otNone ? InsertStringHandle : InsertNoGeometryHandle);
-    ++FWrittenRecords;
-    CheckFileSizes();
+    const TEFALProcs& p = FProcs;
+    InsertRecord(FObjectTypes == otNone ? InsertStringHandle : InsertNoGeometryHandle);
     return;
   }
   geo.clear();
@@ -756,10 +793,10 @@ void TGISWriterEFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     std::swap(env, geo);
   }
   if (region && FmultiPolygon) PatchInt32(40 + 5, NumberOfPolygons);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.SetVariableValueGeometry(Session, u"@objvar", uint32_t(geo.size()), geo.data(), U(coord).c_str());
   if (Pen == DefaultPen && (FObjectTypes == otPline || Brush == DefaultBrush)) {
-    InsertRecord(false);
+    InsertRecord(InsertStringHandle);
     return;
   }
   std::string style = "Pen (" + std::to_string(Pen.Width) + "," + std::to_string(Pen.pattern) + "," +
@@ -768,7 +805,7 @@ void TGISWriterEFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     style += " Brush (" + std::to_string(Brush.pattern) + "," + RGBText(Brush.fg_color) + "," +
              RGBText(Brush.bg_color) + ")";
   p.SetVariableValueStyle(Session, u"@stylevar", U(style).c_str());
-  InsertRecord(true);
+  InsertRecord(InsertStringStyleHandle);
 }
 
 void TGISWriterEFAL::Close() {
@@ -779,8 +816,12 @@ void TGISWriterEFAL::Close() {
 
 void TGISWriterEFAL::CloseTable() {
   Fopen = false;
-  if (!EFALLoaded()) return;
-  const TEFALProcs& p = EFALProcs();
+  ReleaseSession();
+}
+
+void TGISWriterEFAL::ReleaseSession() {
+  if (Session == 0) return;
+  const TEFALProcs& p = FProcs;
   if (Table != 0) {
     p.EndAccess(Session, Table);
     if (InsertStringStyleHandle != 0) p.DisposeStmt(Session, InsertStringStyleHandle);

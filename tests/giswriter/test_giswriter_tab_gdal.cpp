@@ -22,6 +22,7 @@
 #include "giswriter/mitab.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_messages.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -304,6 +305,52 @@ TEST_F(MITABThroughGDAL, RefusedTableAndValues) {
   TOgrLayer l = Read("badvalue");
   ASSERT_EQ(l.Features.size(), 1u);
   EXPECT_EQ(l.Value(0, "i"), "5");
+}
+
+// Open descriptors of this process.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)e;
+    ++n;
+  }
+  return n;
+}
+
+TEST_F(MITABThroughGDAL, DropDeletesOnlyATableItCreated) {
+  // A table of the user's beside a writer that cannot create its own.
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) WriteBytes(dir.File("user") + ext, "the user's");
+  auto refused = Make("user");
+  refused->CoordSys = "CoordSys Earth Projection 1, 9999";
+  EXPECT_THROW(refused->StartHeader(1, otPoint), Exception);
+  refused->Drop();
+  for (const char* ext : {".tab", ".map", ".dat", ".id"})
+    EXPECT_EQ(ReadBytes(dir.File("user") + ext), "the user's") << ext;
+
+  // A table it did create goes, whatever it replaced.
+  auto made = Make("user");
+  made->StartHeader(1, otPoint);
+  made->AddField("id", gfInteger, 0, 0);
+  made->AddPoint(1, 2, "1");
+  made->Drop();
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) EXPECT_FALSE(std::filesystem::exists(dir.File("user") + ext));
+}
+
+TEST_F(MITABThroughGDAL, WritersFreedWithoutCloseReleaseTheirTables) {
+  const size_t before = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    auto w = Make("abandoned" + std::to_string(i));
+    w->StartHeader(1, otPline);
+    w->AddField("id", gfInteger, 0, 0);
+    w->AddLine(0, 0, 1, 1, "1");
+    // One table per writer.
+    EXPECT_TRUE(MessageOf([&] { w->StartHeader(1, otPline); }).starts_with("MITAB: a table is already open"));
+  }
+  EXPECT_LE(OpenDescriptors(), before);
+  // What the destructor closed is a table GDAL reads.
+  TOgrLayer l = Read("abandoned0");
+  ASSERT_EQ(l.Features.size(), 1u);
+  EXPECT_EQ(l.Features[0].Wkt, "LINESTRING (0 0,1 1)");
 }
 
 }  // namespace
