@@ -19,6 +19,12 @@ constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 
                                         0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
 constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
 
+bool IsAscii(std::string_view S) {
+  for (char c : S)
+    if ((unsigned char)c >= 0x80) return false;
+  return true;
+}
+
 // A coordinate for a message; also NaN and the infinities.
 std::string CoordinateText(double V) {
   if (std::isnan(V)) return "NaN";
@@ -131,9 +137,13 @@ std::string PatchBoundText(double Value) {
 // ---------------------------------------------------------------------------
 // TWriterEncoding
 
-TWriterEncoding::TWriterEncoding(uint16_t CodePage) : FCodePage(ResolveCodePage(CodePage)), FSingleByte(false) {
+TWriterEncoding::TWriterEncoding(uint16_t CodePage)
+    : FCodePage(ResolveCodePage(CodePage)), FSingleByte(false), FAsciiSame(false) {
   CheckCodePage(FCodePage);
   FSingleByte = !IsUTF8CodePage(FCodePage) && !IsUTF16CodePage(FCodePage) && IsSingleByteCodePage(FCodePage);
+  std::string ascii;
+  for (char c = 0x20; c < 0x7F; ++c) ascii += c;
+  FAsciiSame = IsUTF8CodePage(FCodePage) || (FSingleByte && GetBytes(ascii) == ascii);
 }
 
 std::string TWriterEncoding::GetBytes(std::string_view S) const { return StringToCodePage(S, FCodePage); }
@@ -151,6 +161,34 @@ int64_t TWriterEncoding::ByteCount(std::string_view S) const {
     return n;
   }
   return int64_t(StringToCodePage(S, FCodePage).size());
+}
+
+size_t TWriterEncoding::FitPrefix(std::string_view S, size_t MaxBytes) const {
+  if (FAsciiSame && IsAscii(S)) return std::min(S.size(), MaxBytes);
+  size_t pos = 0, bytes = 0;
+  while (pos < S.size()) {
+    const size_t start = pos;
+    NextCodePoint(S, pos);
+    const std::string_view c = S.substr(start, pos - start);
+    bytes += IsUTF8CodePage(FCodePage) ? c.size() : FSingleByte ? 1 : size_t(ByteCount(c));
+    if (bytes > MaxBytes) return start;
+  }
+  return S.size();
+}
+
+void TWriterEncoding::GetBytesCut(std::string_view S, size_t MaxBytes, std::string& Out) const {
+  if (FAsciiSame && IsAscii(S)) {
+    Out.assign(S.substr(0, std::min(S.size(), MaxBytes)));
+    return;
+  }
+  Out = GetBytes(S);
+  if (Out.size() <= MaxBytes) return;
+  // One byte per character: the cut is a cut between characters.
+  if (FSingleByte) {
+    Out.resize(MaxBytes);
+    return;
+  }
+  Out = GetBytes(S.substr(0, FitPrefix(S, MaxBytes)));
 }
 
 // ---------------------------------------------------------------------------

@@ -158,10 +158,18 @@ public:
   std::string GetBytes(std::string_view S) const;
   // Number of bytes of S in the code page (UTF-16 code units for 1200).
   int64_t ByteCount(std::string_view S) const;
+  // The bytes of S in the code page, cut after the last whole character that
+  // fits in MaxBytes: a fixed-width field never holds half of a double-byte
+  // character (a reader could swallow the blank after it).
+  void GetBytesCut(std::string_view S, size_t MaxBytes, std::string& Out) const;
+  // Length in bytes of the longest prefix of S, in whole characters, whose
+  // bytes in the code page are at most MaxBytes.
+  size_t FitPrefix(std::string_view S, size_t MaxBytes) const;
 
 private:
   uint16_t FCodePage;
   bool FSingleByte;
+  bool FAsciiSame;  // ASCII text keeps its bytes: plain texts skip the conversion
 };
 
 // A DBF, SHP or TAB file past this many bytes makes FileIsFull true (a

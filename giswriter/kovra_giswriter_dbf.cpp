@@ -134,11 +134,6 @@ void TGISWriterDBF::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
   FColumns.assign(size_t(NumFields), TDBFColumn{});
   FRecord.clear();
 
-  // One identity check per table: a page that keeps ASCII as it is lets
-  // plain values skip the conversion.
-  std::string ascii;
-  for (char c = 0x20; c < 0x7F; ++c) ascii += c;
-  FAsciiSame = FEncoding->SingleByte() && FEncoding->GetBytes(ascii) == ascii;
 
   const TDBFHeaderDate date = (gDateSource ? gDateSource : &LocalDBFHeaderDate)();
   const uint32_t headerLength = 32 * uint32_t(NumFields) + 33;
@@ -186,7 +181,7 @@ void TGISWriterDBF::AddField(const std::string& FieldName, TGISField Field, uint
   FTotalWidth = uint16_t(FTotalWidth + w);
 
   char desc[32] = {};
-  EncodeCut(FieldName, 10, FText);
+  FEncoding->GetBytesCut(FieldName, 10, FText);
   std::memcpy(desc, FText.data(), FText.size());
   desc[11] = letter;
   desc[16] = char(w);
@@ -201,40 +196,11 @@ void TGISWriterDBF::AddField(const std::string& FieldName, TGISField Field, uint
   }
 }
 
-void TGISWriterDBF::EncodeCut(const std::string& S, uint32_t Width, std::string& Out) const {
-  if (FAsciiSame) {
-    bool ascii = true;
-    for (char c : S) ascii = ascii && (unsigned char)c < 0x80;
-    if (ascii) {
-      Out.assign(S, 0, std::min<size_t>(S.size(), Width));
-      return;
-    }
-  }
-  Out = FEncoding->GetBytes(S);
-  if (Out.size() <= Width) return;
-  if (FEncoding->SingleByte()) {
-    Out.resize(Width);
-    return;
-  }
-  // A multi-byte page: whole characters only, or a reader would see half of
-  // a double-byte character (and maybe swallow the blank after it).
-  std::string cut;
-  size_t pos = 0;
-  while (pos < S.size()) {
-    const size_t start = pos;
-    NextCodePoint(S, pos);
-    const std::string b = FEncoding->GetBytes(std::string_view(S).substr(start, pos - start));
-    if (cut.size() + b.size() > Width) break;
-    cut += b;
-  }
-  Out = std::move(cut);
-}
-
 void TGISWriterDBF::FormatValue(const TDBFColumn& Column, const std::string& Value, char* Out) {
   const size_t w = Column.Width;
   switch (Column.FieldType) {
     case gfChar: {
-      EncodeCut(Value, Column.Width, FText);
+      FEncoding->GetBytesCut(Value, Column.Width, FText);
       std::memcpy(Out, FText.data(), FText.size());
       std::memset(Out + FText.size(), ' ', w - FText.size());
       break;

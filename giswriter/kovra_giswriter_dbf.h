@@ -86,7 +86,6 @@ protected:
   std::vector<TDBFColumn> FColumns;
   std::string FRecord;   // the next record's bytes, reused
   std::string FText;     // one converted value, reused
-  bool FAsciiSame = false;  // the code page keeps ASCII text unchanged
   // Bytes assumed in front of every output file when the size limits are
   // checked: a test seam to reach FileIsFull and the 4 GB guard without
   // writing gigabytes. 0 in every real writer.
@@ -98,9 +97,6 @@ protected:
 
 private:
   void FormatValue(const TDBFColumn& Column, const std::string& Value, char* Out);
-  // Bytes of S in the writer's code page, cut after the last whole character
-  // that fits in Width bytes.
-  void EncodeCut(const std::string& S, uint32_t Width, std::string& Out) const;
 };
 
 // gfSHP: the .dbf of TGISWriterDBF plus .shp, .shx, .prj and .cpg (only the

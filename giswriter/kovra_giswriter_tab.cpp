@@ -194,9 +194,18 @@ void TGISWriterMITAB::StartObject(int32_t NumParts, const std::string& Attrib) {
   FFH = I(f);
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string& v = FSL[size_t(i) - 1];
-    const bool logicalTrue = FFieldInfo[size_t(i)].FieldType == gfLogical && IsTrueText(v);
-    p.set_field(f, i - 1, logicalTrue ? "T" : FEncoding->GetBytes(v).c_str());
-    if (LibraryErrorNo() != 0) RaiseLibraryError(FFieldInfo[size_t(i)].Name.c_str());
+    const TFieldInfo& fi = FFieldInfo[size_t(i)];
+    if (fi.FieldType == gfLogical && IsTrueText(v)) {
+      p.set_field(f, i - 1, "T");
+    } else if (fi.FieldType == gfChar) {
+      // Cut here to whole characters: the library cuts at the byte width,
+      // which may halve a double-byte character.
+      FEncoding->GetBytesCut(v, fi.Width > 0 ? fi.Width : 254, FValue);
+      p.set_field(f, i - 1, FValue.c_str());
+    } else {
+      p.set_field(f, i - 1, FEncoding->GetBytes(v).c_str());
+    }
+    if (LibraryErrorNo() != 0) RaiseLibraryError(fi.Name.c_str());
   }
   // Pen widths 8 to 10 are no MapInfo pen: the library keeps its own.
   if (Pen.Width < 8 || Pen.Width > 10) p.set_pen(f, Pen.Width, Pen.pattern, int(RGB(Pen.Color)));

@@ -78,6 +78,7 @@ protected:
   int64_t FFH = 0;  // feature being built
   int64_t FMH = 0;  // open table; 0 = none
   TDoubleArray FX, FY;
+  std::string FValue;  // one value in the code page, reused
 
   // Releases the feature of the unfinished record: the table never got it.
   void AbandonObject() override;

@@ -237,6 +237,34 @@ TEST_F(MITABThroughGDAL, CharsetLabels) {
   }
 }
 
+TEST_F(MITABThroughGDAL, DoubleByteTextIsCutToWholeCharacters) {
+  // "a" and three characters of two bytes each: a Char(6) field holds "a"
+  // and two of them; the library alone would keep half of the third.
+  const struct {
+    uint16_t codepage;
+    std::string text, kept;
+  } cases[] = {{932, "a日本語", "a日本"}, {936, "a中文字", "a中文"}, {949, "a한국어", "a한국"}, {950, "a中文字", "a中文"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.codepage);
+    const std::string name = "dbcs" + std::to_string(c.codepage);
+    auto w = Make(name);
+    w->SetCodepage(c.codepage);
+    w->StartHeader(2, otPoint);
+    w->AddField("name", gfChar, 6, 0);
+    w->AddField("next", gfChar, 3, 0);
+    w->AddPoint(1, 1, c.text + ",z");
+    w->Close();
+    const std::string dat = ReadBytes(dir.File(name + ".dat"));
+    // The kept bytes and the library's zero padding, then the next field.
+    EXPECT_TRUE(Has(dat, StringToCodePage(c.kept, c.codepage) + std::string(1, '\0') + "z")) << name;
+    TOgrLayer l = Read(name);
+    ASSERT_EQ(l.Features.size(), 1u);
+    const std::string got = l.Value(0, "name");
+    EXPECT_TRUE(got == c.kept || CodePageToString(got, c.codepage) == c.kept) << got;
+    EXPECT_EQ(l.Value(0, "next"), "z");
+  }
+}
+
 TEST_F(MITABThroughGDAL, BritishNationalGridKeepsDatum79AndBounds) {
   auto w = Make("bng");
   w->CoordSys = cCoordSysBNG;
