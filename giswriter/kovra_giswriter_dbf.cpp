@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <exception>
@@ -132,6 +133,7 @@ void TGISWriterDBF::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
   FNumRec = 0;
   FTotalWidth = 1;
   FColumns.assign(size_t(NumFields), TDBFColumn{});
+  FNames.clear();
   FRecord.clear();
 
 
@@ -181,8 +183,12 @@ void TGISWriterDBF::AddField(const std::string& FieldName, TGISField Field, uint
   FTotalWidth = uint16_t(FTotalWidth + w);
 
   char desc[32] = {};
-  FEncoding->GetBytesCut(FieldName, 10, FText);
-  std::memcpy(desc, FText.data(), FText.size());
+  // Names are 10 bytes: two long names may cut to the same one, which
+  // readers could not tell apart.
+  const std::string name = UniqueColumnName(
+      [&](size_t n) { return FieldName.substr(0, FEncoding->FitPrefix(FieldName, n)); }, 10, FNames);
+  FText = FEncoding->GetBytes(name);
+  std::memcpy(desc, FText.data(), std::min<size_t>(FText.size(), 10));
   desc[11] = letter;
   desc[16] = char(w);
   desc[17] = char(d);

@@ -49,7 +49,9 @@ public:
   ~TGISWriterDBF() override;
 
   // Width 255, and 0 for gfChar, become 254; the stored width and decimals are
-  // the table's (FieldInfo). Raises "DBF record length exceeds 65535 bytes"
+  // the table's (FieldInfo). The name is cut to 10 bytes of the code page
+  // (whole characters); a name that repeats an earlier one, ignoring case,
+  // gets "_2", "_3", ... within the 10 bytes (LongFieldN, LongFiel_2). Raises "DBF record length exceeds 65535 bytes"
   // for the column that would push the record past a Word, and
   // EInvalidFieldType for an unnamed column type, both before anything changes.
   void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
@@ -84,6 +86,7 @@ protected:
   std::unique_ptr<TKvBufferedStream> FOutDBF;
   uint16_t FTotalWidth = 0;  // 1 + the widths declared so far
   std::vector<TDBFColumn> FColumns;
+  std::vector<std::string> FNames;  // the descriptors' names
   std::string FRecord;   // the next record's bytes, reused
   std::string FText;     // one converted value, reused
   // Bytes assumed in front of every output file when the size limits are

@@ -1,5 +1,7 @@
 #include "giswriter/kovra_giswriter_shared.h"
 
+#include <unicode/uchar.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -84,6 +86,35 @@ void AppendFloatDot(std::string& Out, double V) {
     }
   }
   Out += FloatToStrDot(V);
+}
+
+namespace {
+
+// Simple Unicode case folding: "Дорога" and "дорога" fold alike.
+std::string FoldCase(std::string_view S) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < S.size()) AppendUtf8(out, char32_t(u_foldCase(UChar32(NextCodePoint(S, pos)), U_FOLD_CASE_DEFAULT)));
+  return out;
+}
+
+}  // namespace
+
+std::string UniqueColumnName(const std::function<std::string(size_t)>& Cut, size_t MaxBytes,
+                             std::vector<std::string>& Taken) {
+  auto taken = [&Taken](const std::string& Name) {
+    const std::string folded = FoldCase(Name);
+    for (const std::string& t : Taken)
+      if (FoldCase(t) == folded) return true;
+    return false;
+  };
+  std::string name = Cut(MaxBytes);
+  for (int32_t k = 2; taken(name); ++k) {
+    const std::string suffix = "_" + IntToStr(k);
+    name = Cut(MaxBytes > suffix.size() ? MaxBytes - suffix.size() : 0) + suffix;
+  }
+  Taken.push_back(name);
+  return name;
 }
 
 std::string LayerName(const std::string& FileName) {

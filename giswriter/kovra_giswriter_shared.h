@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "giswriter/kovra_giswriter.h"
 
@@ -51,6 +53,14 @@ double StrToFloatDot(std::string_view S);
 void AppendFloatDot(std::string& Out, double V);
 
 // --- texts ------------------------------------------------------------------
+
+// A column name (UTF-8) unique among the table's names in Taken, compared
+// ignoring case: Cut(MaxBytes) when no earlier name equals it, otherwise the
+// first free Cut(MaxBytes - n) + "_k" for k = 2, 3, ... (n the suffix's
+// length), as the XML writers number repeats. Cut(n) gives the name within
+// n bytes; the result is added to Taken.
+std::string UniqueColumnName(const std::function<std::string(size_t)>& Cut, size_t MaxBytes,
+                             std::vector<std::string>& Taken);
 
 // The layer name: FileName without its folder.
 std::string LayerName(const std::string& FileName);

@@ -1,5 +1,7 @@
 #include "giswriter/kovra_giswriter_text.h"
 
+#include <unicode/uchar.h>
+
 #include "foundation/kovra_charset.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_textfilewriter.h"
@@ -8,6 +10,31 @@
 namespace kovra {
 
 namespace {
+
+// A column name MIF readers take: letters, digits and '_' (a letter the code
+// page lacks would arrive as '?'); every other character becomes '_', and a
+// name must not start with a digit. A blank would end the name and make the
+// whole header unreadable.
+std::string MIFColumnName(const std::string& Name, const TWriterEncoding& Encoding) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < Name.size()) {
+    const size_t start = pos;
+    const char32_t c = NextCodePoint(Name, pos);
+    const std::string_view ch(Name.data() + start, pos - start);
+    bool keep;
+    if (c < 0x80)
+      keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    else
+      keep = c != 0xFFFD && u_isalnum(UChar32(c)) && Encoding.GetBytes(ch) != "?";
+    if (keep)
+      out.append(ch);
+    else
+      out += '_';
+  }
+  if (out.empty() || (out[0] >= '0' && out[0] <= '9')) out.insert(out.begin(), '_');
+  return out;
+}
 
 // Colour 0x00BBGGRR as MIF's R * 65536 + G * 256 + B: red and blue bytes exchanged.
 uint32_t MIFColor(uint32_t c) { return (c & 0xFF00FF00u) | ((c & 0xFFu) << 16) | ((c >> 16) & 0xFFu); }
@@ -24,7 +51,12 @@ void TGISWriterMIF::AddField(const std::string& FieldName, TGISField Field, uint
   // 255 is no valid MIF width, and Char(0) is no valid column: both become 254.
   if (Width == 255 || (Width == 0 && Field == gfChar)) Width = 254;
   TGISWriter::AddField(FieldName, Field, Width, decimals);
-  std::string line = "  " + FieldName;
+  std::string line = "  " + UniqueColumnName(
+                                 [&](size_t n) {
+                                   const std::string valid = MIFColumnName(FieldName, *FEncoding);
+                                   return valid.substr(0, FEncoding->FitPrefix(valid, n));
+                                 },
+                                 31, FNames);
   switch (Field) {
     case gfChar:
       line += " Char(" + IntToStr(Width) + ")";
@@ -217,7 +249,10 @@ void TGISWriterMIF::Close() {
 // ---------------------------------------------------------------------------
 // TGISWriterMIF8
 
-TGISWriterMIF8::TGISWriterMIF8() { FCodepage = 65001; }
+TGISWriterMIF8::TGISWriterMIF8() {
+  FCodepage = 65001;
+  FEncoding = std::make_unique<TWriterEncoding>(65001);
+}
 
 bool TGISWriterMIF8::AcceptsCodepage(uint16_t /*Value*/) const { return false; }
 

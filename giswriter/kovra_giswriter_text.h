@@ -19,7 +19,9 @@ public:
   TGISWriterMIF();
   ~TGISWriterMIF() override;
 
-  // Width 255 (and 0 for gfChar) becomes 254, also in FieldInfo. The last
+  // Width 255 (and 0 for gfChar) becomes 254, also in FieldInfo. The name is
+  // made one MIF readers take ('_' for a character no name holds, at most 31
+  // bytes of the code page) and unique ignoring case ("_2", "_3", ...). The last
   // column creates both files (EFCreateError when one cannot be created; a
   // .mif made before a failing .mid is removed) and writes the header.
   void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
@@ -38,6 +40,7 @@ protected:
 
   int32_t fVersion = 300;
   std::vector<std::string> fields;  // column lines of the header
+  std::vector<std::string> FNames;  // the column names written
   std::unique_ptr<TTextFileWriter> FOutMIF;
   std::unique_ptr<TTextFileWriter> FOutMID;
 
