@@ -43,26 +43,6 @@ int CountSignificantDigits(std::string_view s) {
   return n;
 }
 
-// Scientific text with Decimals mantissa decimals in the library's form: "1.5E-7", "2E300".
-std::string ScientificText(double v, int Decimals) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, Decimals);
-  std::string_view t(buf, size_t(r.ptr - buf));
-  size_t e = t.find('e');
-  std::string out(t.substr(0, e));
-  out += 'E';
-  std::string_view ex = t.substr(e + 1);
-  if (!ex.empty() && ex[0] == '-') {
-    out += '-';
-    ex.remove_prefix(1);
-  } else if (!ex.empty() && ex[0] == '+') {
-    ex.remove_prefix(1);
-  }
-  while (ex.size() > 1 && ex[0] == '0') ex.remove_prefix(1);
-  out += ex;
-  return out;
-}
-
 void PadTo16(std::string& s, size_t at) {
   if (s.size() >= 16) return;
   std::string pad;
@@ -126,7 +106,7 @@ std::string PatchBoundText(double Value) {
   }
   // E-notation with the mantissa rounded to what fits.
   for (int d = 14; d >= 0; --d) {
-    std::string t = ScientificText(Value, d);
+    std::string t = ENotationText(Value, d);
     if (t.size() > 16) continue;
     PadTo16(t, t.find('E'));
     return t;

@@ -57,28 +57,6 @@ size_t SingleByteChars(const std::string& S, std::string& Out) {
   return Out.size();
 }
 
-// "1.5E-7", "9.99999968028569E37": Digits mantissa decimals, trailing zeros
-// of the mantissa dropped, no '+' and no leading zeros in the exponent.
-size_t ENotation(char* Out, double Value, int Digits) {
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::scientific, Digits);
-  std::string_view t(buf, size_t(r.ptr - buf));
-  const size_t e = t.find('e');
-  std::string_view mant = t.substr(0, e), ex = t.substr(e + 1);
-  if (mant.find('.') != std::string_view::npos) {
-    while (mant.back() == '0') mant.remove_suffix(1);
-    if (mant.back() == '.') mant.remove_suffix(1);
-  }
-  size_t n = 0;
-  for (char c : mant) Out[n++] = c;
-  Out[n++] = 'E';
-  if (ex[0] == '-') Out[n++] = '-';
-  if (ex[0] == '-' || ex[0] == '+') ex.remove_prefix(1);
-  while (ex.size() > 1 && ex[0] == '0') ex.remove_prefix(1);
-  for (char c : ex) Out[n++] = c;
-  return n;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -102,16 +80,14 @@ void FormatDBFField(char* Buffer, int32_t Width, int32_t Decimals, double Value)
   // The plain fixed text whenever it fits: the common case costs one format.
   if (FormatDBFNumber(Buffer, Width, Decimals, Value) <= Width) return;
   // Integer readers would take "1E20" for 1: only fields with decimals get
-  // E-notation, with the mantissa rounded until it fits.
+  // E-notation, and only in full: a mantissa rounded to fit would be another
+  // number, so a value whose shortest exact text does not fit is NULL.
   if (Decimals > 0) {
-    char text[64];
-    for (int d = 14; d >= 0; --d) {
-      const size_t n = ENotation(text, Value, d);
-      if (n <= size_t(Width)) {
-        std::memset(Buffer, ' ', size_t(Width) - n);
-        std::memcpy(Buffer + (size_t(Width) - n), text, n);
-        return;
-      }
+    const std::string text = ENotationText(Value, -1);
+    if (text.size() <= size_t(Width)) {
+      std::memset(Buffer, ' ', size_t(Width) - text.size());
+      std::memcpy(Buffer + (size_t(Width) - text.size()), text.data(), text.size());
+      return;
     }
   }
   std::memset(Buffer, '*', size_t(Width));

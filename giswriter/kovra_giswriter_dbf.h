@@ -34,10 +34,10 @@ inline constexpr uint64_t cSHPMaxBytes = 2 * uint64_t(MaxInt);
 
 // Text of Value in a numeric DBF field of Width characters and Decimals
 // decimals, exactly Width bytes: the fixed text right-aligned when it fits;
-// else, with Decimals > 0, the E-notation ("9.99999968028569E37") with the
-// mantissa rounded until it fits; else Width '*' (the dBASE overflow mark,
-// read as NULL). Never a cut, different number. Non-finite values raise
-// EInvalidOp.
+// else, with Decimals > 0, the shortest E-notation that reads back as Value
+// ("9.999999680285692E37") when that fits; else Width '*' (the dBASE
+// overflow mark, read as NULL). Never a cut or rounded, different number.
+// Non-finite values raise EInvalidOp.
 void FormatDBFField(char* Buffer, int32_t Width, int32_t Decimals, double Value);
 
 // gfDBF: the attributes of a layer as a dBASE III table (FileName + ".dbf").

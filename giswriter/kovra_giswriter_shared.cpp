@@ -117,6 +117,24 @@ std::string UniqueColumnName(const std::function<std::string(size_t)>& Cut, size
   return name;
 }
 
+std::string ENotationText(double V, int Digits) {
+  char buf[64];
+  const auto r = Digits < 0 ? std::to_chars(buf, buf + sizeof buf, V, std::chars_format::scientific)
+                            : std::to_chars(buf, buf + sizeof buf, V, std::chars_format::scientific, Digits);
+  const std::string_view t(buf, size_t(r.ptr - buf));
+  const size_t e = t.find('e');
+  std::string out(t.substr(0, e));
+  out += 'E';
+  std::string_view ex = t.substr(e + 1);
+  if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) {
+    if (ex[0] == '-') out += '-';
+    ex.remove_prefix(1);
+  }
+  while (ex.size() > 1 && ex[0] == '0') ex.remove_prefix(1);
+  out += ex;
+  return out;
+}
+
 std::string LayerName(const std::string& FileName) {
   const size_t slash = FileName.rfind('/');
   return slash == std::string::npos ? FileName : FileName.substr(slash + 1);

@@ -52,6 +52,11 @@ double StrToFloatDot(std::string_view S);
 // common text without an exponent goes straight from to_chars.
 void AppendFloatDot(std::string& Out, double V);
 
+// V in the library's E-notation ("1.5E-7", "9.999999680285692E37"): the
+// mantissa with Digits decimals, or, for Digits < 0, the shortest mantissa
+// that reads back as V; no '+' and no leading zeros in the exponent.
+std::string ENotationText(double V, int Digits);
+
 // --- texts ------------------------------------------------------------------
 
 // A column name (UTF-8) unique among the table's names in Taken, compared
