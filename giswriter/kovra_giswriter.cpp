@@ -89,7 +89,7 @@ std::string FormatISODateTime(std::string_view s) {
          Copy(s, 11, 2) + ":" + Copy(s, 13, 2) + "." + Copy(s, 15, 3);
 }
 
-std::string PatchBoundText(double Value) {
+std::string PatchBoundText(double Value, bool PlainDecimal) {
   std::string s = FloatToStrDot(Value);
   // Plain texts of up to 16 characters keep the layout readers already know.
   if (s.find('E') == std::string::npos && s.size() <= 16) {
@@ -101,9 +101,11 @@ std::string PatchBoundText(double Value) {
     std::string t = FloatToStrFixed(Value, d);
     if (t.size() > 16) continue;
     PadTo16(t, t.size());
-    if (CountSignificantDigits(t) >= 9) return t;
+    if (PlainDecimal || CountSignificantDigits(t) >= 9) return t;
     break;
   }
+  if (PlainDecimal)
+    throw EInvalidParameter(Format("Bound %s has no decimal text of 16 characters", FloatToStrDot(Value)));
   // E-notation with the mantissa rounded to what fits.
   for (int d = 14; d >= 0; --d) {
     std::string t = ENotationText(Value, d);
@@ -489,12 +491,12 @@ void TGISWriter::SetBoundsOffset(int32_t Index, int64_t Offset) {
 }
 
 void TGISWriter::PatchBounds(const std::string& extension, const std::string& tag1, const std::string& tag2,
-                             const std::string& tag3, const std::string& tag4) {
+                             const std::string& tag3, const std::string& tag4, bool PlainDecimals) {
   const std::string name = FileName + extension;
   const std::string* tags[4] = {&tag1, &tag2, &tag3, &tag4};
   // Texts first: a bound that cannot be written stops before the file is touched.
-  const std::string texts[4] = {PatchBoundText(FXMinG), PatchBoundText(FYMinG), PatchBoundText(FXMaxG),
-                                PatchBoundText(FYMaxG)};
+  const std::string texts[4] = {PatchBoundText(FXMinG, PlainDecimals), PatchBoundText(FYMinG, PlainDecimals),
+                                PatchBoundText(FXMaxG, PlainDecimals), PatchBoundText(FYMaxG, PlainDecimals)};
   TKvFileStream f(name, fmOpenReadWrite);
   std::string have;
   for (int i = 0; i < 4; ++i) {

@@ -132,8 +132,10 @@ inline constexpr std::string_view cBoundsPlaceholder = "0.00000000000000";
 // The exactly 16-character text PatchBounds writes for a bound: FloatToStrDot
 // padded with "." and zeros when it is shorter and has no exponent; otherwise
 // rounded to 16 characters, fixed while that keeps at least 9 significant
-// digits, else in E-notation with a rounded mantissa.
-std::string PatchBoundText(double Value);
+// digits, else in E-notation with a rounded mantissa. With PlainDecimal
+// (xsd:decimal, as GPX bounds are) never E-notation: the fixed text rounded to
+// 16 characters, or EInvalidParameter for a bound whose integer part does not fit.
+std::string PatchBoundText(double Value, bool PlainDecimal = false);
 
 // Great-circle densification of one part in place (coordinates in degrees, x
 // the longitude): every segment longer than StepKm gets Trunc(length / StepKm)
@@ -318,7 +320,7 @@ protected:
   // the recorded offsets. Every tag and placeholder is checked first; on a
   // mismatch it raises and the file stays untouched. The size never changes.
   void PatchBounds(const std::string& extension, const std::string& tag1, const std::string& tag2,
-                   const std::string& tag3, const std::string& tag4);
+                   const std::string& tag3, const std::string& tag4, bool PlainDecimals = false);
   // Notes a file this writer has just created (or had its library create).
   void AddCreatedFile(const std::string& Name);
   // Deletes every file noted by AddCreatedFile, quietly, and forgets them.

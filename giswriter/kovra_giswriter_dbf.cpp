@@ -311,12 +311,23 @@ void TGISWriterSHP::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
   FNumRec = 0;
   FSHPOffset = 100;
   if (FObjectTypes == otNone) return;
-  if (!PRJ.empty()) {
-    WriteSmallFile(".prj", StringToCodePage(PRJ, 1252));
+  try {
+    CreateShapeFiles();
+  } catch (...) {
+    // No partial set: what was made a moment ago goes again.
+    FOutSHP.reset();
+    FOutSHX.reset();
+    FOutDBF.reset();
+    FSHPopen = false;
+    Fopen = false;
+    DropCreatedFiles();
+    throw;
   }
-  if (FCodepage != 0) {
-    WriteSmallFile(".cpg", IntToStr(FCodepage));
-  }
+}
+
+void TGISWriterSHP::CreateShapeFiles() {
+  if (!PRJ.empty()) WriteSmallFile(".prj", StringToCodePage(PRJ, 1252));
+  if (FCodepage != 0) WriteSmallFile(".cpg", IntToStr(FCodepage));
   // 100 bytes: file code, five unused words, the length (Close), version,
   // shape type, then the box and the Z and M ranges (zero until Close).
   auto header = [this](TKvBufferedStream& s) {

@@ -113,6 +113,8 @@ public:
   void AddPoint(double X, double Y, const std::string& Attrib) override;
   // The DBF Close, then the lengths and the box of both headers, once.
   void Close() override;
+  // A file that cannot be created raises its stream error; the files this
+  // call made before it (.dbf, .prj, .cpg) are removed again.
   void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
 
 protected:
@@ -132,6 +134,8 @@ protected:
 private:
   // A whole small file (.prj, .cpg) beside the table.
   void WriteSmallFile(const std::string& Extension, const std::string& Bytes);
+  // .prj, .cpg, .shp and .shx.
+  void CreateShapeFiles();
   // Raises "Shapefile exceeds the 4 GB format limit" unless the record, once
   // Bytes long in all (header included), stays within the format.
   void CheckSHPRoom(uint64_t Bytes) const;

@@ -741,7 +741,8 @@ void TGISWriterGPX::FinishFile() {
   if (!gpx) return;
   gpx->write("</gpx>");
   gpx->Close();
-  if (FXMinG <= FXMaxG) PatchBounds(".gpx", "minlon=\"", "minlat=\"", "maxlon=\"", "maxlat=\"");
+  // The bounds are xsd:decimal: no E-notation.
+  if (FXMinG <= FXMaxG) PatchBounds(".gpx", "minlon=\"", "minlat=\"", "maxlon=\"", "maxlat=\"", true);
 }
 
 }  // namespace kovra

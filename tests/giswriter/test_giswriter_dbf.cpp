@@ -638,6 +638,24 @@ TEST_F(DBFWriterTest, WrongValueCountWritesNothingOfTheRecord) {
   missing.Drop();
 }
 
+TEST_F(DBFWriterTest, ShapefileThatCannotBeCreatedLeavesNoPartialSet) {
+  // A folder in the way of one file, the others free: nothing made stays.
+  for (const char* blocked : {".shp", ".shx", ".cpg"}) {
+    SCOPED_TRACE(blocked);
+    const std::string base = Dir.File(std::string("blocked") + (blocked + 1));
+    std::filesystem::create_directory(base + blocked);
+    TGISWriterSHP w;
+    w.FileName = base;
+    EXPECT_THROW(w.StartHeader(1, otPline), EFCreateError);
+    for (const char* ext : {".dbf", ".shp", ".shx", ".prj", ".cpg"})
+      if (std::string(ext) != blocked) EXPECT_FALSE(Exists(base + ext)) << ext;
+    EXPECT_TRUE(std::filesystem::is_directory(base + blocked));
+    EXPECT_NO_THROW(w.Close());
+    w.Drop();
+    EXPECT_TRUE(std::filesystem::is_directory(base + blocked));
+  }
+}
+
 TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   TSeamSHP w;
   w.FileName = Dir.File("limit");
