@@ -19,12 +19,6 @@ constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 
                                         0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
 constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
 
-bool IsAscii(std::string_view S) {
-  for (char c : S)
-    if ((unsigned char)c >= 0x80) return false;
-  return true;
-}
-
 // A coordinate for a message; also NaN and the infinities.
 std::string CoordinateText(double V) {
   if (std::isnan(V)) return "NaN";
@@ -146,7 +140,7 @@ int64_t TWriterEncoding::ByteCount(std::string_view S) const {
 }
 
 size_t TWriterEncoding::FitPrefix(std::string_view S, size_t MaxBytes) const {
-  if (FAsciiSame && IsAscii(S)) return std::min(S.size(), MaxBytes);
+  if (FAsciiSame && IsAsciiText(S)) return std::min(S.size(), MaxBytes);
   size_t pos = 0, bytes = 0;
   while (pos < S.size()) {
     const size_t start = pos;
@@ -159,7 +153,7 @@ size_t TWriterEncoding::FitPrefix(std::string_view S, size_t MaxBytes) const {
 }
 
 void TWriterEncoding::GetBytesCut(std::string_view S, size_t MaxBytes, std::string& Out) const {
-  if (FAsciiSame && IsAscii(S)) {
+  if (FAsciiSame && IsAsciiText(S)) {
     Out.assign(S.substr(0, std::min(S.size(), MaxBytes)));
     return;
   }

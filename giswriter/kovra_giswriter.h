@@ -156,6 +156,8 @@ public:
   uint16_t CodePage() const { return FCodePage; }
   // One byte per character (the single-byte Windows, DOS and ISO pages).
   bool SingleByte() const { return FSingleByte; }
+  // ASCII text keeps its bytes in this page.
+  bool AsciiSame() const { return FAsciiSame; }
   // The bytes of S in the code page ('?' for what the page lacks).
   std::string GetBytes(std::string_view S) const;
   // Number of bytes of S in the code page (UTF-16 code units for 1200).

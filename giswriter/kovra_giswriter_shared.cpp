@@ -135,6 +135,12 @@ std::string ENotationText(double V, int Digits) {
   return out;
 }
 
+bool IsAsciiText(std::string_view S) {
+  for (char c : S)
+    if ((unsigned char)c >= 0x80) return false;
+  return true;
+}
+
 std::string LayerName(const std::string& FileName) {
   const size_t slash = FileName.rfind('/');
   return slash == std::string::npos ? FileName : FileName.substr(slash + 1);

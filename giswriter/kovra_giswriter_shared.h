@@ -59,6 +59,9 @@ std::string ENotationText(double V, int Digits);
 
 // --- texts ------------------------------------------------------------------
 
+// Every byte of S is below 0x80.
+bool IsAsciiText(std::string_view S);
+
 // A column name (UTF-8) unique among the table's names in Taken, compared
 // ignoring case: Cut(MaxBytes) when no earlier name equals it, otherwise the
 // first free Cut(MaxBytes - n) + "_k" for k = 2, 3, ... (n the suffix's

@@ -202,6 +202,8 @@ void TGISWriterMITAB::StartObject(int32_t NumParts, const std::string& Attrib) {
       // which may halve a double-byte character.
       FEncoding->GetBytesCut(v, fi.Width > 0 ? fi.Width : 254, FValue);
       p.set_field(f, i - 1, FValue.c_str());
+    } else if (FEncoding->AsciiSame() && IsAsciiText(v)) {
+      p.set_field(f, i - 1, v.c_str());  // numbers, dates: the same bytes in every page
     } else {
       p.set_field(f, i - 1, FEncoding->GetBytes(v).c_str());
     }
@@ -726,7 +728,6 @@ void TGISWriterEFAL::StartObject(int32_t NumParts, const std::string& Attrib) {
   if (Table == 0) return;
   SetColumnVariables(Attrib);
   if (NumParts == 0) {
-    const TEFALProcs& p = FProcs;
     InsertRecord(FObjectTypes == otNone ? InsertStringHandle : InsertNoGeometryHandle);
     return;
   }

@@ -648,7 +648,9 @@ TEST_F(DBFWriterTest, ShapefileThatCannotBeCreatedLeavesNoPartialSet) {
     w.FileName = base;
     EXPECT_THROW(w.StartHeader(1, otPline), EFCreateError);
     for (const char* ext : {".dbf", ".shp", ".shx", ".prj", ".cpg"})
-      if (std::string(ext) != blocked) EXPECT_FALSE(Exists(base + ext)) << ext;
+      if (std::string(ext) != blocked) {
+        EXPECT_FALSE(Exists(base + ext)) << ext;
+      }
     EXPECT_TRUE(std::filesystem::is_directory(base + blocked));
     EXPECT_NO_THROW(w.Close());
     w.Drop();

@@ -58,7 +58,9 @@ TEST(ColumnNames, EveryColumnKeepsANameOfItsOwn) {
     for (size_t i = 0; i < c.Read.size(); ++i) {
       EXPECT_EQ(l.Fields[i].Name, c.Read[i]) << i;
       // (GDAL reads the byte-order mark of a UTF-8 .mid into the first value.)
-      if (i > 0 || c.Format != gfMIF8) EXPECT_EQ(l.Features[0].Values[i], std::to_string(i + 1)) << i;
+      if (i > 0 || c.Format != gfMIF8) {
+        EXPECT_EQ(l.Features[0].Values[i], std::to_string(i + 1)) << i;
+      }
     }
   }
 }

@@ -220,7 +220,9 @@ TEST_F(RefusedRecords, UnfinishedRecordIsTakenOutAtClose) {
       auto d = Open(f, b.Kind, name + "_drop");
       d->AddObject(parts, b.Kind == otRegion, Attrib(1));
       EXPECT_NO_THROW(d->Drop());
-      if (*f.Ext) EXPECT_FALSE(std::filesystem::exists(d->FileName + f.Ext));
+      if (*f.Ext) {
+        EXPECT_FALSE(std::filesystem::exists(d->FileName + f.Ext));
+      }
     }
   }
 }
