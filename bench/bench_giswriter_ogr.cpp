@@ -36,13 +36,24 @@ int64_t Lines() {
   return n;
 }
 
-std::string Folder() {
-  static const std::string dir = [] {
+// A folder of this run (TMPDIR chooses where: a tmpfs keeps disk noise out),
+// removed at exit.
+struct TRunFolder {
+  std::string Path;
+  TRunFolder() {
     auto p = std::filesystem::temp_directory_path() / ("kovra_bench_ogr_" + std::to_string(::getpid()));
     std::filesystem::create_directories(p);
-    return p.string();
-  }();
-  return dir;
+    Path = p.string();
+  }
+  ~TRunFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(Path, ec);
+  }
+};
+
+const std::string& Folder() {
+  static const TRunFolder folder;
+  return folder.Path;
 }
 
 void Clear(const std::string& base) {
@@ -115,10 +126,13 @@ void BM_OGR(benchmark::State& state, const char* driver, const char* ext, const 
     char** layerOptions = layerOption ? CSLAddString(nullptr, layerOption) : nullptr;
     OGRLayerH l = GDALDatasetCreateLayer(ds, "ogr", srs, wkbLineString, layerOptions);
     CSLDestroy(layerOptions);
+    // The float column as ours declares it: N(20,8) in a .dbf, Float (no
+    // width) in MapInfo tables.
+    const bool mapinfo = std::string(driver) == "MapInfo File";
     for (auto [name, type, width] : {std::tuple{"id", OFTInteger, 11}, {"name", OFTString, 24}, {"len", OFTReal, 20}}) {
       OGRFieldDefnH fd = OGR_Fld_Create(name, type);
-      OGR_Fld_SetWidth(fd, width);
-      if (type == OFTReal) OGR_Fld_SetPrecision(fd, 8);
+      if (type != OFTReal || !mapinfo) OGR_Fld_SetWidth(fd, width);
+      if (type == OFTReal && !mapinfo) OGR_Fld_SetPrecision(fd, 8);
       OGR_L_CreateField(l, fd, FALSE);
       OGR_Fld_Destroy(fd);
     }
