@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
@@ -18,6 +19,21 @@ constexpr uint32_t cCenterColors[15] = {0xFF0000, 0x00FF00, 0xFFFF00, 0x80FFFF, 
                                         0x994D4D, 0x408080, 0x0000FF, 0x808080, 0xC0C0C0,
                                         0xFF0080, 0x808000, 0xFF80C0, 0x008080, 0x8080FF};
 constexpr uint32_t cBandColors[4] = {0x0000FF, 0x50A8FF, 0x00FFFF, 0xFF00FF};
+
+// Every coordinate of P[0..N-1] is a finite number. A non-finite double has
+// all exponent bits set; adding 2^52 to the exponent bits then carries into
+// bit 63, which no finite value reaches: integer steps, no branch per point.
+bool AllFinite(const TFloatPoint* P, int32_t N) {
+  constexpr uint64_t cExponent = 0x7FF0000000000000u, cCarry = uint64_t(1) << 52;
+  uint64_t acc = 0;
+  for (int32_t i = 0; i < N; ++i) {
+    uint64_t x, y;
+    std::memcpy(&x, &P[i].x, 8);
+    std::memcpy(&y, &P[i].y, 8);
+    acc |= ((x & cExponent) + cCarry) | ((y & cExponent) + cCarry);
+  }
+  return (acc >> 63) == 0;
+}
 
 // A coordinate for a message; also NaN and the infinities.
 std::string CoordinateText(double V) {
@@ -284,7 +300,7 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
   // The common case, a polyline part of two or more points, needs no further test.
   if (!(FObjectTypes == otPline && SegList.Count >= 2 && size_t(SegList.Count) <= SegList.Pnt.size()))
     CheckPart(SegList);
-  CheckFinite(SegList);
+  if (!AllFinite(SegList.Pnt.data(), SegList.Count)) CheckFinite(SegList);
   TFloatPointArrayEx* part = &SegList;
   if (FObjectTypes == otPline && SegList.Count == 1) {
     // A one-point line is written as a zero-length segment: readers reject
@@ -303,16 +319,15 @@ void TGISWriter::AddSection(int32_t Index, TFloatPointArrayEx& SegList) {
   }
   if (GreatCircleDist > 0) DensifyGreatCircle(*part, GreatCircleDist);
   FPartIndex = FDeclaredParts - FPendingParts;
-  try {
-    WriteSection(Index, *part);
-  } catch (...) {
-    FObjectBroken = true;
-    throw;
-  }
+  // Stays set when the format writer raises inside the record.
+  FObjectBroken = true;
+  WriteSection(Index, *part);
+  FObjectBroken = false;
   --FPendingParts;
 }
 
 void TGISWriter::CheckFinite(const TFloatPointArrayEx& SegList) const {
+  if (AllFinite(SegList.Pnt.data(), SegList.Count)) return;
   const TFloatPoint* p = SegList.Pnt.data();
   for (int32_t i = 0; i < SegList.Count; ++i) {
     if (std::isfinite(p[i].x) && std::isfinite(p[i].y)) continue;
