@@ -9,6 +9,7 @@
 #include <map>
 #include <typeinfo>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -239,19 +240,32 @@ void ExpectTable(const std::string& Base, bool Present) {
     EXPECT_EQ(std::filesystem::exists(Base + ext), Present) << Base << ext;
 }
 
+// A writer whose library refuses the table leaves the user's table there at
+// Drop; one whose library made the table deletes it. Refuse(true) makes the
+// recording library refuse.
+void ExpectDropDeletesOnlyItsTable(TGISFormat Format, const std::string& Base,
+                                   const std::function<void(bool)>& Refuse) {
+  WriteTable(Base, "the user's");
+  for (bool refused : {true, false}) {
+    Refuse(refused);
+    std::unique_ptr<TGISWriter> w = TGISWriter::GetGISObject(Format);
+    w->FileName = Base;
+    w->StartHeader(1, otPoint);
+    if (refused) {
+      EXPECT_THROW(w->AddField("id", gfInteger, 5, 0), Exception);
+    } else {
+      w->AddField("id", gfInteger, 5, 0);
+    }
+    w->Drop();
+    ExpectTable(Base, refused);
+    if (refused) {
+      EXPECT_EQ(ReadBytes(Base + ".map"), "the user's");
+    }
+  }
+}
+
 TEST_F(MFALRecording, DropDeletesOnlyATableItCreated) {
-  WriteTable(dir.File("m"), "the user's");
-  rec.table = 0;
-  std::unique_ptr<TGISWriter> refused = TGISWriter::GetGISObject(gfMFAL);
-  refused->FileName = dir.File("m");
-  refused->StartHeader(1, otPoint);
-  EXPECT_THROW(refused->AddField("id", gfInteger, 5, 0), Exception);
-  refused->Drop();
-  EXPECT_EQ(ReadBytes(dir.File("m.map")), "the user's");
-  rec.table = 0x55;
-  auto made = Open(otPoint, 1);
-  made->Drop();
-  ExpectTable(dir.File("m"), false);
+  ExpectDropDeletesOnlyItsTable(gfMFAL, dir.File("m"), [&](bool refuse) { rec.table = refuse ? 0 : 0x55; });
 }
 
 // ---------------------------------------------------------------------------
@@ -566,19 +580,7 @@ TEST_F(EFALRecording, FreedWithoutCloseEndsTheSession) {
 }
 
 TEST_F(EFALRecording, DropDeletesOnlyATableItCreated) {
-  WriteTable(dir.File("e"), "the user's");
-  rec.tableHandle = 0;
-  std::unique_ptr<TGISWriter> refused = TGISWriter::GetGISObject(gfEFAL);
-  refused->FileName = dir.File("e");
-  refused->StartHeader(1, otPoint);
-  EXPECT_THROW(refused->AddField("id", gfInteger, 0, 0), Exception);
-  refused->Drop();
-  EXPECT_EQ(ReadBytes(dir.File("e.dat")), "the user's");
-  ExpectTable(dir.File("e"), true);
-  rec.tableHandle = 30;
-  auto made = Open(gfEFAL, otPoint);
-  made->Drop();
-  ExpectTable(dir.File("e"), false);
+  ExpectDropDeletesOnlyItsTable(gfEFAL, dir.File("e"), [&](bool refuse) { rec.tableHandle = refuse ? 0 : 30; });
 }
 
 TEST_F(EFALRecording, ValuesByColumnType) {
