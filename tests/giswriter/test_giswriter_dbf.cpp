@@ -19,7 +19,7 @@
 #include "giswriter/kovra_giswriter_dbf.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
-#include "support/test_messages.h"
+#include "support/test_raises.h"
 #include "support/test_parts.h"
 
 using namespace kovra;

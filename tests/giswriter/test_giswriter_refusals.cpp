@@ -14,7 +14,7 @@
 #include "giswriter/mitab.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
-#include "support/test_messages.h"
+#include "support/test_raises.h"
 #include "support/test_parts.h"
 
 using namespace kovra;

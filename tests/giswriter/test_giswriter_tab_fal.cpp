@@ -20,7 +20,7 @@
 #include "giswriter/kovra_giswriter_tab.h"
 #include "giswriter/mfal.h"
 #include "support/test_files.h"
-#include "support/test_messages.h"
+#include "support/test_raises.h"
 #include "support/test_parts.h"
 
 using namespace kovra;

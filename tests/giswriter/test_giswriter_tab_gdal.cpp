@@ -22,7 +22,7 @@
 #include "giswriter/mitab.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
-#include "support/test_messages.h"
+#include "support/test_raises.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
