@@ -17,8 +17,22 @@ namespace {
 
 // Records read at once while Load walks the name file.
 constexpr int64_t cDecodeBytes = 1 << 20;
-// Record width up to which a read needs no heap buffer.
-constexpr int64_t cStackUnits = 256;
+// Room for one record: on the stack up to 256 code units, else on the heap.
+struct TRecordBuffer {
+  explicit TRecordBuffer(int64_t Width) : Count(size_t(Width / 2)) {
+    if (Count > std::size(Small)) {
+      Large.resize(Count);
+      Units = Large.data();
+    }
+  }
+  TRecordBuffer(const TRecordBuffer&) = delete;
+  TRecordBuffer& operator=(const TRecordBuffer&) = delete;
+
+  size_t Count;
+  char16_t Small[256];
+  std::vector<char16_t> Large;
+  char16_t* Units = Small;
+};
 
 bool IsFile(const std::string& Path) {
   std::error_code ec;
@@ -134,17 +148,11 @@ std::string TRoadNameFile::RoadName1(int32_t LinkID) const { return RoadName2(Ro
 
 std::string TRoadNameFile::RoadName2(int32_t ARoadNameID) const {
   if (!FRoadNameFile) throw ERoadNameFileNotOpen(Format(cMsgRoadNameFileNotOpen, fFileNumber));
-  const int64_t width = FMaxRoadNameLength, units = width / 2;
-  char16_t small[cStackUnits];
-  std::vector<char16_t> large;
-  char16_t* p = small;
-  if (units > cStackUnits) {
-    large.resize(size_t(units));
-    p = large.data();
-  }
+  const int64_t width = FMaxRoadNameLength;
+  TRecordBuffer record(width);
   // An id outside 1..N reads outside the file, which the source refuses.
-  FRoadNameFile->ReadAt((int64_t(ARoadNameID) - 1) * width, p, width);
-  return FromUtf16(TrimView(std::u16string_view(p, size_t(units))));
+  FRoadNameFile->ReadAt((int64_t(ARoadNameID) - 1) * width, record.Units, width);
+  return FromUtf16(TrimView(std::u16string_view(record.Units, record.Count)));
 }
 
 int32_t TRoadNameFile::RoadNameID1(int32_t LinkID) const {
@@ -155,21 +163,15 @@ int32_t TRoadNameFile::RoadNameID1(int32_t LinkID) const {
 int32_t TRoadNameFile::RoadNameID2(std::string_view roadname, bool ignorecase) const {
   if (FMaxRoadNameID == 0) return -1;
   const std::u16string name = ToUtf16(roadname);
-  const int64_t width = FMaxRoadNameLength, units = width / 2;
-  char16_t small[cStackUnits];
-  std::vector<char16_t> large;
-  char16_t* p = small;
-  if (units > cStackUnits) {
-    large.resize(size_t(units));
-    p = large.data();
-  }
+  const int64_t width = FMaxRoadNameLength;
+  TRecordBuffer buffer(width);
   const std::vector<int32_t>* order = fOrder.get();
   int32_t lo = 1, hi = FMaxRoadNameID;
   while (lo <= hi) {
     const int32_t mid = lo + (hi - lo) / 2;
     const int32_t record = order ? (*order)[size_t(mid) - 1] : mid;
-    FRoadNameFile->ReadAt((int64_t(record) - 1) * width, p, width);
-    const int32_t c = CompareRoadNames(WithoutZeros(p, size_t(units)), name, ignorecase);
+    FRoadNameFile->ReadAt((int64_t(record) - 1) * width, buffer.Units, width);
+    const int32_t c = CompareRoadNames(WithoutZeros(buffer.Units, buffer.Count), name, ignorecase);
     if (c == 0) return record;
     if (c > 0)
       hi = mid - 1;
@@ -180,6 +182,7 @@ int32_t TRoadNameFile::RoadNameID2(std::string_view roadname, bool ignorecase) c
 }
 
 void TRoadNameFile::Clone(TRoadNameFile& v) const {
+  if (&v == this) return;
   v.Close();
   if (!FOpen) return;
   v.fFileNumber = fFileNumber;

@@ -303,6 +303,7 @@ TEST_F(RoadNameFile, ThreadsAndClonesReadAsOneThread) {
   std::vector<int32_t> idOfName, foldedIdOfName;
   for (int32_t l = 1; l <= w.LinkCount(); ++l) {
     byLink.push_back(shared.RoadName1(l));
+    EXPECT_EQ(byLink.back(), values[size_t(l) - 1]) << l;  // as the test writer was given it
     idOfName.push_back(shared.RoadNameID2(values[size_t(l) - 1].empty() ? " " : values[size_t(l) - 1], false));
     foldedIdOfName.push_back(shared.RoadNameID2(values[size_t(l) - 1], true));
   }
