@@ -214,15 +214,19 @@ void TImport::ReadTAB(int32_t layout) {
           case 4: {
             int64_t cx, cy;
             objects.Centre(q, cx, cy);
-            v[0] = objects.Point(cx + map.Read<int16_t>(at), cy + map.Read<int16_t>(at + 2));
-            v[1] = objects.Point(cx + map.Read<int16_t>(at + 4), cy + map.Read<int16_t>(at + 6));
+            for (int32_t k = 0; k < 2; ++k) {
+              const int64_t x = cx + map.Read<int16_t>(at + 4 * k);
+              v[k] = objects.Point(x, cy + map.Read<int16_t>(at + 4 * k + 2));
+            }
             fNumPoints = 2;
             AddPolyline(fileindex);
             break;
           }
           case 5:
-            v[0] = objects.Point(map.Read<int32_t>(at), map.Read<int32_t>(at + 4));
-            v[1] = objects.Point(map.Read<int32_t>(at + 8), map.Read<int32_t>(at + 12));
+            for (int32_t k = 0; k < 2; ++k) {
+              const int64_t x = map.Read<int32_t>(at + 8 * k);
+              v[k] = objects.Point(x, map.Read<int32_t>(at + 8 * k + 4));
+            }
             fNumPoints = 2;
             AddPolyline(fileindex);
             break;
