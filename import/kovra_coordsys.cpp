@@ -251,8 +251,10 @@ int32_t ParameterCount(uint8_t Projection) {
     case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 17: return 1;
     case 2: case 26: return 2;
     case 4: case 5: case 28: case 29: return 3;
-    case 18: case 25: case 27: case 30: case 31: case 33: return 4;
-    case 8: case 20: case 21: case 22: case 23: case 24: case 34: return 5;
+    case 18: case 25: case 27: case 30: case 33: return 4;
+    // Double stereographic (31) has a scale factor besides origin and false
+    // origin: without its fifth the text would lose the false northing.
+    case 8: case 20: case 21: case 22: case 23: case 24: case 31: case 34: return 5;
     case 3: case 6: case 7: case 9: case 19: case 32: return 6;
     // The header has six parameter slots; the 7th is read from offset 448,
     // the first datum shift, as the format's readers do.
