@@ -356,4 +356,174 @@ TEST_F(ImportTab, CorruptTables) {
   }
 }
 
+
+// A point moved by z-level z: 0.1 m, z * 20 degrees clockwise from north.
+TFloatPoint Moved(TFloatPoint p, int32_t z) {
+  if (z == 0) return p;
+  const double a = z * 20 * std::numbers::pi / 180;
+  return {p.x + 0.1 * std::sin(a), p.y + 0.1 * std::cos(a)};
+}
+
+// Levels of rows that GDAL deleted or left without geometry stay with their
+// rows: the .dat keeps a record for each.
+TEST_F(ImportTab, DeletedRowsAndZLevels) {
+  const std::string tab =
+      Table("roads.tab", GridRoads(), "-a_srs EPSG:27700 -lco BOUNDS=-1000000,-1000000,1000000,1000000");
+  std::string output;
+  ASSERT_EQ(RunCommand("ogrinfo '" + tab + "' -dialect SQLite -sql 'DELETE FROM roads WHERE id=2' 2>&1", &output), 0)
+      << output;
+  ASSERT_EQ(ObjectTypes(In("roads")), (std::vector<int>{5, 0, 0, 37, 2, 13, 7, 8})) << "change the fixture";
+  const std::vector<TOgrObject> ogr = ReadWithOgr(tab, "MapInfo File");
+  ASSERT_EQ(ogr.size(), 7u);  // GDAL skips the deleted row
+
+  TTabImport imp;
+  imp.SetZFromField(1);
+  imp.SetZToField(2);
+  Run(imp, {tab});
+  EXPECT_EQ(imp.DatCodePage(), 0);  // "Neutral"
+  ASSERT_EQ(imp.LinkCount(), 8);
+  const TNetworkDir net = ReadNetworkDir(fOut);
+  // Link: its object as GDAL reads it, and its levels.
+  const struct {
+    int32_t Link;
+    size_t Ogr;
+    int32_t ZFrom, ZTo;
+  } links[] = {{1, 0, 0, 1}, {7, 5, -2, 3}, {8, 6, 0, 9}};
+  for (const auto& l : links) {
+    std::vector<TFloatPoint> want = ogr[l.Ogr].Points;
+    want.front() = Moved(want.front(), l.ZFrom);
+    want.back() = Moved(want.back(), l.ZTo);
+    const std::vector<TFloatPoint> got = net.Polyline(l.Link);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t k = 0; k < got.size(); ++k) {
+      EXPECT_NEAR(got[k].x, want[k].x, 1e-9) << "link " << l.Link;
+      EXPECT_NEAR(got[k].y, want[k].y, 1e-9) << "link " << l.Link;
+    }
+  }
+  std::vector<std::tuple<int32_t, TErrorCode, int32_t>> errors;
+  for (int32_t k = 0; k < imp.ImportErrorList().Count(); ++k) {
+    const TImportError& e = imp.ImportErrorList().GetItem(k);
+    errors.emplace_back(e.link, e.errorcode, e.value);
+  }
+  EXPECT_EQ(errors, (std::vector<std::tuple<int32_t, TErrorCode, int32_t>>{
+                        {2, ecDeleted, 0}, {3, ecDeleted, 0}, {4, ecNotPolyLine, 37}, {5, ecNotPolyLine, 2},
+                        {6, ecNotPolyLine, 13}}));
+}
+
+// The .dat code page comes from the first table's charset.
+TEST_F(ImportTab, CodePageOfTheDat) {
+  const std::vector<TJsonFeature> road = {{JsonLine({{530000, 180000}, {530010, 180010}}), R"("name":"\u0416")"}};
+  const std::string cyrillic = Table("cyrillic.tab", road, "-a_srs EPSG:27700 -lco ENCODING=CP1251");
+  const std::string neutral = Table("neutral.tab", road);
+  TTabFixture f;
+  f.Objects = WriterObjects(530000000, 180000000);
+  f.Charset = "WindowsLatin2";
+  const std::string latin2 = WriteTabFixture(In("latin2"), f).Tab;
+  f.Charset = "NoSuchCharset";
+  const std::string unknown = WriteTabFixture(In("unknown"), f).Tab;
+  // The charset only in a comment line: none is named.
+  const std::string unnamed = WriteTabFixture(In("unnamed"), f).Tab;
+  WriteBytes(unnamed, "!table\n!version 300\n!charset WindowsLatin2\n\nDefinition Table\n  Type NATIVE\n"
+                      "  Fields 2\n    zfrom Integer ;\n    zto Integer ;\n");
+  const struct {
+    std::vector<std::string> Tables;
+    uint16_t CodePage;
+  } cases[] = {
+      {{cyrillic}, 1251}, {{neutral}, 0}, {{latin2, cyrillic}, 1250}, {{unknown}, 0}, {{unnamed}, 1252},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Tables.front());
+    TTabImport imp;
+    imp.SetFailOnDifferentCoordSys(false);
+    Run(imp, c.Tables);
+    EXPECT_EQ(imp.DatCodePage(), c.CodePage);
+  }
+}
+
+// Link numbers run on over the tables; a table of another CoordSys is
+// refused unless allowed, and then the last table's unit is the run's.
+TEST_F(ImportTab, SeveralTables) {
+  TTabFixture f;
+  f.Objects = WriterObjects(530000000, 180000000);
+  const std::string a = WriteTabFixture(In("a"), f).Tab;
+  const std::string b = WriteTabFixture(In("b"), f).Tab;
+  f.Header.Projection = 1;
+  f.Header.Unit = 13;
+  f.Header.XScale = f.Header.YScale = 1e7;
+  f.Objects = {{5, {{10, 20}, {-30000000, 40000000}}, false, false, 0, 0}};
+  const std::string degrees = WriteTabFixture(In("degrees"), f).Tab;
+
+  {
+    TTabImport imp;
+    Run(imp, {a, b});
+    ASSERT_EQ(imp.LinkCount(), 14);
+    ASSERT_EQ(imp.ImportErrorList().Count(), 2);
+    const TImportError& e = imp.ImportErrorList().GetItem(1);
+    EXPECT_EQ(std::make_tuple(e.fileindex, e.linklocal, e.link), std::make_tuple(1, 5, 12));
+    EXPECT_EQ(ReadNetworkDir(fOut).Polyline(8), ReadNetworkDir(fOut).Polyline(1));
+  }
+  const std::string out = fTemp.File("refused");
+  fs::create_directories(out);
+  {
+    TTabImport imp;
+    imp.SetDirectory(out);
+    imp.AddFiles({a, degrees});
+    EXPECT_EQ(ExecuteError(imp), "Different Coordsys in input tables (" + degrees + ")");
+    EXPECT_TRUE(NoFileOfRunRemains({}, out));
+  }
+  {
+    TTabImport imp;
+    imp.SetFailOnDifferentCoordSys(false);
+    imp.SetCoordinateUnit(cuFt);  // the maps decide
+    Run(imp, {a, degrees});
+    EXPECT_EQ(imp.LinkCount(), 8);
+    EXPECT_EQ(imp.CoordSys().rfind("CoordSys Earth Projection 8, 104, \"m\", -2, 49", 0), 0u) << imp.CoordSys();
+    EXPECT_EQ(imp.CoordinateUnit(), cuDeg);
+    EXPECT_EQ(ReadNetworkDir(fOut).Polyline(8), (std::vector<TFloatPoint>{{0.000001, 0.000002}, {-3, 4}}));
+  }
+}
+
+// What the request check refuses before the output folder is touched, and
+// what reading refuses with its table named; nothing of the run remains.
+TEST_F(ImportTab, RefusedRequests) {
+  TTabFixture f;
+  f.Objects = WriterObjects(530000000, 180000000);
+  const std::string a = WriteTabFixture(In("a"), f).Tab;
+  const TTabWritten noid = WriteTabFixture(In("noid"), f);
+  fs::remove(noid.Id);
+  const TTabWritten nodat = WriteTabFixture(In("nodat"), f);
+  fs::remove(nodat.Dat);
+  f.Objects[2].ZFrom = 10;
+  const TTabWritten level = WriteTabFixture(In("level"), f);
+  f.Objects.pop_back();
+  const TTabWritten fewer = WriteTabFixture(In("fewer"), f);
+  PatchFile<int32_t>(fewer.Dat, 4, 5);  // five records for six rows
+  const struct {
+    std::vector<std::string> Files;
+    int32_t ZFrom, ZTo;
+    std::string Message;
+  } cases[] = {
+      {{a, noid.Tab}, -1, -1, "Cannot open file \"" + In("noid.id") + "\". No such file or directory"},
+      {{a, nodat.Tab}, 0, 1, "Cannot open file \"" + In("nodat.dat") + "\". No such file or directory"},
+      {{a, nodat.Tab}, -1, -1, ""},  // the .dat is needed only for z-levels
+      {{a}, 0, 2, "Invalid fields for Z-levels defined"},
+      {{a, level.Tab}, 0, 1, "Z-levels of out range (-9..9) (field ZFROM, record 3 of " + level.Dat + ")"},
+      {{fewer.Tab}, 0, 1, "Corrupt MapInfo table " + fewer.Tab + ": 6 rows in the .id but 5 records in the .dat"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    const std::string out = fTemp.File("out" + std::to_string(&c - cases));
+    fs::create_directories(out);
+    TTabImport imp;
+    imp.SetDirectory(out);
+    imp.AddFiles(c.Files);
+    imp.SetZFromField(c.ZFrom);
+    imp.SetZToField(c.ZTo);
+    EXPECT_EQ(ExecuteError(imp), c.Message);
+    if (!c.Message.empty()) {
+      EXPECT_TRUE(NoFileOfRunRemains({}, out));
+    }
+  }
+}
+
 }  // namespace
