@@ -74,19 +74,19 @@ fs::path Scratch(const char* name) {
   return dir;
 }
 
-// Arg 1: z-levels from the two level fields of the table.
-void BM_ImportReadStage(benchmark::State& state) {
-  const std::string& shp = InputPath();
-  if (shp.empty()) {
+// The reading stage on Input, with z-levels from fields 1 and 2 when Arg 0 is
+// 1; the links of the last run, -1 when there is no input.
+int64_t RunReadStage(benchmark::State& state, const std::string& input, const char* scratch) {
+  if (input.empty()) {
     state.SkipWithError("no input: scripts/make-network-input failed");
-    return;
+    return -1;
   }
-  const fs::path out = Scratch("read");
+  const fs::path out = Scratch(scratch);
   int64_t links = 0;
   for (auto _ : state) {
     TReadOnlyImport imp;
     imp.SetDirectory(out.string());
-    imp.Add(shp);
+    imp.Add(input);
     if (state.range(0)) {
       imp.SetZFromField(1);
       imp.SetZToField(2);
@@ -94,80 +94,58 @@ void BM_ImportReadStage(benchmark::State& state) {
     imp.Execute();
     links = imp.LinkCount();
   }
-  state.counters["links"] = double(links);
-  state.SetBytesProcessed(state.iterations() * InputBytes(shp));
   fs::remove_all(out);
+  return links;
+}
+
+// ogr2ogr copying Input to a shapefile; false when there is no input or it failed.
+bool TimeOgr2ogr(benchmark::State& state, const std::string& input, const char* scratch) {
+  if (input.empty()) {
+    state.SkipWithError("no input: scripts/make-network-input failed");
+    return false;
+  }
+  const fs::path out = Scratch(scratch);
+  const std::string cmd =
+      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + input + "' >/dev/null 2>&1";
+  bool ok = true;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    if (std::system(cmd.c_str()) != 0) {
+      state.SkipWithError("ogr2ogr failed");
+      ok = false;
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  fs::remove_all(out);
+  return ok;
+}
+
+void BM_ImportReadStage(benchmark::State& state) {
+  const int64_t links = RunReadStage(state, InputPath(), "read");
+  if (links < 0) return;
+  state.counters["links"] = double(links);
+  state.SetBytesProcessed(state.iterations() * InputBytes(InputPath()));
 }
 BENCHMARK(BM_ImportReadStage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Ogr2ogrCopy(benchmark::State& state) {
-  const std::string& shp = InputPath();
-  if (shp.empty()) {
-    state.SkipWithError("no input: scripts/make-network-input failed");
-    return;
-  }
-  const fs::path out = Scratch("ogr");
-  const std::string cmd =
-      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + shp + "' >/dev/null 2>&1";
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError("ogr2ogr failed");
-      break;
-    }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  state.SetBytesProcessed(state.iterations() * InputBytes(shp));
-  fs::remove_all(out);
+  if (TimeOgr2ogr(state, InputPath(), "ogr")) state.SetBytesProcessed(state.iterations() * InputBytes(InputPath()));
 }
 BENCHMARK(BM_Ogr2ogrCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
 
-// Arg 1: z-levels from the two level fields of the .dat.
+// Objects per second, an object being a row of the .id.
 void BM_ImportReadStageTab(benchmark::State& state) {
-  const std::string& tab = TabPath();
-  if (tab.empty()) {
-    state.SkipWithError("no input: scripts/make-network-input failed");
-    return;
-  }
-  const fs::path out = Scratch("tab");
-  int64_t links = 0;
-  for (auto _ : state) {
-    TReadOnlyImport imp;
-    imp.SetDirectory(out.string());
-    imp.Add(tab);
-    if (state.range(0)) {
-      imp.SetZFromField(1);
-      imp.SetZToField(2);
-    }
-    imp.Execute();
-    links = imp.LinkCount();
-  }
-  state.counters["objects/s"] = benchmark::Counter(double(links), benchmark::Counter::kIsIterationInvariantRate);
-  fs::remove_all(out);
+  const int64_t links = RunReadStage(state, TabPath(), "tab");
+  if (links >= 0)
+    state.counters["objects/s"] = benchmark::Counter(double(links), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ImportReadStageTab)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Ogr2ogrCopyTab(benchmark::State& state) {
-  const std::string& tab = TabPath();
-  if (tab.empty()) {
-    state.SkipWithError("no input: scripts/make-network-input failed");
-    return;
-  }
-  const fs::path out = Scratch("ogrtab");
-  const std::string cmd =
-      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + tab + "' >/dev/null 2>&1";
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(cmd.c_str()) != 0) {
-      state.SkipWithError("ogr2ogr failed");
-      break;
-    }
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  // Objects as the import counts them: one per .id entry.
-  const double objects = double(fs::file_size(fs::path(tab).replace_extension(".id")) / 4);
+  if (!TimeOgr2ogr(state, TabPath(), "ogrtab")) return;
+  const double objects = double(fs::file_size(fs::path(TabPath()).replace_extension(".id")) / 4);
   state.counters["objects/s"] = benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
-  fs::remove_all(out);
 }
 BENCHMARK(BM_Ogr2ogrCopyTab)->Unit(benchmark::kMillisecond)->UseManualTime();
 

@@ -275,6 +275,14 @@ void TImport::OpenZTables(uint16_t CodePage) {
   fZTables = std::move(tables);
 }
 
+void TImport::NextTableObject() {
+  ++fLinkCount;
+  ++fLinkCountFile;
+  if (fZLevels) ReadZLevels(fLinkCount);
+  WriteVertexIndex();
+  ProgressExecute(fLinkCount);
+}
+
 void TImport::ReadInput() {
   SetProgressStart(0);
   SetProgressStop(26);

@@ -220,6 +220,9 @@ protected:
   void OpenZTables(uint16_t CodePage);
   // fZFrom and fZTo from record RecNum of the .dbf sequence.
   void ReadZLevels(int32_t RecNum);
+  // Counts the next object of a table reader's file as a link, reads its
+  // z-levels when on, writes its vertex index and reports progress.
+  void NextTableObject();
 
   std::vector<TInputFile> fInputs;
   TInputKind fKind = TInputKind::ikOther;

@@ -125,11 +125,7 @@ void TImport::ReadSHP() {
     shx->Seek(cShpHeaderSize, soBeginning);
     fLinkCountFile = 0;
     for (int64_t r = 1; r <= records; ++r) {
-      ++fLinkCount;
-      ++fLinkCountFile;
-      if (fZLevels) ReadZLevels(fLinkCount);
-      WriteVertexIndex();
-      ProgressExecute(fLinkCount);
+      NextTableObject();
 
       const int64_t offset = 2 * int64_t(SwapBytes(shx->ReadUInt32()));
       const int64_t length = 2 * int64_t(SwapBytes(shx->ReadUInt32()));

@@ -1,6 +1,7 @@
 // The MapInfo TAB reader of TImport: rows in .id order, each one link; the
 // objects and their coordinate blocks from the mapped .map, the unit and the
 // CoordSys text from its header, z-levels from the .dat tables.
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -194,11 +195,7 @@ void TImport::ReadTAB(int32_t layout) {
     const int64_t rows = id.Size() / P;
     fLinkCountFile = 0;
     for (int64_t r = 1; r <= rows; ++r) {
-      ++fLinkCount;
-      ++fLinkCountFile;
-      if (fZLevels) ReadZLevels(fLinkCount);
-      WriteVertexIndex();
-      ProgressExecute(fLinkCount);
+      NextTableObject();
       map.SetRow(r);
 
       const int64_t q = P == 4 ? id.ReadInt32() : id.ReadInt64();

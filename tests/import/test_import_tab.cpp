@@ -447,6 +447,10 @@ TEST_F(ImportTab, SeveralTables) {
   f.Objects = WriterObjects(530000000, 180000000);
   const std::string a = WriteTabFixture(In("a"), f).Tab;
   const std::string b = WriteTabFixture(In("b"), f).Tab;
+  // The same projection over other bounds.
+  f.Header.XDispl = 5e8;
+  const std::string shifted = WriteTabFixture(In("shifted"), f).Tab;
+  f.Header.XDispl = 0;
   f.Header.Projection = 1;
   f.Header.Unit = 13;
   f.Header.XScale = f.Header.YScale = 1e7;
@@ -462,13 +466,24 @@ TEST_F(ImportTab, SeveralTables) {
     EXPECT_EQ(std::make_tuple(e.fileindex, e.linklocal, e.link), std::make_tuple(1, 5, 12));
     EXPECT_EQ(ReadNetworkDir(fOut).Polyline(8), ReadNetworkDir(fOut).Polyline(1));
   }
+  {
+    // A cancel stops at the row it was reported for; no later table is read.
+    TTabImport imp;
+    imp.SetOnProgress([&](TObject*, int32_t progress, bool& cancel) {
+      if (progress == 6) cancel = true;
+    });
+    Run(imp, {a, b});
+    EXPECT_TRUE(imp.Cancelled());
+    EXPECT_EQ(imp.LinkCount(), 3);  // 26 * 3 / 14 rounds to 6
+    EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+  }
   const std::string out = fTemp.File("refused");
   fs::create_directories(out);
-  {
+  for (const std::string& other : {shifted, degrees}) {
     TTabImport imp;
     imp.SetDirectory(out);
-    imp.AddFiles({a, degrees});
-    EXPECT_EQ(ExecuteError(imp), "Different Coordsys in input tables (" + degrees + ")");
+    imp.AddFiles({a, b, other});
+    EXPECT_EQ(ExecuteError(imp), "Different Coordsys in input tables (" + other + ")");
     EXPECT_TRUE(NoFileOfRunRemains({}, out));
   }
   {
