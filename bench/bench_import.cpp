@@ -13,8 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "import/kovra_import.h"
 
@@ -42,10 +42,11 @@ std::string MakeInput(const char* ext, const char* variable, const std::string& 
   const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_" + count);
   const fs::path file = dir / (std::string("roads.") + ext);
   const fs::path stem = fs::path(file).replace_extension();
+  const std::vector<std::string> companions =
+      std::string(ext) == "shp" ? std::vector<std::string>{".shp", ".shx", ".dbf"}
+                                : std::vector<std::string>{".tab", ".map", ".id", ".dat"};
   bool complete = true;
-  for (const char* companion : std::string(ext) == "shp" ? std::initializer_list<const char*>{".shp", ".shx", ".dbf"}
-                                                          : std::initializer_list<const char*>{".tab", ".map", ".id", ".dat"})
-    complete = complete && fs::exists(stem.string() + companion);
+  for (const std::string& companion : companions) complete = complete && fs::exists(stem.string() + companion);
   if (complete) return file.string();
   fs::create_directories(dir);
   const std::string cmd = "'" + Generator() + "' " + count + " '" + file.string() + "' " + args + " >/dev/null";
