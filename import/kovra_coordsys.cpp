@@ -21,15 +21,11 @@ TMapFile::TMapFile(const std::string& FileName, std::string Table) : fTable(std:
   if (fSize <= 0) return;
   void* p = ::mmap(nullptr, size_t(fSize), PROT_READ, MAP_PRIVATE, file.Handle(), 0);
   if (p == MAP_FAILED) throw EOSError(std::strerror(errno));
-  fMapping = p;
   fData = static_cast<const uint8_t*>(p);
 }
 
-TMapFile::TMapFile(const void* Data, int64_t Size, std::string Table)
-    : fData(static_cast<const uint8_t*>(Data)), fSize(Size), fTable(std::move(Table)) {}
-
 TMapFile::~TMapFile() {
-  if (fMapping) ::munmap(fMapping, size_t(fSize));
+  if (fData) ::munmap(const_cast<uint8_t*>(fData), size_t(fSize));
 }
 
 void TMapFile::RaiseCorrupt(const std::string& Fault) const {

@@ -22,8 +22,6 @@ class TMapFile {
 public:
   // Table names the table in messages (the .TAB as the caller listed it).
   TMapFile(const std::string& FileName, std::string Table);
-  // Over bytes the caller keeps alive (tests, fuzzing).
-  TMapFile(const void* Data, int64_t Size, std::string Table);
   ~TMapFile();
   TMapFile(const TMapFile&) = delete;
   TMapFile& operator=(const TMapFile&) = delete;
@@ -47,9 +45,8 @@ public:
 private:
   [[noreturn]] void RaiseOutside(int64_t Offset, int64_t Count) const;
 
-  const uint8_t* fData = nullptr;
+  const uint8_t* fData = nullptr;  // null for an empty file, which cannot be mapped
   int64_t fSize = 0;
-  void* fMapping = nullptr;  // what munmap releases; null when the bytes are borrowed
   std::string fTable;
   int64_t fRow = 0;
 };
