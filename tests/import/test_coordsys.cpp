@@ -53,9 +53,9 @@ protected:
 // Everything but the datum number as GDAL writes it into a MIF file (GDAL
 // names some datums by another number, 79 as 104).
 TEST_F(CoordSys, AsGdalWritesIt) {
-  // One projection of each parameter count, and a NonEarth table.
-  for (const char* srs : {"EPSG:27700", "EPSG:4326", "EPSG:3857", "EPSG:2154", "EPSG:3035", "EPSG:28992",
-                          "EPSG:2056", "EPSG:4087", "ESRI:102017", "EPSG:3031"}) {
+  // Projections of 0, 3, 4, 5 and 6 parameters, and a NonEarth table.
+  for (const char* srs : {"EPSG:27700", "EPSG:4326", "EPSG:2154", "EPSG:3035", "EPSG:28992", "EPSG:2056",
+                          "EPSG:3031"}) {
     SCOPED_TRACE(srs);
     const std::string name = std::string(srs).replace(std::string(srs).find(':'), 1, "_");
     const std::string map = OgrMap(name, std::string("-a_srs ") + srs);
