@@ -9,9 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <gdal.h>
-#include <ogr_api.h>
-
 #include "import/kovra_import.h"
 #include "import/support/folder_state.h"
 #include "import/support/import_fixtures.h"
@@ -48,44 +45,9 @@ void CopyCompanions(const std::string& fromStem, const std::string& toStem) {
     if (fs::exists(fromStem + ext)) fs::copy_file(fromStem + ext, toStem + ext, fs::copy_options::overwrite_existing);
 }
 
-// What GDAL reads from a shapefile, feature by feature.
-struct TOgrObject {
-  bool Null = false;
-  int32_t Parts = 0;  // sections of a multi-line
-  std::vector<TFloatPoint> Points;
-};
-
-std::vector<TOgrObject> ReadWithOgr(const std::string& path) {
-  GDALAllRegister();
-  std::vector<TOgrObject> out;
-  const char* drivers[] = {"ESRI Shapefile", nullptr};
-  GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr);
-  if (!ds) {
-    ADD_FAILURE() << "GDAL cannot open " << path;
-    return out;
-  }
-  OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
-  OGR_L_ResetReading(layer);
-  while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
-    TOgrObject o;
-    OGRGeometryH g = OGR_F_GetGeometryRef(f);
-    if (!g) {
-      o.Null = true;
-    } else if (wkbFlatten(OGR_G_GetGeometryType(g)) == wkbMultiLineString) {
-      o.Parts = OGR_G_GetGeometryCount(g);
-    } else {
-      for (int i = 0; i < OGR_G_GetPointCount(g); ++i) o.Points.push_back({OGR_G_GetX(g, i), OGR_G_GetY(g, i)});
-    }
-    out.push_back(std::move(o));
-    OGR_F_Destroy(f);
-  }
-  GDALClose(ds);
-  return out;
-}
-
 // Every object GDAL reads is the link the import made, bit for bit.
 void ExpectAsOgrReads(const std::string& shp, const TImport& imp, const TNetworkDir& net) {
-  const std::vector<TOgrObject> ogr = ReadWithOgr(shp);
+  const std::vector<TOgrObject> ogr = ReadWithOgr(shp, "ESRI Shapefile");
   ASSERT_EQ(imp.LinkCount(), int32_t(ogr.size())) << shp;
   int32_t e = 0;
   for (int32_t L = 1; L <= imp.LinkCount(); ++L) {
@@ -332,7 +294,7 @@ TEST_F(ImportShapefile, BadZLevelsNameTheirRecord) {
     std::string Message;
   } cases[] = {
       {text, "'x7' is not a valid integer value (field ZF, record 2 of " + In("roads.dbf") + ")"},
-      {dbf, "Z-levels of out range (-9..9)"},
+      {dbf, "Z-levels of out range (-9..9) (field ZF, record 3 of " + In("roads.dbf") + ")"},
       {blank, ""},  // a blank field is level 0, not the 10 it replaced
   };
   const std::string out = fTemp.File("z");

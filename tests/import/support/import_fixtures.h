@@ -43,6 +43,15 @@ protected:
   std::string fIn, fOut;
 };
 
+// What GDAL reads from a vector file with the named driver, feature by feature.
+struct TOgrObject {
+  bool Null = false;
+  int32_t Parts = 0;  // sections of a multi-line
+  std::string Type;   // OGR's name of the flat geometry type ("" when null)
+  std::vector<TFloatPoint> Points;  // of a line string
+};
+std::vector<TOgrObject> ReadWithOgr(const std::string& Path, const char* Driver);
+
 // Runs Execute; the message of the library's error it raised, "" when it finished.
 std::string ExecuteError(TImport& Imp);
 
