@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "foundation/kovra_bitarray.h"
 #include "foundation/kovra_configfile.h"
 #include "foundation/kovra_encryption.h"
 #include "foundation/kovra_geometry.h"
@@ -105,45 +104,78 @@ void TQuadTreeBase::SaveToStream(TKvStream& FS) const {
 
 void TQuadTree::Load(int32_t NodeCount, int32_t LinkCount) {
   auto file = TReadSource::OpenFile(Directory() + cSpatialIndexFileName);
-  std::vector<uint8_t> bytes(static_cast<size_t>(file->Size()));
-  file->ReadAt(0, bytes.data(), file->Size());
+  const int64_t size = file->Size();
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(size)]);
+  file->ReadAt(0, bytes.get(), size);
   file.reset();
-  Parse(bytes, Directory() + cSpatialIndexFileName, NodeCount, LinkCount);
+  Parse(bytes.get(), size, Directory() + cSpatialIndexFileName, NodeCount, LinkCount);
   ProgressExecuteZero();
 }
 
 void TQuadTree::LoadFromStream(TKvStream& FS, int32_t NodeCount, int32_t LinkCount) {
   const int64_t start = FS.Position();
   auto source = TReadSource::Borrow(FS, cSpatialIndexFileName);
-  std::vector<uint8_t> bytes(size_t(std::max<int64_t>(0, source->Size() - start)));
-  source->ReadAt(start, bytes.data(), int64_t(bytes.size()));
-  Parse(bytes, cSpatialIndexFileName, NodeCount, LinkCount);
+  const int64_t size = std::max<int64_t>(0, source->Size() - start);
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(size)]);
+  source->ReadAt(start, bytes.get(), size);
+  Parse(bytes.get(), size, cSpatialIndexFileName, NodeCount, LinkCount);
 }
 
 void TQuadTree::Clone(TQuadTree& v) const {
   if (&v != this) v.Adopt(Store());
 }
 
-void TQuadTree::Parse(const std::vector<uint8_t>& Bytes, const std::string& Name, int32_t NodeCount,
+void TQuadTree::Parse(const uint8_t* Data, int64_t Size, const std::string& Name, int32_t NodeCount,
                       int32_t LinkCount) {
   assert(NodeCount >= 0 && LinkCount >= 0);
-  const int64_t size = int64_t(Bytes.size());
-  const uint8_t* const data = Bytes.data();
   auto corrupted = [&](const std::string& Reason) { RaiseCorrupted(Name, Reason); };
 
-  SetProgressMaxValue(double(size));
-  if (size < 4) corrupted(Format("%d bytes hold no cell count", size));
-  const int32_t cellCount = Get<int32_t>(data);
+  SetProgressMaxValue(double(Size));
+  if (Size < 4) corrupted(Format("%d bytes hold no cell count", Size));
+  const int32_t cellCount = Get<int32_t>(Data);
   // Checked against what the file can hold before anything is sized by it.
-  if (cellCount < 1 || cellCount > (size - 4) / cCellBytes)
-    corrupted(Format("%d cells cannot lie in %d bytes", cellCount, size));
-  if (int64_t(NodeCount) * cRecordBytes > size) corrupted(Format("%d nodes cannot lie in %d bytes", NodeCount, size));
+  if (cellCount < 1 || cellCount > (Size - 4) / cCellBytes)
+    corrupted(Format("%d cells cannot lie in %d bytes", cellCount, Size));
+  if (int64_t(NodeCount) * cRecordBytes > Size) corrupted(Format("%d nodes cannot lie in %d bytes", NodeCount, Size));
 
+  // Each node of the network at most once, so NodeCount bounds the node
+  // array; the bytes after the root bound the run array (the cell count may
+  // be a lie). Pages past what is filled are never touched.
   auto store = std::make_shared<TStore>();
   store->Cells.reserve(size_t(cellCount));
-  store->Nodes.reserve(size_t(NodeCount));
-  store->Runs.reserve(size_t(std::max<int64_t>(0, (size - 4 - cCellBytes * cellCount) / cRecordBytes - NodeCount)));
-  TBitArray listed(int64_t(NodeCount) + 1);
+  store->Nodes.resize(size_t(NodeCount));
+  store->Runs.resize(size_t((Size - 4 - cCellBytes) / cRecordBytes));
+  int32_t* const nodeBase = store->Nodes.data();
+  int32_t* const nodeEnd = nodeBase + NodeCount;
+  TSubLink* const runBase = store->Runs.data();
+  int32_t* nodeOut = nodeBase;
+  TSubLink* runOut = runBase;
+  // One mark per node id listed so far; element 0 stays 0.
+  std::vector<uint8_t> listed(size_t(NodeCount) + 1, 0);
+  uint8_t* const mark = listed.data();
+
+  // A leaf's records, nodes and runs in any order, each checked as it is
+  // taken: node ids are distinct and in 1..NodeCount, so they never pass the
+  // node array's end, and runs never pass the records of the file.
+  auto TakeLeaf = [&](const uint8_t* Rec, int64_t N, int32_t Cell) {
+    for (const uint8_t* end = Rec + N * cRecordBytes; Rec < end; Rec += cRecordBytes) {
+      const TSubLink r = Get<TSubLink>(Rec);
+      if (r.sub2 == 0) {
+        if (r.Link < 1 || r.Link > NodeCount)
+          corrupted(Format("cell %d lists node %d, outside 1 to %d", Cell, r.Link, NodeCount));
+        // With every id marked once the array is full, so a full array means a repeat.
+        if (mark[r.Link] || nodeOut == nodeEnd) corrupted(Format("node %d is listed twice", r.Link));
+        mark[r.Link] = 1;
+        *nodeOut++ = r.Link;
+      } else {
+        if (r.Link < 1 || r.Link > LinkCount)
+          corrupted(Format("cell %d lists link %d, outside 1 to %d", Cell, r.Link, LinkCount));
+        if (r.sub1 >= r.sub2)
+          corrupted(Format("cell %d has a run of link %d from %d to %d", Cell, r.Link, r.sub1, r.sub2));
+        *runOut++ = r;
+      }
+    }
+  };
 
   struct TFrame {
     int32_t Cell;   // index of an inner cell
@@ -156,67 +188,55 @@ void TQuadTree::Parse(const std::vector<uint8_t>& Bytes, const std::string& Name
   do {
     const int32_t id = int32_t(store->Cells.size()) + 1;
     if (id > cellCount) corrupted(Format("it holds more cells than the %d it counts", cellCount));
-    if (size - pos < cCellBytes) corrupted(Format("it ends inside cell %d", id));
+    if (Size - pos < cCellBytes) corrupted(Format("it ends inside cell %d", id));
     ProgressExecute(double(pos));
     if (FCancelled) {
       Adopt(nullptr);
       return;
     }
+    const uint8_t* p = Data + pos;
     TQuadTreeCell c;
-    c.fRect = {Get<double>(data + pos), Get<double>(data + pos + 8), Get<double>(data + pos + 16),
-               Get<double>(data + pos + 24)};
-    c.fID = Get<int32_t>(data + pos + 32);
-    const bool divided = data[pos + 36] != 0;
+    c.fRect = {Get<double>(p), Get<double>(p + 8), Get<double>(p + 16), Get<double>(p + 24)};
+    c.fID = Get<int32_t>(p + 32);
+    const bool divided = p[36] != 0;
     pos += cCellBytes;
     if (c.fID != id) corrupted(Format("cell %d carries the ID %d", id, c.fID));
     int32_t depth = 0;
     if (depthOfStack > 0) {
       TFrame& parent = stack[size_t(depthOfStack) - 1];
       depth = parent.Depth + 1;
-      TQuadTreeCell& p = store->Cells[size_t(parent.Cell)];
-      if (!SameBits(c.fRect, QuarterOf(p.fRect, parent.Next + 1)))
-        corrupted(Format("cell %d is not the quarter %d of cell %d", id, parent.Next + 1, p.fID));
-      p.fChild[parent.Next++] = id;
+      TQuadTreeCell& up = store->Cells[size_t(parent.Cell)];
+      if (!SameBits(c.fRect, QuarterOf(up.fRect, parent.Next + 1)))
+        corrupted(Format("cell %d is not the quarter %d of cell %d", id, parent.Next + 1, up.fID));
+      up.fChild[parent.Next++] = id;
     }
     if (divided) {
       if (depth >= cQuadTreeMaxDepth) corrupted(Format("cell %d, 16 levels deep, is divided", id));
       stack[size_t(depthOfStack++)] = {id - 1, 0, depth};
     } else {
-      if (size - pos < 2) corrupted(Format("it ends inside cell %d", id));
-      const int64_t n = Get<uint16_t>(data + pos);
+      if (Size - pos < 2) corrupted(Format("it ends inside cell %d", id));
+      const int64_t n = Get<uint16_t>(Data + pos);
       pos += 2;
-      if (size - pos < n * cRecordBytes) corrupted(Format("it ends inside cell %d", id));
-      c.fNodeFirst = uint32_t(store->Nodes.size());
-      c.fRunFirst = uint32_t(store->Runs.size());
-      for (int64_t r = 0; r < n; ++r, pos += cRecordBytes) {
-        const TSubLink rec = Get<TSubLink>(data + pos);
-        if (rec.sub2 == 0) {
-          if (rec.Link < 1 || rec.Link > NodeCount)
-            corrupted(Format("cell %d lists node %d, outside 1 to %d", id, rec.Link, NodeCount));
-          if (listed.GetBit(rec.Link)) corrupted(Format("node %d is listed twice", rec.Link));
-          listed.SetBit2(rec.Link, true);
-          store->Nodes.push_back(rec.Link);
-        } else {
-          if (rec.Link < 1 || rec.Link > LinkCount)
-            corrupted(Format("cell %d lists link %d, outside 1 to %d", id, rec.Link, LinkCount));
-          if (rec.sub1 >= rec.sub2)
-            corrupted(Format("cell %d has a run of link %d from %d to %d", id, rec.Link, rec.sub1, rec.sub2));
-          store->Runs.push_back(rec);
-        }
-      }
-      c.fNodeCount = uint16_t(store->Nodes.size() - c.fNodeFirst);
-      c.fRunCount = uint16_t(store->Runs.size() - c.fRunFirst);
+      if (Size - pos < n * cRecordBytes) corrupted(Format("it ends inside cell %d", id));
+      c.fNodeFirst = uint32_t(nodeOut - nodeBase);
+      c.fRunFirst = uint32_t(runOut - runBase);
+      const uint8_t* const first = Data + pos;
+      TakeLeaf(first, n, id);
+      pos += n * cRecordBytes;
+      c.fNodeCount = uint16_t(uint32_t(nodeOut - nodeBase) - c.fNodeFirst);
+      c.fRunCount = uint16_t(uint32_t(runOut - runBase) - c.fRunFirst);
     }
     store->Cells.push_back(c);
     while (depthOfStack > 0 && stack[size_t(depthOfStack) - 1].Next == 4) --depthOfStack;
   } while (depthOfStack > 0);
 
-  if (pos != size) corrupted(Format("%d bytes follow the last cell", size - pos));
+  if (pos != Size) corrupted(Format("%d bytes follow the last cell", Size - pos));
   if (int32_t(store->Cells.size()) != cellCount)
     corrupted(Format("it holds %d cells, not the %d it counts", int32_t(store->Cells.size()), cellCount));
-  if (int32_t(store->Nodes.size()) != NodeCount)
+  if (nodeOut - nodeBase != NodeCount)
     for (int32_t node = 1; node <= NodeCount; ++node)
-      if (!listed.GetBit(node)) corrupted(Format("node %d lies in no cell", node));
+      if (!mark[node]) corrupted(Format("node %d lies in no cell", node));
+  store->Runs.resize(size_t(runOut - runBase));
   Adopt(std::move(store));
 }
 
@@ -227,7 +247,7 @@ struct TQuadTreeSetup::TWork {
   TFloatPointArray Coord;              // node coordinates; element 0 unused
   std::vector<TQuadTreeCell> Cells;    // pre-order
   std::vector<uint32_t> NodeEnd;       // per cell, one past its slice of Nodes
-  std::vector<int32_t> Nodes;          // 1..n, partitioned in place by the splits
+  std::vector<int32_t, TNoInitAllocator<int32_t>> Nodes;  // 1..n, partitioned in place by the splits
   std::vector<int32_t> Scratch;        // the scatter's target
   std::vector<uint8_t> Quadrant;       // the scatter's classification
   std::unique_ptr<TSubLinkList[]> Runs;  // per cell
@@ -322,7 +342,7 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
   SplitCell(w, 0, 0);
   if (FCancelled) return;
   for (size_t i = 0; i < w.Cells.size(); ++i)
-    if (w.NodeEnd[i] - w.Cells[i].fNodeFirst > uint32_t(cQuadTreeMaxRecords))
+    if (!w.Cells[i].Divided() && w.NodeEnd[i] - w.Cells[i].fNodeFirst > uint32_t(cQuadTreeMaxRecords))
       throw EOutOfRange(Format(cMsgQuadTreeCellFull, w.Cells[i].fID));
 
   // Segments into leaves.

@@ -47,6 +47,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "foundation/kovra_filebase.h"
@@ -135,10 +137,28 @@ public:
   void SaveToStream(TKvStream& FS) const;
 
 protected:
+  // Leaves new elements uninitialised: the loader sizes its arrays once, by
+  // what the file can hold, and fills them.
+  template <typename T>
+  struct TNoInitAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+      using other = TNoInitAllocator<U>;
+    };
+    // Records of plain values: the allocation alone makes them.
+    template <typename U>
+    void construct(U*) noexcept {
+      static_assert(std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>);
+    }
+    template <typename U, typename... A>
+    void construct(U* p, A&&... a) {
+      ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+  };
   struct TStore {
     std::vector<TQuadTreeCell> Cells;  // pre-order
-    std::vector<int32_t> Nodes;
-    std::vector<TSubLink> Runs;
+    std::vector<int32_t, TNoInitAllocator<int32_t>> Nodes;
+    std::vector<TSubLink, TNoInitAllocator<TSubLink>> Runs;
   };
 
   // Makes Store (null: none) the tree this object answers from.
@@ -239,7 +259,7 @@ public:
   void Clone(TQuadTree& v) const;
 
 private:
-  void Parse(const std::vector<uint8_t>& Bytes, const std::string& Name, int32_t NodeCount, int32_t LinkCount);
+  void Parse(const uint8_t* Data, int64_t Size, const std::string& Name, int32_t NodeCount, int32_t LinkCount);
 };
 
 }  // namespace kovra

@@ -494,12 +494,13 @@ TEST_F(QuadTreeBuild, OverflowingCountsRaiseAndKeepTheOldIndex) {
     int32_t cap;
     std::string message;  // empty: builds
   } const cases[] = {
+      // The cluster's cell: at each level the third child but at depth 3 the first.
       {"70000 nodes in one cell 16 levels deep",
        [](TTestNetworkWriter& w) {
          for (int32_t i = 0; i < 35000; ++i) w.AddLink({{1 + i * 1e-9, 1}, {1 + i * 1e-9, 1 + 1e-9}});
          w.AddLink({{6, 6}, {7, 7}});
        },
-       50, "holds more than 65535 records"},
+       50, "Spatial index: cell 47 holds more than 65535 records"},
       {"five links visiting one leaf 16000 times each",
        [](TTestNetworkWriter& w) {
          for (int32_t k = 0; k < 5; ++k) {
