@@ -37,6 +37,18 @@ inline std::string BuildIndex(const std::string& Dir, int32_t Cap, int64_t Key =
   return ReadBytes(Dir + cSpatialIndexFileName);
 }
 
+// w's directory with its index of Cap nodes per cell, as the import leaves it.
+struct TIndexed {
+  std::string Bytes;  // of "spatialindex.bin"
+  int32_t Nodes;      // in "coord.bin"
+};
+inline TIndexed WriteIndexed(TTestNetworkWriter& w, const std::string& Dir, int32_t Cap) {
+  w.SpatialIndex = true;
+  w.MaxNodesPerCell = Cap;
+  w.Write(Dir);
+  return {ReadBytes(Dir + cSpatialIndexFileName), int32_t(ReadBytes(Dir + "coord.bin").size() / 16)};
+}
+
 inline void LoadBytes(TQuadTree& t, const std::string& Bytes, int32_t Nodes, int32_t Links) {
   auto s = MemoryStreamOf(Bytes);
   t.LoadFromStream(*s, Nodes, Links);

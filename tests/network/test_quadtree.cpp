@@ -407,10 +407,7 @@ TEST_F(QuadTreeBuild, EncipheredDirectoryGivesThePlainFile) {
   TTestNetworkWriter w;
   w.AddSample();
   w.AddGrid({5, 4, 10, 6, 0.3});
-  w.SpatialIndex = true;
-  w.MaxNodesPerCell = 3;
-  w.Write(Dir());
-  const std::string plain = ReadBytes(Dir() + cSpatialIndexFileName);
+  const std::string plain = WriteIndexed(w, Dir(), 3).Bytes;
   TTempDir keyed;
   w.Key = cKey;
   w.Write(keyed.Path.string());
@@ -559,10 +556,7 @@ TEST_F(QuadTreeBuild, OverflowingCountsRaiseAndKeepTheOldIndex) {
 TEST_F(QuadTreeBuild, BuildIntoACallersStream) {
   TTestNetworkWriter w;
   w.AddGrid({6, 6, 10, 4, 0.2});
-  w.SpatialIndex = true;
-  w.MaxNodesPerCell = 4;
-  w.Write(Dir());
-  const std::string file = ReadBytes(Dir() + cSpatialIndexFileName);
+  const std::string file = WriteIndexed(w, Dir(), 4).Bytes;
   TKvMemoryStream s;
   s.WriteBuffer("head", 4);
   TQuadTreeSetup b;
@@ -605,9 +599,7 @@ TEST_F(QuadTreeBuild, CancelledBuildWritesNothing) {
 TEST_F(QuadTreeBuild, ThreadsLookUpOneTreeAtOnce) {
   TTestNetworkWriter w;
   w.AddGrid({20, 20, 10, 3, 0.2});
-  w.SpatialIndex = true;
-  w.MaxNodesPerCell = 3;
-  w.Write(Dir());
+  WriteIndexed(w, Dir(), 3);
   const TFloatPointArray coord = NodeCoords(Dir());
   TQuadTree t, clone;
   t.SetDirectory(Dir());

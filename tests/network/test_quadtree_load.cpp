@@ -133,11 +133,7 @@ TEST_F(QuadTreeLoad, DividedByteOfTwoIsInner) {
 TEST_F(QuadTreeLoad, EveryTruncationRaises) {
   TTestNetworkWriter w;
   w.AddGrid({5, 5, 10, 3, 0.3});
-  w.SpatialIndex = true;
-  w.MaxNodesPerCell = 2;
-  w.Write(Dir());
-  const std::string good = ReadBytes(Dir() + cSpatialIndexFileName);
-  const int32_t nodes = int32_t(NodeCoords(Dir()).size()) - 1;
+  const auto [good, nodes] = WriteIndexed(w, Dir(), 2);
   TQuadTree t;
   LoadBytes(t, good, nodes, w.LinkCount());
   ASSERT_GT(t.CellCount(), 9);
@@ -154,11 +150,7 @@ TEST_F(QuadTreeLoad, RandomByteFlipsRaiseOrLoadACheckedTree) {
   TTestNetworkWriter w;
   w.AddSample();
   w.AddGrid({4, 4, 10, 3, 0.3});
-  w.SpatialIndex = true;
-  w.MaxNodesPerCell = 2;
-  w.Write(Dir());
-  const std::string good = ReadBytes(Dir() + cSpatialIndexFileName);
-  const int32_t nodes = int32_t(NodeCoords(Dir()).size()) - 1;
+  const auto [good, nodes] = WriteIndexed(w, Dir(), 2);
   TRandom r;
   r.SetSeed(2024);
   int loaded = 0;
