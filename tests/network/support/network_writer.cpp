@@ -15,6 +15,8 @@
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
 #include "network/kovra_quadtree.h"
+#include "network/kovra_roadnamefile.h"
+#include "network/kovra_stringtree.h"
 #include "support/test_files.h"
 
 namespace kovra::testsupport {
@@ -151,6 +153,11 @@ void TTestNetworkWriter::SetExternalIDs(std::vector<std::u16string> Ids, int32_t
   fIdKind = TIdKind::Text;
   fTextIds = std::move(Ids);
   fTextWidth = Width;
+}
+
+void TTestNetworkWriter::SetRoadNames(int32_t FileNumber, std::vector<std::string> Names) {
+  if (FileNumber < 1 || FileNumber > 99) throw std::invalid_argument("road-name pairs are numbered 1 to 99");
+  fRoadNames[FileNumber] = std::move(Names);
 }
 
 TFloatRect TTestNetworkWriter::Bounds() const {
@@ -297,6 +304,24 @@ void TTestNetworkWriter::Emit(TSink& Sink, bool EncipherLinks) const {
     Sink.Done();
   }
   EmitExternalIDs(Sink);
+  EmitRoadNames(Sink);
+}
+
+void TTestNetworkWriter::EmitRoadNames(TSink& Sink) const {
+  for (const auto& [number, names] : fRoadNames) {
+    if (int64_t(names.size()) != LinkCount()) throw std::invalid_argument("road names need one name per link");
+    std::vector<std::u16string> stored;
+    stored.reserve(names.size());
+    for (const std::string& n : names) stored.push_back(ToUtf16(n.empty() ? " " : n));
+    TStringTree tree;
+    for (const std::u16string& n : stored) tree.Add(n);
+    tree.CreateID();
+    tree.Write(Sink.Open(RoadNameFileName(number)));
+    Sink.Done();
+    TKvStream& s = Sink.Open(RoadNumberFileName(number));
+    for (const std::u16string& n : stored) tree.WriteKeyID(s, n);
+    Sink.Done();
+  }
 }
 
 void TTestNetworkWriter::EmitExternalIDs(TSink& Sink) const {

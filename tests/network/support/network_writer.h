@@ -7,6 +7,7 @@
 //   w.AddLink({{0, 0}, {5, 3}, {10, 0}});
 //   w.AddRejected();
 //   w.SetExternalIDs(std::vector<int32_t>{17, -4});
+//   w.SetRoadNames(1, {"Main St", ""});
 //   w.Write(dir);                  // every file and "kovra_config.ini"
 //   auto bytes = w.Files();        // or the files as bytes, for caller streams
 //
@@ -86,6 +87,10 @@ public:
   void SetExternalIDs(std::vector<int32_t> Ids);
   void SetExternalIDs(std::vector<int64_t> Ids);
   void SetExternalIDs(std::vector<std::u16string> Ids, int32_t Width);
+  // Road-name pair FileNumber (1..99) through the road-name builder: one name
+  // per link, in link order; an empty name is stored as " ", as the import's
+  // table readers store it.
+  void SetRoadNames(int32_t FileNumber, std::vector<std::string> Names);
 
   // Every file into Directory (which must exist), "kovra_config.ini" through
   // the settings writer.
@@ -98,6 +103,7 @@ private:
   class TSink;
   void Emit(TSink& Sink, bool EncipherLinks) const;
   void EmitExternalIDs(TSink& Sink) const;
+  void EmitRoadNames(TSink& Sink) const;
   TFloatRect Bounds() const;
 
   TFloatPointArray fPoints;           // every link's polyline, one after another
@@ -108,6 +114,7 @@ private:
   std::vector<int64_t> fNumberIds;
   std::vector<std::u16string> fTextIds;
   int32_t fTextWidth = 0;
+  std::map<int32_t, std::vector<std::string>> fRoadNames;
 };
 
 }  // namespace kovra::testsupport

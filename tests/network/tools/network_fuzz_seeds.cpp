@@ -1,6 +1,6 @@
-// Writes the seed corpora of fuzz_coord3file, fuzz_externid and
-// fuzz_quadtree from small networks of the test writer: <corpus
-// folder>/coord3file/*, /externid/* and /quadtree/*.
+// Writes the seed corpora of fuzz_coord3file, fuzz_externid,
+// fuzz_roadnamefile and fuzz_quadtree from small networks of the test writer:
+// <corpus folder>/coord3file/*, /externid/*, /roadnamefile/* and /quadtree/*.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -79,6 +79,31 @@ int main(int argc, char** argv) {
     auto f = w.Files();
     put(externid / i.name, fuzz::JoinTwoFiles(i.flags, f["index1.bin"], f["index2.bin"]));
   }
+
+  // Road-name pairs: the number file, then the name file.
+  const auto roadnames = root / "roadnamefile";
+  std::filesystem::create_directories(roadnames);
+  struct Names {
+    const char* name;
+    uint8_t flags;
+    std::vector<std::string> names;
+  } const pairs[] = {
+      {"cased", 0, {"B", "a", "B", "", "Main St"}},
+      {"latin1_cached", 1, {"\xc3\x96lweg", "M\xc3\xbcllerstra\xc3\x9f" "e", "ab", "a\xc2\xad" "b", " x "}},
+      {"one_name_link_more", 2, {"Ring", "Ring", "Ring", "Ring", "Ring"}},
+  };
+  for (const Names& p : pairs) {
+    TTestNetworkWriter w = Small(0);
+    w.SetRoadNames(1, p.names);
+    auto f = w.Files();
+    put(roadnames / p.name, fuzz::JoinTwoFiles(p.flags, f["roadnumber01.bin"], f["roadname01.bin"]));
+  }
+  // Sorted by code unit, not by our collation: the order found out at loading.
+  const std::u16string foreign(u"B\0Z\0a\0b\0", 8);
+  const int32_t numbers[] = {4, 1, 3, 2, 4};
+  put(roadnames / "foreign_order",
+      fuzz::JoinTwoFiles(0, std::string(reinterpret_cast<const char*>(numbers), sizeof numbers),
+                         std::string(reinterpret_cast<const char*>(foreign.data()), 2 * foreign.size())));
 
   // The index of each network, behind its node and link counts (UInt16 each).
   const auto quadtree = root / "quadtree";
