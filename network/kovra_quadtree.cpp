@@ -1,9 +1,9 @@
 #include "network/kovra_quadtree.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -288,7 +288,8 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
         p.x = cipher.Decode(std::bit_cast<int64_t>(p.x));
         p.y = cipher.Decode(std::bit_cast<int64_t>(p.y));
       }
-      if (!Finite(p)) RaiseCorrupted(coord->Name(), Format("node %d lies at a coordinate that is not a number", i));
+      if (!Finite(p))
+        RaiseCorrupted(coord->Name(), Format("node %d lies at a coordinate that is not a finite number", i));
     }
   }
   const int32_t n = int32_t(w.Coord.size()) - 1;
@@ -320,7 +321,7 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
     for (int32_t k = 1; k + 1 < line.Count; ++k) {
       const TFloatPoint& p = line.Pnt[size_t(k)];
       if (!Finite(p))
-        RaiseCorrupted(cCoord3FileName, Format("vertex %d of link %d is not a number", k, link));
+        RaiseCorrupted(cCoord3FileName, Format("vertex %d of link %d is not a finite number", k, link));
       ExtendRect(root, p);
     }
     if (!lengths[size_t(link) - 1]) continue;

@@ -125,7 +125,8 @@ TTestNetworkWriter PlanarNetwork(TRandom& r) {
   const int32_t k = 12;
   std::vector<TFloatPoint> grid;
   for (int32_t j = 0; j < k; ++j)
-    for (int32_t i = 0; i < k; ++i) grid.push_back({double(1 + 5 * i + r.NextInt(3)), double(1 + 5 * j + r.NextInt(3))});
+    for (int32_t i = 0; i < k; ++i)
+      grid.push_back({double(1 + 5 * i + r.NextInt(3)), double(1 + 5 * j + r.NextInt(3))});
   auto vertex = [&](const TFloatPoint& a) { return TFloatPoint{a.x + r.NextInt(7) - 3, a.y + r.NextInt(7) - 3}; };
   for (int32_t j = 0; j < k; ++j)
     for (int32_t i = 0; i < k; ++i)
@@ -151,7 +152,8 @@ TTestNetworkWriter DegreeNetwork(TRandom& r) {
     const TFloatPoint a = hubs[size_t(r.NextInt(5))];
     const TFloatPoint b{r.NextDouble() * 1000, r.NextDouble() * 1000};
     TFloatPointArray line{a};
-    for (int32_t v = r.NextInt(7); v > 0; --v) line.push_back({r.NextDouble() * 1400 - 200, r.NextDouble() * 1400 - 200});
+    for (int32_t v = r.NextInt(7); v > 0; --v)
+      line.push_back({r.NextDouble() * 1400 - 200, r.NextDouble() * 1400 - 200});
     line.push_back(b);
     w.AddLink(line);
   }
@@ -464,9 +466,9 @@ TEST_F(QuadTreeBuild, BadInputsRaiseAndKeepTheOldIndex) {
        50, "link.bin is corrupted (link 1 joins the nodes", cKey},
       {"coord3i.bin falls", [&] { patch("coord3i.bin", 8, value(int32_t(0))); }, 50, "coord3i.bin is corrupted"},
       {"a node is not a number", [&] { patch("coord.bin", 24, value(std::nan(""))); }, 50,
-       "coord.bin is corrupted (node 2 lies at a coordinate that is not a number)"},
+       "coord.bin is corrupted (node 2 lies at a coordinate that is not a finite number)"},
       {"a vertex is infinite", [&] { patch("coord3.bin", 0, value(HUGE_VAL)); }, 50,
-       "coord3.bin is corrupted (vertex 1 of link 1 is not a number)"},
+       "coord3.bin is corrupted (vertex 1 of link 1 is not a finite number)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -156,7 +156,8 @@ TEST_F(QuadTreeLoad, RandomByteFlipsRaiseOrLoadACheckedTree) {
   int loaded = 0;
   for (int trial = 0; trial < 3000; ++trial) {
     std::string bytes = good;
-    for (int k = 1 + r.NextInt(3); k > 0; --k) bytes[size_t(r.NextInt(int32_t(bytes.size())))] ^= char(1 + r.NextInt(255));
+    for (int k = 1 + r.NextInt(3); k > 0; --k)
+      bytes[size_t(r.NextInt(int32_t(bytes.size())))] ^= char(1 + r.NextInt(255));
     TQuadTree t;
     try {
       LoadBytes(t, bytes, nodes, w.LinkCount());
