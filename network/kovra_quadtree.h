@@ -129,7 +129,8 @@ public:
   std::span<const int32_t> Nodes(const TQuadTreeCell& Cell) const {
     return {fNodes + Cell.fNodeFirst, Cell.fNodeCount};
   }
-  // The runs of a leaf, by link id as the links were added; empty for an inner cell.
+  // The runs of a leaf in file order (as built: by link, then by segment);
+  // empty for an inner cell.
   std::span<const TSubLink> Runs(const TQuadTreeCell& Cell) const { return {fRuns + Cell.fRunFirst, Cell.fRunCount}; }
 
   // Writes the tree in the file's layout at the stream's position: CellCount,
