@@ -10,6 +10,7 @@ packages=(
   python3 python3-icu libxml2-utils jq locales
   gdal-bin libgdal-dev shapelib
   clang libclang-rt-14-dev
+  libboost-dev
 )
 
 sudo_cmd=()

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
@@ -12,8 +14,10 @@
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
+#include "network/kovra_quadtree.h"
 #include "network/kovra_roadnamefile.h"
 #include "network/kovra_stringtree.h"
+#include "support/test_files.h"
 
 namespace kovra::testsupport {
 
@@ -165,7 +169,7 @@ TFloatRect TTestNetworkWriter::Bounds() const {
   return {r.xmin - dx, r.ymin - dy, r.xmax + dx, r.ymax + dy};
 }
 
-void TTestNetworkWriter::Emit(TSink& Sink) const {
+void TTestNetworkWriter::Emit(TSink& Sink, bool EncipherLinks) const {
   const int32_t links = LinkCount();
   const double factor = KmPerUnit(Unit);
 
@@ -233,7 +237,8 @@ void TTestNetworkWriter::Emit(TSink& Sink) const {
   {
     TKvStream& s = Sink.Open("link.bin");
     cipher.Restart();
-    for (size_t e = 0; e < endNode.size(); ++e) s.WriteUInt32(cipher.Encode(uint32_t(endNode[e])));
+    for (size_t e = 0; e < endNode.size(); ++e)
+      s.WriteUInt32(EncipherLinks ? cipher.Encode(uint32_t(endNode[e])) : uint32_t(endNode[e]));
     Sink.Done();
   }
   {
@@ -403,8 +408,24 @@ void TTestNetworkWriter::Write(const std::string& Directory) const {
   };
   const std::string dir = Directory.empty() || Directory.back() == '/' ? Directory : Directory + "/";
   TDirectory sink(dir);
-  Emit(sink);
+  Emit(sink, !SpatialIndex);
   WriteConfig(dir, Key != 0, Unit, CoordSys, Prj, Epsg, LinkCount(), Bounds());
+  if (!SpatialIndex) return;
+  TQuadTreeSetup builder;
+  builder.SetDirectory(dir);
+  builder.SetMaxNodesPerCell(MaxNodesPerCell);
+  builder.Build(Key, nullptr);
+  if (Key == 0) return;
+  std::string links = ReadBytes(dir + "link.bin");
+  T32Encryption cipher(Key);
+  cipher.Restart();
+  for (size_t i = 0; i + 4 <= links.size(); i += 4) {
+    uint32_t v;
+    std::memcpy(&v, links.data() + i, 4);
+    v = cipher.Encode(v);
+    std::memcpy(links.data() + i, &v, 4);
+  }
+  WriteBytes(dir + "link.bin", links);
 }
 
 std::map<std::string, std::string> TTestNetworkWriter::Files() const {
@@ -425,8 +446,17 @@ std::map<std::string, std::string> TTestNetworkWriter::Files() const {
     std::string fName;
     std::unique_ptr<TKvMemoryStream> fStream;
   };
+  if (SpatialIndex) {
+    // The builder reads a directory.
+    TTempDir temp("kovra_network_writer");
+    Write(temp.Path.string());
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(temp.Path))
+      if (e.path().filename() != cConfigFileName) files[e.path().filename().string()] = ReadBytes(e.path().string());
+    return files;
+  }
   TMemory sink;
-  Emit(sink);
+  Emit(sink, true);
   return std::move(sink.Files);
 }
 

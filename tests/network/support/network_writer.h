@@ -15,7 +15,9 @@
 // node lists its links in ascending id order, a loop link in two consecutive
 // slots. The bounds in the settings cover every vertex, widened by 0.05 % of
 // width and height on each side. With a key the files are enciphered as the
-// import enciphers them.
+// import enciphers them. With SpatialIndex set, "spatialindex.bin" is built
+// by the index builder as the import builds it: after the settings, while
+// "link.bin" is still plain, which is enciphered last.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +61,9 @@ public:
   bool WideBucketStarts = false;
   // Text ids: the unit that pads them to the width (the import writes U+0000).
   char16_t TextPad = u'\0';
+  // Adds "spatialindex.bin", built with this leaf capacity.
+  bool SpatialIndex = false;
+  int32_t MaxNodesPerCell = 50;
 
   // Appends link LinkCount() + 1 and returns its number. A polyline of fewer
   // than two points or of length 0 is stored as a rejected object.
@@ -96,7 +101,7 @@ public:
 private:
   enum class TIdKind : uint8_t { None, Int32, Int64, Text };
   class TSink;
-  void Emit(TSink& Sink) const;
+  void Emit(TSink& Sink, bool EncipherLinks) const;
   void EmitExternalIDs(TSink& Sink) const;
   void EmitRoadNames(TSink& Sink) const;
   TFloatRect Bounds() const;

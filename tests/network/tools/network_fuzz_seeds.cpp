@@ -1,12 +1,13 @@
-// Writes the seed corpora of fuzz_coord3file, fuzz_externid and
-// fuzz_roadnamefile from small networks of the test writer:
-// <corpus folder>/coord3file/*, /externid/* and /roadnamefile/*.
+// Writes the seed corpora of fuzz_coord3file, fuzz_externid,
+// fuzz_roadnamefile and fuzz_quadtree from small networks of the test writer:
+// <corpus folder>/coord3file/*, /externid/*, /roadnamefile/* and /quadtree/*.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
+#include "network/kovra_quadtree.h"
 #include "network/support/network_writer.h"
 #include "support/test_files.h"
 
@@ -103,5 +104,32 @@ int main(int argc, char** argv) {
   put(roadnames / "foreign_order",
       fuzz::JoinTwoFiles(0, std::string(reinterpret_cast<const char*>(numbers), sizeof numbers),
                          std::string(reinterpret_cast<const char*>(foreign.data()), 2 * foreign.size())));
+
+  // The index of each network, behind its node and link counts (UInt16 each).
+  const auto quadtree = root / "quadtree";
+  std::filesystem::create_directories(quadtree);
+  struct Index {
+    const char* name;
+    int32_t cap;
+    void (*links)(TTestNetworkWriter&);
+  } const indexes[] = {
+      {"one_cell", 50, [](TTestNetworkWriter& w) { w.AddSample(); }},
+      {"sample_split", 1, [](TTestNetworkWriter& w) { w.AddSample(); }},
+      {"grid", 2, [](TTestNetworkWriter& w) { w.AddGrid({5, 5, 10, 3, 0.3}); }},
+      {"deep", 1,
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{1, 1}, {1.000001, 1}});
+         w.AddLink({{6, 6}, {7, 7}});
+       }},
+  };
+  for (const Index& i : indexes) {
+    TTestNetworkWriter w;
+    i.links(w);
+    w.SpatialIndex = true;
+    w.MaxNodesPerCell = i.cap;
+    auto f = w.Files();
+    const uint16_t counts[2] = {uint16_t(f["coord.bin"].size() / 16), uint16_t(w.LinkCount())};
+    put(quadtree / i.name, std::string(reinterpret_cast<const char*>(counts), 4) + f[cSpatialIndexFileName]);
+  }
   return 0;
 }
