@@ -224,6 +224,15 @@ TInputKind TImport::KindOf(const std::string& filename) {
   }
 }
 
+std::string TImport::RequiredCompanion(const std::string& file, const char* ext) {
+  std::string name = FindSibling(file, ext);
+  if (name.empty()) {
+    name = std::filesystem::path(file).replace_extension(std::string(".") + ext).string();
+    TKvFileStream probe(name, fmOpenRead | fmShareDenyWrite);
+  }
+  return name;
+}
+
 void TImport::CheckRequest() {
   fInputs.clear();
   fZTables.reset();
@@ -243,7 +252,7 @@ void TImport::CheckRequest() {
     case TInputKind::ikTABNoMap: throw Exception("TAB file has no MAP component");
     case TInputKind::ikTABOther: throw Exception("Unsupported MAP file encountered");
     case TInputKind::ikSHP: CheckSHP(); break;
-    case TInputKind::ikMIF: throw Exception("MIF files cannot be imported yet");
+    case TInputKind::ikMIF: CheckMIF(); break;
     case TInputKind::ikTAB500:
     case TInputKind::ikTAB1500: throw Exception("TAB files cannot be imported yet");
   }
@@ -255,6 +264,7 @@ void TImport::ReadInput() {
   SetProgressStop(26);
   switch (fKind) {
     case TInputKind::ikSHP: ReadSHP(); break;
+    case TInputKind::ikMIF: ReadMIF(); break;
     default: break;  // CheckRequest lets no other kind through
   }
 }

@@ -20,6 +20,7 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_types.h"
 #include "giswriter/kovra_giswriter.h"
+#include "import/kovra_import_mif.h"
 
 namespace kovra {
 
@@ -200,12 +201,19 @@ protected:
   // True when both z-level fields are set.
   bool WantZLevels() const { return fZfromField >= 0 && fZtoField >= 0; }
   static TInputKind KindOf(const std::string& filename);
+  // The companion of an input file found by sibling lookup; when none exists,
+  // opening the usual name raises the stream's own "Cannot open file" error.
+  static std::string RequiredCompanion(const std::string& file, const char* ext);
 
   // The shapefile reader and its request checks.
   void CheckSHP();
   void ReadSHP();
   // fZFrom and fZTo from record RecNum of the .dbf sequence.
   void ReadZLevels(int32_t RecNum);
+
+  // The MIF reader and its request checks.
+  void CheckMIF();
+  void ReadMIF();
 
   std::vector<TInputFile> fInputs;
   TInputKind fKind = TInputKind::ikOther;
@@ -215,6 +223,9 @@ protected:
   // Unit and projection text found by CheckRequest in the first .prj.
   TCoordinateUnit fFoundUnit = cuUnknown;
   std::string fFoundPrj;
+  // Headers of the .mif inputs and, with z-levels, their .mid tables, found by CheckMIF.
+  std::vector<TMifHeader> fMifHeaders;
+  std::vector<std::string> fMidFiles;
 
   void AbortRun() override;
 };

@@ -2,7 +2,6 @@
 // unit from the first .prj, z-levels from the .dbf tables.
 #include <algorithm>
 #include <bit>
-#include <filesystem>
 
 #include "foundation/kovra_dbffiles.h"
 #include "foundation/kovra_functions.h"
@@ -29,17 +28,6 @@ bool IsPolyLineType(int32_t t) { return t == 3 || t == 13 || t == 23; }
 
 std::unique_ptr<TKvBufferedStream> OpenInput(const std::string& name) {
   return std::make_unique<TKvBufferedStream>(new TKvFileStream(name, fmOpenRead | fmShareDenyWrite), true);
-}
-
-// The companion of a shapefile; when none exists, opening the usual name
-// raises the stream's own "Cannot open file" error.
-std::string RequiredCompanion(const std::string& shp, const char* ext) {
-  std::string name = FindSibling(shp, ext);
-  if (name.empty()) {
-    name = std::filesystem::path(shp).replace_extension(std::string(".") + ext).string();
-    TKvFileStream probe(name, fmOpenRead | fmShareDenyWrite);
-  }
-  return name;
 }
 
 [[noreturn]] void RaiseCorruptShapefile(const std::string& name) {
