@@ -29,7 +29,9 @@ constexpr const char* cMifDefaultCoordSys = "CoordSys Earth Projection 1, 0";
 class TMifLines {
 public:
   explicit TMifLines(const std::string& FileName)
-      : fFile(FileName, fmOpenRead | fmShareDenyWrite), fSize(fFile.Size()), fBuffer(cBlock) {}
+      : fFile(FileName, fmOpenRead | fmShareDenyWrite),
+        fSize(fFile.Size()),
+        fBuffer(size_t(std::clamp<int64_t>(fSize, 64, int64_t(cBlock)))) {}
 
   int64_t Size() const { return fSize; }
   // Bytes of the file before the next line.
