@@ -91,6 +91,11 @@ int32_t LineOf(const std::string& Text, const std::string& Needle) {
 
 int32_t LinesIn(const std::string& Bytes) { return int32_t(std::count(Bytes.begin(), Bytes.end(), '\n')); }
 
+// A MIF with one two-point line and the given header lines before Columns.
+std::string Header(const std::string& Lines) {
+  return "Version 300\n" + Lines + "Columns 1\n  id Integer\nData\n\nLine 1 2 3 4\n";
+}
+
 class ImportMif : public TImportTest {
 protected:
   // A .mif and .mid made by ogr2ogr; Args default to British National Grid.
@@ -120,7 +125,8 @@ TEST_F(ImportMif, ObjectsAsGdalReadsThem) {
   ASSERT_NE(text.find("\nText \"Main Line Road\""), std::string::npos);
   ASSERT_NE(text.find("\nPLINE MULTIPLE 2\n"), std::string::npos);
   // A Point as the file's very last line, with and without a line end.
-  const std::string pointLast = Mif("pointlast.mif", {{JsonLine({{0, 0}, {10, 0}}), R"("id":1)"}, {cPoint, R"("id":2)"}});
+  const std::string pointLast =
+      Mif("pointlast.mif", {{JsonLine({{0, 0}, {10, 0}}), R"("id":1)"}, {cPoint, R"("id":2)"}});
   const std::string pointText = ReadBytes(pointLast);
   const size_t symbol = pointText.rfind("\n    Symbol");
   ASSERT_NE(symbol, std::string::npos);
@@ -158,6 +164,36 @@ TEST_F(ImportMif, ObjectsAsGdalReadsThem) {
     EXPECT_EQ(imp.LinkCount(), LinesIn(ReadBytes(fs::path(c.Source).replace_extension(".mid").string())));
     ExpectAsOgrReads(c.Source, imp, ReadNetworkDir(fOut));
   }
+}
+
+// Counts outside 2..65535 are error records; the lines of a count that is
+// not read belong to no object, and a one-vertex line consumes its vertex.
+TEST_F(ImportMif, VertexCounts) {
+  WriteBytes(In("counts.mif"), Header("") +
+                                   "Pline 1\n5 5\n"
+                                   "Pline 0\n"
+                                   "Pline 65536\n0 0\n1 1\n"
+                                   "Pline -2\n"
+                                   "Line 0 0 1 1\n"
+                                   "PLINE MULTIPLE 1\n  2\n0 0\n1 1\n"
+                                   "Pline 2\n3 3\n3 3\n");
+  TReadStageImport imp;
+  Run(imp, {In("counts.mif")});
+  ASSERT_EQ(imp.LinkCount(), 8);
+  std::vector<std::tuple<int32_t, TErrorCode, int32_t>> errors;
+  for (int32_t e = 0; e < imp.ImportErrorList().Count(); ++e) {
+    const TImportError& x = imp.ImportErrorList().GetItem(e);
+    errors.emplace_back(x.link, x.errorcode, x.value);
+  }
+  EXPECT_EQ(errors, (std::vector<std::tuple<int32_t, TErrorCode, int32_t>>{{2, ecZeroOrOneVertices, 1},
+                                                                         {3, ecZeroOrOneVertices, 0},
+                                                                         {4, ecTooManyVertices, 65536},
+                                                                         {5, ecZeroOrOneVertices, -2},
+                                                                         {7, ecMultiSection, 1},
+                                                                         {8, ecZeroOrOneVertices, 1}}));
+  const TNetworkDir net = ReadNetworkDir(fOut);
+  EXPECT_EQ(net.Polyline(1), (std::vector<TFloatPoint>{{1, 2}, {3, 4}}));
+  EXPECT_EQ(net.Polyline(6), (std::vector<TFloatPoint>{{0, 0}, {1, 1}}));
 }
 
 // Each fault is refused with its file, and its line where known; the run
@@ -235,11 +271,6 @@ TEST_F(ImportMif, FaultsNameTheirPlace) {
   EXPECT_TRUE(NoFileOfRunRemains(inputs, fIn));
 }
 
-// A MIF with one two-point line and the given header lines before Columns.
-std::string Header(const std::string& Lines) {
-  return "Version 300\n" + Lines + "Columns 1\n  id Integer\nData\n\nLine 1 2 3 4\n";
-}
-
 TEST_F(ImportMif, UnitAndCoordSysFromTheFirstHeader) {
   const struct {
     std::string CoordSysLine;
@@ -311,7 +342,9 @@ TEST_F(ImportMif, CoordSysOfSeveralFiles) {
     if (c.Message.empty()) {
       EXPECT_EQ(imp.LinkCount(), 2);
       // The first file's text stands for the run.
-      EXPECT_EQ(imp.CoordSys(), c.Files[0] == "none.mif" ? "CoordSys Earth Projection 1, 0" : UpperAscii(TrimView(bng)));
+      const std::string expected =
+          c.Files[0] == "none.mif" ? "CoordSys Earth Projection 1, 0" : UpperAscii(TrimView(bng));
+      EXPECT_EQ(imp.CoordSys(), expected);
     } else {
       EXPECT_TRUE(NoFileOfRunRemains(before, fOut));
     }
@@ -416,7 +449,8 @@ TEST_F(ImportMif, HeaderReader) {
   // What ogr2ogr declares; a charset name the list lacks is the system ANSI
   // code page (0), no Charset line at all 1252.
   const std::string cyrillic =
-      Mif("cyrillic.mif", {{JsonLine({{0, 0}, {1, 0}}), R"("Улица":"Тверская","zf":1)"}}, "-lco ENCODING=CP1251");
+      Mif("cyrillic.mif", {{JsonLine({{0, 0}, {1, 0}}), R"("Улица":"Тверская","zf":1)"}},
+          "-lco ENCODING=CP1251");
   WriteBytes(In("bare.mif"), "Version 300\nColumns 1\n  id Integer\n");
   const struct {
     std::string File;
