@@ -1,11 +1,11 @@
-// The reading stage of the import on a generated shapefile, against ogr2ogr
-// copying the same shapefile, both in MB/s of .shp and .shx; and on the same
-// network as a MapInfo TAB table, against ogr2ogr copying that table to a
-// shapefile, both in objects per second. Target: the reading stage takes at
-// most half of ogr2ogr's time.
+// The reading stage of the import on a generated network as a shapefile, as
+// MIF and as a MapInfo TAB table, each against ogr2ogr copying the same input
+// to a shapefile. The shapefile and MIF rates are in MB/s of the input read
+// (.shp and .shx; .mif, and .mid with z-levels), the TAB rates in objects per
+// second. Target: the reading stage takes at most half of ogr2ogr's time.
 //
-// The inputs are KOVRA_BENCH_SHP and KOVRA_BENCH_TAB when set, else a network
-// of KOVRA_BENCH_LINKS links (default 200000) made once by
+// The inputs are KOVRA_BENCH_SHP, KOVRA_BENCH_MIF and KOVRA_BENCH_TAB when
+// set, else a network of KOVRA_BENCH_LINKS links (default 200000) made once by
 // scripts/make-network-input into the temporary folder.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,38 +35,56 @@ std::string Generator() {
   return (exe.parent_path().parent_path().parent_path() / "scripts" / "make-network-input").string();
 }
 
-// The generated network in the given format ("shp" or "tab"), made once.
-std::string MakeInput(const char* ext, const char* variable, const std::string& args) {
-  if (const char* given = std::getenv(variable)) return given;
+struct TInput {
+  const char* Env;   // variable naming a given input
+  const char* Name;  // file name of the generated input
+  const char* Args;  // ogr2ogr arguments of the generator
+  std::vector<const char*> Companions;  // written besides the main file
+  // Rates in bytes count the main file and the first companion, that one
+  // with z-levels only when ZOnly; rates in objects count the rows of the .id.
+  bool ZOnly;
+  bool Objects;
+};
+const TInput cShp{"KOVRA_BENCH_SHP", "roads.shp", "", {".shx", ".dbf"}, false, false};
+const TInput cMif{"KOVRA_BENCH_MIF", "roads.mif", "-f 'MapInfo File' -dsco FORMAT=MIF", {".mid"}, true, false};
+const TInput cTab{"KOVRA_BENCH_TAB", "roads.tab", "-f 'MapInfo File'", {".map", ".id", ".dat"}, false, true};
+
+std::string MakeInput(const TInput& input) {
+  if (const char* given = std::getenv(input.Env)) return given;
   const char* links = std::getenv("KOVRA_BENCH_LINKS");
   const std::string count = links ? links : "200000";
   const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_" + count);
-  const fs::path file = dir / (std::string("roads.") + ext);
-  const fs::path stem = fs::path(file).replace_extension();
-  const std::vector<std::string> companions =
-      std::string(ext) == "shp" ? std::vector<std::string>{".shp", ".shx", ".dbf"}
-                                : std::vector<std::string>{".tab", ".map", ".id", ".dat"};
-  bool complete = true;
-  for (const std::string& companion : companions) complete = complete && fs::exists(stem.string() + companion);
-  if (complete) return file.string();
+  const fs::path path = dir / input.Name;
+  bool complete = fs::exists(path);
+  for (const char* ext : input.Companions) complete = complete && fs::exists(fs::path(path).replace_extension(ext));
+  if (complete) return path.string();
   fs::create_directories(dir);
-  const std::string cmd = "'" + Generator() + "' " + count + " '" + file.string() + "' " + args + " >/dev/null";
+  const std::string cmd =
+      "'" + Generator() + "' " + count + " '" + path.string() + "' " + input.Args + " >/dev/null";
   if (std::system(cmd.c_str()) != 0) return "";
-  return file.string();
+  return path.string();
 }
 
-const std::string& InputPath() {
-  static const std::string path = MakeInput("shp", "KOVRA_BENCH_SHP", "");
-  return path;
+// Each input is made on first use only.
+const std::string& InputPath(const TInput& input) {
+  static std::map<const TInput*, std::string> made;
+  auto it = made.find(&input);
+  if (it == made.end()) it = made.emplace(&input, MakeInput(input)).first;
+  return it->second;
 }
 
-const std::string& TabPath() {
-  static const std::string path = MakeInput("tab", "KOVRA_BENCH_TAB", "-f 'MapInfo File'");
-  return path;
-}
-
-int64_t InputBytes(const std::string& shp) {
-  return int64_t(fs::file_size(shp) + fs::file_size(fs::path(shp).replace_extension(".shx")));
+// The rate of the runs so far over Input, read with or without z-levels.
+void SetRate(benchmark::State& state, const TInput& input, bool zlevels) {
+  const fs::path path = InputPath(input);
+  if (input.Objects) {
+    const double objects = double(fs::file_size(fs::path(path).replace_extension(".id")) / 4);
+    state.counters["objects/s"] = benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
+    return;
+  }
+  int64_t bytes = int64_t(fs::file_size(path));
+  if (zlevels || !input.ZOnly)
+    bytes += int64_t(fs::file_size(fs::path(path).replace_extension(input.Companions.front())));
+  state.SetBytesProcessed(state.iterations() * bytes);
 }
 
 fs::path Scratch(const char* name) {
@@ -75,19 +94,19 @@ fs::path Scratch(const char* name) {
   return dir;
 }
 
-// The reading stage on Input, with z-levels from fields 1 and 2 when Arg 0 is
-// 1; the links of the last run, -1 when there is no input.
-int64_t RunReadStage(benchmark::State& state, const std::string& input, const char* scratch) {
-  if (input.empty()) {
+// Arg 1: z-levels from the two level fields of the table.
+void BM_ImportReadStage(benchmark::State& state, const TInput& input) {
+  const std::string& path = InputPath(input);
+  if (path.empty()) {
     state.SkipWithError("no input: scripts/make-network-input failed");
-    return -1;
+    return;
   }
-  const fs::path out = Scratch(scratch);
+  const fs::path out = Scratch("read");
   int64_t links = 0;
   for (auto _ : state) {
     TReadOnlyImport imp;
     imp.SetDirectory(out.string());
-    imp.Add(input);
+    imp.Add(path);
     if (state.range(0)) {
       imp.SetZFromField(1);
       imp.SetZToField(2);
@@ -95,59 +114,37 @@ int64_t RunReadStage(benchmark::State& state, const std::string& input, const ch
     imp.Execute();
     links = imp.LinkCount();
   }
+  state.counters["links"] = double(links);
+  SetRate(state, input, state.range(0) != 0);
   fs::remove_all(out);
-  return links;
 }
+BENCHMARK_CAPTURE(BM_ImportReadStage, shp, cShp)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ImportReadStage, mif, cMif)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ImportReadStage, tab, cTab)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// ogr2ogr copying Input to a shapefile; false when there is no input or it failed.
-bool TimeOgr2ogr(benchmark::State& state, const std::string& input, const char* scratch) {
-  if (input.empty()) {
+void BM_Ogr2ogrCopy(benchmark::State& state, const TInput& input) {
+  const std::string& path = InputPath(input);
+  if (path.empty()) {
     state.SkipWithError("no input: scripts/make-network-input failed");
-    return false;
+    return;
   }
-  const fs::path out = Scratch(scratch);
+  const fs::path out = Scratch("ogr");
   const std::string cmd =
-      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + input + "' >/dev/null 2>&1";
-  bool ok = true;
+      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + path + "' >/dev/null 2>&1";
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (std::system(cmd.c_str()) != 0) {
       state.SkipWithError("ogr2ogr failed");
-      ok = false;
       break;
     }
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
+  // ogr2ogr reads every attribute: the .mid counts.
+  SetRate(state, input, true);
   fs::remove_all(out);
-  return ok;
 }
-
-void BM_ImportReadStage(benchmark::State& state) {
-  const int64_t links = RunReadStage(state, InputPath(), "read");
-  if (links < 0) return;
-  state.counters["links"] = double(links);
-  state.SetBytesProcessed(state.iterations() * InputBytes(InputPath()));
-}
-BENCHMARK(BM_ImportReadStage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_Ogr2ogrCopy(benchmark::State& state) {
-  if (TimeOgr2ogr(state, InputPath(), "ogr")) state.SetBytesProcessed(state.iterations() * InputBytes(InputPath()));
-}
-BENCHMARK(BM_Ogr2ogrCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
-
-// Objects per second, an object being a row of the .id.
-void BM_ImportReadStageTab(benchmark::State& state) {
-  const int64_t links = RunReadStage(state, TabPath(), "tab");
-  if (links >= 0)
-    state.counters["objects/s"] = benchmark::Counter(double(links), benchmark::Counter::kIsIterationInvariantRate);
-}
-BENCHMARK(BM_ImportReadStageTab)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_Ogr2ogrCopyTab(benchmark::State& state) {
-  if (!TimeOgr2ogr(state, TabPath(), "ogrtab")) return;
-  const double objects = double(fs::file_size(fs::path(TabPath()).replace_extension(".id")) / 4);
-  state.counters["objects/s"] = benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
-}
-BENCHMARK(BM_Ogr2ogrCopyTab)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, shp, cShp)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, mif, cMif)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, tab, cTab)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace

@@ -243,7 +243,7 @@ void TImport::CheckRequest() {
     case TInputKind::ikTABNoMap: throw Exception("TAB file has no MAP component");
     case TInputKind::ikTABOther: throw Exception("Unsupported MAP file encountered");
     case TInputKind::ikSHP: CheckSHP(); break;
-    case TInputKind::ikMIF: throw Exception("MIF files cannot be imported yet");
+    case TInputKind::ikMIF: CheckMIF(); break;
     case TInputKind::ikTAB500:
     case TInputKind::ikTAB1500: CheckTAB(); break;
   }
@@ -288,6 +288,7 @@ void TImport::ReadInput() {
   SetProgressStop(26);
   switch (fKind) {
     case TInputKind::ikSHP: ReadSHP(); break;
+    case TInputKind::ikMIF: ReadMIF(); break;
     case TInputKind::ikTAB500: ReadTAB(0); break;
     case TInputKind::ikTAB1500: ReadTAB(1); break;
     default: break;  // CheckRequest lets no other kind through

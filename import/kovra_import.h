@@ -20,6 +20,7 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_types.h"
 #include "giswriter/kovra_giswriter.h"
+#include "import/kovra_import_mif.h"
 
 namespace kovra {
 
@@ -201,6 +202,9 @@ protected:
   // True when both z-level fields are set.
   bool WantZLevels() const { return fZfromField >= 0 && fZtoField >= 0; }
   static TInputKind KindOf(const std::string& filename);
+  // The companion of an input file found by sibling lookup; when none exists,
+  // opening the usual name raises the stream's own "Cannot open file" error.
+  static std::string RequiredCompanion(const std::string& name, const char* ext);
 
   // The shapefile reader and its request checks.
   void CheckSHP();
@@ -212,9 +216,6 @@ protected:
   // while the z-level radius was set from the first table's.
   void CheckTAB();
   void ReadTAB(int32_t layout);
-  // The companion of a listed file with extension ext, by sibling lookup;
-  // when none exists, opening the usual name raises the stream's own error.
-  static std::string RequiredCompanion(const std::string& name, const char* ext);
   // Opens the z-level tables (f.Dbf of every input) read in CodePage, and
   // checks the z-level fields against them.
   void OpenZTables(uint16_t CodePage);
@@ -223,6 +224,10 @@ protected:
   // Counts the next object of a table reader's file as a link, reads its
   // z-levels when on, writes its vertex index and reports progress.
   void NextTableObject();
+
+  // The MIF reader and its request checks.
+  void CheckMIF();
+  void ReadMIF();
 
   std::vector<TInputFile> fInputs;
   TInputKind fKind = TInputKind::ikOther;
@@ -234,6 +239,9 @@ protected:
   std::string fFoundPrj;
   // Code page of the .dat tables, from the charset of the first .TAB.
   uint16_t fDatCodePage = 1252;
+  // Headers of the .mif inputs and, with z-levels, their .mid tables, found by CheckMIF.
+  std::vector<TMifHeader> fMifHeaders;
+  std::vector<std::string> fMidFiles;
 
   void AbortRun() override;
 };

@@ -2,7 +2,6 @@
 // unit from the first .prj, z-levels from the .dbf tables.
 #include <algorithm>
 #include <bit>
-#include <filesystem>
 
 #include "foundation/kovra_dbffiles.h"
 #include "foundation/kovra_functions.h"

@@ -1,6 +1,6 @@
-// Shared parts of the fuzz targets of the import's readers: a reading-stage
-// import, a scratch folder with an input and an output folder, inputs cut into
-// length-prefixed pieces, and the check of what a run leaves behind.
+// What the import's fuzz targets share: a folder of their own, inputs cut
+// into length-prefixed pieces, an import that stops after its reading stage,
+// and the check of what a run left behind.
 #pragma once
 
 #include <unistd.h>
@@ -18,16 +18,16 @@
 namespace kovra::fuzz {
 
 // The reading stage alone; the build is not under test here.
-class TReadOnlyImport : public kovra::TImport {
+class TReadOnlyImport : public TImport {
 protected:
   void Build() override {}
 };
 
-// A folder with "in" and "out" below it, made once per process and removed at exit.
-inline const std::filesystem::path& ImportFolder() {
+// A temporary folder with the subfolders in/ and out/, removed at exit.
+inline const std::filesystem::path& ImportFolder(const char* Name) {
   namespace fs = std::filesystem;
-  static const fs::path dir = [] {
-    std::string templ = (fs::temp_directory_path() / "kovra_fuzz_import_XXXXXX").string();
+  static const fs::path dir = [Name] {
+    std::string templ = (fs::temp_directory_path() / (std::string("kovra_fuzz_") + Name + "_XXXXXX")).string();
     if (!::mkdtemp(templ.data())) std::abort();
     fs::create_directories(fs::path(templ) / "in");
     fs::create_directories(fs::path(templ) / "out");
@@ -41,57 +41,56 @@ inline const std::filesystem::path& ImportFolder() {
   return dir;
 }
 
-inline void WriteFile(const std::filesystem::path& p, std::string_view bytes) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), std::streamsize(bytes.size()));
+inline void WriteFile(const std::filesystem::path& Path, std::string_view Bytes) {
+  std::ofstream f(Path, std::ios::binary | std::ios::trunc);
+  f.write(Bytes.data(), std::streamsize(Bytes.size()));
 }
 
-// Takes a piece off the front of data: a little-endian UInt32 length and that
+// Takes a piece off the front of Data: a little-endian UInt32 length and that
 // many bytes (what is there when the length runs past the end).
-inline std::string_view TakePiece(std::string_view& data) {
-  if (data.size() < 4) {
-    std::string_view all = data;
-    data = {};
+inline std::string_view TakePiece(std::string_view& Data) {
+  if (Data.size() < 4) {
+    std::string_view all = Data;
+    Data = {};
     return all;
   }
   uint32_t n;
-  std::memcpy(&n, data.data(), 4);
-  data.remove_prefix(4);
-  if (n > data.size()) n = uint32_t(data.size());
-  std::string_view p = data.substr(0, n);
-  data.remove_prefix(n);
+  std::memcpy(&n, Data.data(), 4);
+  Data.remove_prefix(4);
+  if (n > Data.size()) n = uint32_t(Data.size());
+  std::string_view p = Data.substr(0, n);
+  Data.remove_prefix(n);
   return p;
 }
 
-// Empties the output folder, so that whatever is there afterwards is this run's.
-inline void ClearOutput(const std::filesystem::path& out) {
-  for (const char* name : {kovra::cCoordFromFile, kovra::cCoordToFile, kovra::cCoord3File, kovra::cCoord3iFile})
-    std::filesystem::remove(out / name);
-}
-
-// Runs the import: either it reads every object or it raises the library's
-// error; a run that raised leaves no vertex file, a finished one leaves vertex
-// files that agree with its link count. Anything else aborts.
-inline void RunAndCheck(TReadOnlyImport& imp, const std::filesystem::path& out) {
+// Runs Imp into Out, emptied first so that whatever is there afterwards is
+// this run's. The run either finishes or raises the library's error; one that
+// raised leaves no vertex file, a finished one leaves vertex files that agree
+// with its link count. Anything else aborts.
+inline void RunReadStage(TReadOnlyImport& Imp, const std::filesystem::path& Out) {
+  namespace fs = std::filesystem;
+  const char* files[] = {cCoordFromFile, cCoordToFile, cCoord3File, cCoord3iFile};
+  for (const char* name : files) fs::remove(Out / name);
+  Imp.SetDirectory(Out.string());
   bool finished = true;
   try {
-    imp.Execute();
-  } catch (const kovra::Exception&) {
+    Imp.Execute();
+  } catch (const Exception&) {
     finished = false;
   }
   const auto sizeOf = [&](const char* name) -> int64_t {
     std::error_code ec;
-    const auto n = std::filesystem::file_size(out / name, ec);
+    const auto n = fs::file_size(Out / name, ec);
     return ec ? -1 : int64_t(n);
   };
-  const int64_t links = imp.LinkCount();
+  const int64_t links = Imp.LinkCount();
   if (!finished) {
-    for (const char* name : {kovra::cCoordFromFile, kovra::cCoordToFile, kovra::cCoord3File, kovra::cCoord3iFile})
+    for (const char* name : files)
       if (sizeOf(name) >= 0) std::abort();  // a failed run leaves nothing
     return;
   }
-  if (sizeOf(kovra::cCoordFromFile) != 16 * links || sizeOf(kovra::cCoordToFile) != 16 * links ||
-      sizeOf(kovra::cCoord3iFile) != 4 * (links + 1) || sizeOf(kovra::cCoord3File) % 16 != 0)
+  if (sizeOf(cCoordFromFile) != 16 * links || sizeOf(cCoordToFile) != 16 * links ||
+      sizeOf(cCoord3iFile) != 4 * (links + 1) || sizeOf(cCoord3File) % 16 != 0)
     std::abort();
 }
 

@@ -13,6 +13,7 @@
 #include "import/support/folder_state.h"
 #include "import/support/import_fixtures.h"
 #include "import/support/network_dir.h"
+#include "import/support/ogr_objects.h"
 #include "support/test_files.h"
 
 using namespace kovra;
@@ -45,28 +46,6 @@ void CopyCompanions(const std::string& fromStem, const std::string& toStem) {
     if (fs::exists(fromStem + ext)) fs::copy_file(fromStem + ext, toStem + ext, fs::copy_options::overwrite_existing);
 }
 
-// Every object GDAL reads is the link the import made, bit for bit.
-void ExpectAsOgrReads(const std::string& shp, const TImport& imp, const TNetworkDir& net) {
-  const std::vector<TOgrObject> ogr = ReadWithOgr(shp, "ESRI Shapefile");
-  ASSERT_EQ(imp.LinkCount(), int32_t(ogr.size())) << shp;
-  int32_t e = 0;
-  for (int32_t L = 1; L <= imp.LinkCount(); ++L) {
-    const TOgrObject& o = ogr[size_t(L - 1)];
-    if (o.Null || o.Parts > 0) {
-      ASSERT_LT(e, imp.ImportErrorList().Count()) << "link " << L;
-      const TImportError& err = imp.ImportErrorList().GetItem(e++);
-      EXPECT_EQ(err.link, L);
-      EXPECT_EQ(err.errorcode, o.Null ? ecNotGeoCoded : ecMultiSection) << "link " << L;
-      EXPECT_EQ(err.value, o.Null ? 0 : o.Parts) << "link " << L;
-      continue;
-    }
-    const std::vector<TFloatPoint> line = net.Polyline(L);
-    ASSERT_EQ(line.size(), o.Points.size()) << "link " << L;
-    EXPECT_EQ(std::memcmp(line.data(), o.Points.data(), line.size() * sizeof(TFloatPoint)), 0) << "link " << L;
-  }
-  EXPECT_EQ(e, imp.ImportErrorList().Count());
-}
-
 // A multi-line, a missing geometry, then lines of awkward doubles (3D for the Z file).
 std::vector<TJsonFeature> Awkward(int32_t count, bool threeD) {
   std::vector<TJsonFeature> f = {
@@ -85,15 +64,7 @@ std::vector<TJsonFeature> Awkward(int32_t count, bool threeD) {
   return f;
 }
 
-class ImportShapefile : public TImportTest {
-protected:
-  // Runs a read-stage import of Files into the output folder.
-  void Run(TReadStageImport& imp, const std::vector<std::string>& files) {
-    imp.SetDirectory(fOut);
-    imp.AddFiles(files);
-    imp.Execute();
-  }
-};
+class ImportShapefile : public TImportTest {};
 
 TEST_F(ImportShapefile, VerticesAsGdalReadsThem) {
   for (const char* type : {"LINESTRING", "LINESTRING25D", "LINESTRINGM"}) {

@@ -18,6 +18,7 @@
 #include "import/support/folder_state.h"
 #include "import/support/import_fixtures.h"
 #include "import/support/network_dir.h"
+#include "import/support/ogr_objects.h"
 #include "import/support/tab_fixture.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
@@ -54,40 +55,6 @@ std::vector<int> ObjectTypes(const std::string& stem) {
   return types;
 }
 
-// Every object GDAL reads is the link the import made, bit for bit; rows
-// without geometry are deleted objects, other geometries error 2 with the
-// object's type.
-void ExpectAsOgrReads(const std::string& tab, const TImport& imp, const TNetworkDir& net, double tolerance = 0) {
-  const std::vector<TOgrObject> ogr = ReadWithOgr(tab, "MapInfo File");
-  const std::vector<int> types = ObjectTypes(tab.substr(0, tab.size() - 4));
-  ASSERT_EQ(imp.LinkCount(), int32_t(ogr.size())) << tab;
-  ASSERT_EQ(types.size(), ogr.size());
-  int32_t e = 0;
-  for (int32_t L = 1; L <= imp.LinkCount(); ++L) {
-    const TOgrObject& o = ogr[size_t(L - 1)];
-    if (o.Type != "Line String") {
-      ASSERT_LT(e, imp.ImportErrorList().Count()) << "link " << L;
-      const TImportError& err = imp.ImportErrorList().GetItem(e++);
-      EXPECT_EQ(err.link, L);
-      EXPECT_EQ(err.linklocal, L);
-      EXPECT_EQ(err.errorcode, o.Null ? ecDeleted : ecNotPolyLine) << "link " << L;
-      EXPECT_EQ(err.value, types[size_t(L - 1)]) << "link " << L;
-      continue;
-    }
-    const std::vector<TFloatPoint> line = net.Polyline(L);
-    ASSERT_EQ(line.size(), o.Points.size()) << "link " << L;
-    if (tolerance == 0) {
-      EXPECT_EQ(std::memcmp(line.data(), o.Points.data(), line.size() * sizeof(TFloatPoint)), 0) << "link " << L;
-    } else {
-      for (size_t k = 0; k < line.size(); ++k) {
-        ASSERT_NEAR(line[k].x, o.Points[k].x, tolerance) << "link " << L << " vertex " << k;
-        ASSERT_NEAR(line[k].y, o.Points[k].y, tolerance) << "link " << L << " vertex " << k;
-      }
-    }
-  }
-  EXPECT_EQ(e, imp.ImportErrorList().Count());
-}
-
 // n vertices on a wave inside a box of about Size metres from (x0, y0).
 std::string Wave(int32_t n, double x0, double y0, double size) {
   std::vector<TFloatPoint> pts;
@@ -117,11 +84,6 @@ protected:
                     const std::string& Args = "-a_srs EPSG:27700") {
     OgrConvert(Features, In(Name), "-f 'MapInfo File' " + Args);
     return In(Name);
-  }
-  void Run(TReadStageImport& imp, const std::vector<std::string>& files) {
-    imp.SetDirectory(fOut);
-    imp.AddFiles(files);
-    imp.Execute();
   }
 };
 
@@ -159,7 +121,7 @@ TEST_F(ImportTab, VerticesAsGdalReadsThem) {
       TTabImport imp;
       imp.SetEncryptionKey(key);
       Run(imp, {tab});
-      ExpectAsOgrReads(tab, imp, ReadNetworkDir(fOut, key), c.Tolerance);
+      ExpectAsOgrReads(ReadWithOgr(tab, "MapInfo File"), imp, ReadNetworkDir(fOut, key), c.Tolerance, c.Types);
     }
   }
 }

@@ -6,9 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include <gdal.h>
-#include <ogr_api.h>
-
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
 
@@ -51,38 +48,6 @@ void OgrConvert(const std::vector<TJsonFeature>& Features, const std::string& Ou
   std::filesystem::remove(json);
 }
 
-std::vector<TOgrObject> ReadWithOgr(const std::string& Path, const char* Driver) {
-  GDALAllRegister();
-  std::vector<TOgrObject> out;
-  const char* drivers[] = {Driver, nullptr};
-  GDALDatasetH ds = GDALOpenEx(Path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr);
-  if (!ds) {
-    ADD_FAILURE() << "GDAL cannot open " << Path;
-    return out;
-  }
-  OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
-  OGR_L_ResetReading(layer);
-  while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
-    TOgrObject o;
-    OGRGeometryH g = OGR_F_GetGeometryRef(f);
-    if (!g) {
-      o.Null = true;
-    } else {
-      const OGRwkbGeometryType type = wkbFlatten(OGR_G_GetGeometryType(g));
-      o.Type = OGRGeometryTypeToName(type);
-      if (type == wkbMultiLineString) {
-        o.Parts = OGR_G_GetGeometryCount(g);
-      } else if (type == wkbLineString) {
-        for (int i = 0; i < OGR_G_GetPointCount(g); ++i) o.Points.push_back({OGR_G_GetX(g, i), OGR_G_GetY(g, i)});
-      }
-    }
-    out.push_back(std::move(o));
-    OGR_F_Destroy(f);
-  }
-  GDALClose(ds);
-  return out;
-}
-
 std::string ExecuteError(TImport& Imp) {
   try {
     Imp.Execute();
@@ -101,6 +66,12 @@ std::string TImportTest::Shapefile(const std::string& Name, const std::vector<TJ
                                    const std::string& Args) {
   OgrConvert(Features, In(Name), Args);
   return In(Name);
+}
+
+void TImportTest::Run(TReadStageImport& Imp, const std::vector<std::string>& Files) const {
+  Imp.SetDirectory(fOut);
+  Imp.AddFiles(Files);
+  Imp.Execute();
 }
 
 }  // namespace kovra::testsupport
