@@ -53,6 +53,8 @@ class TQuadTreeCell;
 class TRoadNameFile;
 class TTurnRestrictions;
 
+// Numbers in the messages below are %g (coordinates) or %n (percents), and
+// NAN, INF or -INF where they are not finite: they come in as text.
 inline constexpr const char* cMsgNetworkNotOpen = "Network is not open";
 inline constexpr const char* cMsgNonValidLink = "Link %d is a non-valid link";
 inline constexpr const char* cMsgNodeIdBelowOne = "Node-ID must be >=1: %d";
@@ -62,17 +64,17 @@ inline constexpr const char* cMsgNodeListEntry = "Node at index %d in list, %d, 
 inline constexpr const char* cMsgWrongPercent = "Percent need to be from 0 to 1";
 inline constexpr const char* cMsgRoadFileID = "RoadFileID should be from 1 to %d, not %d";
 inline constexpr const char* cMsgRoadNameID = "RoadNameID should be from 1 to %d, not %d";
-inline constexpr const char* cMsgRadianCoordinates = "(%g , %g) are not valid radian coordinates";
-inline constexpr const char* cMsgDegreeCoordinates = "(%g , %g) are not valid degree coordinates";
-inline constexpr const char* cMsgGradCoordinates = "(%g , %g) are not valid grad coordinates";
-inline constexpr const char* cMsgPlanarCoordinates = "(%g , %g) are not valid coordinates";
-inline constexpr const char* cMsgBeyondSearchArea = "Coordinates (%g , %g) are beyond search area";
-inline constexpr const char* cMsgLocationPercent = "Percentage must be 0<=percent<=1: %n";
+inline constexpr const char* cMsgRadianCoordinates = "(%s , %s) are not valid radian coordinates";
+inline constexpr const char* cMsgDegreeCoordinates = "(%s , %s) are not valid degree coordinates";
+inline constexpr const char* cMsgGradCoordinates = "(%s , %s) are not valid grad coordinates";
+inline constexpr const char* cMsgPlanarCoordinates = "(%s , %s) are not valid coordinates";
+inline constexpr const char* cMsgBeyondSearchArea = "Coordinates (%s , %s) are beyond search area";
+inline constexpr const char* cMsgLocationPercent = "Percentage must be 0<=percent<=1: %s";
 inline constexpr const char* cMsgLocationNonValid = "Location (link %d), is a non-valid link";
 inline constexpr const char* cMsgLocationListEmpty = "Locationlist is empty";
 inline constexpr const char* cMsgLocationListLink = "Location (link) at index %d in list, %d, must be between 1 and %d";
 inline constexpr const char* cMsgLocationListPercent =
-    "Location (percentage) at index %d in list, %n, must be between 0 and 1";
+    "Location (percentage) at index %d in list, %s, must be between 0 and 1";
 inline constexpr const char* cMsgLocationListNonValid = "Location (link) at index %d in list, %d, is a non-valid link";
 inline constexpr const char* cMsgTurnIndex = "Turn index must be between 0 and %d";
 inline constexpr const char* cMsgWrongVersion = "This network is not compatible with the software";

@@ -10,6 +10,19 @@
 
 namespace kovra {
 
+namespace {
+
+// A bad value may be NaN or infinite, which Format refuses as a number.
+std::string NumberText(double v, const char* Spec) {
+  if (std::isnan(v)) return "NAN";
+  if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
+  return Format(Spec, v);
+}
+std::string G(double v) { return NumberText(v, "%g"); }
+std::string N(double v) { return NumberText(v, "%n"); }
+
+}  // namespace
+
 void TNetwork::CheckOpen() const {
   if (!IsOpen()) throw ENetworkIsClosed(cMsgNetworkNotOpen);
 }
@@ -52,28 +65,28 @@ void TNetwork::CheckCoordinate(const TFloatPoint& P) const {
   const auto outside = [&](double bx, double by) { return !(-bx <= P.x && P.x <= bx && -by <= P.y && P.y <= by); };
   switch (FCoordinateUnit) {
     case cuRad:
-      if (outside(std::numbers::pi, std::numbers::pi / 2)) throw ECoordinateCheck(Format(cMsgRadianCoordinates, P.x, P.y));
+      if (outside(std::numbers::pi, std::numbers::pi / 2)) throw ECoordinateCheck(Format(cMsgRadianCoordinates, G(P.x), G(P.y)));
       break;
     case cuDeg:
-      if (outside(180, 90)) throw ECoordinateCheck(Format(cMsgDegreeCoordinates, P.x, P.y));
+      if (outside(180, 90)) throw ECoordinateCheck(Format(cMsgDegreeCoordinates, G(P.x), G(P.y)));
       break;
     case cuGrad:
-      if (outside(200, 100)) throw ECoordinateCheck(Format(cMsgGradCoordinates, P.x, P.y));
+      if (outside(200, 100)) throw ECoordinateCheck(Format(cMsgGradCoordinates, G(P.x), G(P.y)));
       break;
     default:
       // Without a window a planar point is otherwise untested: NaN or an
       // infinity must not pass into distances.
-      if (!std::isfinite(P.x) || !std::isfinite(P.y)) throw ECoordinateCheck(Format(cMsgPlanarCoordinates, P.x, P.y));
+      if (!std::isfinite(P.x) || !std::isfinite(P.y)) throw ECoordinateCheck(Format(cMsgPlanarCoordinates, G(P.x), G(P.y)));
       break;
   }
   if (FCoordinateWindow >= 0 &&
       !(FmbrX.xmin <= P.x && P.x <= FmbrX.xmax && FmbrX.ymin <= P.y && P.y <= FmbrX.ymax))
-    throw ECoordinateCheck(Format(cMsgBeyondSearchArea, P.x, P.y));
+    throw ECoordinateCheck(Format(cMsgBeyondSearchArea, G(P.x), G(P.y)));
 }
 
 void TNetwork::CheckLocation(const TLocation& loc) const {
   CheckLinkId(loc.link, FLinkCount);
-  if (!(0 <= loc.percent && loc.percent <= 1)) throw EOutOfRange(Format(cMsgLocationPercent, loc.percent));
+  if (!(0 <= loc.percent && loc.percent <= 1)) throw EOutOfRange(Format(cMsgLocationPercent, N(loc.percent)));
   if (FLength[size_t(loc.link)] == 0) throw Exception(Format(cMsgLocationNonValid, loc.link));
 }
 
@@ -84,7 +97,7 @@ void TNetwork::CheckLocationList(const TLocationList& LL) const {
     if (loc.link < 1 || loc.link > FLinkCount)
       throw EOutOfRange(Format(cMsgLocationListLink, i, loc.link, FLinkCount));
     if (!(0 <= loc.percent && loc.percent <= 1))
-      throw EOutOfRange(Format(cMsgLocationListPercent, i, loc.percent));
+      throw EOutOfRange(Format(cMsgLocationListPercent, i, N(loc.percent)));
     if (FLength[size_t(loc.link)] == 0) throw Exception(Format(cMsgLocationListNonValid, i, loc.link));
   }
 }
