@@ -78,6 +78,20 @@ private:
   int64_t fSize = 0;
 };
 
+// Reads Count values of ValueBytes each in blocks: Where(first, n) gives the
+// place of values first..first+n-1, Use(first, n) takes them once read;
+// progress after each block.
+template <typename WhereF, typename UseF>
+void ReadBlocks(TInput& In, TProgressCancel& Progress, int64_t Count, int64_t ValueBytes, WhereF Where, UseF Use) {
+  for (int64_t done = 0; done < Count;) {
+    const int64_t n = std::min(cBlockValues, Count - done);
+    In.Read(Where(done, n), ValueBytes * n);
+    Use(done, n);
+    done += n;
+    Progress.ProgressExecute(double(done));
+  }
+}
+
 void CheckSize(const TInput& In, int64_t Expected) {
   if (In.Size() != Expected) RaiseWrongFileSize(In.Name(), In.Size(), Expected);
 }
@@ -162,17 +176,15 @@ void TNetwork::LoadLengths(TLoadContext& C) {
   SetProgressStop(8);
   FLength.assign(size_t(L) + 1, 0.0f);
   C.Cipher.Restart();
-  for (int64_t done = 0; done < L;) {
-    const int64_t n = std::min(cBlockValues, L - done);
-    float* p = FLength.data() + 1 + done;
-    in.Read(p, 4 * n);
-    Decipher32(C.Cipher, p, n);
-    for (int64_t i = 0; i < n; ++i)
-      if (!(p[i] >= 0 && p[i] < std::numeric_limits<float>::infinity()))
-        C.Corrupt(in.Name(), Format("length of link %d is not a finite number >= 0", int32_t(done + i + 1)));
-    done += n;
-    ProgressExecute(double(done));
-  }
+  ReadBlocks(
+      in, *this, L, 4, [&](int64_t first, int64_t) { return FLength.data() + 1 + first; },
+      [&](int64_t first, int64_t n) {
+        float* p = FLength.data() + 1 + first;
+        Decipher32(C.Cipher, p, n);
+        for (int64_t i = 0; i < n; ++i)
+          if (!(p[i] >= 0 && p[i] < std::numeric_limits<float>::infinity()))
+            C.Corrupt(in.Name(), Format("length of link %d is not a finite number >= 0", int32_t(first + i + 1)));
+      });
 }
 
 void TNetwork::LoadLinks(TLoadContext& C) {
@@ -187,17 +199,15 @@ void TNetwork::LoadLinks(TLoadContext& C) {
   tonode.assign(size_t(L) + 1, 0);
   C.Cipher.Restart();
   std::vector<int32_t> block(size_t(2 * std::min(cBlockValues, L)));
-  for (int64_t done = 0; done < L;) {
-    const int64_t n = std::min(cBlockValues, L - done);
-    in.Read(block.data(), 8 * n);
-    Decipher32(C.Cipher, block.data(), 2 * n);
-    for (int64_t i = 0; i < n; ++i) {
-      Fromnode[size_t(done + i + 1)] = block[size_t(2 * i)];
-      tonode[size_t(done + i + 1)] = block[size_t(2 * i + 1)];
-    }
-    done += n;
-    ProgressExecute(double(done));
-  }
+  ReadBlocks(
+      in, *this, L, 8, [&](int64_t, int64_t) { return block.data(); },
+      [&](int64_t first, int64_t n) {
+        Decipher32(C.Cipher, block.data(), 2 * n);
+        for (int64_t i = 0; i < n; ++i) {
+          Fromnode[size_t(first + i + 1)] = block[size_t(2 * i)];
+          tonode[size_t(first + i + 1)] = block[size_t(2 * i + 1)];
+        }
+      });
 }
 
 void TNetwork::LoadCoords(TLoadContext& C) {
@@ -213,20 +223,18 @@ void TNetwork::LoadCoords(TLoadContext& C) {
   FY.assign(size_t(N) + 1, 0.0);
   C.Cipher.Restart();
   std::vector<double> block(size_t(2 * std::min(cBlockValues, N)));
-  for (int64_t done = 0; done < N;) {
-    const int64_t n = std::min(cBlockValues, N - done);
-    in.Read(block.data(), 16 * n);
-    Decipher32(C.Cipher, block.data(), 4 * n);  // a Double is its low, then its high half
-    for (int64_t i = 0; i < n; ++i) {
-      const double x = block[size_t(2 * i)], y = block[size_t(2 * i + 1)];
-      if (!std::isfinite(x) || !std::isfinite(y))
-        C.Corrupt(in.Name(), Format("coordinate of node %d is not a finite number", int32_t(done + i + 1)));
-      FX[size_t(done + i + 1)] = x;
-      FY[size_t(done + i + 1)] = y;
-    }
-    done += n;
-    ProgressExecute(double(done));
-  }
+  ReadBlocks(
+      in, *this, N, 16, [&](int64_t, int64_t) { return block.data(); },
+      [&](int64_t first, int64_t n) {
+        Decipher32(C.Cipher, block.data(), 4 * n);  // a Double is its low, then its high half
+        for (int64_t i = 0; i < n; ++i) {
+          const double x = block[size_t(2 * i)], y = block[size_t(2 * i + 1)];
+          if (!std::isfinite(x) || !std::isfinite(y))
+            C.Corrupt(in.Name(), Format("coordinate of node %d is not a finite number", int32_t(first + i + 1)));
+          FX[size_t(first + i + 1)] = x;
+          FY[size_t(first + i + 1)] = y;
+        }
+      });
   // Link ends can be checked only now that the node count is known.
   for (int64_t l = 1; l <= FLinkCount; ++l) {
     if (FLength[size_t(l)] == 0) continue;
@@ -274,13 +282,9 @@ void TNetwork::LoadNodes(TLoadContext& C) {
   SetProgressStart(47);
   SetProgressStop(60);
   FAdjacency.assign(size_t(slots), 0);
-  for (int64_t done = 0; done < slots;) {
-    const int64_t n = std::min(cBlockValues, slots - done);
-    in.Read(FAdjacency.data() + done, 4 * n);
-    Decipher32(C.Cipher, FAdjacency.data() + done, n);
-    done += n;
-    ProgressExecute(double(done));
-  }
+  ReadBlocks(
+      in, *this, slots, 4, [&](int64_t first, int64_t) { return FAdjacency.data() + first; },
+      [&](int64_t first, int64_t n) { Decipher32(C.Cipher, FAdjacency.data() + first, n); });
 
   // Every slot a valid link ending at its node; every valid link in exactly
   // its two slots (a loop twice at its node).
@@ -455,13 +459,9 @@ void TNetwork::LoadAttributes(TWordArray& Words) {
   Words.assign(size_t(L) + 1, 0);
   T32Encryption cipher(fEncryptionKey);
   cipher.Restart();
-  for (int64_t done = 0; done < L;) {
-    const int64_t n = std::min(cBlockValues, L - done);
-    in.Read(Words.data() + 1 + done, 2 * n);
-    Decipher16(cipher, Words.data() + 1 + done, n);
-    done += n;
-    ProgressExecute(double(done));
-  }
+  ReadBlocks(
+      in, *this, L, 2, [&](int64_t first, int64_t) { return Words.data() + 1 + first; },
+      [&](int64_t first, int64_t n) { Decipher16(cipher, Words.data() + 1 + first, n); });
 }
 
 void TNetwork::OpenAttributes() {
