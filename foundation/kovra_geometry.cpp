@@ -87,6 +87,10 @@ inline double Finite(double v) {
 
 }  // namespace
 
+double GreatCircleAngleRad(const TFloatPoint& P1, const TFloatPoint& P2) {
+  return CentralAngle(P1.x, P1.y, P2.x, P2.y);
+}
+
 double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
   return CentralAngle(P1.x * cDegToRad, P1.y * cDegToRad, P2.x * cDegToRad, P2.y * cDegToRad);
 }

@@ -19,6 +19,7 @@ inline constexpr double cTwoPi = 6.283185307179586;
 
 // Central angle in radians; EInvalidOp for a latitude beyond +-90 degrees
 // (negative radicand).
+double GreatCircleAngleRad(const TFloatPoint& P1, const TFloatPoint& P2);
 double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2);
 double GreatCircleAngleGrad(const TFloatPoint& P1, const TFloatPoint& P2);
 // Direction from P1 to P2 in radians in [0, 2 pi), from north, growing towards west.

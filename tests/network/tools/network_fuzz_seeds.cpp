@@ -1,6 +1,7 @@
 // Writes the seed corpora of fuzz_coord3file, fuzz_externid,
-// fuzz_roadnamefile and fuzz_quadtree from small networks of the test writer:
-// <corpus folder>/coord3file/*, /externid/*, /roadnamefile/* and /quadtree/*.
+// fuzz_roadnamefile, fuzz_quadtree and fuzz_network from small networks of
+// the test writer: <corpus folder>/coord3file/*, /externid/*,
+// /roadnamefile/*, /quadtree/* and /network/*.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -47,6 +48,26 @@ int main(int argc, char** argv) {
     put(coord3 / ("grid_" + tag), fuzz::JoinTwoFiles(key ? 1 : 0, f["coord3i.bin"], f["coord3.bin"]));
   }
   put(coord3 / "no_links", fuzz::JoinTwoFiles(0, std::string(4, '\0'), ""));
+
+  // Whole networks: flags, link count, then the files in the target's order.
+  const auto network = root / "network";
+  std::filesystem::create_directories(network);
+  for (int64_t key : {0, 0x5A17C0DE}) {
+    TTestNetworkWriter w = Small(key);
+    w.AddGrid({3, 2, 10, 2, 0.2});
+    w.SetAttribute(1, 512);
+    w.SetAttribute(4, 1024 | 3);
+    auto f = w.Files();
+    for (uint8_t flags : {0, 2, 6}) {
+      const uint8_t all = uint8_t(flags | (key ? 1 : 0));
+      std::string header(1, char(all));
+      const int32_t links = w.LinkCount();
+      header.append(reinterpret_cast<const char*>(&links), 4);
+      put(network / ("net_" + std::to_string(all)),
+          fuzz::JoinFiles(header, {f["length.bin"], f["link.bin"], f["coord.bin"], f["node.bin"], f["attribute.bin"],
+                                   f["coord3i.bin"], f["coord3.bin"]}));
+    }
+  }
 
   struct Ids {
     const char* name;

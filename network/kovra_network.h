@@ -1,0 +1,450 @@
+// TNetwork: the routable road network held in memory. Links 1..LinkCount and
+// nodes 1..NodeCount live in flat per-link and per-node arrays whose element 0
+// stays empty; a link of length 0 is an object the import rejected and no
+// part of the graph.
+//
+// The implementation is split by concern: kovra_network_checks.cpp (argument
+// checks), kovra_network_open.cpp (settings, file loading and validation,
+// Close), kovra_network_clone.cpp, kovra_network_attributes.cpp (attribute
+// words and adjacency signs), kovra_network_access.cpp (accessors, lengths,
+// random locations, code pages), kovra_network_seams.cpp (the services other
+// layers register). Further concerns add their own kovra_network_<concern>.cpp
+// with member functions declared in the marked sections below.
+//
+// Adjacency: the slots of every node, node after node as "node.bin" holds
+// them, in one array. Nodes are grouped by descending degree, so node n of
+// degree d has its slots at FGroupBase[d] + n * d; Adjacent(node) is that
+// span, element k - 1 being slot k. An entry is the link id, negative where
+// the link cannot be left through this node (at its from-node when bit 10 of
+// its attribute word is set, else at its to-node when bit 9 is set). A loop
+// link occupies two slots of its node.
+//
+// Readers (search, routing) take the arrays through the const accessors and
+// must refuse their cached labels when OpenGeneration() or AttributeVersion()
+// changed since they were computed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/kovra_bitarray.h"
+#include "foundation/kovra_configfile.h"
+#include "foundation/kovra_filebase.h"
+#include "foundation/kovra_integerlist.h"
+#include "foundation/kovra_io.h"
+#include "foundation/kovra_random.h"
+#include "foundation/kovra_types.h"
+#include "network/kovra_locationlist.h"
+
+namespace kovra {
+
+class TCoord3File;
+class TExternalID;
+class TGISArray;
+class TNetwork;
+class TQuadTree;
+class TQuadTreeCell;
+class TRoadNameFile;
+class TTurnRestrictions;
+
+// Numbers in the messages below are %g (coordinates) or %n (percents), and
+// NAN, INF or -INF where they are not finite: they come in as text.
+inline constexpr const char* cMsgNetworkNotOpen = "Network is not open";
+inline constexpr const char* cMsgNonValidLink = "Link %d is a non-valid link";
+inline constexpr const char* cMsgNodeIdBelowOne = "Node-ID must be >=1: %d";
+inline constexpr const char* cMsgNodeIdAboveCount = "Node-ID must be =<%d: %d";
+inline constexpr const char* cMsgNodeListEmpty = "Nodelist is empty";
+inline constexpr const char* cMsgNodeListEntry = "Node at index %d in list, %d, must be between 1 and %d";
+inline constexpr const char* cMsgWrongPercent = "Percent need to be from 0 to 1";
+inline constexpr const char* cMsgRoadFileID = "RoadFileID should be from 1 to %d, not %d";
+inline constexpr const char* cMsgRoadNameID = "RoadNameID should be from 1 to %d, not %d";
+inline constexpr const char* cMsgRadianCoordinates = "(%s , %s) are not valid radian coordinates";
+inline constexpr const char* cMsgDegreeCoordinates = "(%s , %s) are not valid degree coordinates";
+inline constexpr const char* cMsgGradCoordinates = "(%s , %s) are not valid grad coordinates";
+inline constexpr const char* cMsgPlanarCoordinates = "(%s , %s) are not valid coordinates";
+inline constexpr const char* cMsgBeyondSearchArea = "Coordinates (%s , %s) are beyond search area";
+inline constexpr const char* cMsgLocationPercent = "Percentage must be 0<=percent<=1: %s";
+inline constexpr const char* cMsgLocationNonValid = "Location (link %d), is a non-valid link";
+inline constexpr const char* cMsgLocationListEmpty = "Locationlist is empty";
+inline constexpr const char* cMsgLocationListLink = "Location (link) at index %d in list, %d, must be between 1 and %d";
+inline constexpr const char* cMsgLocationListPercent =
+    "Location (percentage) at index %d in list, %s, must be between 0 and 1";
+inline constexpr const char* cMsgLocationListNonValid = "Location (link) at index %d in list, %d, is a non-valid link";
+inline constexpr const char* cMsgTurnIndex = "Turn index must be between 0 and %d";
+inline constexpr const char* cMsgWrongVersion = "This network is not compatible with the software";
+inline constexpr const char* cMsgSupplyKey = "Network is encrypted, supply a key";
+inline constexpr const char* cMsgWrongKey = "Wrong encryption key or corrupted network file %s (%s)";
+inline constexpr const char* cMsgRoadClassRange = "Index for RoadClass should be 0 to 31 (is %d)";
+inline constexpr const char* cMsgHierarchyRange = "Hierarchy should be 0 to 7 (is %d)";
+inline constexpr const char* cMsgNoValidLinks = "Network has no valid links";
+inline constexpr const char* cMsgLinkIndex = "Link index must be from 1 to %d, not %d";
+inline constexpr const char* cMsgBitArrayTooShort = "Bit array must hold at least %d bits";
+inline constexpr const char* cMsgNoRoadFiles = "No roadfiles are open";
+
+inline constexpr int32_t cMaxRoadNameFiles = 99;
+inline constexpr int32_t cLimitSlots = 9;
+
+// The attribute word of a link.
+inline constexpr uint16_t cAttrRoadClass = 0x001F;
+inline constexpr uint16_t cAttrHierarchy = 0x00E0;
+inline constexpr uint16_t cAttrNoDriveThrough = 0x0100;
+inline constexpr uint16_t cAttrOnewayFromTo = 0x0200;  // travel only from the from-node to the to-node
+inline constexpr uint16_t cAttrOnewayToFrom = 0x0400;  // travel only from the to-node to the from-node
+inline constexpr uint16_t cAttrOneway = 0x0600;
+inline constexpr uint16_t cAttrRoundAbout = 0x0800;
+inline constexpr uint16_t cAttrNonDrive = 0x1000;
+inline constexpr uint16_t cAttrUturnFrom = 0x2000;
+inline constexpr uint16_t cAttrUturnTo = 0x4000;
+inline constexpr uint16_t cAttrSearchLink = 0x8000;
+
+// The settings of a network, supplied by the caller instead of its settings file.
+using TGetConfigEvent = std::function<TConfig(TObject* Sender)>;
+
+// ---------------------------------------------------------------------------
+// Services of the layers above, registered by them at start-up: the network
+// never includes their code.
+
+// The nearest node of an open network to a point; made per use by the
+// registered factory.
+class INearestNodeFinder {
+public:
+  virtual ~INearestNodeFinder() = default;
+  virtual void NearestNode(const TFloatPoint& P, int32_t& node, double& distance) = 0;
+};
+using TNearestNodeFinderFactory = std::function<std::unique_ptr<INearestNodeFinder>(const TNetwork& Network)>;
+
+// Runs once, at the first TNetwork construction after it is set; an exception
+// it raises propagates out of that constructor, and the next construction
+// tries again. Without a loader nothing runs (alpha shapes stay not loaded).
+void SetAlphaShapeLoader(std::function<void()> Loader);
+void SetNearestNodeFinderFactory(TNearestNodeFinderFactory Factory);
+
+// ---------------------------------------------------------------------------
+
+class TNetwork : public TFileBase {
+public:
+  TNetwork();
+  ~TNetwork() override;
+  TNetwork(const TNetwork&) = delete;
+  TNetwork& operator=(const TNetwork&) = delete;
+
+  // --- Opening, closing, cloning (kovra_network_open.cpp, _clone.cpp) -------
+
+  // Opens the network in Directory (an open network is closed first).
+  // externalid: 1 opens the external ids uncached, 2 with the second index
+  // cached, 3 with both; any other value leaves the reader closed. Every file
+  // is checked against the others before it is used; on any error the
+  // network is left closed and holds nothing.
+  void Open(bool attributes, bool Coord3Cache, bool spatialindex, int32_t externalid);
+  // Loads the attribute words and signs the adjacency by them. On an error
+  // the words held before stay.
+  void OpenAttributes();
+  // An open slot is closed first; a failed load leaves the slot empty.
+  void OpenRoadName(int32_t RoadFileID, bool cache);
+  // RoadFileID must lie in 1..99 (not tested).
+  void CloseRoadNameFile(int32_t RoadFileID);
+  void CloseExternalID();
+  // Releases the open network; nothing when it is closed. The settings-derived
+  // fields and the counts stay.
+  void Close();
+  // Makes v a copy of this open network ("Network is not open" otherwise). v
+  // gets its own copies of everything it may change; the quadtree, cached
+  // intermediate vertices and the external-id reader are shared.
+  void Clone(TNetwork& v) const;
+
+  // Changes with every Open and Close of this network.
+  uint64_t OpenGeneration() const { return fOpenGeneration; }
+  // Changes with every change of an attribute word.
+  uint64_t AttributeVersion() const { return fAttributeVersion; }
+
+  // --- Properties ------------------------------------------------------------
+
+  int32_t LinkCount() const { return FLinkCount; }
+  int32_t NodeCount() const { return FNodeCount; }
+  int32_t MaxDegree() const { return Fmaxdegree; }
+  const TFloatRect& MBR() const { return Fmbr; }
+  // The search window: MBR widened by CoordinateWindow percent on each side.
+  const TFloatRect& MBRX() const { return FmbrX; }
+  TCoordinateUnit CoordinateUnit() const { return FCoordinateUnit; }
+  double DistFactor() const { return FDistfactor; }
+  const std::string& Coordsys() const { return Fcoordsys; }
+  void SetCoordsys(const std::string& value) { Fcoordsys = value; }
+  const std::string& PRJ() const { return Fprj; }
+  void SetPRJ(const std::string& value) { Fprj = value; }
+  int32_t EPSG() const { return Fepsg; }
+  void SetEPSG(int32_t value) { Fepsg = value; }
+  uint16_t Codepage() const { return FCodepage; }
+  void SetCodepage(uint16_t value) { FCodepage = value; }
+  bool CompactMIF() const { return FcompactMIF; }
+  void SetCompactMIF(bool value) { FcompactMIF = value; }
+  double CoordinateWindow() const { return FCoordinateWindow; }
+  // Stores the value; when it is >= 0 the search window is recomputed.
+  void SetCoordinateWindow(double value);
+  bool AllowNegativeCost() const { return FAllowNegativeCost; }
+  void SetAllowNegativeCost(bool value) { FAllowNegativeCost = value; }
+  TGISArray& GISarray() const { return *FGISarray; }
+  const std::string& GeoJSON() const { return FGeoJSON; }
+  const TTurnEvent& onTurn() const { return eTurn; }
+  void SetonTurn(TTurnEvent value) { eTurn = std::move(value); }
+  const TTurnTEvent& onTurnT() const { return eTurnT; }
+  void SetonTurnT(TTurnTEvent value) { eTurnT = std::move(value); }
+  const TGetConfigEvent& OnConfig() const { return fOnConfig; }
+  void SetOnConfig(TGetConfigEvent value) { fOnConfig = std::move(value); }
+  TObject* Tag() const { return fTag; }
+  void SetTag(TObject* value) { fTag = value; }
+
+  // Caller streams that replace the directory's files; borrowed, read from
+  // their position, never freed.
+  TKvStream* SpatialIndexStream() const { return fSpatialIndexStream; }
+  void SetSpatialIndexStream(TKvStream* value) { fSpatialIndexStream = value; }
+  TKvStream* ExternalIdIndex1Stream() const { return fExternalIDIndex1Stream; }
+  void SetExternalIdIndex1Stream(TKvStream* value) { fExternalIDIndex1Stream = value; }
+  TKvStream* ExternalIdIndex2Stream() const { return fExternalIDIndex2Stream; }
+  void SetExternalIdIndex2Stream(TKvStream* value) { fExternalIDIndex2Stream = value; }
+  TKvStream* LengthStream() const { return fLengthStream; }
+  void SetLengthStream(TKvStream* value) { fLengthStream = value; }
+  TKvStream* LinkStream() const { return fLinkStream; }
+  void SetLinkStream(TKvStream* value) { fLinkStream = value; }
+  TKvStream* CoordStream() const { return fCoordStream; }
+  void SetCoordStream(TKvStream* value) { fCoordStream = value; }
+  TKvStream* NodeStream() const { return fNodeStream; }
+  void SetNodeStream(TKvStream* value) { fNodeStream = value; }
+  TKvStream* AttributeStream() const { return fAttributeStream; }
+  void SetAttributeStream(TKvStream* value) { fAttributeStream = value; }
+  TKvStream* Coord3Stream() const { return fCoord3Stream; }
+  void SetCoord3Stream(TKvStream* value) { fCoord3Stream = value; }
+  TKvStream* Coord3iStream() const { return fCoord3iStream; }
+  void SetCoord3iStream(TKvStream* value) { fCoord3iStream = value; }
+
+  // Factors of the automatic turn costs.
+  double cTJunction = 1;
+  double cTJunctionCrossing = 1.5;
+  double cNormal = 1;
+  double cNormalCrossingTurn = 1.5;
+  double cNormalCrossingStraight = 1.5;
+  double cFast = 1;
+  double cStraight = 2;
+  double cSlow = 4.5;
+
+  // --- Argument checks (kovra_network_checks.cpp) ------------------------------
+  // Only CheckOpen and CheckTurnIndex test IsOpen.
+
+  void CheckOpen() const;
+  void CheckLink(int32_t link) const;
+  void CheckLinkRange(int32_t link) const;
+  void CheckNode(int32_t node) const;
+  void CheckNodeList(const TIntegerList& NL) const;
+  void CheckPercent(double percent) const;
+  void CheckRoadNameFile(int32_t RoadFileID) const;
+  void CheckExternalOpen() const;
+  void CheckCoordinate(const TFloatPoint& P) const;
+  void CheckLocation(const TLocation& loc) const;
+  void CheckLocationList(const TLocationList& LL) const;
+  void CheckLocationListP(const TLocationList& LL) const;
+  void CheckTurnIndex(int32_t index) const;
+
+  // --- Attribute words (kovra_network_attributes.cpp) -------------------------
+
+  uint16_t AttributeGet(int32_t link) const;
+  // Bits 16 and above read as clear.
+  bool AttributeGetBit(int32_t link, uint8_t bit) const;
+  bool AttributeGetBit_raw(int32_t link, uint8_t bit) const { return bit < 16 && ((Fattribute[link] >> bit) & 1u); }
+  // A loop link gets bits 9 and 10 cleared.
+  void AttributeSet(int32_t link, uint16_t value);
+  // No loop masking; bits 16 and above are ignored.
+  void AttributeSetBit(int32_t link, uint8_t bit, bool value);
+  // Bit `bit` of every link 1..LinkCount := bit `link` of BA.
+  void AttributeSetBits(uint8_t bit, const TBitArray& BA);
+  void AttributeSetSkipInSearchBit();
+  TRoadClass GetRoadClass(int32_t link) const { return TRoadClass(Fattribute[link] & cAttrRoadClass); }
+  void SetRoadClass(int32_t link, TRoadClass value);
+  THierarchy GetHierarchy(int32_t link) const { return THierarchy((Fattribute[link] & cAttrHierarchy) >> 5); }
+  void SetHierarchy(int32_t link, THierarchy value);
+  uint16_t OneWayGet(int32_t link) const;
+  // Stores value & 0x600 (0 for a loop link).
+  void OneWaySet(int32_t link, uint16_t value);
+  // 0 two-way, 1 from->to only, 2 to->from only, 3 closed.
+  int32_t OneWayCode(int32_t link) const { return (Fattribute[link] >> 9) & 3; }
+  void SwapOneWay();
+
+  // --- Nodes, links, lengths (kovra_network_access.cpp) -----------------------
+
+  int32_t Degree(int32_t node) const;
+  int32_t Degree_raw(int32_t node) const { return FDegree[size_t(node)]; }
+  // The signed link entries of a node; element k - 1 is slot k.
+  std::span<const int32_t> Adjacent(int32_t node) const {
+    const int32_t d = FDegree[size_t(node)];
+    return {FAdjacency.data() + (FGroupBase[size_t(d)] + int64_t(node) * d), size_t(d)};
+  }
+  int32_t Node2Link(int32_t node, int32_t linkindex) const;
+  bool NodesConnected(int32_t node1, int32_t node2) const;
+  TFloatPoint Node2Coordinate(int32_t node) const;
+  TFloatPoint Node2Coordinate_raw(int32_t node) const { return {FX[size_t(node)], FY[size_t(node)]}; }
+  int32_t Link2FromNode(int32_t link) const;
+  int32_t Link2ToNode(int32_t link) const;
+  float LinkLength(int32_t link) const;
+  // Summed in double, returned as Single.
+  float Length() const;
+  bool LoopLink(int32_t link) const;
+  bool LoopLinks() const;
+  std::string Link2ExternalID(int32_t link) const;
+  float RouteLength(const TRoute& Route) const;
+  static void SwapList(TFloatPointArrayEx& list);
+  TLocation RandomLocation(TRandom& r) const;
+
+  // Crow-fly km: great-circle for angular units, planar otherwise. No checks.
+  double DistanceBetweenPoints_raw(const TFloatPoint& P1, const TFloatPoint& P2) const;
+  double DistanceBetweenNodes_raw(int32_t node1, int32_t node2) const {
+    return DistanceBetweenPoints_raw(Node2Coordinate_raw(node1), Node2Coordinate_raw(node2));
+  }
+
+  // The leaf of the spatial index holding P; Exception "Spatial index need to
+  // be open" without an index. P is not checked.
+  const TQuadTreeCell& FindQuadTreeCell(const TFloatPoint& P) const;
+  // A finder made by the registered factory; Exception "Spatial index need to
+  // be open" when none is registered.
+  std::unique_ptr<INearestNodeFinder> NearestNodeFinder() const;
+
+  // --- Road names (kovra_network_access.cpp) -----------------------------------
+
+  std::string Link2RoadName(int32_t RoadFileID, int32_t link) const;
+  int32_t Link2RoadNameID(int32_t RoadFileID, int32_t link) const;
+  std::string RoadNameID2RoadName(int32_t RoadFileID, int32_t RoadNameID) const;
+  int32_t RoadName2RoadNameID(int32_t RoadFileID, const std::string& roadname, bool ignorecase) const;
+  int32_t RoadNameMaxWidth(int32_t RoadFileID, uint16_t aCodepage) const;
+  // The first candidate code page in which every road name of the open slots
+  // can be written; 0 when none.
+  uint16_t ValidCodePage(bool TAB) const;
+
+  // --- Read-only views for search, routing and the other network parts ------
+
+  const TCostArray& Lengths() const { return FLength; }
+  const TIntegerArray& Fromnodes() const { return Fromnode; }
+  const TIntegerArray& Tonodes() const { return tonode; }
+  const TWordArray& Attributes() const { return Fattribute; }
+  const TDoubleArray& X() const { return FX; }
+  const TDoubleArray& Y() const { return FY; }
+  // a[d] = number of nodes of degree d or more, d = 1..MaxDegree; a[MaxDegree + 1] = 0.
+  const TIntegerArray& DegreeTable() const { return a; }
+  const TBitArray& CulDeSacs() const { return FCDS; }
+  const TMatrix& Times() const { return FTime; }
+  const TMatrix& Costs() const { return FCost; }
+  // Limit slot 1..9: one byte per link (empty when not loaded).
+  const std::vector<uint8_t>& Limits(int32_t slot) const { return FlimitA[size_t(slot) - 1]; }
+  bool LimitIsBitPattern(int32_t slot) const { return FlimitBP[size_t(slot) - 1]; }
+  int32_t LimitSlots() const { return FlimitX; }
+  float LengthAlpha() const { return FLengthAlpha; }
+  float TimeAlpha() const { return FTimeAlpha; }
+  float CostAlpha() const { return FCostAlpha; }
+  // Null when not loaded.
+  const TQuadTree* QuadTree() const { return FQuadtree.get(); }
+  const TCoord3File* Coord3File() const { return FCoord3file.get(); }
+  const TExternalID* ExternalID() const { return FexternalID.get(); }
+  int32_t TurnSetCount() const { return int32_t(FTurnList.size()); }
+  TTurnRestrictions& TurnSet(int32_t index) const { return *FTurnList[size_t(index)]; }
+  // Null for an empty slot.
+  TRoadNameFile* RoadNameFile(int32_t RoadFileID) const { return FRoadNameFiles[size_t(RoadFileID)].get(); }
+
+  // --- Further concerns declare their member functions here ------------------
+
+private:
+  // Open's steps (kovra_network_open.cpp).
+  struct TLoadContext;
+  void ReadSettings();
+  void UpdateSearchWindow();
+  void LoadLengths(TLoadContext& C);
+  void LoadLinks(TLoadContext& C);
+  void LoadCoords(TLoadContext& C);
+  void LoadNodes(TLoadContext& C);
+  void LoadSpatialIndex();
+  void OpenExternalIDs(int32_t externalid);
+  void OpenCoord3(bool Coord3Cache);
+  void ComputeLengthAlpha();
+  void MarkCulDeSacs(TBitArray& B) const;
+  void LoadAttributes(TWordArray& Words);
+  void CheckFileExists(const std::string& Name) const;
+  // Releases everything Open loads; bumps the open generation.
+  void Release();
+
+  std::span<int32_t> AdjacentSlots(int32_t node) {
+    const int32_t d = FDegree[size_t(node)];
+    return {FAdjacency.data() + (FGroupBase[size_t(d)] + int64_t(node) * d), size_t(d)};
+  }
+  // Re-signs every entry of link at its two ends by bits 9 and 10.
+  void UpdateNodeArraySigns(int32_t link);
+  // Re-signs the whole adjacency.
+  void UpdateAllNodeArraySigns();
+  void AttributeChanged() { ++fAttributeVersion; }
+  const TRoadNameFile& RoadNameFileChecked(int32_t RoadFileID) const;
+
+  TGetConfigEvent fOnConfig;
+  TCoordinateUnit FCoordinateUnit = cuUnknown;
+  int32_t Fepsg = 0;
+  std::string Fprj;
+  std::string Fcoordsys;
+  uint16_t FCodepage = 0;
+  TWordArray Fattribute;
+  bool FTimeAlphaUpdateNeeded = false;
+  bool FCostAlphaUpdateNeeded = false;
+  bool FAllowNegativeCost = false;
+  int32_t Fmaxdegree = 0;
+  std::shared_ptr<TExternalID> FexternalID;  // shared with clones
+  double FCoordinateWindow = 20;
+  TFloatRect Fmbr;
+  TFloatRect FmbrX;
+  TTurnEvent eTurn;
+  TTurnTEvent eTurnT;
+  bool FcompactMIF = false;
+  bool fLoopLinks = false;
+  std::unique_ptr<TGISArray> FGISarray;
+  std::string FGeoJSON;
+  std::unique_ptr<TCoord3File> FCoord3file;
+  std::array<std::unique_ptr<TRoadNameFile>, cMaxRoadNameFiles + 1> FRoadNameFiles;  // slots 1..99
+  double FDistfactor = 0;
+  TIntegerArray a;  // degree table, 0..MaxDegree + 1
+  TBitArray FCDS;
+  TCostArray FLength;
+  std::unordered_map<int32_t, int32_t> FDuplicates;
+  uint8_t FlimitX = 0;
+  float FLengthAlpha = 0;
+  float FTimeAlpha = 0;
+  float FCostAlpha = 0;
+  std::array<std::vector<uint8_t>, cLimitSlots> FlimitA;  // slot k is FlimitA[k - 1]
+  std::array<bool, cLimitSlots> FlimitBP{};
+  std::array<uint8_t, cLimitSlots> XQDindex{};
+  int32_t FLinkCount = 0;
+  TIntegerArray FAdjacency;          // every node's slots, node.bin order
+  std::vector<uint8_t> FDegree;      // per node, 0..255
+  std::vector<int64_t> FGroupBase;   // per degree 0..MaxDegree: slot 1 of node n is FGroupBase[d] + n * d
+  int32_t FNodeCount = 0;
+  std::unique_ptr<TQuadTree> FQuadtree;
+  TIntegerArray Fromnode;
+  TIntegerArray tonode;
+  TMatrix FTime;
+  TMatrix FCost;
+  std::vector<std::unique_ptr<TTurnRestrictions>> FTurnList;
+  TDoubleArray FX;
+  TDoubleArray FY;
+  TKvStream* fSpatialIndexStream = nullptr;
+  TKvStream* fExternalIDIndex2Stream = nullptr;
+  TKvStream* fExternalIDIndex1Stream = nullptr;
+  TKvStream* fLengthStream = nullptr;
+  TKvStream* fLinkStream = nullptr;
+  TKvStream* fCoordStream = nullptr;
+  TKvStream* fNodeStream = nullptr;
+  TKvStream* fAttributeStream = nullptr;
+  TKvStream* fCoord3Stream = nullptr;
+  TKvStream* fCoord3iStream = nullptr;
+  TObject* fTag = nullptr;
+
+  uint64_t fOpenGeneration = 0;
+  uint64_t fAttributeVersion = 0;
+};
+
+}  // namespace kovra

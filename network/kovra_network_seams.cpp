@@ -1,0 +1,56 @@
+// The services that layers above the network register at start-up.
+#include <mutex>
+
+#include "network/kovra_network.h"
+#include "network/kovra_quadtree.h"
+
+namespace kovra {
+
+namespace {
+
+// A new loader comes with a new flag, so that it runs once too.
+struct TAlphaShapeLoad {
+  std::function<void()> Loader;
+  std::once_flag Once;
+};
+
+std::mutex gSeamMutex;
+std::shared_ptr<TAlphaShapeLoad> gAlphaShapeLoad;
+TNearestNodeFinderFactory gNearestNodeFinderFactory;
+
+}  // namespace
+
+void SetAlphaShapeLoader(std::function<void()> Loader) {
+  auto load = std::make_shared<TAlphaShapeLoad>();
+  load->Loader = std::move(Loader);
+  std::lock_guard<std::mutex> lock(gSeamMutex);
+  gAlphaShapeLoad = std::move(load);
+}
+
+void SetNearestNodeFinderFactory(TNearestNodeFinderFactory Factory) {
+  std::lock_guard<std::mutex> lock(gSeamMutex);
+  gNearestNodeFinderFactory = std::move(Factory);
+}
+
+// Called by every constructor: the first one runs the loader; when it raises,
+// call_once lets the next construction try again.
+void RunAlphaShapeLoader() {
+  std::shared_ptr<TAlphaShapeLoad> load;
+  {
+    std::lock_guard<std::mutex> lock(gSeamMutex);
+    load = gAlphaShapeLoad;
+  }
+  if (load && load->Loader) std::call_once(load->Once, load->Loader);
+}
+
+std::unique_ptr<INearestNodeFinder> TNetwork::NearestNodeFinder() const {
+  TNearestNodeFinderFactory factory;
+  {
+    std::lock_guard<std::mutex> lock(gSeamMutex);
+    factory = gNearestNodeFinderFactory;
+  }
+  if (!factory) throw Exception(cMsgSpatialIndexNotOpen);
+  return factory(*this);
+}
+
+}  // namespace kovra
