@@ -72,6 +72,7 @@ void TBaseImport::BeginRun() {
   fCoord3Values = 0;
   fMBR = cEmptyRect;
   fImportErrorList.Clear();
+  fFileLastLink.clear();
   fLinkCount = 0;
   fLinkCountFile = 0;
   fZFrom = fZTo = 0;
@@ -116,6 +117,14 @@ void TBaseImport::AddError(int32_t fileindex, int32_t linklocal, int32_t link, T
   fg2->WriteDouble(0);
   fg2->WriteDouble(0);
   fImportErrorList.Add(TImportError{fileindex, linklocal, link, errorcode, value});
+  NoteFileObject(fileindex);
+}
+
+void TBaseImport::NoteFileObject(int32_t fileindex) {
+  if (fileindex < 0) return;
+  const int32_t before = fFileLastLink.empty() ? 0 : fFileLastLink.back();
+  if (size_t(fileindex) >= fFileLastLink.size()) fFileLastLink.resize(size_t(fileindex) + 1, before);
+  fFileLastLink[size_t(fileindex)] = fLinkCount;
 }
 
 void TBaseImport::AddPolyline(int32_t fileindex) {
@@ -137,6 +146,7 @@ void TBaseImport::AddPolyline(int32_t fileindex) {
   AddVertex(v[0], 1);
   for (int32_t i = 1; i < n - 1; ++i) AddVertex(v[i], 0);
   AddVertex(v[n - 1], 2);
+  NoteFileObject(fileindex);
 }
 
 void TBaseImport::RaiseInvalidCoordinate(const TFloatPoint& point) const {
@@ -295,7 +305,7 @@ void TImport::ReadInput() {
   }
 }
 
-void TImport::Build() {}
+void TImport::Build() { BuildNetwork(26); }
 
 void TImport::AbortRun() {
   fZTables.reset();

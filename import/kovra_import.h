@@ -68,6 +68,10 @@ public:
   virtual void Execute() = 0;
   // Empties the input file list.
   void Clear();
+  // Writes "network_report.txt" into Directory after Execute: the run's
+  // settings, input, coordinate system, rejected objects and figures, in code
+  // page 1252 with CR LF, numbers with '.' whatever the locale.
+  void CreateReport();
 
   bool AllowLoops() const { return fAllowLoops; }
   void SetAllowLoops(bool value) { fAllowLoops = value; }
@@ -129,6 +133,12 @@ protected:
   // fZRadius from CoordinateUnit: 0.1 m in coordinate units.
   void SetZRadius();
 
+  // Turns the vertex files into the network: lengths, nodes, coord.bin,
+  // link.bin, node.bin, the settings file, the spatial index (progress r to
+  // 100) and, with a key, the link cipher. Writes nothing else when no vertex
+  // was written. Leaves its files to the run's clean-up on cancel or failure.
+  void BuildNetwork(int32_t r);
+
   bool fAllowLoops = false;
   int32_t fEPSG = 0;
   std::unique_ptr<T32EncryptionArray> fEncoder2;
@@ -162,7 +172,23 @@ protected:
   std::vector<std::string> fRunFiles;
 
 private:
+  // Remembers that object fLinkCount came from file fileindex.
+  void NoteFileObject(int32_t fileindex);
+  // The stages of the build.
+  void BuildLengths(class TXYTree& Tree, int32_t r, int32_t b1);
+  void BuildLinkFile(const class TXYTree& Tree, int32_t b1, int32_t b2);
+  void BuildNodeFile(const class TXYTree& Tree, int32_t b2, int32_t b3);
+  void CompleteCoordSys();
+  void BuildSpatialIndex(int32_t b3);
+  void EncipherLinkFile();
+  // A record for link L made after reading, with its file and number there.
+  TImportError RecordOfLink(int32_t L, TErrorCode errorcode, int32_t value) const;
+  // Adds records in ascending link order to the list, keeping it in link order.
+  void MergeErrors(const std::vector<TImportError>& Records);
+
   int64_t fCoord3Values = 0;  // 8-byte values written to coord3.bin
+  // Last link of each input file, so the build can place its own records.
+  std::vector<int32_t> fFileLastLink;
   [[noreturn]] void RaiseInvalidCoordinate(const TFloatPoint& point) const;
 };
 

@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   libboost-dev
 )
+# The sample import (scripts/sample.sh) also fetches its data with npm.
+if [ "${1:-}" = "--sample" ] && ! command -v npm >/dev/null; then packages+=(npm); fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The sample import: an OSM road network of 20,227 features, split into
+# routable links, written as shapefile, MIF and TAB by ogr2ogr, imported with
+# examples/kovra-import, and checked against an independent count of links,
+# loop links, nodes and the largest degree taken from the shapefile's bytes.
+#
+#   scripts/sample.sh            # work folder: sample/ (git-ignored)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash scripts/deps.sh --sample
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j4 --target kovra-import
+import="$root/build/examples/kovra-import"
+oracle="$root/tests/scripts/shp_nodes_oracle.py"
+
+work="$root/sample"
+mkdir -p "$work"
+cd "$work"
+if [ ! -f large-network.json ]; then
+  npm pack --silent geojson-path-finder@2.1.0 >/dev/null
+  tar xzf geojson-path-finder-2.1.0.tgz package/test/large-network.json
+  mv package/test/large-network.json .
+  rm -rf package geojson-path-finder-2.1.0.tgz
+fi
+
+python3 "$root/scripts/sample_prep.py" large-network.json split.geojson unsplit.geojson
+rm -rf shp mif tab unsplit net-shp net-mif net-tab
+mkdir -p shp mif tab unsplit
+fields="-select osm_id,link_id,highway,name,oneway,maxspeed,bridge,tunnel,layer"
+ogr2ogr -q -f "ESRI Shapefile" -nlt LINESTRING -lco ENCODING=UTF-8 $fields shp/roads.shp split.geojson
+ogr2ogr -q -f "ESRI Shapefile" -nlt LINESTRING -lco ENCODING=UTF-8 $fields unsplit/roads.shp unsplit.geojson
+ogr2ogr -q -f "MapInfo File" -dsco FORMAT=MIF -nlt LINESTRING -lco ENCODING=CP1252 $fields mif/roads.mif split.geojson
+ogr2ogr -q -f "MapInfo File" -nlt LINESTRING -lco ENCODING=CP1252 $fields tab/roads.tab split.geojson
+
+# The oracle over the raw ways, as a check of the oracle itself.
+read -r -d '' expect_unsplit <<'X' || true
+links 20227
+loops 285
+nodes 28607
+X
+got_unsplit="$(python3 "$oracle" unsplit/roads.shp | sed -n 1,3p)"
+if [ "$got_unsplit" != "$expect_unsplit" ]; then
+  echo "sample.sh: the oracle over the raw ways gives"; echo "$got_unsplit"; exit 1
+fi
+
+"$import" -o net-shp shp/roads.shp | tr -d '\r' > report-shp.txt
+cat report-shp.txt
+
+figure() { sed -n "s/^$1: *//p" "$2" | sed -n 1p; }
+report_links="$(figure 'Links in database' report-shp.txt)"
+report_nodes="$(figure 'Nodes created' report-shp.txt)"
+report_degree="$(figure 'Maximum degree' report-shp.txt)"
+report_loops="$(grep -c ' is a loop link$' report-shp.txt || true)"
+oracle_out="$(python3 "$oracle" shp/roads.shp)"
+oracle_links="$(sed -n 's/^links //p' <<<"$oracle_out")"
+oracle_loops="$(sed -n 's/^loops //p' <<<"$oracle_out")"
+oracle_nodes="$(sed -n 's/^nodes //p' <<<"$oracle_out")"
+oracle_degree="$(sed -n 's/^maxdegree //p' <<<"$oracle_out")"
+echo "sample.sh: links $report_links/$oracle_links, loop links $report_loops/$oracle_loops," \
+     "nodes $report_nodes/$oracle_nodes, maximum degree $report_degree/$oracle_degree (report/oracle)"
+if [ "$report_links" != "$oracle_links" ] || [ "$report_loops" != "$oracle_loops" ] ||
+   [ "$report_nodes" != "$oracle_nodes" ] || [ "$report_degree" != "$oracle_degree" ]; then
+  echo "sample.sh: the report differs from the oracle"; exit 1
+fi
+
+# The same roads as MIF and TAB: one link per object, in the same order.
+"$import" -o net-mif mif/roads.mif | tr -d '\r' > report-mif.txt
+"$import" -o net-tab tab/roads.tab | tr -d '\r' > report-tab.txt
+for kind in mif tab; do
+  l="$(figure 'Links in database' report-$kind.txt)"
+  n="$(figure 'Nodes created' report-$kind.txt)"
+  echo "sample.sh: $kind: links $l, nodes $n"
+  if [ "$l" != "$report_links" ]; then echo "sample.sh: the $kind import has $l links, the shapefile $report_links"; exit 1; fi
+done
+echo "sample.sh: ok"
