@@ -42,13 +42,6 @@ void RemoveFile(const std::string& name) {
   std::filesystem::remove(name, ec);
 }
 
-// Central angle in radians between two points given in radians.
-double GreatCircleAngleRad(const TFloatPoint& a, const TFloatPoint& b) {
-  const double sy = std::sin((a.y - b.y) / 2), sx = std::sin((a.x - b.x) / 2);
-  const double h = std::clamp(std::sqrt(sy * sy + std::cos(a.y) * std::cos(b.y) * sx * sx), -1.0, 1.0);
-  return 2 * std::asin(h);
-}
-
 double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& a, const TFloatPoint& b) {
   switch (Unit) {
     case cuRad: return GreatCircleAngleRad(a, b);
