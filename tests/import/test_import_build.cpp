@@ -19,9 +19,11 @@
 #include "import/support/import_fixtures.h"
 #include "import/support/network_dir.h"
 #include "import/support/ogr_objects.h"
+#include "network/kovra_network.h"
 #include "network/support/network_writer.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_raises.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -191,6 +193,59 @@ TEST_F(ImportBuild, TopologyAsIndependentReadersSeeIt) {
       if (k > 0) EXPECT_LE(slots[k - 1], L);
     }
   }
+}
+
+// The network class opens what the import wrote, plain and keyed, with the
+// vertex cache and the index, and sees the links, nodes and adjacency of the
+// files.
+TEST_F(ImportBuild, NetworkClassOpensTheResult) {
+  std::mt19937 rng(5);
+  TLines lines;
+  for (int i = 0; i < 400; ++i) {
+    TFloatPoint a{double(rng() % 20) * 0.1, double(rng() % 20) * 0.1};
+    TFloatPoint b{double(rng() % 20) * 0.1, double(rng() % 20) * 0.1};
+    if (i % 40 == 0) b = a;
+    lines.push_back({a, {(a.x + b.x) / 2 + 0.011, (a.y + b.y) / 2 - 0.007}, b});
+  }
+  const std::string shp = Lines("grid.shp", lines);
+  for (const int64_t key : {int64_t(0), int64_t(0x5EED1234ABCD)}) {
+    SCOPED_TRACE(key);
+    TImport imp;
+    imp.SetAllowLoops(true);
+    Run(imp, shp, key);
+    const TNetworkDir files = ReadNetworkDir(fOut, key);
+    TNetwork net;
+    net.SetDirectory(fOut);
+    net.SetEncryptionKey(key);
+    net.Open(false, true, true, 0);
+    ASSERT_TRUE(net.IsOpen());
+    EXPECT_EQ(net.LinkCount(), imp.LinkCount());
+    EXPECT_EQ(net.NodeCount(), imp.NodeCount());
+    EXPECT_EQ(net.MaxDegree(), imp.MaxDegree());
+    for (int32_t n = 1; n <= net.NodeCount(); ++n) {
+      const std::vector<int32_t> slots = files.Slots(n);
+      const auto adjacent = net.Adjacent(n);
+      ASSERT_EQ(adjacent.size(), slots.size()) << "node " << n;
+      for (size_t k = 0; k < slots.size(); ++k) EXPECT_EQ(std::abs(adjacent[k]), slots[k]) << "node " << n;
+    }
+    net.Close();
+  }
+}
+
+// After a run without the index, opening with the index names the missing
+// file and leaves the network closed; without the index it opens.
+TEST_F(ImportBuild, NetworkWithoutIndexOpensOnlyWithoutIt) {
+  TImport imp;
+  imp.SetSkipSpatialIndex(true);
+  Run(imp, Lines("pair.shp", {{{0, 0}, {1, 0}}, {{1, 0}, {1, 1}}}));
+  TNetwork net;
+  net.SetDirectory(fOut);
+  EXPECT_EQ(MessageOf<Exception>([&] { net.Open(false, false, true, 0); }),
+            "File is missing: " + (fs::path(fOut) / "spatialindex.bin").string());
+  EXPECT_FALSE(net.IsOpen());
+  net.Open(false, false, false, 0);
+  EXPECT_TRUE(net.IsOpen());
+  EXPECT_EQ(net.LinkCount(), 2);
 }
 
 TEST_F(ImportBuild, LengthsByUnit) {
