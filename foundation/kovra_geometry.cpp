@@ -36,8 +36,7 @@ double NormalizedBearing(double lon1, double lat1, double lon2, double lat2) {
   const double delta = lon1 - lon2;
   const double b = std::atan2(std::sin(delta) * std::cos(lat2),
                               std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(delta));
-  if (b >= 0) return b - std::trunc(b / cTwoPi) * cTwoPi;
-  return b + std::trunc(1 - b / cTwoPi) * cTwoPi;
+  return ReduceTwoPi(b);
 }
 
 // Course from A to B in degrees counter-clockwise from north (radian input).
@@ -98,6 +97,22 @@ double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
 double GreatCircleAngleGrad(const TFloatPoint& P1, const TFloatPoint& P2) {
   return CentralAngle(P1.x * cGradToRad, P1.y * cGradToRad, P2.x * cGradToRad, P2.y * cGradToRad);
 }
+
+double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& P1, const TFloatPoint& P2) {
+  switch (Unit) {
+    case cuRad: return GreatCircleAngleRad(P1, P2);
+    case cuDeg: return GreatCircleAngleDeg(P1, P2);
+    case cuGrad: return GreatCircleAngleGrad(P1, P2);
+    default: return std::hypot(P1.x - P2.x, P1.y - P2.y);
+  }
+}
+
+double ReduceTwoPi(double x) {
+  if (x >= 0) return x - std::trunc(x / cTwoPi) * cTwoPi;
+  return x + std::trunc(1 - x / cTwoPi) * cTwoPi;
+}
+
+double BearingRad(const TFloatPoint& P1, const TFloatPoint& P2) { return NormalizedBearing(P1.x, P1.y, P2.x, P2.y); }
 
 double BearingDeg(const TFloatPoint& P1, const TFloatPoint& P2) {
   return NormalizedBearing(P1.x * cDegToRad, P1.y * cDegToRad, P2.x * cDegToRad, P2.y * cDegToRad);

@@ -23,8 +23,16 @@ double GreatCircleAngleRad(const TFloatPoint& P1, const TFloatPoint& P2);
 double GreatCircleAngleDeg(const TFloatPoint& P1, const TFloatPoint& P2);
 double GreatCircleAngleGrad(const TFloatPoint& P1, const TFloatPoint& P2);
 // Direction from P1 to P2 in radians in [0, 2 pi), from north, growing towards west.
+// Length of the segment P1-P2 in the unit's own measure: the central angle in
+// radians for angular units, the planar distance otherwise.
+double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& P1, const TFloatPoint& P2);
+double BearingRad(const TFloatPoint& P1, const TFloatPoint& P2);
 double BearingDeg(const TFloatPoint& P1, const TFloatPoint& P2);
 double BearingGrad(const TFloatPoint& P1, const TFloatPoint& P2);
+
+// x reduced modulo 2 pi into [0, 2 pi): a negative x becomes
+// x + Trunc(1 - x / 2 pi) * 2 pi.
+double ReduceTwoPi(double x);
 
 // Turn angles 0..359, counter-clockwise: 0 straight on, 90 left, 180 back, 270 right.
 // A degenerate turn (two equal points, a latitude beyond the pole) gives 0.

@@ -42,15 +42,6 @@ void RemoveFile(const std::string& name) {
   std::filesystem::remove(name, ec);
 }
 
-double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& a, const TFloatPoint& b) {
-  switch (Unit) {
-    case cuRad: return GreatCircleAngleRad(a, b);
-    case cuDeg: return GreatCircleAngleDeg(a, b);
-    case cuGrad: return GreatCircleAngleGrad(a, b);
-    default: return std::hypot(a.x - b.x, a.y - b.y);
-  }
-}
-
 // The unit's name in a NonEarth CoordSys; null where the CoordSys stays empty.
 const char* NonEarthUnitName(TCoordinateUnit Unit) {
   switch (Unit) {

@@ -86,6 +86,15 @@ inline constexpr const char* cMsgNoValidLinks = "Network has no valid links";
 inline constexpr const char* cMsgLinkIndex = "Link index must be from 1 to %d, not %d";
 inline constexpr const char* cMsgBitArrayTooShort = "Bit array must hold at least %d bits";
 inline constexpr const char* cMsgNoRoadFiles = "No roadfiles are open";
+inline constexpr const char* cMsgStartStopPercent = "Start and Stop percent need to be different";
+inline constexpr const char* cMsgNotConnected = "Link %d and node %d are not connected";
+inline constexpr const char* cMsgCostIndex = "Index must be 0 to %d (is %d)";
+inline constexpr const char* cMsgSplitDistance = "Distance should be >0 (is %s)";
+inline constexpr const char* cMsgSplitCount = "Distance %s gives more than 2147483647 split points";
+inline constexpr const char* cMsgRouteNodes = "Route of %d links must hold %d nodes (holds %d)";
+
+// v as Format prints it with Spec ("%g", "%n"), or NAN, INF, -INF.
+std::string NumberText(double v, const char* Spec);
 
 inline constexpr int32_t cMaxRoadNameFiles = 99;
 inline constexpr int32_t cLimitSlots = 9;
@@ -350,6 +359,52 @@ public:
   TTurnRestrictions& TurnSet(int32_t index) const { return *FTurnList[size_t(index)]; }
   // Null for an empty slot.
   TRoadNameFile* RoadNameFile(int32_t RoadFileID) const { return FRoadNameFiles[size_t(RoadFileID)].get(); }
+
+  // --- Geometry (kovra_network_geometry.cpp, _projection.cpp, _matrix.cpp) --
+  // Polylines run from the from-node to the to-node (the digitised direction).
+  // A sideways offset in km moves a point to the RIGHT of that direction for
+  // planar units and to the LEFT for angular units (bearings grow westwards).
+
+  TFloatPointArrayEx GetGISSection(int32_t link) const;
+  // No checks; fills list (grown, never shrunk) and allocates nothing when it
+  // is large enough. Safe from many threads at once.
+  void GetGISSection_raw(int32_t link, TFloatPointArrayEx& list) const;
+  void GetGISSection_raw2(int32_t link, TFloatPointArrayEx& list) const { GetGISSection_raw(link, list); }
+  TFloatPointArrayEx GetGISSectionRoute(const TRoute& route) const;
+  TFloatPointArrayEx ExtractSection(const TFloatPointArrayEx& list, double start, double stop) const;
+  void ExtractSection_raw1(const TFloatPointArrayEx& list, double start, double stop, TFloatPointArrayEx& FPA) const;
+  void ExtractSectionCore(const TFloatPointArrayEx& list, double start, double stop, const TFloatPoint& P1,
+                          const TFloatPoint& P2, bool useGivenEnds, TFloatPointArrayEx& result) const;
+  // Crow-fly km.
+  double DistanceBetweenPoints(const TFloatPoint& P1, const TFloatPoint& P2) const;
+  double DistanceBetweenNodes(int32_t node1, int32_t node2) const;
+  double DistanceToNode(const TFloatPoint& P, int32_t node) const;
+  double DistanceBetweenLocations(const TLocation& loc1, const TLocation& loc2) const;
+  // Projects P onto the link: percent along its polyline, side -1 left / +1
+  // right of the digitised direction, distance in km, Pnew the foot point.
+  void DistanceToLink(const TFloatPoint& P, int32_t link, double& percent, int32_t& side, double& distance,
+                      TFloatPoint& Pnew) const;
+  double DistanceToLinkSimple(const TFloatPoint& P, int32_t link) const;
+  // The same without checks.
+  void DistanceToLink_raw(const TFloatPoint& P, int32_t link, double& percent, int32_t& side, double& distance,
+                          TFloatPoint& Pnew) const;
+  TFloatPoint Location2Coordinate(const TLocation& loc, double offset) const;
+  TFloatPoint Location2Coordinate_raw(const TLocation& loc, double offset) const;
+  TFloatPoint Location2CoordinateOnSection(const TFloatPointArrayEx& section, const TLocation& loc,
+                                           double offset) const;
+  TFloatPoint PointAtPercent(const TFloatPointArrayEx& section, const TLocation& loc, int32_t& segment) const;
+  // Every item's link is checked before any item changes.
+  void Location2CoordinateList(TLocationList& LL, double offset) const;
+  TMatrix MatrixDyn(const TLocationList& LL, bool extra) const;
+  TMatrix MatrixDyn2(const TLocationList& LL1, const TLocationList& LL2) const;
+  TMatrix Matrix(const TIntegerList& NL, bool extra) const;
+  void Split(float distance, bool evenout, TLocationList& LL) const;
+  int32_t RandomNode(TRandom& r) const;
+  TFloatPoint RandomPoint(TRandom& r) const;
+  // Turn angle 0..359 driving from link1 through node into link2.
+  int32_t Direction(int32_t link1, int32_t node, int32_t link2) const;
+  int32_t ExternalID2Link(const std::string& id) const;
+  float GetCost(int32_t index, int32_t link) const;
 
   // --- Further concerns declare their member functions here ------------------
 

@@ -10,14 +10,14 @@
 
 namespace kovra {
 
-namespace {
-
 // A bad value may be NaN or infinite, which Format refuses as a number.
 std::string NumberText(double v, const char* Spec) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
   return Format(Spec, v);
 }
+
+namespace {
 std::string G(double v) { return NumberText(v, "%g"); }
 std::string N(double v) { return NumberText(v, "%n"); }
 

@@ -25,19 +25,6 @@ namespace {
 
 constexpr double cPi = 3.14159265358979323846;
 
-double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& a, const TFloatPoint& b) {
-  switch (Unit) {
-    case cuRad:
-      return GreatCircleAngleRad(a, b);
-    case cuDeg:
-      return GreatCircleAngleDeg(a, b);
-    case cuGrad:
-      return GreatCircleAngleGrad(a, b);
-    default:
-      return std::hypot(a.x - b.x, a.y - b.y);
-  }
-}
-
 // The text as stored: cut to Width units or padded with Pad.
 std::u16string Stored(const std::u16string& Id, int32_t Width, char16_t Pad) {
   std::u16string s = Id.substr(0, size_t(Width));
