@@ -8,10 +8,13 @@ namespace kovra {
 
 namespace {
 
-// A new loader comes with a new flag, so that it runs once too.
+// A new loader comes with a new flag, so that it runs once too. A mutex and
+// a flag rather than std::call_once: a call_once whose function throws never
+// releases its waiters under some thread runtimes (ThreadSanitizer among them).
 struct TAlphaShapeLoad {
   std::function<void()> Loader;
-  std::once_flag Once;
+  std::mutex Running;
+  bool Done = false;
 };
 
 std::mutex gSeamMutex;
@@ -32,15 +35,19 @@ void SetNearestNodeFinderFactory(TNearestNodeFinderFactory Factory) {
   gNearestNodeFinderFactory = std::move(Factory);
 }
 
-// Called by every constructor: the first one runs the loader; when it raises,
-// call_once lets the next construction try again.
+// Called by every constructor: the first one runs the loader, the others wait
+// for it; when it raises, the next construction tries again.
 void RunAlphaShapeLoader() {
   std::shared_ptr<TAlphaShapeLoad> load;
   {
     std::lock_guard<std::mutex> lock(gSeamMutex);
     load = gAlphaShapeLoad;
   }
-  if (load && load->Loader) std::call_once(load->Once, load->Loader);
+  if (!load || !load->Loader) return;
+  std::lock_guard<std::mutex> lock(load->Running);
+  if (load->Done) return;
+  load->Loader();
+  load->Done = true;
 }
 
 std::unique_ptr<INearestNodeFinder> TNetwork::NearestNodeFinder() const {
