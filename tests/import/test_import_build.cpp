@@ -197,7 +197,7 @@ TEST_F(ImportBuild, TopologyAsIndependentReadersSeeIt) {
 
 // The network class opens what the import wrote, plain and keyed, with the
 // vertex cache and the index, and sees the links, nodes and adjacency of the
-// files.
+// files and the polylines of the input.
 TEST_F(ImportBuild, NetworkClassOpensTheResult) {
   std::mt19937 rng(5);
   TLines lines;
@@ -208,6 +208,7 @@ TEST_F(ImportBuild, NetworkClassOpensTheResult) {
     lines.push_back({a, {(a.x + b.x) / 2 + 0.011, (a.y + b.y) / 2 - 0.007}, b});
   }
   const std::string shp = Lines("grid.shp", lines);
+  const std::vector<TOgrObject> ogr = ReadWithOgr(shp);
   for (const int64_t key : {int64_t(0), int64_t(0x5EED1234ABCD)}) {
     SCOPED_TRACE(key);
     TImport imp;
@@ -227,6 +228,13 @@ TEST_F(ImportBuild, NetworkClassOpensTheResult) {
       const auto adjacent = net.Adjacent(n);
       ASSERT_EQ(adjacent.size(), slots.size()) << "node " << n;
       for (size_t k = 0; k < slots.size(); ++k) EXPECT_EQ(std::abs(adjacent[k]), slots[k]) << "node " << n;
+    }
+    // Every link's polyline as libgdal reads the input, bit for bit.
+    for (int32_t L = 1; L <= net.LinkCount(); ++L) {
+      const TFloatPointArrayEx section = net.GetGISSection(L);
+      EXPECT_EQ(std::vector<TFloatPoint>(section.Pnt.begin(), section.Pnt.begin() + section.Count),
+                ogr[size_t(L - 1)].Points)
+          << "link " << L;
     }
     net.Close();
   }
