@@ -306,9 +306,7 @@ void TDbfFile::Open(bool ReadWrite) {
     return;
   fDBFtype = type;
   // read, or read and write; others may read
-  auto file = std::make_unique<TKvFileStream>(fFilename, ReadWrite ? 0x22 : 0x20);
-  auto stream = std::make_unique<TKvBufferedStream>(file.get(), true);
-  file.release();
+  auto stream = std::make_unique<TKvBufferedStream>(std::make_unique<TKvFileStream>(fFilename, ReadWrite ? 0x22 : 0x20));
   try {
     // decided afresh on every Open, from the caller's code page
     uint16_t cp = fCreateCodePage;
