@@ -36,8 +36,9 @@ double NormalizedBearing(double lon1, double lat1, double lon2, double lat2) {
   const double delta = lon1 - lon2;
   const double b = std::atan2(std::sin(delta) * std::cos(lat2),
                               std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(delta));
-  if (b >= 0) return b - std::trunc(b / cTwoPi) * cTwoPi;
-  return b + std::trunc(1 - b / cTwoPi) * cTwoPi;
+  const double r = b >= 0 ? b - std::trunc(b / cTwoPi) * cTwoPi : b + std::trunc(1 - b / cTwoPi) * cTwoPi;
+  // A tiny negative b rounds to exactly 2 pi, the same direction as 0.
+  return r >= cTwoPi ? 0.0 : r;
 }
 
 // Course from A to B in degrees counter-clockwise from north (radian input).
@@ -273,9 +274,12 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
       seg[k].c = Finite((p[k].y * p[k + 1].x - p[k + 1].y * p[k].x) / dx);
     }
   }
-  auto yOverlap = [p](int32_t i, int32_t j) {
-    return IsStrictlyBetween(p[j].y, p[i].y, p[i + 1].y) || IsStrictlyBetween(p[j + 1].y, p[i].y, p[i + 1].y) ||
-           IsStrictlyBetween(p[i].y, p[j].y, p[j + 1].y) || IsStrictlyBetween(p[i + 1].y, p[j].y, p[j + 1].y);
+  // Collinear segments overlap when an end of one lies strictly inside the
+  // other, tested along an axis on which they extend: y for vertical ones, x
+  // otherwise (horizontal ones have no extent in y).
+  auto overlap = [p](int32_t i, int32_t j, double TFloatPoint::*axis) {
+    auto in = [&](int32_t a, int32_t b) { return IsStrictlyBetween(p[a].*axis, p[b].*axis, p[b + 1].*axis); };
+    return in(j, i) || in(j + 1, i) || in(i, j) || in(i + 1, j);
   };
   // Segment v vertical, segment s not: the crossing lies at x[v] on s.
   auto verticalCrosses = [p](int32_t v, int32_t s) {
@@ -287,7 +291,7 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
     for (int32_t j = i + 2; j <= n - 2; ++j) {
       bool crosses;
       if (seg[i].vertical && seg[j].vertical) {
-        crosses = p[i].x == p[j].x && yOverlap(i, j);
+        crosses = p[i].x == p[j].x && overlap(i, j, &TFloatPoint::y);
       } else if (seg[i].vertical) {
         crosses = verticalCrosses(i, j);
       } else if (seg[j].vertical) {
@@ -296,7 +300,7 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
         const double X = Finite((seg[i].c - seg[j].c) / (seg[j].m - seg[i].m));
         crosses = IsStrictlyBetween(X, p[i].x, p[i + 1].x) && IsStrictlyBetween(X, p[j].x, p[j + 1].x);
       } else {
-        crosses = seg[i].c == seg[j].c && yOverlap(i, j);
+        crosses = seg[i].c == seg[j].c && overlap(i, j, &TFloatPoint::x);
       }
       if (crosses) return score + 2;
     }
