@@ -450,7 +450,8 @@ void TKvBufferedStream::SyncIn() {
 
 void TKvBufferedStream::SyncOut(bool Writing) {
   ClearFast();
-  const int64_t len = int64_t(FBuffer.size());
+  // No fast write may carry the position past the Int64 range.
+  const int64_t len = std::min(int64_t(FBuffer.size()), std::numeric_limits<int64_t>::max() - FBufferStart);
   const int64_t off = FPosition - FBufferStart;
   if (len == 0 || FPosition < FBufferStart || off > len) return;
   uint8_t* base = FBuffer.data();

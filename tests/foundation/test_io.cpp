@@ -821,6 +821,15 @@ TEST_F(IoTest, BufferedPositionNeverOverflows) {
   s.WriteInt32(7);
   s.Close();
   EXPECT_EQ(inner.Size(), 4);
+
+  // The byte that still fits is written; the typed write after it must not
+  // slip through the window past the range.
+  TKvMemoryStream far;
+  TKvBufferedStream t(&far, false, 16);
+  t.SetPosition(near);
+  t.WriteByte(1);
+  EXPECT_THROW(t.WriteInt64(2), EStreamError);
+  EXPECT_EQ(t.Position(), near + 1);
 }
 
 // A read the system fails is an error, not the end of the data: /proc/self/mem

@@ -89,7 +89,62 @@ def inifile():
     put('inifile', 'utf8bom', bytes([2, 0]) + b'\xef\xbb\xbf[kovra]\nencrypted=1\nversion=RCv6\n')
 
 
-TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile}
+def dbf():
+    # Tables of the table-reader tests (python, byte by byte) and of ogr2ogr.
+    tmp = tempfile.mkdtemp()
+    try:
+        subprocess.run([sys.executable, os.path.join(HERE, '..', 'scripts', 'dbffiles_fixtures.py'), tmp],
+                       check=True)
+        csv_path = os.path.join(tmp, 'src.csv')
+        with open(csv_path, 'w', encoding='utf-8') as f:
+            f.write('id,name,len,flag\n1,Stra\u00dfe,12.5,1\n2,"K\u00f6ln, Ring",-3.25,0\n')
+        ogr = shutil.which('ogr2ogr')
+        if ogr:
+            subprocess.run([ogr, '-q', '-f', 'ESRI Shapefile', os.path.join(tmp, 'ogr.dbf'), csv_path,
+                            '-lco', 'ENCODING=UTF-8'], check=True)
+            subprocess.run([ogr, '-q', '-f', 'MapInfo File', os.path.join(tmp, 'ogrmi.tab'), csv_path],
+                           check=True)
+        for name in sorted(os.listdir(tmp)):
+            stem, ext = os.path.splitext(name)
+            path = os.path.join(tmp, name)
+            if ext.lower() not in ('.dbf', '.dat') or os.path.getsize(path) > 8191:
+                continue
+            table = open(path, 'rb').read()
+            flags = 4  # read and write
+            head = b''
+            if ext.lower() == '.dat':
+                tab_path = os.path.join(tmp, stem + '.tab')
+                if not os.path.exists(tab_path):
+                    continue
+                tab = open(tab_path, 'rb').read()[:4095]
+                flags |= 1
+                head += struct.pack('<H', len(tab)) + tab
+            cpg_path = os.path.join(tmp, stem + '.cpg')
+            if os.path.exists(cpg_path):
+                cpg = open(cpg_path, 'rb').read()[:16]
+                flags |= 2
+                head += bytes([len(cpg)]) + cpg
+            writes = bytes([0, 1, 0, 7, 0, 0, 0] + [0] * 8 + [3, 2, 1, 0, 0, 0, 0] + [0] * 8 + [2, b'x'[0], b'y'[0]])
+            put('dbf', stem, bytes([flags]) + head + struct.pack('<H', len(table)) + table + writes)
+    finally:
+        shutil.rmtree(tmp)
+
+
+def bufstream():
+    import random
+    # Window, limit selector, then operations: a few fixed runs and random ones.
+    put('bufstream', 'write-seek-read', bytes([4, 0, 0, 10]) + b'ABCDEFGHIJ' +
+        bytes([2, 0, 0, 0, 16, 1, 10, 9, 0]))
+    put('bufstream', 'refused-seek', bytes([4, 1, 0, 10]) + b'ABCDEFGHIJ' +
+        bytes([2, 0, 0, 1, 0x88, 0x13, 0, 2, b'X'[0], b'Y'[0], 6, 0]))
+    put('bufstream', 'near-int64', bytes([8, 0, 2, 0, 0, 3, 5, 0, 8, 0, 1, 2, 3, 4, 5, 6, 7, 8, 3]))
+    for seed in range(6):
+        r = random.Random(seed)
+        put('bufstream', 'random-%d' % seed, bytes([r.randrange(256) for _ in range(300)]))
+
+
+TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'dbf': dbf,
+           'bufstream': bufstream}
 
 
 def main():
