@@ -407,6 +407,16 @@ bool TDbfFile::IsDeleted(int64_t RecNum) {
   return flag == '*';
 }
 
+bool TDbfFile::IsNull(int32_t FieldNum, int64_t RecNum) {
+  if (!ValidField(FieldNum) || !ValidRecord(RecNum)) return false;
+  const Tdbffield& f = fFields[size_t(FieldNum)];
+  const bool text = f.FieldType == gfChar || f.FieldType == gfDecimal;
+  if (fDBFtype != dbf && !text) return false;
+  ReadField(f, RecNum);
+  std::string_view t = TrimView(std::string_view(reinterpret_cast<const char*>(fBuffer.data()), size_t(f.Width)));
+  return std::all_of(t.begin(), t.end(), [](char c) { return c == '*'; });
+}
+
 void TDbfFile::PrepareText() {
   if (fTextReady) return;
   // raises "Code page %d is not supported"
@@ -795,6 +805,12 @@ TDbfFile* TDbfFiles::Locate(int32_t RecNum, int64_t& local) const {
   size_t k = size_t(it - fEnds.begin());
   local = RecNum - (k == 0 ? 0 : fEnds[k - 1]);
   return fDbf[k].get();
+}
+
+bool TDbfFiles::IsNull(int32_t FieldNum, int32_t RecNum) {
+  int64_t local = 0;
+  TDbfFile* t = Locate(RecNum, local);
+  return t && t->IsNull(FieldNum, local);
 }
 
 int64_t TDbfFiles::ReadInteger(int32_t FieldNum, int32_t RecNum) {

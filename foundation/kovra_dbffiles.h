@@ -58,6 +58,10 @@ public:
   bool FieldInfo(int32_t FieldNum, Tdbffield& Info) const;
   Tdbffield FieldInfo(int32_t FieldNum) const;
   bool IsDeleted(int64_t RecNum);
+  // True when the field holds no value: only blanks (or NUL bytes), or only
+  // '*' (how shapefile writers store a NULL number). Binary .dat fields and
+  // invalid field or record numbers give false.
+  bool IsNull(int32_t FieldNum, int64_t RecNum);
 
   std::string ReadString(int32_t FieldNum, int64_t RecNum);
   int64_t ReadInteger(int32_t FieldNum, int64_t RecNum);
@@ -138,6 +142,7 @@ public:
   int32_t FindField(std::string_view Fieldname) const;
   bool FieldInfo(int32_t FieldNum, Tdbffield& Info) const;
   Tdbffield FieldInfo(int32_t FieldNum) const;
+  bool IsNull(int32_t FieldNum, int32_t RecNum);
   int64_t ReadInteger(int32_t FieldNum, int32_t RecNum);
   double ReadFloat(int32_t FieldNum, int32_t RecNum);
   std::string ReadString(int32_t FieldNum, int32_t RecNum);

@@ -356,9 +356,19 @@ std::string EscapeXML(std::string_view S) {
   return out;
 }
 
+namespace {
+inline uint32_t HashStep(uint32_t h, char16_t c, uint32_t Mask) { return (h * 17u + uint32_t(c)) & Mask; }
+}  // namespace
+
 uint32_t HashString(std::string_view S, uint32_t Mask) {
   uint32_t h = 0;
-  ForEachUtf16Unit(S, [&](char16_t c) { h = (h * 17u + uint32_t(c)) & Mask; });  // UTF-16 code units
+  ForEachUtf16Unit(S, [&](char16_t c) { h = HashStep(h, c, Mask); });  // UTF-16 code units
+  return h;
+}
+
+uint32_t HashString(std::u16string_view S, uint32_t Mask) {
+  uint32_t h = 0;
+  for (char16_t c : S) h = HashStep(h, c, Mask);
   return h;
 }
 

@@ -90,6 +90,8 @@ bool TryStrToInt(std::string_view S, int32_t& Value);
 std::string EscapeXML(std::string_view S);
 // h := (h * 17 + c) and Mask over the UTF-16 code units of S, wrapping in 32 bits.
 uint32_t HashString(std::string_view S, uint32_t Mask);
+// The same over UTF-16 text as it stands (unpaired surrogates included).
+uint32_t HashString(std::u16string_view S, uint32_t Mask);
 // Number of bytes of S in UTF-8 (S is UTF-8).
 int64_t UTF8Length(std::string_view S);
 inline bool IsEmptyStr(std::string_view S) { return S.empty(); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -213,5 +214,45 @@ inline constexpr TFloatPoint cZeroPoint{0, 0};
 inline constexpr TLocation cZeroLocation{0, 0};
 inline constexpr TFloatRect cZeroRect{0, 0, 0, 0};
 inline constexpr TFloatRect cEmptyRect{1e38, 1e38, -1e38, -1e38};
+
+// ---------------------------------------------------------------------------
+// Kilometres per coordinate unit, by ordinal: the one table behind a network's
+// distance factor and the lengths the import stores. The angular units carry
+// the earth radius (their distances are great-circle angles). cuUnknown has no
+// factor (0 here; KmPerUnit refuses it). A chain is 66 ft = 0.0201168 km: an
+// older table held a tenth of that ("ten links"), which made chain networks
+// ten times too short.
+inline constexpr double cKmPerUnit[] = {
+    0,                                // cuUnknown
+    cEarthRadiusKm,                   // cuRad
+    cEarthRadiusKm,                   // cuDeg
+    cEarthRadiusKm,                   // cuGrad
+    0.000001,                         // cuMm
+    0.00001,                          // cuCm
+    0.0001,                           // cuDm
+    0.001,                            // cuM
+    1,                                // cuKm
+    0.0000003527777777777778,         // cuPoint
+    0.0000254,                        // cuInch
+    0.00020116840260000005,           // cuLink
+    0.00030480000000000004,           // cuFt
+    0.00030480061000000004,           // cuSurveyft (as stored, not 1200/3937 m)
+    0.0009144,                        // cuYard
+    0.0201168,                        // cuChain
+    0.005029210065,                   // cuRod
+    cKmPerMile,                       // cuMiles
+    1.853184,                         // cuNmi (as stored, not 1.852)
+};
+static_assert(std::size(cKmPerUnit) == size_t(cuNmi) + 1);
+
+inline constexpr const char* cMsgUndefinedDistFactor = "Undefined coordinate in DistFactor";
+
+// Km per unit; cuUnknown (or a value outside the enumeration) raises
+// Exception "Undefined coordinate in DistFactor".
+inline double KmPerUnit(TCoordinateUnit Unit) {
+  const size_t i = size_t(Unit);
+  if (i == 0 || i >= std::size(cKmPerUnit)) throw Exception(cMsgUndefinedDistFactor);
+  return cKmPerUnit[i];
+}
 
 }  // namespace kovra

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace kovra {
 
@@ -404,12 +405,19 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string_view TrimView(std::string_view s) {
+namespace {
+template <typename V>
+V TrimImpl(V s) {
+  using U = std::make_unsigned_t<typename V::value_type>;
   size_t b = 0, e = s.size();
-  while (b < e && (unsigned char)s[b] <= ' ') ++b;
-  while (e > b && (unsigned char)s[e - 1] <= ' ') --e;
+  while (b < e && U(s[b]) <= 0x20) ++b;
+  while (e > b && U(s[e - 1]) <= 0x20) --e;
   return s.substr(b, e - b);
 }
+}  // namespace
+
+std::string_view TrimView(std::string_view s) { return TrimImpl(s); }
+std::u16string_view TrimView(std::u16string_view s) { return TrimImpl(s); }
 
 namespace {
 template <typename S, typename V>

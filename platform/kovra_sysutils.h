@@ -186,6 +186,8 @@ std::string UpperAscii(std::string_view s);
 bool SameTextAscii(std::string_view a, std::string_view b);
 // Removes leading and trailing characters up to and including ' ' (controls too).
 std::string_view TrimView(std::string_view s);
+// The same on UTF-16 text, unit by unit (code units up to U+0020).
+std::u16string_view TrimView(std::u16string_view s);
 
 // 1-based substring that never throws: a piece past the end is empty, an index
 // below 1 starts at 1, a negative count is empty. Counts bytes of the UTF-8 text.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test twice: a normal build,
-# then an address/undefined-behaviour sanitizer build. Exits non-zero on any failure.
+# then an address/undefined-behaviour sanitizer build; then the tests of the
+# folders whose code runs on several threads once more under ThreadSanitizer.
+# Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -17,7 +19,8 @@ passed=0; failed=0; skipped=0
 run_suite() {
   local dir="$1"; shift
   cmake -S . -B "$dir" -G Ninja "$@"
-  cmake --build "$dir" -j "$jobs"
+  # build_target (when set) limits the build to what that target needs.
+  cmake --build "$dir" -j "$jobs" ${build_target:+--target "$build_target"}
   local log="$dir/ctest-output.log"
   ctest --test-dir "$dir" -j "$jobs" --timeout 900 | tee "$log"
   local total nfail nskip
@@ -37,5 +40,11 @@ echo "== sanitizer build and test =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_SANITIZE=ON -DKOVRA_BENCH=OFF
 
-# One closing line over both runs.
+echo "== thread sanitizer build and test =="
+# Target tsan_tests builds the library and only the test programs of the
+# network, search and routing folders (each as it exists).
+build_target=tsan_tests TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_TSAN=ON -DKOVRA_BENCH=OFF
+
+# One closing line over the three runs.
 echo "tests: $passed passed, $failed failed, $skipped skipped"

@@ -314,6 +314,8 @@ TEST(Functions, SmallIntegerHelpers) {
 TEST(Functions, HashStringMatchesPython) {
   EXPECT_EQ(HashString("abc", 0xFFFF), 29798u);
   for (uint32_t mask : {0u, 0xFFu, 0xFFFFu, 0xFFFFFFFFu}) EXPECT_EQ(HashString("", mask), 0u);
+  // UTF-16 text is hashed unit by unit, a lone surrogate as it stands.
+  EXPECT_EQ(HashString(std::u16string(u"a\xD800"), 0xFFFFFFFFu), 97u * 17u + 0xD800u);
   const std::vector<std::string> texts = {"abc", "Stra\xC3\x9F" "e", "\xF0\x9F\x98\x80 road \xF0\x90\x8D\x88",
                                           std::string(200, 'z'), "\xE4\xB8\xAD\xE6\x96\x87"};
   TempDir dir;
@@ -331,6 +333,7 @@ TEST(Functions, HashStringMatchesPython) {
       uint64_t expected = 0;
       out >> expected;
       EXPECT_EQ(HashString(t, mask), expected) << t << " mask " << mask;
+      EXPECT_EQ(HashString(ToUtf16(t), mask), expected) << t << " mask " << mask;
     }
   }
 }

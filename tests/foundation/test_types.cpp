@@ -79,3 +79,34 @@ TEST(Types, ExceptionsCarryMessage) {
     EXPECT_STREQ(e.what(), "Link-ID must be >=1: -3");
   }
 }
+
+// The factors against the units' definitions (international foot 0.3048 m,
+// US survey foot 1200/3937 m to the stored 8 digits): a factor off by a power
+// of ten, as a chain of ten links once was, fails here.
+TEST(Types, KmPerUnitFollowsTheUnitDefinitions) {
+  const double ft = 0.0003048;
+  const double surveyFt = 0.00030480061;
+  struct Case {
+    TCoordinateUnit unit;
+    double km;
+  } const cases[] = {
+      {cuMm, 1e-6},         {cuCm, 1e-5},           {cuDm, 1e-4},          {cuM, 1e-3},
+      {cuKm, 1},            {cuInch, ft / 12},      {cuPoint, ft / 12 / 72}, {cuFt, ft},
+      {cuYard, 3 * ft},     {cuChain, 66 * ft},     {cuMiles, 5280 * ft},  {cuSurveyft, surveyFt},
+      {cuLink, 0.66 * surveyFt}, {cuRod, 16.5 * surveyFt}, {cuNmi, 1.853184},
+      {cuRad, 6378.13},     {cuDeg, 6378.13},       {cuGrad, 6378.13},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.unit));
+    EXPECT_NEAR(KmPerUnit(c.unit) / c.km, 1.0, 1e-12);
+    EXPECT_EQ(KmPerUnit(c.unit), cKmPerUnit[size_t(c.unit)]);
+  }
+  for (auto bad : {cuUnknown, TCoordinateUnit(19), TCoordinateUnit(255)}) {
+    try {
+      (void)KmPerUnit(bad);
+      ADD_FAILURE() << int(bad);
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "Undefined coordinate in DistFactor");
+    }
+  }
+}

@@ -153,6 +153,23 @@ TEST(Utf16, LengthRoundTripAndUnits) {
   EXPECT_EQ(ToUtf16("\xED\xA0\x80"), std::u16string(3, char16_t(0xFFFD)));  // encoded surrogate
 }
 
+// Units up to U+0020 go at both ends only, in UTF-8 and in UTF-16 alike.
+TEST(Trim, EndsUpToBlank) {
+  struct Case {
+    std::u16string text, trimmed;
+  } const cases[] = {
+      {std::u16string(u"\0\0ab c\0 \x1F", 9), u"ab c"},
+      {u" \x21x\x7F ", u"\x21x\x7F"},
+      {u"\xA0x\xA0", u"\xA0x\xA0"},  // no-break space is no padding
+      {u" \t\r\n", u""},
+      {u"", u""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(TrimView(std::u16string_view(c.text)) == c.trimmed) << FromUtf16(c.text);
+    EXPECT_EQ(TrimView(FromUtf16(c.text)), FromUtf16(c.trimmed));
+  }
+}
+
 TEST(Copy, NeverThrows) {
   struct Case {
     int64_t index, count;

@@ -1,0 +1,222 @@
+// Network import from GIS files. One run of Execute turns every object of the
+// listed files into one link: an object that cannot be used becomes a link of
+// length 0 and an entry of the error list. The run is split into steps that
+// descendants extend:
+//   CheckRequest  validates the whole request; nothing in the output folder is
+//                 touched before it has passed;
+//   BeginRun      resets the results and creates the files of the reading stage;
+//   ReadInput     decodes the objects into the polyline intake (progress 0..26);
+//   Build         turns what was read into the network.
+// Any failure after BeginRun, and a cancel, remove every file of the run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/kovra_baselist.h"
+#include "foundation/kovra_encryption.h"
+#include "foundation/kovra_filebase.h"
+#include "foundation/kovra_types.h"
+#include "giswriter/kovra_giswriter.h"
+
+namespace kovra {
+
+class TDbfFiles;
+class TKvBufferedStream;
+
+// Why an input object became an empty link; the ordinals are stored and reported.
+enum class TErrorCode : uint8_t {
+  ecDeleted, ecNotGeoCoded, ecNotPolyLine, ecMultiSection, ecZeroOrOneVertices, ecLoopLink,
+  ecTooManyVertices, ecInvalidGeography, ecSinglePoint
+};
+using enum TErrorCode;
+
+struct TImportError {
+  int32_t fileindex = 0;  // 0-based position of the input file in the list
+  int32_t linklocal = 0;  // 1-based object number within its file
+  int32_t link = 0;       // 1-based link number over all files
+  TErrorCode errorcode = ecDeleted;
+  int32_t value = 0;      // meaning depends on the code (a count, a type number)
+};
+
+class TImportErrorList : public TBaseList<TImportError> {};
+
+enum class TImportSource : uint8_t {
+  isFiles, isMSsql, isMSsqlZ, isOracle, isOracleZ, isPostGIS, isPostGISZ, isCustom, isCustomZ
+};
+using enum TImportSource;
+
+// Names of the vertex files the reading stage writes into the output folder.
+inline constexpr const char* cCoordFromFile = "coordfrom.bin";
+inline constexpr const char* cCoordToFile = "coordto.bin";
+inline constexpr const char* cCoord3File = "coord3.bin";
+inline constexpr const char* cCoord3iFile = "coord3i.bin";
+
+// Most vertices an object may have; longer objects are rejected.
+inline constexpr int32_t cMaxVerticesPerObject = 65535;
+
+class TBaseImport : public TFileBase {
+public:
+  TBaseImport();
+  ~TBaseImport() override;
+  TBaseImport(const TBaseImport&) = delete;
+  TBaseImport& operator=(const TBaseImport&) = delete;
+
+  virtual void Execute() = 0;
+  // Empties the input file list.
+  void Clear();
+
+  bool AllowLoops() const { return fAllowLoops; }
+  void SetAllowLoops(bool value) { fAllowLoops = value; }
+  bool FailOnDifferentCoordSys() const { return fFailOnDifferentCoordSys; }
+  void SetFailOnDifferentCoordSys(bool value) { fFailOnDifferentCoordSys = value; }
+  TCoordinateUnit CoordinateUnit() const { return fCoordinateUnit; }
+  void SetCoordinateUnit(TCoordinateUnit value) { fCoordinateUnit = value; }
+  const std::string& CoordSys() const { return fCoordSys; }
+  void SetCoordSys(const std::string& value) { fCoordSys = value; }
+  int32_t EPSG() const { return fEPSG; }
+  void SetEPSG(int32_t value) { fEPSG = value; }
+  const std::string& Prj() const { return fPrj; }
+  void SetPrj(const std::string& value) { fPrj = value; }
+  int32_t ZFromField() const { return fZfromField; }
+  void SetZFromField(int32_t value) { fZfromField = value; }
+  int32_t ZToField() const { return fZtoField; }
+  void SetZToField(int32_t value) { fZtoField = value; }
+  bool SkipSpatialIndex() const { return fSkipSpatialIndex; }
+  void SetSkipSpatialIndex(bool value) { fSkipSpatialIndex = value; }
+  int32_t MaxNodesPerCell() const { return fMaxNodesPerCell; }
+  // Values of 10 or less are ignored: a leaf that small would split without end.
+  void SetMaxNodesPerCell(int32_t value) {
+    if (value > 10) fMaxNodesPerCell = value;
+  }
+
+  const TImportErrorList& ImportErrorList() const { return fImportErrorList; }
+  int32_t LinkCount() const { return fLinkCount; }
+  int32_t MaxDegree() const { return fMaxdegree; }
+  int32_t NodeCount() const { return fNodeCount; }
+  const TFloatRect& MBR() const { return fMBR; }
+  TDateTime StartTime() const { return fStartTime; }
+  TDateTime StopTime() const { return fStopTime; }
+  double TotalLength() const { return fTotallength; }
+  TImportSource ImportSource() const { return fImportSource; }
+
+protected:
+  // Resets the results of an earlier run, creates the four vertex files and
+  // reports progress 0.
+  void BeginRun();
+  // Closes the vertex files, reporting a failed flush (the end of reading).
+  void CloseVertexFiles();
+  // Closes whatever the run still has open, without reporting, and deletes
+  // every file of the run that exists. For a cancel and for any failure.
+  virtual void AbortRun();
+  // Adds a file of the output folder to the run's set, removed by AbortRun.
+  void AddRunFile(const std::string& name);
+
+  // The intake shared by every reader. Per object a reader calls
+  // WriteVertexIndex, then either AddPolyline once or AddError once.
+  void WriteVertexIndex();
+  // Takes fVertices[0 .. fNumPoints-1] as object fLinkCountFile of file
+  // fileindex (link fLinkCount).
+  void AddPolyline(int32_t fileindex);
+  // role 1 = first vertex, 0 = intermediate, 2 = last.
+  void AddVertex(TFloatPoint point, int32_t role);
+  void AddError(int32_t fileindex, int32_t linklocal, int32_t link, TErrorCode errorcode, int32_t value);
+  // The vertex buffer holding at least n points.
+  TFloatPoint* VertexBuffer(int32_t n);
+  // fZRadius from CoordinateUnit: 0.1 m in coordinate units.
+  void SetZRadius();
+
+  bool fAllowLoops = false;
+  int32_t fEPSG = 0;
+  std::unique_ptr<T32EncryptionArray> fEncoder2;
+  int32_t fMaxNodesPerCell = 50;
+  TImportErrorList fImportErrorList;
+  int32_t fNodeCount = 0;
+  TFloatRect fMBR{0, 0, 0, 0};
+  int32_t fMaxdegree = 0;
+  double fTotallength = 0;
+  TDateTime fStartTime, fStopTime;
+  std::string fCoordSys;
+  bool fFailOnDifferentCoordSys = true;
+  std::string fPrj;
+  TCoordinateUnit fCoordinateUnit = cuUnknown;
+  TFloatPointArray fVertices;
+  std::string fg1Filename, fg2Filename, fg3Filename, fg3iFilename;
+  bool fZLevels = false;
+  bool fObjects_found = false;
+  bool fSkipSpatialIndex = false;
+  double fZRadius = 0;
+  int32_t fLinkCount = 0;
+  int32_t fLinkCountFile = 0;
+  int32_t fNumSections = 0;
+  int32_t fZfromField = -1, fZtoField = -1;
+  int32_t fZFrom = 0, fZTo = 0;
+  std::unique_ptr<TKvBufferedStream> fg1, fg2, fg3, fg3i;
+  int32_t fNumPoints = 0;
+  std::vector<std::string> fFiles;
+  TImportSource fImportSource = isFiles;
+  // Full paths of the files this run creates, in the order they are removed.
+  std::vector<std::string> fRunFiles;
+
+private:
+  int64_t fCoord3Values = 0;  // 8-byte values written to coord3.bin
+  [[noreturn]] void RaiseInvalidCoordinate(const TFloatPoint& point) const;
+};
+
+// Kind of an input file, from its extension (and, for a .TAB, its .map).
+enum class TInputKind : uint8_t { ikOther, ikSHP, ikMIF, ikTABNoMap, ikTAB500, ikTAB1500, ikTABOther };
+
+class TImport : public TBaseImport {
+public:
+  TImport();
+  ~TImport() override;
+
+  // Appends names; nothing is checked until Execute.
+  void Add(const std::string& filename);
+  void AddFiles(const std::vector<std::string>& files);
+
+  void Execute() override;
+
+protected:
+  // One listed file as CheckRequest found it, with the companions the run needs.
+  struct TInputFile {
+    std::string Name;  // as listed
+    TInputKind Kind = TInputKind::ikOther;
+    std::string Shx, Dbf;  // found by sibling lookup; Dbf only with z-levels
+    int64_t ShpSize = 0;
+    int64_t Records = 0;  // entries of the .shx; -1 for a .shx without header
+  };
+
+  // Raises on the first fault of the request; creates and changes nothing.
+  virtual void CheckRequest();
+  // Runs the reader of the checked kind with progress 0..26.
+  virtual void ReadInput();
+  // Builds the network from what ReadInput left; runs only when reading
+  // finished without cancel.
+  virtual void Build();
+
+  // True when both z-level fields are set.
+  bool WantZLevels() const { return fZfromField >= 0 && fZtoField >= 0; }
+  static TInputKind KindOf(const std::string& filename);
+
+  // The shapefile reader and its request checks.
+  void CheckSHP();
+  void ReadSHP();
+  // fZFrom and fZTo from record RecNum of the .dbf sequence.
+  void ReadZLevels(int32_t RecNum);
+
+  std::vector<TInputFile> fInputs;
+  TInputKind fKind = TInputKind::ikOther;
+  // The .dbf sequence of a run with z-levels, opened by CheckRequest.
+  std::unique_ptr<TDbfFiles> fZTables;
+  std::vector<int64_t> fZTableEnds;  // running record totals, one per table
+  // Unit and projection text found by CheckRequest in the first .prj.
+  TCoordinateUnit fFoundUnit = cuUnknown;
+  std::string fFoundPrj;
+
+  void AbortRun() override;
+};
+
+}  // namespace kovra
