@@ -8,6 +8,7 @@
 // the .cpg text, then the table file; the rest of the input after the table's
 // declared length drives the writes.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -31,10 +32,12 @@ void Try(F&& f) {
   }
 }
 
+// The first fields and the last one, at the first and last records and just
+// outside them. (Few calls: each refused read costs an exception.)
 void ReadRecords(TDbfFile& t) {
   const int64_t n = t.RecordCount();
-  const int64_t recs[] = {0, 1, 2, 3, n - 1, n, n + 1};
-  for (int32_t f = -1; f <= t.FieldCount() && f < 300; ++f) {
+  const int64_t recs[] = {0, 1, 2, n, n + 1};
+  for (int32_t f = -1; f <= t.FieldCount(); f = f < 12 ? f + 1 : std::max(f + 1, t.FieldCount() - 1)) {
     Tdbffield info;
     if (t.FieldInfo(f, info)) Check(t.FindField(info.Name) <= f, "FindField missed a field");
     for (int64_t r : recs) {
