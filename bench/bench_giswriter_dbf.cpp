@@ -13,6 +13,8 @@
 
 #include "foundation/kovra_io.h"
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_dbf.h"
+#include "giswriter/kovra_giswriter_text.h"
 
 using namespace kovra;
 

@@ -14,6 +14,7 @@
 
 #include "giswriter/kovra_giswriter.h"
 #include "giswriter/kovra_giswriter_tab.h"
+#include "giswriter/kovra_giswriter_text.h"
 #include "giswriter/mitab.h"
 
 using namespace kovra;

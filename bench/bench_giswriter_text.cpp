@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_array.h"
+#include "giswriter/kovra_giswriter_text.h"
 
 namespace {
 

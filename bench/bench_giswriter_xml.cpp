@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_json.h"
+#include "giswriter/kovra_giswriter_text.h"
+#include "giswriter/kovra_giswriter_xml.h"
 
 static std::atomic<int64_t> gLiveBytes{0};
 static std::atomic<int64_t> gPeakBytes{0};

@@ -1,17 +1,21 @@
-// The reading stage of the import on a generated shapefile, against ogr2ogr
-// copying the same shapefile, both in MB/s of .shp and .shx. Target: the
-// reading stage takes at most half of ogr2ogr's time.
+// The reading stage of the import on a generated network as a shapefile, as
+// MIF and as a MapInfo TAB table, each against ogr2ogr copying the same input
+// to a shapefile. The shapefile and MIF rates are in MB/s of the input read
+// (.shp and .shx; .mif, and .mid with z-levels), the TAB rates in objects per
+// second. Target: the reading stage takes at most half of ogr2ogr's time.
 //
-// The input is KOVRA_BENCH_SHP when set, else a network of KOVRA_BENCH_LINKS
-// links (default 200000) made once by scripts/make-network-input into the
-// temporary folder.
+// The inputs are KOVRA_BENCH_SHP, KOVRA_BENCH_MIF and KOVRA_BENCH_TAB when
+// set, else a network of KOVRA_BENCH_LINKS links (default 200000) made once by
+// scripts/make-network-input into the temporary folder.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "import/kovra_import.h"
 
@@ -31,24 +35,56 @@ std::string Generator() {
   return (exe.parent_path().parent_path().parent_path() / "scripts" / "make-network-input").string();
 }
 
-const std::string& InputPath() {
-  static const std::string path = []() -> std::string {
-    if (const char* given = std::getenv("KOVRA_BENCH_SHP")) return given;
-    const char* links = std::getenv("KOVRA_BENCH_LINKS");
-    const std::string count = links ? links : "200000";
-    const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_" + count);
-    const fs::path shp = dir / "roads.shp";
-    if (fs::exists(shp) && fs::exists(dir / "roads.shx") && fs::exists(dir / "roads.dbf")) return shp.string();
-    fs::create_directories(dir);
-    const std::string cmd = "'" + Generator() + "' " + count + " '" + shp.string() + "' >/dev/null";
-    if (std::system(cmd.c_str()) != 0) return "";
-    return shp.string();
-  }();
-  return path;
+struct TInput {
+  const char* Env;   // variable naming a given input
+  const char* Name;  // file name of the generated input
+  const char* Args;  // ogr2ogr arguments of the generator
+  std::vector<const char*> Companions;  // written besides the main file
+  // Rates in bytes count the main file and the first companion, that one
+  // with z-levels only when ZOnly; rates in objects count the rows of the .id.
+  bool ZOnly;
+  bool Objects;
+};
+const TInput cShp{"KOVRA_BENCH_SHP", "roads.shp", "", {".shx", ".dbf"}, false, false};
+const TInput cMif{"KOVRA_BENCH_MIF", "roads.mif", "-f 'MapInfo File' -dsco FORMAT=MIF", {".mid"}, true, false};
+const TInput cTab{"KOVRA_BENCH_TAB", "roads.tab", "-f 'MapInfo File'", {".map", ".id", ".dat"}, false, true};
+
+std::string MakeInput(const TInput& input) {
+  if (const char* given = std::getenv(input.Env)) return given;
+  const char* links = std::getenv("KOVRA_BENCH_LINKS");
+  const std::string count = links ? links : "200000";
+  const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_" + count);
+  const fs::path path = dir / input.Name;
+  bool complete = fs::exists(path);
+  for (const char* ext : input.Companions) complete = complete && fs::exists(fs::path(path).replace_extension(ext));
+  if (complete) return path.string();
+  fs::create_directories(dir);
+  const std::string cmd =
+      "'" + Generator() + "' " + count + " '" + path.string() + "' " + input.Args + " >/dev/null";
+  if (std::system(cmd.c_str()) != 0) return "";
+  return path.string();
 }
 
-int64_t InputBytes(const std::string& shp) {
-  return int64_t(fs::file_size(shp) + fs::file_size(fs::path(shp).replace_extension(".shx")));
+// Each input is made on first use only.
+const std::string& InputPath(const TInput& input) {
+  static std::map<const TInput*, std::string> made;
+  auto it = made.find(&input);
+  if (it == made.end()) it = made.emplace(&input, MakeInput(input)).first;
+  return it->second;
+}
+
+// The rate of the runs so far over Input, read with or without z-levels.
+void SetRate(benchmark::State& state, const TInput& input, bool zlevels) {
+  const fs::path path = InputPath(input);
+  if (input.Objects) {
+    const double objects = double(fs::file_size(fs::path(path).replace_extension(".id")) / 4);
+    state.counters["objects/s"] = benchmark::Counter(objects, benchmark::Counter::kIsIterationInvariantRate);
+    return;
+  }
+  int64_t bytes = int64_t(fs::file_size(path));
+  if (zlevels || !input.ZOnly)
+    bytes += int64_t(fs::file_size(fs::path(path).replace_extension(input.Companions.front())));
+  state.SetBytesProcessed(state.iterations() * bytes);
 }
 
 fs::path Scratch(const char* name) {
@@ -59,9 +95,9 @@ fs::path Scratch(const char* name) {
 }
 
 // Arg 1: z-levels from the two level fields of the table.
-void BM_ImportReadStage(benchmark::State& state) {
-  const std::string& shp = InputPath();
-  if (shp.empty()) {
+void BM_ImportReadStage(benchmark::State& state, const TInput& input) {
+  const std::string& path = InputPath(input);
+  if (path.empty()) {
     state.SkipWithError("no input: scripts/make-network-input failed");
     return;
   }
@@ -70,7 +106,7 @@ void BM_ImportReadStage(benchmark::State& state) {
   for (auto _ : state) {
     TReadOnlyImport imp;
     imp.SetDirectory(out.string());
-    imp.Add(shp);
+    imp.Add(path);
     if (state.range(0)) {
       imp.SetZFromField(1);
       imp.SetZToField(2);
@@ -79,20 +115,22 @@ void BM_ImportReadStage(benchmark::State& state) {
     links = imp.LinkCount();
   }
   state.counters["links"] = double(links);
-  state.SetBytesProcessed(state.iterations() * InputBytes(shp));
+  SetRate(state, input, state.range(0) != 0);
   fs::remove_all(out);
 }
-BENCHMARK(BM_ImportReadStage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ImportReadStage, shp, cShp)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ImportReadStage, mif, cMif)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ImportReadStage, tab, cTab)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_Ogr2ogrCopy(benchmark::State& state) {
-  const std::string& shp = InputPath();
-  if (shp.empty()) {
+void BM_Ogr2ogrCopy(benchmark::State& state, const TInput& input) {
+  const std::string& path = InputPath(input);
+  if (path.empty()) {
     state.SkipWithError("no input: scripts/make-network-input failed");
     return;
   }
   const fs::path out = Scratch("ogr");
   const std::string cmd =
-      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + shp + "' >/dev/null 2>&1";
+      "ogr2ogr -overwrite -f 'ESRI Shapefile' '" + (out / "copy.shp").string() + "' '" + path + "' >/dev/null 2>&1";
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (std::system(cmd.c_str()) != 0) {
@@ -101,9 +139,12 @@ void BM_Ogr2ogrCopy(benchmark::State& state) {
     }
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  state.SetBytesProcessed(state.iterations() * InputBytes(shp));
+  // ogr2ogr reads every attribute: the .mid counts.
+  SetRate(state, input, true);
   fs::remove_all(out);
 }
-BENCHMARK(BM_Ogr2ogrCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, shp, cShp)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, mif, cMif)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Ogr2ogrCopy, tab, cTab)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace

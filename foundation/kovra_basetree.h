@@ -58,7 +58,8 @@ public:
   TTreeNode<T> GetItem(int32_t iindex) const { return fNodeArray.GetItem(iindex); }
   void SetItem(int32_t iindex, const TTreeNode<T>& node) { fNodeArray.SetItem(iindex, node); }
 
-  // The node store's block size (1,048,576), not the number of keys.
+  // The node store's block size (1,048,576 unless a descendant chose smaller
+  // blocks), not the number of keys.
   int32_t Count() const { return fNodeArray.Count(); }
   // Number of nodes created; nodes are 1..NodeCount().
   int32_t NodeCount() const { return fNextPos; }
@@ -67,6 +68,12 @@ public:
   void SetMaxItemCount(int32_t Value) { fMaxItemCount = Value; }
 
 protected:
+  // Blocks of 2^Shift nodes. Keys that are not trivially copyable (strings)
+  // are constructed a whole block at a time when the block is added, which
+  // for 2^20 nodes costs far more than a small tree needs: such descendants
+  // take smaller blocks.
+  explicit TBalancedTree(uint8_t Shift) : fNodeArray(Shift) {}
+
   int32_t NewNode(const T& aItem) {
     ++fNextPos;
     fNodeArray.SetCapacity(int64_t(fNextPos) + 1);

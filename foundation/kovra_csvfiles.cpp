@@ -97,6 +97,8 @@ void TCSVFiles::Open() {
   fFileIndex = -1;
   fEof = false;
   fFilesPosition = 0;
+  fLineFile = -1;
+  fLineNumber = 0;
   NextFile();
 }
 
@@ -128,19 +130,29 @@ bool TCSVFiles::Eof() {
   return fEof;
 }
 
+void TCSVFiles::NextLine(std::string& Line) {
+  if (fFile && fFile->Eof()) NextFile();
+  if (!fEof && fFile) {
+    fFile->ReadLine(Line);
+    if (fLineFile != fFileIndex) {
+      fLineFile = fFileIndex;
+      fLineNumber = 0;
+    }
+  } else {
+    Line.clear();
+    if (fLineFile < 0) fLineFile = int32_t(fFiles.size()) - 1;
+  }
+  ++fLineNumber;
+}
+
 std::string TCSVFiles::ReadLine() {
   std::string line;
-  if (fFile && fFile->Eof()) NextFile();
-  if (!fEof && fFile) fFile->ReadLine(line);
+  NextLine(line);
   return line;
 }
 
 void TCSVFiles::ReadLine(std::vector<std::string>& SL) {
-  if (fFile && fFile->Eof()) NextFile();
-  if (!fEof && fFile)
-    fFile->ReadLine(fLine);
-  else
-    fLine.clear();
+  NextLine(fLine);
   SplitCommaText(fLine, SL);
 }
 

@@ -49,10 +49,17 @@ public:
 
   int64_t Position() const;
   int64_t Size() const { return fTotalSize; }
+  // Where the last line read came from, for messages: the file's 0-based
+  // index in the list and the line's 1-based number in it. A read past the
+  // end counts as the next line of the last file. -1 and 0 before any read.
+  int32_t LineFileIndex() const { return fLineFile; }
+  int64_t LineNumber() const { return fLineNumber; }
   uint16_t CodePage() const { return FCodePage; }
 
 private:
   void NextFile();
+  // Moves to the next line's file and reads it into Line ("" past the end).
+  void NextLine(std::string& Line);
   // Consumes one line into fFields; raises for a negative index afterwards.
   void ReadFields(int32_t fieldindex);
   const std::string* Field(int32_t fieldindex) const;
@@ -65,6 +72,8 @@ private:
   bool fEof = true;
   int64_t fFilesPosition = 0;
   int64_t fTotalSize = 0;
+  int32_t fLineFile = -1;
+  int64_t fLineNumber = 0;
   std::string fLine;
   std::vector<std::string> fFields;
 };

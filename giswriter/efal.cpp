@@ -96,7 +96,11 @@ int32_t EFALStatus() {
 
 bool EFALLoaded() { return EFALStatus() == 0; }
 
-const TEFALProcs& EFALProcs() { return Binding().Procs; }
+TEFALProcs EFALProcs() {
+  // A copy under the lock: LoadEFAL may bind the table again at any time.
+  std::lock_guard<std::mutex> lock(LoadLock());
+  return Binding().Procs;
+}
 
 TEFALBinding ReplaceEFALProcs(const TEFALBinding& B) {
   std::lock_guard<std::mutex> lock(LoadLock());

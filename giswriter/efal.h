@@ -51,7 +51,8 @@ void LoadEFAL(const std::string& libpath);
 bool EFALLoaded();
 // The address of export name of module; raises as above when absent.
 void* GetEFALProc(void* module, const char* name);
-const TEFALProcs& EFALProcs();
+// A copy of the bound functions, taken under the lock LoadEFAL holds.
+TEFALProcs EFALProcs();
 
 struct TEFALBinding {
   TEFALProcs Procs;

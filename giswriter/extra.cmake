@@ -13,13 +13,16 @@ set_target_properties(mitab64_gdal PROPERTIES
   VISIBILITY_INLINES_HIDDEN ON
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
-# bench_giswriter_tab compares the stand-in with GDAL's C API used directly;
-# the benchmarks are defined later, so the link is added once they exist.
+# bench_giswriter_tab and bench_giswriter_ogr compare our writers with GDAL's
+# C API used directly; the benchmarks are defined later, so the link is added
+# once they exist.
 function(kovra_link_bench_giswriter_tab)
-  if(TARGET bench_giswriter_tab)
-    target_link_libraries(bench_giswriter_tab PRIVATE GDAL::GDAL)
-    add_dependencies(bench_giswriter_tab mitab64_gdal)
-    target_compile_definitions(bench_giswriter_tab PRIVATE KOVRA_MITAB64_PATH="$<TARGET_FILE:mitab64_gdal>")
-  endif()
+  foreach(bench bench_giswriter_tab bench_giswriter_ogr)
+    if(TARGET ${bench})
+      target_link_libraries(${bench} PRIVATE GDAL::GDAL)
+      add_dependencies(${bench} mitab64_gdal)
+      target_compile_definitions(${bench} PRIVATE KOVRA_MITAB64_PATH="$<TARGET_FILE:mitab64_gdal>")
+    endif()
+  endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL kovra_link_bench_giswriter_tab)

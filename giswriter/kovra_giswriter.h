@@ -3,7 +3,12 @@
 // the attribute splitting, the column-type guess, the bounds patching of the
 // XML headers, and the joining of polyline parts and their great-circle
 // densification, which the base class applies before any format writer sees
-// a part.
+// a part; and the in-memory result table of gfArray output.
+//
+// This is the header a producer includes: it makes writers only through
+// TGISWriter::GetGISObject. The format writers are declared in their own
+// headers (kovra_giswriter_<group>.h), which only the factory and the tests
+// include.
 //
 // Protocol (every producer): StartHeader(NumFields >= 1, kind); AddField
 // NumFields times; records (AddPoint/AddPoint2, AddLine/AddLine2, or AddObject
@@ -11,10 +16,12 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "foundation/kovra_types.h"
@@ -104,9 +111,11 @@ inline constexpr TGISFieldSet NumericGISFields = GISFieldBit(gfInteger) | GISFie
 // ---------------------------------------------------------------------------
 // Palettes and small helpers
 
-// Entry Index mod 15 of the service-area centre palette (Index >= 0).
+// Entry Index mod 15 of the service-area centre palette; a negative Index
+// raises EInvalidParameter.
 uint32_t GetCenterColor(int32_t Index);
-// Entry Index mod 4 of the cost-band palette (Index >= 0).
+// Entry Index mod 4 of the cost-band palette; a negative Index raises
+// EInvalidParameter.
 uint32_t GetBandColor(int32_t Index);
 TMISymbol MakeMISymbol(int32_t Shape, int32_t Color, int32_t Size);
 
@@ -123,8 +132,10 @@ inline constexpr std::string_view cBoundsPlaceholder = "0.00000000000000";
 // The exactly 16-character text PatchBounds writes for a bound: FloatToStrDot
 // padded with "." and zeros when it is shorter and has no exponent; otherwise
 // rounded to 16 characters, fixed while that keeps at least 9 significant
-// digits, else in E-notation with a rounded mantissa.
-std::string PatchBoundText(double Value);
+// digits, else in E-notation with a rounded mantissa. With PlainDecimal
+// (xsd:decimal, as GPX bounds are) never E-notation: the fixed text rounded to
+// 16 characters, or EInvalidParameter for a bound whose integer part does not fit.
+std::string PatchBoundText(double Value, bool PlainDecimal = false);
 
 // Great-circle densification of one part in place (coordinates in degrees, x
 // the longitude): every segment longer than StepKm gets Trunc(length / StepKm)
@@ -145,15 +156,29 @@ public:
   uint16_t CodePage() const { return FCodePage; }
   // One byte per character (the single-byte Windows, DOS and ISO pages).
   bool SingleByte() const { return FSingleByte; }
+  // ASCII text keeps its bytes in this page.
+  bool AsciiSame() const { return FAsciiSame; }
   // The bytes of S in the code page ('?' for what the page lacks).
   std::string GetBytes(std::string_view S) const;
   // Number of bytes of S in the code page (UTF-16 code units for 1200).
   int64_t ByteCount(std::string_view S) const;
+  // The bytes of S in the code page, cut after the last whole character that
+  // fits in MaxBytes: a fixed-width field never holds half of a double-byte
+  // character (a reader could swallow the blank after it).
+  void GetBytesCut(std::string_view S, size_t MaxBytes, std::string& Out) const;
+  // Length in bytes of the longest prefix of S, in whole characters, whose
+  // bytes in the code page are at most MaxBytes.
+  size_t FitPrefix(std::string_view S, size_t MaxBytes) const;
 
 private:
   uint16_t FCodePage;
   bool FSingleByte;
+  bool FAsciiSame;  // ASCII text keeps its bytes: plain texts skip the conversion
 };
+
+// A DBF, SHP or TAB file past this many bytes makes FileIsFull true (a
+// little under 2^31).
+inline constexpr int64_t cGISFileFullBytes = 2147000000;
 
 class TGISArray;  // the in-memory result table of the gfArray writer
 
@@ -178,11 +203,22 @@ public:
   virtual void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib);
   // Opens a record of NumParts parts (0 = no geometry); exactly NumParts
   // AddSection* calls follow. Raises while parts of the previous record are
-  // still owed, and for parts in a point table. In an otNone table the
-  // format writer sees StartObject(0, Attrib) and the parts are dropped.
+  // still owed, for a negative NumParts (EInvalidParameter) and for parts in
+  // a point table. In an otNone table the format writer sees
+  // StartObject(0, Attrib) and the parts are dropped.
   virtual void AddObject(int32_t NumParts, bool multiPolygon, const std::string& Attrib);
+  // A point record. Every writer raises EInvalidParameter, naming the
+  // record, for a coordinate that is not a finite number, before anything of
+  // the record is written.
   virtual void AddPoint(double X, double Y, const std::string& Attrib) = 0;
+  // Finishes the output once. A record whose parts were still owed (a part
+  // was refused, or the producer stopped) is taken out of the output, or
+  // left out of it, and not counted; once the files are complete and
+  // released, Close raises, naming that record.
   virtual void Close();
+  // Close, then deletes the files this writer created (also when Close
+  // raised; its error then propagates). A file that was there before the
+  // writer is never deleted.
   virtual void Drop();
   // NumFields must be >= 1 (EInvalidParameter before anything is created).
   virtual void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes);
@@ -191,9 +227,10 @@ public:
 
   // One part of SegList.Count points. Raises, before the format writer sees
   // the part, for a part beyond the declared count, a region ring of fewer
-  // than 4 points or not closed, and a polyline part without points; a
-  // one-point polyline part is written with its point doubled. Densification
-  // may grow the caller's buffer (Pnt and Count).
+  // than 4 points or not closed, a polyline part without points, and a
+  // point that is not a finite number (EInvalidParameter, naming the
+  // record); a one-point polyline part is written with its point doubled.
+  // Densification may grow the caller's buffer (Pnt and Count).
   void AddSection(int32_t Index, TFloatPointArrayEx& SegList);
   // Points 0..SegList.Last, reversed when swapdirection, via a reused scratch part.
   void AddSection1(int32_t Index, const TFloatPointArrayEx2& SegList, bool swapdirection);
@@ -255,9 +292,20 @@ protected:
   virtual void StartObject(int32_t NumParts, const std::string& Attrib);
   // The format writer writes one part: FWrittenParts + 1.
   virtual void WriteSection(int32_t Index, TFloatPointArrayEx& SegList);
+  // Close found the current record unfinished: the format writer takes what
+  // it wrote of it out again and uncounts it. The base does nothing.
+  virtual void AbandonObject();
 
   // Which code pages the Codepage setter takes: all but 65001 and 1200 here.
   virtual bool AcceptsCodepage(uint16_t Value) const;
+
+  // EInvalidParameter, naming the record about to be written, unless both
+  // are finite numbers. Every AddPoint calls it first.
+  void CheckPoint(double X, double Y) const;
+  // Every derived Close calls it last, once its files are complete:
+  // raises the unfinished-record error that the base Close found (not
+  // while dropping).
+  void RaiseUnfinished();
 
   // Splits Attrib into FSL by the comma-text rule; raises when the number of
   // values is not FNumFields. Call before writing or counting anything of the record.
@@ -274,7 +322,11 @@ protected:
   // the recorded offsets. Every tag and placeholder is checked first; on a
   // mismatch it raises and the file stays untouched. The size never changes.
   void PatchBounds(const std::string& extension, const std::string& tag1, const std::string& tag2,
-                   const std::string& tag3, const std::string& tag4);
+                   const std::string& tag3, const std::string& tag4, bool PlainDecimals = false);
+  // Notes a file this writer has just created (or had its library create).
+  void AddCreatedFile(const std::string& Name);
+  // Deletes every file noted by AddCreatedFile, quietly, and forgets them.
+  void DropCreatedFiles();
 
   // --- fields, in declared order ---
   double FXMinG = 1e38, FYMinG = 1e38, FXMaxG = -1e38, FYMaxG = -1e38;
@@ -309,24 +361,20 @@ protected:
   int32_t FPartIndex = 0;     // 0-based number of the part handed to WriteSection
   TFloatPointArrayEx FScratch;  // AddSection1's copy
   std::array<int64_t, 4> FBoundsOffset{-1, -1, -1, -1};
+  int32_t FObjectRecord = 0;  // output number of the record AddObject opened
 
 private:
   void CheckPart(const TFloatPointArrayEx& SegList) const;
+  void CheckFinite(const TFloatPointArrayEx& SegList) const;
   void FlushOptimizedObject();
   void ReleasePool();
+
+  std::vector<std::string> FCreatedFiles;
+  std::array<double, 4> FObjectBounds{};  // FXMinG..FYMaxG before the current record
+  std::string FUnfinished;  // the report of a record Close took out
+  bool FDropping = false;
+  bool FObjectBroken = false;  // the format writer failed inside the current record
 };
-
-}  // namespace kovra
-
-// ===========================================================================
-// The in-memory result table and the text writers (MIF/MID, CSV).
-
-#include <compare>
-#include <variant>
-
-namespace kovra {
-
-class TTextFileWriter;
 
 // ---------------------------------------------------------------------------
 // Date-time numbers: days since 1899-12-30 as a Double, the time of day as
@@ -384,459 +432,5 @@ public:
 // GISarray points at until a caller lends one of its own; only that own table
 // is freed with the writer, a lent table never is. No files, styles or code
 // pages.
-class TGISWriterArray : public TGISWriter {
-public:
-  TGISWriterArray();
-  ~TGISWriterArray() override;
-
-  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // A row only in an otPoint table.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  void Close() override;
-  // Close, then GISarray->Clear().
-  void Drop() override;
-  // Empties GISarray and declares NumFields columns (raises when GISarray is nil).
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  int32_t Fpartsindex = -1;  // part of the current row being filled
-
-private:
-  // Splits Attrib and converts every value into FValues; raises before any
-  // row changes.
-  void ConvertValues(const std::string& Attrib);
-  // Appends a row holding FValues and NumParts empty parts.
-  TRec& NewRow(int32_t NumParts);
-  void ExtendMBR(const TFloatPoint& P);
-
-  std::unique_ptr<TGISArray> FOwnArray;  // the table made by the constructor
-  TGISValueArray FValues;                // converted values of the next row
-};
-
-// ---------------------------------------------------------------------------
-// MIF/MID: a .mif with the header and the geometry, a .mid with the
-// attribute text of each record, unchanged; CR LF line ends.
-
-class TGISWriterMIF : public TGISWriter {
-public:
-  TGISWriterMIF();
-  ~TGISWriterMIF() override;
-
-  // Width 255 (and 0 for gfChar) becomes 254, also in FieldInfo. The last
-  // column creates both files (EFCreateError when one cannot be created; a
-  // .mif made before a failing .mid is removed) and writes the header.
-  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // Both write a "Line"; only in an otPline table.
-  void AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) override;
-  void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) override;
-  // Only in an otPoint table.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Finishes both files once; raises EWriteError when a write failed.
-  void Close() override;
-  // Close, then deletes the files this writer created.
-  void Drop() override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  int32_t fVersion = 300;
-  std::vector<std::string> fields;  // column lines of the header
-  std::unique_ptr<TTextFileWriter> FOutMIF;
-  std::unique_ptr<TTextFileWriter> FOutMID;
-
-private:
-  void CreateFiles();
-  void WritePenClause();
-  void AppendPoint(double X, double Y);  // "x y" to FText
-  bool FCreated = false;  // this writer created FileName.mif/.mid
-  std::string FText;      // the line being built, reused
-};
-
-// The MIF writer fixed to UTF-8: byte-order marks, Version 1520, CharSet "UTF-8".
-class TGISWriterMIF8 : public TGISWriterMIF {
-public:
-  TGISWriterMIF8();
-
-protected:
-  // Every later Codepage value is ignored.
-  bool AcceptsCodepage(uint16_t Value) const override;
-};
-
-// CSV: a line of quoted column names, then the attribute text of each record.
-class TGISWriterCSV : public TGISWriter {
-public:
-  TGISWriterCSV();
-  ~TGISWriterCSV() override;
-
-  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // Each writes the attribute row whatever the table kind.
-  void AddLine(double X1, double Y1, double X2, double Y2, const std::string& Attrib) override;
-  void AddLine2(const TFloatPoint& P1, const TFloatPoint& P2, const std::string& Attrib) override;
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  void Close() override;
-  void Drop() override;
-  // Creates FileName.csv (EFCreateError when it cannot be created).
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-
-  std::unique_ptr<TTextFileWriter> FOutCSV;
-
-private:
-  void WriteRow(const std::string& Attrib);
-  bool FCreated = false;
-};
-
-}  // namespace kovra
-
-// ===========================================================================
-// dBASE table and ESRI shapefile writers.
-
-namespace kovra {
-
-class TKvBufferedStream;
-
-// Local calendar date written into a new .dbf header (Year e.g. 2026,
-// Month 1..12, Day 1..31).
-struct TDBFHeaderDate {
-  int32_t Year = 1900;
-  int32_t Month = 1;
-  int32_t Day = 1;
-};
-using TDBFDateSource = TDBFHeaderDate (*)();
-// Today from localtime_r.
-TDBFHeaderDate LocalDBFHeaderDate();
-// The function StartHeader asks for the date; a test replaces it to pin the
-// header bytes. nullptr restores the local clock. Returns the previous one.
-TDBFDateSource SetDBFDateSource(TDBFDateSource Source);
-
-// dBASE limits: 32 x fields + 33 header bytes and the record length are Words.
-inline constexpr int32_t cDBFMaxFields = 2046;
-inline constexpr uint32_t cDBFMaxRecordLength = 65535;
-// A file past this many bytes makes FileIsFull true (a little under 2^31).
-inline constexpr int64_t cGISFileFullBytes = 2147000000;
-// .shp/.shx offsets and lengths count 16-bit words in a signed 32-bit field.
-inline constexpr uint64_t cSHPMaxBytes = 2 * uint64_t(MaxInt);
-
-// Text of Value in a numeric DBF field of Width characters and Decimals
-// decimals, exactly Width bytes: the fixed text right-aligned when it fits;
-// else, with Decimals > 0, the E-notation ("9.99999968028569E37") with the
-// mantissa rounded until it fits; else Width '*' (the dBASE overflow mark,
-// read as NULL). Never a cut, different number. Non-finite values raise
-// EInvalidOp.
-void FormatDBFField(char* Buffer, int32_t Width, int32_t Decimals, double Value);
-
-// gfDBF: the attributes of a layer as a dBASE III table (FileName + ".dbf").
-// Every record is split and formatted before its first byte is written, so a
-// refused record leaves the table as it was.
-class TGISWriterDBF : public TGISWriter {
-public:
-  TGISWriterDBF();
-  ~TGISWriterDBF() override;
-
-  // Width 255, and 0 for gfChar, become 254; the stored width and decimals are
-  // the table's (FieldInfo). Raises "DBF record length exceeds 65535 bytes"
-  // for the column that would push the record past a Word, and
-  // EInvalidFieldType for an unnamed column type, both before anything changes.
-  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // A row of Attrib whatever the table kind; the coordinates are not stored.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Once: the end byte and the record count; raises EWriteError when the
-  // file could not be completed.
-  void Close() override;
-  // Close, then deletes the files this writer created.
-  void Drop() override;
-  // Raises "Too many fields for a DBF table (max 2046)" before any file is
-  // created; EFCreateError when the .dbf cannot be created.
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-
-  // Splits Attrib and formats every value into FRecord; writes nothing.
-  void FormatRecord(const std::string& Attrib);
-  // Appends FRecord to the .dbf and counts it.
-  void WriteRecord();
-  // Deletes Name when this writer created it (a bit of FCreated).
-  void DeleteCreated(const std::string& Extension, uint32_t Bit);
-
-  // One column as laid out in the record.
-  struct TDBFColumn {
-    TGISField FieldType = gfChar;
-    uint8_t Width = 0;
-    uint8_t Decimals = 0;
-    uint32_t Offset = 0;  // from the deletion byte
-  };
-
-  uint32_t FNumRec = 0;
-  std::unique_ptr<TKvBufferedStream> FOutDBF;
-  uint16_t FTotalWidth = 0;  // 1 + the widths declared so far
-  std::vector<TDBFColumn> FColumns;
-  std::string FRecord;   // the next record's bytes, reused
-  std::string FText;     // one converted value, reused
-  bool FAsciiSame = false;  // the code page keeps ASCII text unchanged
-  uint32_t FCreated = 0;  // files this writer created (bits by extension)
-  // Bytes assumed in front of every output file when the size limits are
-  // checked: a test seam to reach FileIsFull and the 4 GB guard without
-  // writing gigabytes. 0 in every real writer.
-  uint64_t FSizeBias = 0;
-  // Whether the .dbf is past the FileIsFull size.
-  bool DBFIsFull();
-
-private:
-  void FormatValue(const TDBFColumn& Column, const std::string& Value, char* Out);
-  // Bytes of S in the writer's code page, cut after the last whole character
-  // that fits in Width bytes.
-  void EncodeCut(const std::string& S, uint32_t Width, std::string& Out) const;
-};
-
-// gfSHP: the .dbf of TGISWriterDBF plus .shp, .shx, .prj and .cpg (only the
-// .dbf for an otNone table).
-class TGISWriterSHP : public TGISWriterDBF {
-public:
-  TGISWriterSHP();
-  ~TGISWriterSHP() override;
-
-  // Only in an otPoint table; elsewhere nothing is written.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // The DBF Close, then the lengths and the box of both headers, once.
-  void Close() override;
-  void Drop() override;
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  uint64_t FContentLength = 0;  // bytes of the record being finished
-  uint32_t FNumPoints = 0;      // points written so far for the current record
-  std::unique_ptr<TKvBufferedStream> FOutSHP;
-  std::unique_ptr<TKvBufferedStream> FOutSHX;
-  uint64_t FSHPOffset = 0;  // .shp offset of the current record (after the last: the length)
-  bool FSHPopen = false;
-  double FXMinO = 0, FYMinO = 0, FXMaxO = 0, FYMaxO = 0;  // box of the current record
-
-private:
-  // Raises "Shapefile exceeds the 4 GB format limit" unless the record, once
-  // Bytes long in all (header included), stays within the format.
-  void CheckSHPRoom(uint64_t Bytes) const;
-  // Content length into the record header and the index; with
-  // PatchPolyHeader also the box and counts of a PolyLine or Polygon.
-  void FinishRecord(bool PatchPolyHeader);
-  // Takes the current record out of all three files again (after a refused part).
-  void RollBackRecord();
-  void UpdateFileIsFull();
-  uint32_t ShapeType() const;
-
-  uint64_t FDBFRecordStart = 0;  // .dbf position of the current record
-};
-
-}  // namespace kovra
-
-// ===========================================================================
-// XML and JSON writers: KML 2.2, GML 2 with its schema, GPX 1.1, GeoJSON.
-// All four write UTF-8 whatever the code page (KML, GML and GPX with a
-// byte-order mark, GeoJSON without). Every text that reaches XML passes
-// EscapeXML or the name rules below, so the output stays well-formed
-// whatever the layer, column and value texts hold.
-
-#include <set>
-
-namespace kovra {
-
-// Web addresses of the library's own: the base of the GML feature namespace
-// (the layer name follows), the extension namespace of GPX records and the
-// icon of KML points.
-inline constexpr std::string_view cGMLNamespaceBase = "https://kovra.invalid/gml/";
-inline constexpr std::string_view cKovra4Namespace = "https://kovra.invalid/kovra4";
-inline constexpr std::string_view cKMLPointIcon = "https://kovra.invalid/icons/circle.png";
-
-// An XML element or type name (NCName) for Name: a character no name may hold
-// becomes '_', and '_' goes in front unless the name starts with a letter or
-// '_'; a valid name is unchanged. Only characters that both XML 1.0 editions
-// accept in names are kept (4th-edition parsers such as expat read the files).
-std::string MakeNCName(std::string_view Name);
-// MakeNCName, made unique against Taken: the second name mapping to N becomes
-// N_2, the third N_3 (the first free one). The result is added to Taken.
-std::string MakeUniqueNCName(std::string_view Name, std::set<std::string>& Taken);
-// A URI path segment: the UTF-8 bytes of S, every byte but A-Z a-z 0-9 - . _ ~
-// as %XX (upper-case hex).
-std::string PercentEncode(std::string_view S);
-// The contents of a JSON string for S, pure ASCII: \b \t \n \f \r \" \/ \\,
-// every other code point below 32 or above 126 as \uXXXX (upper-case hex; one
-// escape per UTF-16 code unit, so beyond the BMP a surrogate pair). Invalid
-// UTF-8 bytes become U+FFFD.
-std::string EscapeJSON(std::string_view S);
-// S matches the JSON number grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-bool IsJSONNumber(std::string_view S);
-// A coordinate as an xsd:decimal: FloatToStrDot when it has no exponent,
-// otherwise the shortest fixed-notation text that reads back as the value.
-std::string FloatToStrDecimalDot(double Value);
-
-// gfKML2: one KML 2.2 document (FileName + ".kml"), CR LF line ends.
-class TGISWriterKML2 : public TGISWriter {
-public:
-  TGISWriterKML2();
-  ~TGISWriterKML2() override;
-
-  // Only in an otPoint table.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Finishes the document once.
-  void Close() override;
-  // Close, then deletes the .kml this writer created.
-  void Drop() override;
-  // Creates the .kml (EFCreateError when it cannot) and writes the document
-  // head with the table's shared style.
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  std::unique_ptr<TTextFileWriter> FOutKML;
-  bool Fprevious = false;  // a Polygon of the current Placemark is open
-
-private:
-  // Placemark start, record name; splits and counts the record first.
-  void BeginPlacemark(const std::string& Attrib);
-  void AppendDescription();
-  void AppendCoordinates(const TFloatPointArrayEx& SegList);
-  bool FCreated = false;
-  std::string FText;  // the text of the record being written, reused
-};
-
-// gfGML2: a GML 2 feature collection (FileName + ".xml", one line) and its
-// schema (FileName + ".xsd", one line, complete at the last AddField).
-class TGISWriterGML2 : public TGISWriter {
-public:
-  TGISWriterGML2();
-  ~TGISWriterGML2() override;
-
-  void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // Only in an otPoint table.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Ends the .xml once and writes the bounds into its header.
-  void Close() override;
-  // Close, then deletes the .xml and .xsd this writer created.
-  void Drop() override;
-  // Creates both files (EFCreateError when one cannot; no half pair stays).
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  std::unique_ptr<TTextFileWriter> FOutGML;
-  std::unique_ptr<TTextFileWriter> FOutXSD;
-  bool Fprevious = false;   // a polygon member of the current feature is open
-  std::string FFileName2;   // the layer name: FileName without its folder
-
-private:
-  void BeginFeature(const std::string& Attrib);
-  void EndFeature();
-  void AppendCoordinates(const TFloatPointArrayEx& SegList);
-  bool FCreated = false;
-  std::string FElement;               // NCName of the layer's feature element
-  std::vector<std::string> FColumns;  // NCNames of the columns, index 1..NumFields
-  std::set<std::string> FTaken;       // column names in use
-  std::string FText;
-};
-
-// gfGPX: a GPX 1.1 file (FileName + ".gpx", CR LF line ends): points as
-// waypoints, one-part lines as routes, the attributes as kovra4 extensions.
-// Region tables are refused.
-class TGISWriterGPX : public TGISWriter {
-public:
-  TGISWriterGPX();
-  ~TGISWriterGPX() override;
-
-  // Only in an otPoint table.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Ends the file once and writes the bounds into its metadata.
-  void Close() override;
-  // Close, then deletes the .gpx this writer created.
-  void Drop() override;
-  // Raises "GPX format do not support polygon output" for otRegion before
-  // any file exists; otherwise creates the .gpx.
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  std::unique_ptr<TTextFileWriter> FOutGPX;
-
-private:
-  void AppendExtensions();
-  void AppendLonLat(double X, double Y);
-  bool FCreated = false;
-  std::vector<std::string> FColumns;  // NCNames of the columns, index 1..NumFields
-  std::set<std::string> FTaken;
-  std::string FText;
-};
-
-// The GeoJSON text sink: a new UTF-8 file without byte-order mark, or, for an
-// empty file name, a string in memory.
-class TFlexWriter : public TObject {
-public:
-  explicit TFlexWriter(const std::string& filename);
-  // Releases the file without reporting a failed final write: call Close.
-  ~TFlexWriter() override;
-  TFlexWriter(const TFlexWriter&) = delete;
-  TFlexWriter& operator=(const TFlexWriter&) = delete;
-
-  void append(std::string_view s);
-  // Empties the in-memory text; nothing for a file.
-  void clear();
-  // The text collected in memory; empty for a file.
-  const std::string& ToString() const { return SB; }
-  // Hands the in-memory text over without copying it; the sink is empty after.
-  std::string TakeString();
-  // Finishes and closes the file (EWriteError when a write failed).
-  void Close();
-
-private:
-  bool fFileStyle;
-  std::string SB;  // grows geometrically
-  std::unique_ptr<TTextFileWriter> f;
-};
-
-// gfGeoJSON: a compact FeatureCollection, to FileName + ".geojson" or, when
-// FileName is empty, into GeoJSON at Close.
-class TGISWriterGeoJSON : public TGISWriter {
-public:
-  TGISWriterGeoJSON();
-  ~TGISWriterGeoJSON() override;
-
-  // A point feature whatever the table kind.
-  void AddPoint(double X, double Y, const std::string& Attrib) override;
-  // Ends the collection once; an in-memory text moves into GeoJSON.
-  void Close() override;
-  // Close; a file sink's .geojson is deleted, an in-memory GeoJSON text stays.
-  void Drop() override;
-  void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
-
-protected:
-  void StartObject(int32_t NumParts, const std::string& Attrib) override;
-  // Raises "Region record with several polygons must be declared
-  // multiPolygon" at the second polygon of an undeclared region record,
-  // before anything of that part is written.
-  void WriteSection(int32_t Index, TFloatPointArrayEx& SegList) override;
-
-  std::unique_ptr<TFlexWriter> s;
-
-private:
-  // Separator, feature head and properties; splits and counts the record first.
-  void BeginFeature(const std::string& Attrib);
-  void AppendPositions(const TFloatPointArrayEx& SegList);
-  bool FCreated = false;  // this writer made FileName.geojson
-  std::vector<std::string> FKeys;  // escaped property names, index 1..NumFields
-  std::string FText;
-};
 
 }  // namespace kovra

@@ -2,7 +2,12 @@
 // the TAB formats fall back to MIF/MID while their library is not loaded.
 #include "giswriter/efal.h"
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_array.h"
+#include "giswriter/kovra_giswriter_dbf.h"
+#include "giswriter/kovra_giswriter_json.h"
 #include "giswriter/kovra_giswriter_tab.h"
+#include "giswriter/kovra_giswriter_text.h"
+#include "giswriter/kovra_giswriter_xml.h"
 #include "giswriter/mfal.h"
 #include "giswriter/mitab.h"
 

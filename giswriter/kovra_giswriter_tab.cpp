@@ -5,22 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <cmath>
-#include <filesystem>
 
 #include "foundation/kovra_charset.h"
 #include "foundation/kovra_csvfiles.h"
 #include "foundation/kovra_functions.h"
 #include "giswriter/efal.h"
+#include "giswriter/kovra_giswriter_shared.h"
 #include "giswriter/mitab.h"
 
 namespace kovra {
 
 namespace {
-
-void RemoveFile(const std::string& Name) {
-  std::error_code ec;
-  std::filesystem::remove(Name, ec);
-}
 
 mitab_handle H(int64_t v) { return reinterpret_cast<mitab_handle>(intptr_t(v)); }
 int64_t I(const void* p) { return int64_t(reinterpret_cast<intptr_t>(p)); }
@@ -58,14 +53,8 @@ int MITABFieldType(TGISField Field) {
 
 TGISWriterTAB::TGISWriterTAB() { fnativeX = false; }
 
-void TGISWriterTAB::Drop() {
-  try {
-    TGISWriter::Drop();
-  } catch (...) {
-    for (const char* ext : {".tab", ".map", ".dat", ".id"}) RemoveFile(FileName + ext);
-    throw;
-  }
-  for (const char* ext : {".tab", ".map", ".dat", ".id"}) RemoveFile(FileName + ext);
+void TGISWriterTAB::AddTableFiles() {
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) AddCreatedFile(FileName + ext);
 }
 
 int64_t TGISWriterTAB::TableFileSize(const std::string& Name) const { return GetFileSizeByName(Name); }
@@ -91,9 +80,13 @@ void TGISWriterTAB::CheckFileSizes() {
 TGISWriterMITAB::TGISWriterMITAB() = default;
 
 TGISWriterMITAB::~TGISWriterMITAB() {
-  // A writer freed inside a record releases its feature; the table stays
-  // unfinished, as for every writer freed without Close.
-  if (FFH != 0 && MITABLoaded()) MITABProcs().destroy_feature(H(FFH));
+  // A writer freed without Close still closes the library's table, or it
+  // would hold its descriptors for the life of the process; an error the
+  // library reports then goes nowhere.
+  if (FMH == 0) return;
+  const TMITABProcs& p = MITABProcs();
+  if (FFH != 0) p.destroy_feature(H(FFH));
+  p.close(H(FMH));
 }
 
 void TGISWriterMITAB::RaiseLibraryError(const char* What) {
@@ -120,12 +113,7 @@ void TGISWriterMITAB::ParseMIFBounds(const std::string& Text, double& xmin, doub
   double r[4];
   bool ok = v.size() >= 5;
   for (size_t i = 0; ok && i < 4; ++i) {
-    const std::string& s = v[i + 1];
-    const char* b = s.data();
-    const char* e = s.data() + s.size();
-    if (b != e && *b == '+') ++b;
-    auto res = std::from_chars(b, e, r[i]);
-    ok = b != e && res.ec == std::errc() && res.ptr == e && std::isfinite(r[i]);
+    ok = TryStrToFloatDot(v[i + 1], r[i]);
   }
   if (!ok) throw Exception(Format("Invalid Bounds clause in CoordSys: \"%s\"", Text));
   xmin = r[0];
@@ -135,8 +123,9 @@ void TGISWriterMITAB::ParseMIFBounds(const std::string& Text, double& xmin, doub
 }
 
 void TGISWriterMITAB::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  // A second table would orphan the first one's handle.
+  if (FMH != 0) throw Exception(Format("MITAB: a table is already open for \"%s\"", FileName + ".tab"));
   TGISWriter::StartHeader(NumFields, ObjectTypes);
-  FMH = 0;
   FFH = 0;
   const std::string path = FileName + ".tab";  // UTF-8, as the library takes paths
   try {
@@ -156,6 +145,7 @@ void TGISWriterMITAB::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
     }
     if (!h) throw Exception(LibraryMessage());
     FMH = I(h);
+    AddTableFiles();
     // The charset label of the table; never asked of a table that does not exist.
     const std::string charset = CharSetList().CodePage2Charset(FCodepage);
     if (!charset.empty() && !p.set_charset(h, StringToCodePage(charset, 1252).c_str()))
@@ -202,12 +192,22 @@ void TGISWriterMITAB::StartObject(int32_t NumParts, const std::string& Attrib) {
   mitab_feature f = p.create_feature(H(FMH), type);
   if (!f) RaiseLibraryError(nullptr);
   FFH = I(f);
-  ++FWrittenRecords;
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string& v = FSL[size_t(i) - 1];
-    const bool logicalTrue = FFieldInfo[size_t(i)].FieldType == gfLogical && IsTrueText(v);
-    p.set_field(f, i - 1, logicalTrue ? "T" : FEncoding->GetBytes(v).c_str());
-    if (LibraryErrorNo() != 0) RaiseLibraryError(FFieldInfo[size_t(i)].Name.c_str());
+    const TFieldInfo& fi = FFieldInfo[size_t(i)];
+    if (fi.FieldType == gfLogical && IsTrueText(v)) {
+      p.set_field(f, i - 1, "T");
+    } else if (fi.FieldType == gfChar) {
+      // Cut here to whole characters: the library cuts at the byte width,
+      // which may halve a double-byte character.
+      FEncoding->GetBytesCut(v, fi.Width > 0 ? fi.Width : 254, FValue);
+      p.set_field(f, i - 1, FValue.c_str());
+    } else if (FEncoding->AsciiSame() && IsAsciiText(v)) {
+      p.set_field(f, i - 1, v.c_str());  // numbers, dates: the same bytes in every page
+    } else {
+      p.set_field(f, i - 1, FEncoding->GetBytes(v).c_str());
+    }
+    if (LibraryErrorNo() != 0) RaiseLibraryError(fi.Name.c_str());
   }
   // Pen widths 8 to 10 are no MapInfo pen: the library keeps its own.
   if (Pen.Width < 8 || Pen.Width > 10) p.set_pen(f, Pen.Width, Pen.pattern, int(RGB(Pen.Color)));
@@ -221,7 +221,15 @@ void TGISWriterMITAB::FinishFeature() {
   if (!p.write_feature(H(FMH), H(FFH))) RaiseLibraryError(nullptr);
   p.destroy_feature(H(FFH));
   FFH = 0;
+  // Counted once the table holds it.
+  ++FWrittenRecords;
   CheckFileSizes();
+}
+
+void TGISWriterMITAB::AbandonObject() {
+  if (FFH == 0) return;
+  MITABProcs().destroy_feature(H(FFH));
+  FFH = 0;
 }
 
 void TGISWriterMITAB::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
@@ -246,6 +254,7 @@ void TGISWriterMITAB::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
 }
 
 void TGISWriterMITAB::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FMH == 0 || FObjectTypes != otPoint) return;
   StartObject(1, Attrib);
   const TMITABProcs& p = MITABProcs();
@@ -259,7 +268,11 @@ void TGISWriterMITAB::AddPoint(double X, double Y, const std::string& Attrib) {
 
 void TGISWriterMITAB::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) CloseTable();
+  RaiseUnfinished();
+}
+
+void TGISWriterMITAB::CloseTable() {
   Fopen = false;
   FX = TDoubleArray();
   FY = TDoubleArray();
@@ -275,8 +288,8 @@ void TGISWriterMITAB::Close() {
   const int err = LibraryErrorNo();
   const std::string msg = err != 0 ? LibraryMessage() : std::string();
   if (FObjectTypes == otNone) {
-    RemoveFile(FileName + ".map");
-    RemoveFile(FileName + ".id");
+    RemoveFileQuietly(FileName + ".map");
+    RemoveFileQuietly(FileName + ".id");
   }
   if (err == MITAB_C_ERR_OUT_OF_BOUNDS)
     throw Exception(Format("TAB output \"%s\": coordinates outside the table bounds %s", FileName + ".tab", msg));
@@ -339,6 +352,7 @@ void TGISWriterMFAL::AddField(const std::string& FieldName, TGISField Field, uin
     Fopen = false;
     throw Exception(Format("MFAL: cannot create table \"%s\"", path));
   }
+  AddTableFiles();
 }
 
 std::string TGISWriterMFAL::AttribToTabText(const std::string& Attrib) {
@@ -382,6 +396,7 @@ void TGISWriterMFAL::Insert() {
 }
 
 void TGISWriterMFAL::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (TId == 0) return;
   SplitAttributes(Attrib);
   miobject.objtype = cMIObjPoint;
@@ -466,10 +481,12 @@ void TGISWriterMFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
 
 void TGISWriterMFAL::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
-  Fopen = false;
-  if (TId != 0) MFALProcs().MFAL_CloseTable(TId);
-  TId = 0;
+  if (Fopen) {
+    Fopen = false;
+    if (TId != 0) MFALProcs().MFAL_CloseTable(TId);
+    TId = 0;
+  }
+  RaiseUnfinished();
 }
 
 // ---------------------------------------------------------------------------
@@ -498,25 +515,23 @@ int32_t EFALFieldType(TGISField Field, uint32_t& Width, uint32_t& Decimals) {
 
 std::u16string U(const std::string& S) { return ToUtf16(S); }
 
-std::string ColVar(int32_t i) { return "@col" + std::to_string(i) + "var"; }
-
-// The plain decimal conversion: the whole text a number with '.' as separator.
-double StrToFloatDot(const std::string& S) {
-  const char* b = S.data();
-  const char* e = S.data() + S.size();
-  if (b != e && *b == '+') ++b;
-  double v = 0;
-  auto r = std::from_chars(b, e, v);
-  if (b == e || r.ec != std::errc() || r.ptr != e || !std::isfinite(v))
-    throw EConvertError(Format("'%s' is not a valid floating point value", S));
-  return v;
+// A table or column name in an EFAL statement: in backquotes, so that a
+// blank or a keyword in it does not end the name (a backquote inside is doubled).
+std::string QuoteName(const std::string& Name) {
+  std::string q = "`";
+  for (char c : Name) {
+    if (c == '`') q += '`';
+    q += c;
+  }
+  return q + "`";
 }
 
+std::string ColVar(int32_t i) { return "@col" + std::to_string(i) + "var"; }
+
 // A compact date or time text of exactly Length digits.
-const std::string& CheckDigits(const std::string& S, size_t Length, const char* Kind) {
+void CheckDigits(const std::string& S, size_t Length, const char* Kind) {
   if (S.size() != Length || !std::all_of(S.begin(), S.end(), [](char c) { return c >= '0' && c <= '9'; }))
     throw EConvertError(Format("'%s' is not a valid %s value", S, Kind));
-  return S;
 }
 
 std::string RGBText(uint32_t Color) { return std::to_string(RGB(Color)); }
@@ -524,6 +539,15 @@ std::string RGBText(uint32_t Color) { return std::to_string(RGB(Color)); }
 }  // namespace
 
 TGISWriterEFAL::TGISWriterEFAL() = default;
+
+TGISWriterEFAL::~TGISWriterEFAL() {
+  // A writer freed without Close must not keep the library's session and
+  // table; what the library reports then goes nowhere.
+  try {
+    ReleaseSession();
+  } catch (...) {
+  }
+}
 
 TGISWriterEFALx::TGISWriterEFALx() { fnativeX = true; }
 
@@ -559,20 +583,25 @@ void TGISWriterEFAL::WriteWKBHeader(uint32_t Type) {
 void TGISWriterEFAL::PatchRingCount() { PatchInt32(PosNumberOfRings, NumberOfRings); }
 
 void TGISWriterEFAL::StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) {
+  // A second table would orphan the session of the first.
+  if (Session != 0) throw Exception(Format("EFAL: a table is already open for \"%s\"", FileName + ".tab"));
   TGISWriter::StartHeader(NumFields, ObjectTypes);
   if (!EFALLoaded()) {
     Fopen = false;
     throw Exception("EFAL: the EFAL library is not loaded");
   }
-  const TEFALProcs& p = EFALProcs();
+  FProcs = EFALProcs();
+  const TEFALProcs& p = FProcs;
   Session = p.InitializeSession(nullptr);
-  const size_t slash = FileName.find_last_of('/');
-  alias = slash == std::string::npos ? FileName : FileName.substr(slash + 1);
+  alias = LayerName(FileName);
   const std::string path = FileName + ".tab";
   const auto charset = Ellis::MICHARSET(CharSetList().CodePage2ID(FCodepage));
   TableMetadata = fnativeX ? p.CreateNativeXTableMetadata(Session, U(alias).c_str(), U(path).c_str(), charset)
                            : p.CreateNativeTableMetadata(Session, U(alias).c_str(), U(path).c_str(), charset);
-  if (TableMetadata == 0) throw Exception("EFAL: Failed to create table metadata");
+  if (TableMetadata == 0) {
+    ReleaseSession();
+    throw Exception("EFAL: Failed to create table metadata");
+  }
   if (BlockSize > 511) p.SetMetadata(Session, TableMetadata, u"\\BlockSizeMapFile", U(std::to_string(BlockSize)).c_str());
   if (FObjectTypes == otNone) return;
   coord = CoordSysToEFAL(CoordSys);
@@ -586,11 +615,12 @@ void TGISWriterEFAL::AddField(const std::string& FieldName, TGISField Field, uin
   uint32_t w = Width, d = decimals;
   const int32_t type = EFALFieldType(Field, w, d);
   TGISWriter::AddField(FieldName, Field, Width, decimals);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.AddColumn(Session, TableMetadata, U(FieldName).c_str(), Ellis::ALLTYPE_TYPE(type), false, w, d, u"");
   if (FWrittenFields != FNumFields) return;
   Table = p.CreateTable(Session, TableMetadata);
   if (Table == 0) throw Exception("EFAL: Failed to create a table");
+  AddTableFiles();
   p.DestroyTableMetadata(Session, TableMetadata);
   TableMetadata = 0;
   if (!p.BeginWriteAccess(Session, Table)) throw Exception("EFAL: Failed to BeginWriteAccess");
@@ -598,28 +628,33 @@ void TGISWriterEFAL::AddField(const std::string& FieldName, TGISField Field, uin
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string v = ColVar(i);
     if (!p.CreateVariable(Session, U(v).c_str())) throw Exception("EFAL: Failed to create variable " + v);
-    names += (i > 1 ? "," : "") + FFieldInfo[size_t(i)].Name;
+    names += (i > 1 ? "," : "") + QuoteName(FFieldInfo[size_t(i)].Name);
     vars += (i > 1 ? "," : "") + v;
   }
   const bool geometry = FObjectTypes != otNone;
-  InsertStringStyle = "insert into " + alias + " (" + (geometry ? "obj,style," : "") + names + ") values (" +
+  const std::string table = QuoteName(alias);
+  InsertStringStyle = "insert into " + table + " (" + (geometry ? "obj,style," : "") + names + ") values (" +
                       (geometry ? "@objvar,@stylevar," : "") + vars + ")";
-  InsertStringStyleHandle = p.Prepare(Session, U(InsertStringStyle).c_str());
-  InsertString = "insert into " + alias + " (" + (geometry ? "obj," : "") + names + ") values (" +
+  InsertStringStyleHandle = Prepare(InsertStringStyle);
+  InsertString = "insert into " + table + " (" + (geometry ? "obj," : "") + names + ") values (" +
                  (geometry ? "@objvar," : "") + vars + ")";
-  InsertStringHandle = p.Prepare(Session, U(InsertString).c_str());
+  InsertStringHandle = Prepare(InsertString);
   // A record without geometry in a table with geometry: the geometry
   // variable still holds the previous record's, so it is left out.
-  if (geometry)
-    InsertNoGeometryHandle =
-        p.Prepare(Session, U("insert into " + alias + " (" + names + ") values (" + vars + ")").c_str());
+  if (geometry) InsertNoGeometryHandle = Prepare("insert into " + table + " (" + names + ") values (" + vars + ")");
+}
+
+uint64_t TGISWriterEFAL::Prepare(const std::string& Statement) {
+  const uint64_t h = FProcs.Prepare(Session, U(Statement).c_str());
+  if (h == 0) throw Exception("EFAL: Failed to prepare \"" + Statement + "\"");
+  return h;
 }
 
 void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
   // The count is checked: a short text must not leave columns unset or read
   // past the values.
   SplitAttributes(Attrib);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   for (int32_t i = 1; i <= FNumFields; ++i) {
     const std::string name = ColVar(i);
     const std::u16string n16 = U(name);
@@ -627,50 +662,45 @@ void TGISWriterEFAL::SetColumnVariables(const std::string& Attrib) {
     bool ok = true;
     switch (FFieldInfo[size_t(i)].FieldType) {
       case gfChar: ok = p.SetVariableValueString(Session, n16.c_str(), U(v).c_str()); break;
-      case gfInteger: ok = p.SetVariableValueInt32(Session, n16.c_str(), StrToInt(v)); break;
-      case gfSmallInt: {
-        const int32_t x = StrToInt(v);
-        if (x < -32768 || x > 32767) throw EConvertError(Format("'%s' is not a valid integer value", v));
-        ok = p.SetVariableValueInt16(Session, n16.c_str(), int16_t(x));
-        break;
-      }
+      case gfInteger: ok = p.SetVariableValueInt32(Session, n16.c_str(), DecimalInt<int32_t>(v)); break;
+      case gfSmallInt: ok = p.SetVariableValueInt16(Session, n16.c_str(), DecimalInt<int16_t>(v)); break;
       case gfDecimal:
       case gfFloat: ok = p.SetVariableValueDouble(Session, n16.c_str(), StrToFloatDot(v)); break;
       case gfDate:
         CheckDigits(v, 8, "date");
         ok = p.SetVariableValueDate(Session, n16.c_str(),
-                                    EFALDATE{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2))});
+                                    EFALDATE{DigitsAt(v, 1, 4), DigitsAt(v, 5, 2), DigitsAt(v, 7, 2)});
         break;
       case gfLogical: ok = p.SetVariableValueBoolean(Session, n16.c_str(), IsTrueText(v)); break;
       case gfTime:
         CheckDigits(v, 9, "time");
         ok = p.SetVariableValueTime(Session, n16.c_str(),
-                                    EFALTIME{StrToInt(Copy(v, 1, 2)), StrToInt(Copy(v, 3, 2)), StrToInt(Copy(v, 5, 2)),
-                                             StrToInt(Copy(v, 7, 3))});
+                                    EFALTIME{DigitsAt(v, 1, 2), DigitsAt(v, 3, 2), DigitsAt(v, 5, 2), DigitsAt(v, 7, 3)});
         break;
       case gfDateTime:
         CheckDigits(v, 17, "date-time");
         ok = p.SetVariableValueDateTime(
             Session, n16.c_str(),
-            EFALDATETIME{StrToInt(Copy(v, 1, 4)), StrToInt(Copy(v, 5, 2)), StrToInt(Copy(v, 7, 2)),
-                         StrToInt(Copy(v, 9, 2)), StrToInt(Copy(v, 11, 2)), StrToInt(Copy(v, 13, 2)),
-                         StrToInt(Copy(v, 15, 3))});
+            EFALDATETIME{DigitsAt(v, 1, 4), DigitsAt(v, 5, 2), DigitsAt(v, 7, 2), DigitsAt(v, 9, 2),
+                         DigitsAt(v, 11, 2), DigitsAt(v, 13, 2), DigitsAt(v, 15, 3)});
         break;
-      case gfInt64: ok = p.SetVariableValueInt64(Session, n16.c_str(), StrToInt64(v)); break;
+      case gfInt64: ok = p.SetVariableValueInt64(Session, n16.c_str(), DecimalInt<int64_t>(v)); break;
       default: break;
     }
     if (!ok) throw Exception("EFAL: Failed to set variable " + name);
   }
 }
 
-void TGISWriterEFAL::InsertRecord(bool Styled) {
-  const TEFALProcs& p = EFALProcs();
-  p.ExecuteInsert(Session, Styled ? InsertStringStyleHandle : InsertStringHandle);
+void TGISWriterEFAL::InsertRecord(uint64_t Statement) {
+  // Counted only once the table holds it.
+  if (FProcs.ExecuteInsert(Session, Statement) < 1)
+    throw Exception(Format("EFAL: Failed to insert record %d", FWrittenRecords + 1));
   ++FWrittenRecords;
   CheckFileSizes();
 }
 
 void TGISWriterEFAL::AddPoint(double X, double Y, const std::string& Attrib) {
+  CheckPoint(X, Y);
   if (FObjectTypes != otPoint || Table == 0) return;
   SetColumnVariables(Attrib);
   geo.clear();
@@ -681,16 +711,16 @@ void TGISWriterEFAL::AddPoint(double X, double Y, const std::string& Attrib) {
   WriteWKBHeader(1);
   PutDouble(X);
   PutDouble(Y);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.SetVariableValueGeometry(Session, u"@objvar", uint32_t(geo.size()), geo.data(), U(coord).c_str());
   if (Symbol == DefaultSymbol) {
-    InsertRecord(false);
+    InsertRecord(InsertStringHandle);
     return;
   }
   const std::string style = "Symbol (" + std::to_string(Symbol.Shape) + "," + RGBText(Symbol.Color) + "," +
                             std::to_string(Symbol.Size) + ",\"MapInfo Symbols\",0,0)";
   p.SetVariableValueStyle(Session, u"@stylevar", U(style).c_str());
-  InsertRecord(true);
+  InsertRecord(InsertStringStyleHandle);
 }
 
 void TGISWriterEFAL::StartObject(int32_t NumParts, const std::string& Attrib) {
@@ -698,10 +728,7 @@ void TGISWriterEFAL::StartObject(int32_t NumParts, const std::string& Attrib) {
   if (Table == 0) return;
   SetColumnVariables(Attrib);
   if (NumParts == 0) {
-    const TEFALProcs& p = EFALProcs();
-    p.ExecuteInsert(Session, FObjectTypes == otNone ? InsertStringHandle : InsertNoGeometryHandle);
-    ++FWrittenRecords;
-    CheckFileSizes();
+    InsertRecord(FObjectTypes == otNone ? InsertStringHandle : InsertNoGeometryHandle);
     return;
   }
   geo.clear();
@@ -776,10 +803,10 @@ void TGISWriterEFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     std::swap(env, geo);
   }
   if (region && FmultiPolygon) PatchInt32(40 + 5, NumberOfPolygons);
-  const TEFALProcs& p = EFALProcs();
+  const TEFALProcs& p = FProcs;
   p.SetVariableValueGeometry(Session, u"@objvar", uint32_t(geo.size()), geo.data(), U(coord).c_str());
   if (Pen == DefaultPen && (FObjectTypes == otPline || Brush == DefaultBrush)) {
-    InsertRecord(false);
+    InsertRecord(InsertStringHandle);
     return;
   }
   std::string style = "Pen (" + std::to_string(Pen.Width) + "," + std::to_string(Pen.pattern) + "," +
@@ -788,15 +815,23 @@ void TGISWriterEFAL::WriteSection(int32_t Index, TFloatPointArrayEx& SegList) {
     style += " Brush (" + std::to_string(Brush.pattern) + "," + RGBText(Brush.fg_color) + "," +
              RGBText(Brush.bg_color) + ")";
   p.SetVariableValueStyle(Session, u"@stylevar", U(style).c_str());
-  InsertRecord(true);
+  InsertRecord(InsertStringStyleHandle);
 }
 
 void TGISWriterEFAL::Close() {
   TGISWriter::Close();
-  if (!Fopen) return;
+  if (Fopen) CloseTable();
+  RaiseUnfinished();
+}
+
+void TGISWriterEFAL::CloseTable() {
   Fopen = false;
-  if (!EFALLoaded()) return;
-  const TEFALProcs& p = EFALProcs();
+  ReleaseSession();
+}
+
+void TGISWriterEFAL::ReleaseSession() {
+  if (Session == 0) return;
+  const TEFALProcs& p = FProcs;
   if (Table != 0) {
     p.EndAccess(Session, Table);
     if (InsertStringStyleHandle != 0) p.DisposeStmt(Session, InsertStringStyleHandle);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "giswriter/efal.h"
 #include "giswriter/kovra_giswriter.h"
 #include "giswriter/mfal.h"
 
@@ -18,13 +19,12 @@ constexpr uint32_t RGB(uint32_t v) { return ((v & 0xFF) << 16) + (v & 0xFF00) + 
 // Largest region object of a MITAB table, in parts.
 inline constexpr int32_t cMITABMaxParts = 122500;
 
-// Base of the TAB writers: deletes the four files on Drop and watches their size.
+// Base of the TAB writers: notes the four files as created once the library
+// has made the table (so Drop deletes them, and never a table that was there
+// before), and watches their size.
 class TGISWriterTAB : public TGISWriter {
 public:
   TGISWriterTAB();
-  // Close, then deletes FileName + ".tab", ".map", ".dat" and ".id" (also
-  // when Close raised; its error then propagates).
-  void Drop() override;
   bool nativeX() const { return fnativeX; }
 
   // The size check after a record (skipped for NATIVEX tables): at
@@ -38,6 +38,8 @@ public:
 protected:
   // Size of a file in bytes, -1 when it cannot be read (a test seam).
   virtual int64_t TableFileSize(const std::string& Name) const;
+  // The library has created the table: its .tab, .map, .dat and .id are ours.
+  void AddTableFiles();
 
   bool fnativeX = false;
 };
@@ -61,7 +63,8 @@ public:
   // (the files stay); another failure raises "MITAB: <message>".
   void Close() override;
   // Creates the table; raises "MITAB: cannot create table "<path>": <why>"
-  // when the library is not loaded or refuses the table.
+  // when the library is not loaded or refuses the table, and "MITAB: a
+  // table is already open ..." on a writer whose table is open.
   void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
 
   // Bounds of a "Bounds (xmin, ymin) (xmax, ymax)" clause; raises
@@ -75,12 +78,17 @@ protected:
   int64_t FFH = 0;  // feature being built
   int64_t FMH = 0;  // open table; 0 = none
   TDoubleArray FX, FY;
+  std::string FValue;  // one value in the code page, reused
+
+  // Releases the feature of the unfinished record: the table never got it.
+  void AbandonObject() override;
 
 private:
   // Raises "MITAB: <library message>" (after releasing the feature).
   [[noreturn]] void RaiseLibraryError(const char* What);
   // write_feature, destroy_feature and the size check of the current feature.
   void FinishFeature();
+  void CloseTable();
 };
 
 // gfMFAL: through the MFAL library (giswriter/mfal.h). The table is created
@@ -129,11 +137,17 @@ private:
 class TGISWriterEFAL : public TGISWriterTAB {
 public:
   TGISWriterEFAL();
+  // Releases the session and table of a writer freed without Close.
+  ~TGISWriterEFAL() override;
 
+  // At the last field: a statement the library does not prepare raises
+  // "EFAL: Failed to prepare ...".
   void AddField(const std::string& FieldName, TGISField Field, uint8_t Width, uint8_t decimals) override;
-  // Only in an otPoint table.
+  // Only in an otPoint table. Records the library does not insert raise
+  // "EFAL: Failed to insert record <n>" and are not counted.
   void AddPoint(double X, double Y, const std::string& Attrib) override;
   void Close() override;
+  // Raises "EFAL: a table is already open ..." while the session is open.
   void StartHeader(int32_t NumFields, TObjectTypes ObjectTypes) override;
 
   // The geometry bytes of the last record (GeoPackage header + WKB).
@@ -149,6 +163,7 @@ protected:
   // raises on a count other than NumFields and on a malformed value.
   void SetColumnVariables(const std::string& Attrib);
 
+  TEFALProcs FProcs;  // the library's functions, as bound at StartHeader
   uint64_t Session = 0;
   uint64_t TableMetadata = 0;
   uint64_t Table = 0;
@@ -166,12 +181,16 @@ protected:
   int64_t PosNumberOfRings = 0;
 
 private:
+  void CloseTable();
   void WriteWKBHeader(uint32_t Type);
   void PutInt32(int32_t V);
   void PutDouble(double V);
   void PatchInt32(int64_t Pos, int32_t V);
   void PatchRingCount();
-  void InsertRecord(bool Styled);
+  void InsertRecord(uint64_t Statement);
+  uint64_t Prepare(const std::string& Statement);
+  // Ends the table and the session, if any (Close and the destructor).
+  void ReleaseSession();
 };
 
 class TGISWriterEFALx : public TGISWriterEFAL {

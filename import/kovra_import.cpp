@@ -243,11 +243,44 @@ void TImport::CheckRequest() {
     case TInputKind::ikTABNoMap: throw Exception("TAB file has no MAP component");
     case TInputKind::ikTABOther: throw Exception("Unsupported MAP file encountered");
     case TInputKind::ikSHP: CheckSHP(); break;
-    case TInputKind::ikMIF: throw Exception("MIF files cannot be imported yet");
+    case TInputKind::ikMIF: CheckMIF(); break;
     case TInputKind::ikTAB500:
-    case TInputKind::ikTAB1500: throw Exception("TAB files cannot be imported yet");
+    case TInputKind::ikTAB1500: CheckTAB(); break;
   }
   CheckDirectory();
+}
+
+std::string TImport::RequiredCompanion(const std::string& name, const char* ext) {
+  std::string companion = FindSibling(name, ext);
+  if (companion.empty()) {
+    companion = std::filesystem::path(name).replace_extension(std::string(".") + ext).string();
+    TKvFileStream probe(companion, fmOpenRead | fmShareDenyWrite);
+  }
+  return companion;
+}
+
+void TImport::OpenZTables(uint16_t CodePage) {
+  int64_t total = 0;
+  auto tables = std::make_unique<TDbfFiles>(CodePage);
+  for (const TInputFile& f : fInputs) {
+    TDbfFile t(f.Dbf, CodePage);
+    t.Open(false);
+    total += t.RecordCount();
+    fZTableEnds.push_back(total);
+    tables->Add(f.Dbf);
+  }
+  tables->Open();
+  if (fZfromField >= tables->FieldCount() || fZtoField >= tables->FieldCount())
+    throw Exception("Invalid fields for Z-levels defined");
+  fZTables = std::move(tables);
+}
+
+void TImport::NextTableObject() {
+  ++fLinkCount;
+  ++fLinkCountFile;
+  if (fZLevels) ReadZLevels(fLinkCount);
+  WriteVertexIndex();
+  ProgressExecute(fLinkCount);
 }
 
 void TImport::ReadInput() {
@@ -255,6 +288,9 @@ void TImport::ReadInput() {
   SetProgressStop(26);
   switch (fKind) {
     case TInputKind::ikSHP: ReadSHP(); break;
+    case TInputKind::ikMIF: ReadMIF(); break;
+    case TInputKind::ikTAB500: ReadTAB(0); break;
+    case TInputKind::ikTAB1500: ReadTAB(1); break;
     default: break;  // CheckRequest lets no other kind through
   }
 }

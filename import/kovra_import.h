@@ -20,6 +20,7 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_types.h"
 #include "giswriter/kovra_giswriter.h"
+#include "import/kovra_import_mif.h"
 
 namespace kovra {
 
@@ -184,9 +185,10 @@ protected:
   struct TInputFile {
     std::string Name;  // as listed
     TInputKind Kind = TInputKind::ikOther;
-    std::string Shx, Dbf;  // found by sibling lookup; Dbf only with z-levels
+    std::string Shx, Dbf;  // found by sibling lookup; Dbf (.dbf or .dat) only with z-levels
+    std::string Map, Id;   // of a .TAB
     int64_t ShpSize = 0;
-    int64_t Records = 0;  // entries of the .shx; -1 for a .shx without header
+    int64_t Records = 0;  // entries of the .shx or .id; -1 for a .shx without header
   };
 
   // Raises on the first fault of the request; creates and changes nothing.
@@ -200,12 +202,32 @@ protected:
   // True when both z-level fields are set.
   bool WantZLevels() const { return fZfromField >= 0 && fZtoField >= 0; }
   static TInputKind KindOf(const std::string& filename);
+  // The companion of an input file found by sibling lookup; when none exists,
+  // opening the usual name raises the stream's own "Cannot open file" error.
+  static std::string RequiredCompanion(const std::string& name, const char* ext);
 
   // The shapefile reader and its request checks.
   void CheckSHP();
   void ReadSHP();
+  // The MapInfo TAB reader and its request checks. Layout 0 is a version 500
+  // map, layout 1 a version 1500 map with 8-byte object ids and pointers.
+  // Every table sets CoordinateUnit from its map; with FailOnDifferentCoordSys
+  // false and tables of different units, the last table's unit is the run's
+  // while the z-level radius was set from the first table's.
+  void CheckTAB();
+  void ReadTAB(int32_t layout);
+  // Opens the z-level tables (f.Dbf of every input) read in CodePage, and
+  // checks the z-level fields against them.
+  void OpenZTables(uint16_t CodePage);
   // fZFrom and fZTo from record RecNum of the .dbf sequence.
   void ReadZLevels(int32_t RecNum);
+  // Counts the next object of a table reader's file as a link, reads its
+  // z-levels when on, writes its vertex index and reports progress.
+  void NextTableObject();
+
+  // The MIF reader and its request checks.
+  void CheckMIF();
+  void ReadMIF();
 
   std::vector<TInputFile> fInputs;
   TInputKind fKind = TInputKind::ikOther;
@@ -215,6 +237,11 @@ protected:
   // Unit and projection text found by CheckRequest in the first .prj.
   TCoordinateUnit fFoundUnit = cuUnknown;
   std::string fFoundPrj;
+  // Code page of the .dat tables, from the charset of the first .TAB.
+  uint16_t fDatCodePage = 1252;
+  // Headers of the .mif inputs and, with z-levels, their .mid tables, found by CheckMIF.
+  std::vector<TMifHeader> fMifHeaders;
+  std::vector<std::string> fMidFiles;
 
   void AbortRun() override;
 };

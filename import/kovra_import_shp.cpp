@@ -2,7 +2,6 @@
 // unit from the first .prj, z-levels from the .dbf tables.
 #include <algorithm>
 #include <bit>
-#include <filesystem>
 
 #include "foundation/kovra_dbffiles.h"
 #include "foundation/kovra_functions.h"
@@ -31,17 +30,6 @@ std::unique_ptr<TKvBufferedStream> OpenInput(const std::string& name) {
   return std::make_unique<TKvBufferedStream>(new TKvFileStream(name, fmOpenRead | fmShareDenyWrite), true);
 }
 
-// The companion of a shapefile; when none exists, opening the usual name
-// raises the stream's own "Cannot open file" error.
-std::string RequiredCompanion(const std::string& shp, const char* ext) {
-  std::string name = FindSibling(shp, ext);
-  if (name.empty()) {
-    name = std::filesystem::path(shp).replace_extension(std::string(".") + ext).string();
-    TKvFileStream probe(name, fmOpenRead | fmShareDenyWrite);
-  }
-  return name;
-}
-
 [[noreturn]] void RaiseCorruptShapefile(const std::string& name) {
   throw Exception(Format("Corrupt shapefile %s", name));
 }
@@ -66,21 +54,7 @@ void TImport::CheckSHP() {
     if (WantZLevels()) f.Dbf = RequiredCompanion(f.Name, "dbf");
   }
 
-  if (WantZLevels()) {
-    int64_t total = 0;
-    auto tables = std::make_unique<TDbfFiles>(0);
-    for (const TInputFile& f : fInputs) {
-      TDbfFile t(f.Dbf, 0);
-      t.Open(false);
-      total += t.RecordCount();
-      fZTableEnds.push_back(total);
-      tables->Add(f.Dbf);
-    }
-    tables->Open();
-    if (fZfromField >= tables->FieldCount() || fZtoField >= tables->FieldCount())
-      throw Exception("Invalid fields for Z-levels defined");
-    fZTables = std::move(tables);
-  }
+  if (WantZLevels()) OpenZTables(0);
 
   for (size_t i = 0; i < fInputs.size(); ++i) {
     const TInputFile& f = fInputs[i];
@@ -100,6 +74,14 @@ void TImport::CheckSHP() {
 }
 
 void TImport::ReadZLevels(int32_t RecNum) {
+  // Names the table and record: the table reader's messages name neither.
+  auto where = [&](int32_t field) {
+    const size_t k =
+        size_t(std::lower_bound(fZTableEnds.begin(), fZTableEnds.end(), int64_t(RecNum)) - fZTableEnds.begin());
+    const int64_t local = RecNum - (k == 0 ? 0 : fZTableEnds[k - 1]);
+    return Format(" (field %s, record %d of %s)", fZTables->FieldInfo(field).Name, local,
+                  k < fInputs.size() ? fInputs[k].Dbf : std::string());
+  };
   auto level = [&](int32_t field) -> int32_t {
     // A NULL number (blank or '*'-filled) is level 0.
     if (fZTables->IsNull(field, RecNum)) return 0;
@@ -107,16 +89,10 @@ void TImport::ReadZLevels(int32_t RecNum) {
     try {
       v = fZTables->ReadInteger(field, RecNum);
     } catch (const Exception& e) {
-      // Name the table and record: the reader's message names only the text.
-      const size_t k =
-          size_t(std::lower_bound(fZTableEnds.begin(), fZTableEnds.end(), int64_t(RecNum)) - fZTableEnds.begin());
-      const int64_t local = RecNum - (k == 0 ? 0 : fZTableEnds[k - 1]);
-      const std::string where = Format(" (field %s, record %d of %s)", fZTables->FieldInfo(field).Name, local,
-                                       k < fInputs.size() ? fInputs[k].Dbf : std::string());
-      if (dynamic_cast<const EConvertError*>(&e)) throw EConvertError(e.Message() + where);
-      throw Exception(e.Message() + where);
+      if (dynamic_cast<const EConvertError*>(&e)) throw EConvertError(e.Message() + where(field));
+      throw Exception(e.Message() + where(field));
     }
-    if (v < cMinZLevel || v > cMaxZLevel) throw EOutOfRange("Z-levels of out range (-9..9)");
+    if (v < cMinZLevel || v > cMaxZLevel) throw EOutOfRange("Z-levels of out range (-9..9)" + where(field));
     return int32_t(v);
   };
   fZFrom = level(fZfromField);
@@ -148,11 +124,7 @@ void TImport::ReadSHP() {
     shx->Seek(cShpHeaderSize, soBeginning);
     fLinkCountFile = 0;
     for (int64_t r = 1; r <= records; ++r) {
-      ++fLinkCount;
-      ++fLinkCountFile;
-      if (fZLevels) ReadZLevels(fLinkCount);
-      WriteVertexIndex();
-      ProgressExecute(fLinkCount);
+      NextTableObject();
 
       const int64_t offset = 2 * int64_t(SwapBytes(shx->ReadUInt32()));
       const int64_t length = 2 * int64_t(SwapBytes(shx->ReadUInt32()));

@@ -7,9 +7,10 @@ packages=(
   cmake ninja-build g++ ccache git pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev icu-devtools
-  python3 libxml2-utils jq locales
+  python3 python3-icu libxml2-utils jq locales
   gdal-bin libgdal-dev shapelib
   clang libclang-rt-14-dev
+  libboost-dev
 )
 
 sudo_cmd=()

@@ -108,14 +108,19 @@ struct TTable {
     int Width, Precision;
   };
   std::vector<TPending> Pending;
+  // One OGR feature for every record, and the feature object released last:
+  // neither is made anew per record.
+  OGRFeatureH Feature = nullptr;
+  bool FeatureStyled = false;  // Feature carries a style string
+  struct TFeature* Spare = nullptr;
 
-  ~TTable() {
-    if (SRS) OSRRelease(SRS);
-  }
+  ~TTable();
 };
 
-struct TPoint2 {
-  double x, y;
+// A style the feature was given: its three numbers.
+struct TStyle {
+  bool Set = false;
+  int A = 0, B = 0, C = 0;
 };
 
 struct TFeature {
@@ -123,18 +128,33 @@ struct TFeature {
   int Type = MITAB_C_TYPE_NONE;
   std::vector<std::string> Values;
   std::vector<bool> Set;
-  std::string Pen, Brush, Symbol;
+  TStyle Pen, Brush, Symbol;
+  bool BrushTransparent = false;
   struct TPart {
-    int Number;
-    std::vector<TPoint2> Points;
+    int Number = 0;
+    std::vector<double> X, Y;
   };
+  // Parts 0..NumParts-1 are this feature's; the rest keep their buffers.
   std::vector<TPart> Parts;
+  size_t NumParts = 0;
 };
+
+TTable::~TTable() {
+  if (Feature) OGR_F_Destroy(Feature);
+  delete Spare;
+  if (SRS) OSRRelease(SRS);
+}
 
 std::string Hex6(int Color) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%06X", unsigned(Color) & 0xFFFFFFu);
   return buf;
+}
+
+std::string_view TrimView(std::string_view S) {
+  while (!S.empty() && std::isspace(static_cast<unsigned char>(S.front()))) S.remove_prefix(1);
+  while (!S.empty() && std::isspace(static_cast<unsigned char>(S.back()))) S.remove_suffix(1);
+  return S;
 }
 
 std::string Trim(std::string S) {
@@ -228,7 +248,7 @@ bool MakeLayer(TTable& T, TErrorScope& Scope) {
 }
 
 // Digits only, exactly N of them.
-bool Digits(const std::string& S, size_t Pos, size_t N, int& V) {
+bool Digits(std::string_view S, size_t Pos, size_t N, int& V) {
   if (Pos + N > S.size()) return false;
   V = 0;
   for (size_t i = Pos; i < Pos + N; ++i) {
@@ -238,12 +258,12 @@ bool Digits(const std::string& S, size_t Pos, size_t N, int& V) {
   return true;
 }
 
-bool ParseDate(const std::string& S, size_t Pos, int& Y, int& M, int& D) {
+bool ParseDate(std::string_view S, size_t Pos, int& Y, int& M, int& D) {
   return Digits(S, Pos, 4, Y) && Digits(S, Pos + 4, 2, M) && Digits(S, Pos + 6, 2, D) && M >= 1 && M <= 12 &&
          D >= 1 && D <= 31;
 }
 
-bool ParseTime(const std::string& S, size_t Pos, int& H, int& Mi, int& Se, int& Ms) {
+bool ParseTime(std::string_view S, size_t Pos, int& H, int& Mi, int& Se, int& Ms) {
   return Digits(S, Pos, 2, H) && Digits(S, Pos + 2, 2, Mi) && Digits(S, Pos + 4, 2, Se) &&
          Digits(S, Pos + 6, 3, Ms) && H < 24 && Mi < 60 && Se < 60;
 }
@@ -251,7 +271,11 @@ bool ParseTime(const std::string& S, size_t Pos, int& H, int& Mi, int& Se, int& 
 // Sets field I of F from the text V by the field's type; false with the
 // error set when the text does not fit the type.
 bool SetValue(OGRFeatureH F, int I, const TField& Fld, const std::string& Raw) {
-  const std::string V = Fld.Type == MITAB_C_FIELD_CHAR ? Raw : Trim(Raw);
+  if (Fld.Type == MITAB_C_FIELD_CHAR) {
+    OGR_F_SetFieldString(F, I, Raw.c_str());
+    return true;
+  }
+  const std::string_view V = TrimView(Raw);
   const auto bad = [&](const char* kind) {
     SetError(MITAB_C_ERR_FAILURE, "invalid " + std::string(kind) + " value \"" + Raw + "\" for field " + Fld.Name);
     return false;
@@ -261,9 +285,6 @@ bool SetValue(OGRFeatureH F, int I, const TField& Fld, const std::string& Raw) {
     return true;
   }
   switch (Fld.Type) {
-    case MITAB_C_FIELD_CHAR:
-      OGR_F_SetFieldString(F, I, V.c_str());
-      return true;
     case MITAB_C_FIELD_LOGICAL: {
       const char c = V.empty() ? '\0' : V[0];
       const bool t = c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
@@ -312,44 +333,50 @@ bool SetValue(OGRFeatureH F, int I, const TField& Fld, const std::string& Raw) {
   }
 }
 
-OGRGeometryH Ring(const std::vector<TPoint2>& P, OGRwkbGeometryType Type) {
+// The part's points into G, in one call.
+void SetPoints(OGRGeometryH G, const TFeature::TPart& P) {
+  OGR_G_SetPoints(G, int(P.X.size()), P.X.data(), sizeof(double), P.Y.data(), sizeof(double), nullptr, 0);
+}
+
+OGRGeometryH Ring(const TFeature::TPart& P, OGRwkbGeometryType Type) {
   OGRGeometryH g = OGR_G_CreateGeometry(Type);
-  OGR_G_SetPointCount(g, int(P.size()));
-  for (size_t i = 0; i < P.size(); ++i) OGR_G_SetPoint_2D(g, int(i), P[i].x, P[i].y);
+  SetPoints(g, P);
   return g;
 }
 
 // The feature's geometry by the set_points rules; null without geometry.
 OGRGeometryH BuildGeometry(const TFeature& F, std::string& Why) {
+  const size_t n = F.NumParts;
   switch (F.Type) {
     case MITAB_C_TYPE_POINT: {
-      if (F.Parts.size() != 1 || F.Parts[0].Points.size() != 1) {
+      if (n != 1 || F.Parts[0].X.size() != 1) {
         Why = "a point needs exactly one vertex";
         return nullptr;
       }
       OGRGeometryH g = OGR_G_CreateGeometry(wkbPoint);
-      OGR_G_SetPoint_2D(g, 0, F.Parts[0].Points[0].x, F.Parts[0].Points[0].y);
+      OGR_G_SetPoint_2D(g, 0, F.Parts[0].X[0], F.Parts[0].Y[0]);
       return g;
     }
     case MITAB_C_TYPE_POLYLINE: {
-      if (F.Parts.empty()) {
+      if (n == 0) {
         Why = "a polyline needs at least one part";
         return nullptr;
       }
-      if (F.Parts.size() == 1) return Ring(F.Parts[0].Points, wkbLineString);
+      if (n == 1) return Ring(F.Parts[0], wkbLineString);
       OGRGeometryH m = OGR_G_CreateGeometry(wkbMultiLineString);
-      for (const TFeature::TPart& p : F.Parts) OGR_G_AddGeometryDirectly(m, Ring(p.Points, wkbLineString));
+      for (size_t i = 0; i < n; ++i) OGR_G_AddGeometryDirectly(m, Ring(F.Parts[i], wkbLineString));
       return m;
     }
     case MITAB_C_TYPE_REGION: {
-      if (F.Parts.empty()) {
+      if (n == 0) {
         Why = "a region needs at least one ring";
         return nullptr;
       }
       std::vector<OGRGeometryH> polys;
-      for (const TFeature::TPart& p : F.Parts) {
+      for (size_t i = 0; i < n; ++i) {
+        const TFeature::TPart& p = F.Parts[i];
         if (p.Number <= 0 || polys.empty()) polys.push_back(OGR_G_CreateGeometry(wkbPolygon));
-        OGR_G_AddGeometryDirectly(polys.back(), Ring(p.Points, wkbLinearRing));
+        OGR_G_AddGeometryDirectly(polys.back(), Ring(p, wkbLinearRing));
       }
       if (polys.size() == 1) return polys[0];
       OGRGeometryH m = OGR_G_CreateGeometry(wkbMultiPolygon);
@@ -359,6 +386,42 @@ OGRGeometryH BuildGeometry(const TFeature& F, std::string& Why) {
     default:
       return nullptr;
   }
+}
+
+// Gives F its geometry. A one-part line goes into the line string F already
+// holds (the common record), so no geometry is made anew.
+bool SetGeometry(OGRFeatureH F, const TFeature& Src, std::string& Why) {
+  if (Src.Type == MITAB_C_TYPE_POLYLINE && Src.NumParts == 1) {
+    OGRGeometryH g = OGR_F_GetGeometryRef(F);
+    if (g && wkbFlatten(OGR_G_GetGeometryType(g)) == wkbLineString) {
+      SetPoints(g, Src.Parts[0]);
+      return true;
+    }
+  }
+  OGRGeometryH g = BuildGeometry(Src, Why);
+  if (!g && Src.Type != MITAB_C_TYPE_NONE) return false;
+  OGR_F_SetGeometryDirectly(F, g);
+  return true;
+}
+
+// The feature's style string: only the styles that differ from the
+// library's own default (a default pen is the table's pen anyway); empty
+// when there is none.
+std::string StyleString(const TFeature& F) {
+  std::string style;
+  const auto add = [&style](const std::string& s) { style += (style.empty() ? "" : ";") + s; };
+  const TStyle& pen = F.Pen;
+  if (pen.Set && !(pen.A == 1 && pen.B == 2 && pen.C == 0))
+    add("PEN(w:" + std::to_string(pen.A) + "px,c:#" + Hex6(pen.C) + ",id:\"mapinfo-pen-" + std::to_string(pen.B) +
+        ",ogr-pen-0\")");
+  if (F.Brush.Set)
+    // A transparent brush has no background colour.
+    add("BRUSH(fc:#" + Hex6(F.Brush.A) + (F.BrushTransparent ? std::string() : ",bc:#" + Hex6(F.Brush.B)) +
+        ",id:\"mapinfo-brush-" + std::to_string(F.Brush.C) + ",ogr-brush-1\")");
+  if (F.Symbol.Set)
+    add("SYMBOL(c:#" + Hex6(F.Symbol.C) + ",s:" + std::to_string(F.Symbol.B) + "pt,id:\"mapinfo-sym-" +
+        std::to_string(F.Symbol.A) + ",ogr-sym-0\")");
+  return style;
 }
 
 // Rewrites the "!charset" line of the closed .tab to Charset (temporary file,
@@ -551,11 +614,15 @@ mitab_feature mitab_c_create_feature(mitab_handle handle, int feature_type) {
     TErrorScope scope;
     if (!MakeLayer(*t, scope)) return nullptr;
   }
-  auto* f = new TFeature;
+  TFeature* f = t->Spare ? t->Spare : new TFeature;
+  t->Spare = nullptr;
   f->Table = t;
   f->Type = feature_type;
-  f->Values.assign(t->Fields.size(), std::string());
+  f->Values.resize(t->Fields.size());
   f->Set.assign(t->Fields.size(), false);
+  f->Pen = f->Brush = f->Symbol = TStyle{};
+  f->BrushTransparent = false;
+  f->NumParts = 0;
   return f;
 }
 
@@ -566,7 +633,7 @@ void mitab_c_set_field(mitab_feature feature, int field_index, const char* field
     SetError(MITAB_C_ERR_FAILURE, "no feature or field index out of range");
     return;
   }
-  f->Values[size_t(field_index)] = field_value ? field_value : "";
+  f->Values[size_t(field_index)].assign(field_value ? field_value : "");
   f->Set[size_t(field_index)] = true;
 }
 
@@ -574,25 +641,22 @@ void mitab_c_set_pen(mitab_feature feature, int width, int pattern, int color) {
   ClearError();
   auto* f = static_cast<TFeature*>(feature);
   if (!f) return;
-  f->Pen = "PEN(w:" + std::to_string(width) + "px,c:#" + Hex6(color) + ",id:\"mapinfo-pen-" +
-           std::to_string(pattern) + ",ogr-pen-0\")";
+  f->Pen = TStyle{true, width, pattern, color};
 }
 
 void mitab_c_set_brush(mitab_feature feature, int fg_color, int bg_color, int pattern, int transparent) {
   ClearError();
   auto* f = static_cast<TFeature*>(feature);
   if (!f) return;
-  // A transparent brush has no background colour.
-  f->Brush = "BRUSH(fc:#" + Hex6(fg_color) + (transparent ? std::string() : ",bc:#" + Hex6(bg_color)) +
-             ",id:\"mapinfo-brush-" + std::to_string(pattern) + ",ogr-brush-1\")";
+  f->Brush = TStyle{true, fg_color, bg_color, pattern};
+  f->BrushTransparent = transparent != 0;
 }
 
 void mitab_c_set_symbol(mitab_feature feature, int symbol_no, int symbol_size, int symbol_color) {
   ClearError();
   auto* f = static_cast<TFeature*>(feature);
   if (!f) return;
-  f->Symbol = "SYMBOL(c:#" + Hex6(symbol_color) + ",s:" + std::to_string(symbol_size) + "pt,id:\"mapinfo-sym-" +
-              std::to_string(symbol_no) + ",ogr-sym-0\")";
+  f->Symbol = TStyle{true, symbol_no, symbol_size, symbol_color};
 }
 
 void mitab_c_set_points(mitab_feature feature, int part, int vertex_count, double* x, double* y) {
@@ -602,10 +666,11 @@ void mitab_c_set_points(mitab_feature feature, int part, int vertex_count, doubl
     SetError(MITAB_C_ERR_FAILURE, "no feature or no points");
     return;
   }
-  TFeature::TPart p{part, {}};
-  p.Points.resize(size_t(vertex_count));
-  for (int i = 0; i < vertex_count; ++i) p.Points[size_t(i)] = {x[i], y[i]};
-  f->Parts.push_back(std::move(p));
+  if (f->NumParts == f->Parts.size()) f->Parts.emplace_back();
+  TFeature::TPart& p = f->Parts[f->NumParts++];
+  p.Number = part;
+  p.X.assign(x, x + vertex_count);
+  p.Y.assign(y, y + vertex_count);
 }
 
 int mitab_c_write_feature(mitab_handle handle, mitab_feature feature) {
@@ -617,28 +682,25 @@ int mitab_c_write_feature(mitab_handle handle, mitab_feature feature) {
     SetError(MITAB_C_ERR_FAILURE, "no table or feature of another table");
     return 0;
   }
-  OGRFeatureH of = OGR_F_Create(OGR_L_GetLayerDefn(t->Layer));
+  if (!t->Feature) t->Feature = OGR_F_Create(OGR_L_GetLayerDefn(t->Layer));
+  OGRFeatureH of = t->Feature;
+  OGR_F_SetFID(of, OGRNullFID);
   for (size_t i = 0; i < t->Fields.size(); ++i) {
-    if (!f->Set[i]) continue;
-    if (!SetValue(of, int(i), t->Fields[i], f->Values[i])) {
-      OGR_F_Destroy(of);
-      return 0;
+    if (!f->Set[i]) {
+      OGR_F_UnsetField(of, int(i));
+      continue;
     }
+    if (!SetValue(of, int(i), t->Fields[i], f->Values[i])) return 0;
   }
   std::string why;
-  OGRGeometryH g = BuildGeometry(*f, why);
-  if (!g && f->Type != MITAB_C_TYPE_NONE) {
-    OGR_F_Destroy(of);
+  if (!SetGeometry(of, *f, why)) {
     SetError(MITAB_C_ERR_FAILURE, why);
     return 0;
   }
-  if (g) OGR_F_SetGeometryDirectly(of, g);
-  std::string style;
-  for (const std::string* s : {&f->Pen, &f->Brush, &f->Symbol})
-    if (!s->empty()) style += (style.empty() ? "" : ";") + *s;
-  if (!style.empty()) OGR_F_SetStyleString(of, style.c_str());
+  const std::string style = StyleString(*f);
+  if (!style.empty() || t->FeatureStyled) OGR_F_SetStyleString(of, style.empty() ? nullptr : style.c_str());
+  t->FeatureStyled = !style.empty();
   const OGRErr e = OGR_L_CreateFeature(t->Layer, of);
-  OGR_F_Destroy(of);
   if (scope.OutOfBounds()) t->Outside = true;
   if (e != OGRERR_NONE) {
     SetError(MITAB_C_ERR_FAILURE, scope.FailureOr("cannot write the feature"));
@@ -647,7 +709,16 @@ int mitab_c_write_feature(mitab_handle handle, mitab_feature feature) {
   return 1;
 }
 
-void mitab_c_destroy_feature(mitab_feature feature) { delete static_cast<TFeature*>(feature); }
+void mitab_c_destroy_feature(mitab_feature feature) {
+  auto* f = static_cast<TFeature*>(feature);
+  if (!f) return;
+  // Kept for the table's next feature, with its buffers.
+  if (f->Table && !f->Table->Spare) {
+    f->Table->Spare = f;
+    return;
+  }
+  delete f;
+}
 
 void mitab_c_close(mitab_handle handle) {
   ClearError();
@@ -662,6 +733,8 @@ void mitab_c_close(mitab_handle handle) {
   {
     TErrorScope scope;
     if (!MakeLayer(*t, scope)) failure = tErrorMsg;
+    if (t->Feature) OGR_F_Destroy(t->Feature);
+    t->Feature = nullptr;
     GDALClose(t->DS);
     t->DS = nullptr;
     if (failure.empty() && !scope.Failure.empty()) failure = scope.Failure;

@@ -67,16 +67,23 @@ TEST_F(CsvDir, SkipsEmptyFilesAndReadsAcrossFiles) {
   csv.Add(std::vector<std::string>{Make("two.csv", "a\r\nb\r\n"), Make("empty2.csv", ""), Make("one.csv", "c")});
   csv.Open();
   EXPECT_EQ(csv.Size(), 6 + 1);
+  EXPECT_EQ(std::make_pair(csv.LineFileIndex(), csv.LineNumber()), std::make_pair(-1, int64_t(0)));
   std::vector<std::string> lines;
+  // Where each line came from: list index and line number in its file.
+  std::vector<std::pair<int32_t, int64_t>> places;
   int64_t last = -1;
   while (!csv.Eof()) {
     lines.push_back(csv.ReadLine());
+    places.emplace_back(csv.LineFileIndex(), csv.LineNumber());
     EXPECT_GT(csv.Position(), last) << "after line " << lines.back();
     last = csv.Position();
   }
   EXPECT_EQ(lines, (Fields{"a", "b", "c"}));
+  EXPECT_EQ(places, (std::vector<std::pair<int32_t, int64_t>>{{1, 1}, {1, 2}, {3, 1}}));
   EXPECT_TRUE(csv.Eof());
   EXPECT_EQ(csv.ReadLine(), "");
+  // Past the end: the next line of the last file.
+  EXPECT_EQ(std::make_pair(csv.LineFileIndex(), csv.LineNumber()), std::make_pair(3, int64_t(2)));
   std::string s = "x";
   csv.Read(0, s);
   EXPECT_EQ(s, "");
@@ -94,6 +101,7 @@ TEST_F(CsvDir, AllFilesEmptyIsEofAtOnceAndStays) {
   EXPECT_TRUE(csv.Eof());
   EXPECT_EQ(csv.ReadLine(), "");
   EXPECT_TRUE(csv.Eof());
+  EXPECT_EQ(std::make_pair(csv.LineFileIndex(), csv.LineNumber()), std::make_pair(1, int64_t(1)));
 }
 
 TEST_F(CsvDir, SizeIsTheSumOfTheFileSizes) {

@@ -770,6 +770,20 @@ TEST(GISWriterBounds, BoundTexts) {
     EXPECT_EQ(t, c.text) << c.value;
     EXPECT_EQ(t.size(), 16u) << c.value;
   }
+  // Plain decimals (xsd:decimal): never E-notation; rounded where it must be.
+  const Case decimals[] = {
+      {-12.5, "-12.500000000000"},
+      {1e15, "1000000000000000"},
+      {-1.234567890123e-7, "-0.0000001234568"},
+      {2.5e-20, "0.00000000000000"},
+      {-123456789012345.0, "-123456789012345"},
+  };
+  for (const Case& c : decimals) {
+    std::string t = PatchBoundText(c.value, true);
+    EXPECT_EQ(t, c.text) << c.value;
+    EXPECT_EQ(t.size(), 16u) << c.value;
+  }
+  for (double v : {1e16, -1e15, 1e300}) EXPECT_THROW(PatchBoundText(v, true), EInvalidParameter) << v;
 }
 
 TEST(GISWriterBounds, RandomBoundsReadBackInPython) {

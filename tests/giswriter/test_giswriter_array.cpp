@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_array.h"
 #include "support/test_parts.h"
 
 using namespace kovra;

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -13,24 +14,18 @@
 #include <sstream>
 
 #include "foundation/kovra_functions.h"
+#include "foundation/kovra_random.h"
 #include "giswriter/kovra_giswriter.h"
-#include "support/test_parts.h"
+#include "giswriter/kovra_giswriter_dbf.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_raises.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 uint32_t BE32(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
@@ -253,13 +248,16 @@ TEST(DBFNumber, OverflowNeverWritesAnotherNumber) {
     std::string text;
   };
   const Case cases[] = {
-      {20, 8, double(cInfinity), " 9.99999968028569E37"},
+      // E-notation only in full: a mantissa rounded to fit is another number.
+      {20, 8, double(cInfinity), "9.999999680285692E37"},
       {20, 8, 1e38, "                1E38"},
-      {20, 8, -double(cInfinity), "-9.99999968028569E37"},
-      {19, 8, -double(cInfinity), "-9.9999996802857E37"},
-      {10, 2, 1.23456789e15, "1.23457E15"},
-      {5, 1, 123456.0, "1.2E5"},
-      {4, 1, -123456.0, "-1E5"},
+      {20, 8, -double(cInfinity), "********************"},
+      {19, 8, -double(cInfinity), "*******************"},
+      {10, 2, 1.23456789e15, "**********"},
+      {8, 2, 123456789.5, "********"},
+      {8, 2, 1.5e20, "  1.5E20"},
+      {5, 1, 123456.0, "*****"},
+      {4, 1, -123456.0, "****"},
       {3, 1, -123456.0, "***"},
       {3, 0, 12345.0, "***"},
       {11, 0, 1e12, "***********"},
@@ -277,6 +275,21 @@ TEST(DBFNumber, OverflowNeverWritesAnotherNumber) {
     if (FormatDBFNumber(plain.data(), c.width, c.decimals, c.value) <= c.width) {
       EXPECT_EQ(out, plain);
     }
+  }
+  // Seeded values of every magnitude: an E-notation field reads back as the
+  // value itself, or the field is NULL.
+  TRandom random;
+  random.SetSeed(7);
+  for (int i = 0; i < 2000; ++i) {
+    const double value = (random.NextDouble() - 0.5) * std::pow(10.0, random.NextInt(60) - 10);
+    const int width = 5 + random.NextInt(16);
+    std::string out(size_t(width), '#');
+    FormatDBFField(out.data(), width, 2, value);
+    const std::string text = out.substr(out.find_first_not_of(' '));
+    if (text.find('E') == std::string::npos) continue;
+    double back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    EXPECT_EQ(back, value) << text;
   }
 }
 
@@ -625,6 +638,26 @@ TEST_F(DBFWriterTest, WrongValueCountWritesNothingOfTheRecord) {
   missing.Drop();
 }
 
+TEST_F(DBFWriterTest, ShapefileThatCannotBeCreatedLeavesNoPartialSet) {
+  // A folder in the way of one file, the others free: nothing made stays.
+  for (const char* blocked : {".shp", ".shx", ".cpg"}) {
+    SCOPED_TRACE(blocked);
+    const std::string base = Dir.File(std::string("blocked") + (blocked + 1));
+    std::filesystem::create_directory(base + blocked);
+    TGISWriterSHP w;
+    w.FileName = base;
+    EXPECT_THROW(w.StartHeader(1, otPline), EFCreateError);
+    for (const char* ext : {".dbf", ".shp", ".shx", ".prj", ".cpg"})
+      if (std::string(ext) != blocked) {
+        EXPECT_FALSE(Exists(base + ext)) << ext;
+      }
+    EXPECT_TRUE(std::filesystem::is_directory(base + blocked));
+    EXPECT_NO_THROW(w.Close());
+    w.Drop();
+    EXPECT_TRUE(std::filesystem::is_directory(base + blocked));
+  }
+}
+
 TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   TSeamSHP w;
   w.FileName = Dir.File("limit");
@@ -678,7 +711,7 @@ TEST_F(DBFWriterTest, FileIsFullAndTheFourGigabyteGuard) {
   p.AddSection(0, a);
   EXPECT_EQ(MessageOf([&] { p.AddSection(1, b); }), "Shapefile exceeds the 4 GB format limit");
   EXPECT_EQ(p.WrittenRecords(), 1);
-  p.Close();
+  EXPECT_EQ(MessageOf([&] { p.Close(); }), "Record 2 is not in the output: 1 of its 2 parts were not written");
   EXPECT_EQ(ReadBytes(p.FileName + ".shp").size(), 188u);
   EXPECT_EQ(ReadBytes(p.FileName + ".shx").size(), 108u);
   EXPECT_EQ(ReadBytes(p.FileName + ".dbf").size(), 32u + 33 + 12 + 1);

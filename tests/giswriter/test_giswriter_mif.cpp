@@ -8,9 +8,10 @@
 #include <memory>
 
 #include "giswriter/kovra_giswriter.h"
-#include "support/test_parts.h"
+#include "giswriter/kovra_giswriter_text.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;

@@ -16,7 +16,12 @@
 
 #include "giswriter/efal.h"
 #include "giswriter/kovra_giswriter.h"
+#include "giswriter/kovra_giswriter_array.h"
+#include "giswriter/kovra_giswriter_dbf.h"
+#include "giswriter/kovra_giswriter_json.h"
 #include "giswriter/kovra_giswriter_tab.h"
+#include "giswriter/kovra_giswriter_text.h"
+#include "giswriter/kovra_giswriter_xml.h"
 #include "giswriter/mfal.h"
 #include "giswriter/mitab.h"
 #include "support/test_files.h"

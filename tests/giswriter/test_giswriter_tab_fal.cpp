@@ -9,6 +9,7 @@
 #include <map>
 #include <typeinfo>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,11 @@
 #include "giswriter/kovra_giswriter_tab.h"
 #include "giswriter/mfal.h"
 #include "support/test_files.h"
+#include "support/test_raises.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
+using namespace kovra::testsupport;
 using kovra::testsupport::TTempDir;
 
 namespace {
@@ -226,6 +230,44 @@ TEST_F(MFALRecording, RefusedNamesAndTables) {
   EXPECT_TRUE(rec.inserts.empty());
 }
 
+// The four files of a table, each holding Text.
+void WriteTable(const std::string& Base, const std::string& Text) {
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) WriteBytes(Base + ext, Text);
+}
+
+void ExpectTable(const std::string& Base, bool Present) {
+  for (const char* ext : {".tab", ".map", ".dat", ".id"})
+    EXPECT_EQ(std::filesystem::exists(Base + ext), Present) << Base << ext;
+}
+
+// A writer whose library refuses the table leaves the user's table there at
+// Drop; one whose library made the table deletes it. Refuse(true) makes the
+// recording library refuse.
+void ExpectDropDeletesOnlyItsTable(TGISFormat Format, const std::string& Base,
+                                   const std::function<void(bool)>& Refuse) {
+  WriteTable(Base, "the user's");
+  for (bool refused : {true, false}) {
+    Refuse(refused);
+    std::unique_ptr<TGISWriter> w = TGISWriter::GetGISObject(Format);
+    w->FileName = Base;
+    w->StartHeader(1, otPoint);
+    if (refused) {
+      EXPECT_THROW(w->AddField("id", gfInteger, 5, 0), Exception);
+    } else {
+      w->AddField("id", gfInteger, 5, 0);
+    }
+    w->Drop();
+    ExpectTable(Base, refused);
+    if (refused) {
+      EXPECT_EQ(ReadBytes(Base + ".map"), "the user's");
+    }
+  }
+}
+
+TEST_F(MFALRecording, DropDeletesOnlyATableItCreated) {
+  ExpectDropDeletesOnlyItsTable(gfMFAL, dir.File("m"), [&](bool refuse) { rec.table = refuse ? 0 : 0x55; });
+}
+
 // ---------------------------------------------------------------------------
 // EFAL
 
@@ -235,6 +277,8 @@ struct EFALRecorder {
   uint64_t tableHandle = 30;
   std::map<uint64_t, std::string> statements;
   std::string failVariable;
+  bool failPrepare = false;  // Prepare returns no statement
+  bool failInsert = false;   // ExecuteInsert inserts nothing
 };
 EFALRecorder* gEFAL = nullptr;
 
@@ -328,13 +372,14 @@ bool EGeom(H, const char16_t* n, uint32_t bytes, const char* v, const char16_t* 
 }
 H EPrepare(H, const char16_t* st) {
   Rec("Prepare " + S(st));
+  if (gEFAL->failPrepare) return 0;
   const H h = 100 + gEFAL->statements.size();
   gEFAL->statements[h] = S(st);
   return h;
 }
 int32_t EExec(H, H st) {
   Rec("ExecuteInsert " + gEFAL->statements[st]);
-  return 1;
+  return gEFAL->failInsert ? 0 : 1;
 }
 void EDispose(H, H st) { Rec("DisposeStmt " + std::to_string(st)); }
 int32_t EInsert(H, const char16_t*) { return 1; }
@@ -433,9 +478,9 @@ TEST_F(EFALRecording, HeaderColumnsAndStatements) {
   EXPECT_EQ(c[12], "BeginWriteAccess");
   EXPECT_EQ(c[13], "CreateVariable @col1var");
   EXPECT_EQ(c[15], "CreateVariable @col3var");
-  EXPECT_EQ(c[16], "Prepare insert into e (obj,style,name,d,t) values (@objvar,@stylevar,@col1var,@col2var,@col3var)");
-  EXPECT_EQ(c[17], "Prepare insert into e (obj,name,d,t) values (@objvar,@col1var,@col2var,@col3var)");
-  EXPECT_EQ(c[18], "Prepare insert into e (name,d,t) values (@col1var,@col2var,@col3var)");
+  EXPECT_EQ(c[16], "Prepare insert into `e` (obj,style,`name`,`d`,`t`) values (@objvar,@stylevar,@col1var,@col2var,@col3var)");
+  EXPECT_EQ(c[17], "Prepare insert into `e` (obj,`name`,`d`,`t`) values (@objvar,@col1var,@col2var,@col3var)");
+  EXPECT_EQ(c[18], "Prepare insert into `e` (`name`,`d`,`t`) values (@col1var,@col2var,@col3var)");
   w->Close();
   const Calls d = Take();
   EXPECT_EQ(d.front(), "EndAccess");
@@ -459,10 +504,83 @@ TEST_F(EFALRecording, NativeXAndNoGeometry) {
   const Calls c = Take();
   EXPECT_TRUE(c[1].starts_with("CreateNativeXTableMetadata x x.tab ")) << c[1];
   EXPECT_TRUE(std::none_of(c.begin(), c.end(), [](const std::string& s) { return s.starts_with("SetMetadata"); }));
-  EXPECT_NE(std::find(c.begin(), c.end(), "Prepare insert into x (id) values (@col1var)"), c.end());
+  EXPECT_NE(std::find(c.begin(), c.end(), "Prepare insert into `x` (`id`) values (@col1var)"), c.end());
   EXPECT_NE(std::find(c.begin(), c.end(), "AddColumn id 40 0 0 0 []"), c.end());
   EXPECT_NE(std::find(c.begin(), c.end(), "Int64 @col1var 9000000000"), c.end());
   EXPECT_EQ(w->WrittenRecords(), 1);
+}
+
+TEST_F(EFALRecording, QuotedNamesAndFailedStatements) {
+  // Names with blanks (and a backquote) stay names in the statements.
+  std::unique_ptr<TGISWriter> w = TGISWriter::GetGISObject(gfEFAL);
+  w->FileName = dir.File("my roads");
+  w->StartHeader(2, otPline);
+  w->AddField("road name", gfChar, 20, 0);
+  w->AddField("a`b", gfInteger, 0, 0);
+  Calls c = Take();
+  EXPECT_NE(std::find(c.begin(), c.end(),
+                      "Prepare insert into `my roads` (obj,`road name`,`a``b`) values (@objvar,@col1var,@col2var)"),
+            c.end());
+
+  // A statement the library does not prepare fails the last field.
+  rec.failPrepare = true;
+  std::unique_ptr<TGISWriter> p = TGISWriter::GetGISObject(gfEFAL);
+  p->FileName = dir.File("p");
+  p->StartHeader(1, otNone);
+  EXPECT_EQ(MessageOf([&] { p->AddField("id", gfInteger, 0, 0); }),
+            "EFAL: Failed to prepare \"insert into `p` (`id`) values (@col1var)\"");
+  rec.failPrepare = false;
+  Take();
+
+  // A record the library does not insert raises and is not counted, in
+  // every kind of record.
+  rec.failInsert = true;
+  auto point = Open(gfEFAL, otPoint);
+  EXPECT_EQ(MessageOf([&] { point->AddPoint(1, 2, "7"); }), "EFAL: Failed to insert record 1");
+  EXPECT_EQ(point->WrittenRecords(), 0);
+  auto line = Open(gfEFAL, otPline);
+  line->AddObject(1, false, "7");
+  EXPECT_EQ(MessageOf([&] { Section(*line, 0, {{0, 0}, {1, 1}}); }), "EFAL: Failed to insert record 1");
+  EXPECT_EQ(line->WrittenRecords(), 0);
+  EXPECT_EQ(MessageOf([&] { line->Close(); }), "Record 1 is not in the output: 1 of its 1 parts were not written");
+  auto none = Open(gfEFAL, otNone);
+  EXPECT_EQ(MessageOf([&] { none->AddObject(0, false, "7"); }), "EFAL: Failed to insert record 1");
+  EXPECT_EQ(none->WrittenRecords(), 0);
+  rec.failInsert = false;
+  none->AddObject(0, false, "8");
+  EXPECT_EQ(none->WrittenRecords(), 1);
+}
+
+TEST_F(EFALRecording, FreedWithoutCloseEndsTheSession) {
+  {
+    auto w = Open(gfEFAL, otPoint);
+    // One table per writer: a second one would orphan the first session.
+    EXPECT_EQ(MessageOf([&] { w->StartHeader(1, otPoint); }),
+              "EFAL: a table is already open for \"" + dir.File("e.tab") + "\"");
+    w->AddPoint(1, 2, "1");
+    Take();
+  }
+  const Calls c = Take();
+  for (const char* call : {"EndAccess", "CloseTable", "DestroySession 10"})
+    EXPECT_NE(std::find(c.begin(), c.end(), call), c.end()) << call;
+
+  // Also when the library refused the table.
+  rec.tableHandle = 0;
+  {
+    std::unique_ptr<TGISWriter> w = TGISWriter::GetGISObject(gfEFAL);
+    w->FileName = dir.File("f");
+    w->StartHeader(1, otPoint);
+    EXPECT_EQ(MessageOf([&] { w->AddField("id", gfInteger, 0, 0); }), "EFAL: Failed to create a table");
+    Take();
+  }
+  const Calls d = Take();
+  EXPECT_NE(std::find(d.begin(), d.end(), "DestroyTableMetadata 20"), d.end());
+  ASSERT_FALSE(d.empty());
+  EXPECT_EQ(d.back(), "DestroySession 10");
+}
+
+TEST_F(EFALRecording, DropDeletesOnlyATableItCreated) {
+  ExpectDropDeletesOnlyItsTable(gfEFAL, dir.File("e"), [&](bool refuse) { rec.tableHandle = refuse ? 0 : 30; });
 }
 
 TEST_F(EFALRecording, ValuesByColumnType) {
@@ -511,12 +629,12 @@ TEST_F(EFALRecording, StylesAndInserts) {
     Take();
     w->AddPoint(1, 2, "1");
     Calls c = Take();
-    EXPECT_EQ(c.back(), "ExecuteInsert insert into e (obj,id) values (@objvar,@col1var)");
+    EXPECT_EQ(c.back(), "ExecuteInsert insert into `e` (obj,`id`) values (@objvar,@col1var)");
     w->Symbol = TMISymbol{34, 0x0000FF, 9};
     w->AddPoint(1, 2, "1");
     c = Take();
     EXPECT_EQ(c[c.size() - 2], "Style @stylevar Symbol (34,16711680,9,\"MapInfo Symbols\",0,0)");
-    EXPECT_EQ(c.back(), "ExecuteInsert insert into e (obj,style,id) values (@objvar,@stylevar,@col1var)");
+    EXPECT_EQ(c.back(), "ExecuteInsert insert into `e` (obj,style,`id`) values (@objvar,@stylevar,@col1var)");
     ASSERT_EQ(rec.geometries.size(), 2u);
     const std::string& g = rec.geometries[0];
     ASSERT_EQ(g.size(), 8u + 21u);
@@ -549,7 +667,7 @@ TEST_F(EFALRecording, StylesAndInserts) {
     w->AddObject(0, false, "2");
     c = Take();
     EXPECT_TRUE(std::none_of(c.begin(), c.end(), [](const std::string& s) { return s.starts_with("Geometry"); }));
-    EXPECT_EQ(c.back(), "ExecuteInsert insert into e (id) values (@col1var)");
+    EXPECT_EQ(c.back(), "ExecuteInsert insert into `e` (`id`) values (@col1var)");
   }
 }
 

@@ -22,6 +22,7 @@
 #include "giswriter/mitab.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_raises.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -236,6 +237,34 @@ TEST_F(MITABThroughGDAL, CharsetLabels) {
   }
 }
 
+TEST_F(MITABThroughGDAL, DoubleByteTextIsCutToWholeCharacters) {
+  // "a" and three characters of two bytes each: a Char(6) field holds "a"
+  // and two of them; the library alone would keep half of the third.
+  const struct {
+    uint16_t codepage;
+    std::string text, kept;
+  } cases[] = {{932, "a日本語", "a日本"}, {936, "a中文字", "a中文"}, {949, "a한국어", "a한국"}, {950, "a中文字", "a中文"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.codepage);
+    const std::string name = "dbcs" + std::to_string(c.codepage);
+    auto w = Make(name);
+    w->SetCodepage(c.codepage);
+    w->StartHeader(2, otPoint);
+    w->AddField("name", gfChar, 6, 0);
+    w->AddField("next", gfChar, 3, 0);
+    w->AddPoint(1, 1, c.text + ",z");
+    w->Close();
+    const std::string dat = ReadBytes(dir.File(name + ".dat"));
+    // The kept bytes and the library's zero padding, then the next field.
+    EXPECT_TRUE(Has(dat, StringToCodePage(c.kept, c.codepage) + std::string(1, '\0') + "z")) << name;
+    TOgrLayer l = Read(name);
+    ASSERT_EQ(l.Features.size(), 1u);
+    const std::string got = l.Value(0, "name");
+    EXPECT_TRUE(got == c.kept || CodePageToString(got, c.codepage) == c.kept) << got;
+    EXPECT_EQ(l.Value(0, "next"), "z");
+  }
+}
+
 TEST_F(MITABThroughGDAL, BritishNationalGridKeepsDatum79AndBounds) {
   auto w = Make("bng");
   w->CoordSys = cCoordSysBNG;
@@ -304,6 +333,60 @@ TEST_F(MITABThroughGDAL, RefusedTableAndValues) {
   TOgrLayer l = Read("badvalue");
   ASSERT_EQ(l.Features.size(), 1u);
   EXPECT_EQ(l.Value(0, "i"), "5");
+}
+
+// Open descriptors of this process.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)e;
+    ++n;
+  }
+  return n;
+}
+
+TEST_F(MITABThroughGDAL, DropDeletesOnlyATableItCreated) {
+  // A table of the user's beside a writer that cannot create its own.
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) WriteBytes(dir.File("user") + ext, "the user's");
+  auto refused = Make("user");
+  refused->CoordSys = "CoordSys Earth Projection 1, 9999";
+  EXPECT_THROW(refused->StartHeader(1, otPoint), Exception);
+  refused->Drop();
+  for (const char* ext : {".tab", ".map", ".dat", ".id"})
+    EXPECT_EQ(ReadBytes(dir.File("user") + ext), "the user's") << ext;
+
+  // A table it did create goes, whatever it replaced.
+  auto made = Make("user");
+  made->StartHeader(1, otPoint);
+  made->AddField("id", gfInteger, 0, 0);
+  made->AddPoint(1, 2, "1");
+  made->Drop();
+  for (const char* ext : {".tab", ".map", ".dat", ".id"}) EXPECT_FALSE(std::filesystem::exists(dir.File("user") + ext));
+}
+
+TEST_F(MITABThroughGDAL, WritersFreedWithoutCloseReleaseTheirTables) {
+  {
+    // GDAL's first table opens what it keeps for the process (its database
+    // of coordinate systems): not counted.
+    auto warm = Make("warm");
+    warm->StartHeader(1, otPline);
+    warm->AddField("id", gfInteger, 0, 0);
+    warm->Close();
+  }
+  const size_t before = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    auto w = Make("abandoned" + std::to_string(i));
+    w->StartHeader(1, otPline);
+    w->AddField("id", gfInteger, 0, 0);
+    w->AddLine(0, 0, 1, 1, "1");
+    // One table per writer.
+    EXPECT_TRUE(MessageOf([&] { w->StartHeader(1, otPline); }).starts_with("MITAB: a table is already open"));
+  }
+  EXPECT_LE(OpenDescriptors(), before);
+  // What the destructor closed is a table GDAL reads.
+  TOgrLayer l = Read("abandoned0");
+  ASSERT_EQ(l.Features.size(), 1u);
+  EXPECT_EQ(l.Features[0].Wkt, "LINESTRING (0 0,1 1)");
 }
 
 }  // namespace

@@ -13,9 +13,11 @@
 #include <set>
 
 #include "giswriter/kovra_giswriter.h"
-#include "support/test_parts.h"
+#include "giswriter/kovra_giswriter_json.h"
+#include "giswriter/kovra_giswriter_xml.h"
 #include "support/gdal_readback.h"
 #include "support/test_files.h"
+#include "support/test_parts.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -520,6 +522,24 @@ TEST(GpxWriter, WaypointsGoldenBoundsAndExtensions) {
   EXPECT_EQ(l.Features[2].Wkt, "POINT (5e-05 50.5)");
 }
 
+TEST(GpxWriter, BoundsAreDecimalsWithoutExponent) {
+  TTempDir dir("kovra_gpx");
+  TGISWriterGPX w;
+  w.FileName = dir.File("tiny");
+  w.StartHeader(1, otPoint);
+  w.AddField("id", gfInteger, 0, 0);
+  w.AddPoint(0.00001, -2.5e-7, "1");
+  w.AddPoint(2, 3, "2");
+  w.Close();
+  ExpectWellFormedXML(w.FileName + ".gpx");
+  const std::string gpx = ReadBytes(w.FileName + ".gpx");
+  EXPECT_NE(gpx.find("<bounds minlon=\"0.00001000000000\" minlat=\"-0.0000002500000\" "
+                     "maxlon=\"2.00000000000000\" maxlat=\"3.00000000000000\"/>"),
+            std::string::npos)
+      << gpx;
+  EXPECT_EQ(ReadOgrLayer(w.FileName + ".gpx", {{"GPX"}, {}, "waypoints", true}).FeatureCount, 2);
+}
+
 TEST(GpxWriter, RoutesOfOnePart) {
   TTempDir dir("kovra_gpx");
   const std::string base = dir.File("lines");
@@ -740,9 +760,16 @@ TEST(GeoJSONWriter, UndeclaredPolygonsRaise) {
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "Region record with several polygons must be declared multiPolygon");
   }
-  w.Close();
+  // Close finishes the collection without the refused record, then reports it.
+  try {
+    w.Close();
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Record 1 is not in the output: 1 of its 3 parts were not written");
+  }
   // Nothing of the refused part was written.
   EXPECT_EQ(w.GeoJSON.find("[20,20]"), std::string::npos);
+  EXPECT_EQ(w.GeoJSON, "{\"type\":\"FeatureCollection\",\"features\":[]}");
 }
 
 TEST(GeoJSONWriter, FileSinkDropAndInMemoryText) {

@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
-#include <gdal.h>
-#include <ogr_api.h>
-
 #include "import/kovra_import.h"
 #include "import/support/folder_state.h"
 #include "import/support/import_fixtures.h"
 #include "import/support/network_dir.h"
+#include "import/support/ogr_objects.h"
 #include "support/test_files.h"
 
 using namespace kovra;
@@ -48,63 +46,6 @@ void CopyCompanions(const std::string& fromStem, const std::string& toStem) {
     if (fs::exists(fromStem + ext)) fs::copy_file(fromStem + ext, toStem + ext, fs::copy_options::overwrite_existing);
 }
 
-// What GDAL reads from a shapefile, feature by feature.
-struct TOgrObject {
-  bool Null = false;
-  int32_t Parts = 0;  // sections of a multi-line
-  std::vector<TFloatPoint> Points;
-};
-
-std::vector<TOgrObject> ReadWithOgr(const std::string& path) {
-  GDALAllRegister();
-  std::vector<TOgrObject> out;
-  const char* drivers[] = {"ESRI Shapefile", nullptr};
-  GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr);
-  if (!ds) {
-    ADD_FAILURE() << "GDAL cannot open " << path;
-    return out;
-  }
-  OGRLayerH layer = GDALDatasetGetLayer(ds, 0);
-  OGR_L_ResetReading(layer);
-  while (OGRFeatureH f = OGR_L_GetNextFeature(layer)) {
-    TOgrObject o;
-    OGRGeometryH g = OGR_F_GetGeometryRef(f);
-    if (!g) {
-      o.Null = true;
-    } else if (wkbFlatten(OGR_G_GetGeometryType(g)) == wkbMultiLineString) {
-      o.Parts = OGR_G_GetGeometryCount(g);
-    } else {
-      for (int i = 0; i < OGR_G_GetPointCount(g); ++i) o.Points.push_back({OGR_G_GetX(g, i), OGR_G_GetY(g, i)});
-    }
-    out.push_back(std::move(o));
-    OGR_F_Destroy(f);
-  }
-  GDALClose(ds);
-  return out;
-}
-
-// Every object GDAL reads is the link the import made, bit for bit.
-void ExpectAsOgrReads(const std::string& shp, const TImport& imp, const TNetworkDir& net) {
-  const std::vector<TOgrObject> ogr = ReadWithOgr(shp);
-  ASSERT_EQ(imp.LinkCount(), int32_t(ogr.size())) << shp;
-  int32_t e = 0;
-  for (int32_t L = 1; L <= imp.LinkCount(); ++L) {
-    const TOgrObject& o = ogr[size_t(L - 1)];
-    if (o.Null || o.Parts > 0) {
-      ASSERT_LT(e, imp.ImportErrorList().Count()) << "link " << L;
-      const TImportError& err = imp.ImportErrorList().GetItem(e++);
-      EXPECT_EQ(err.link, L);
-      EXPECT_EQ(err.errorcode, o.Null ? ecNotGeoCoded : ecMultiSection) << "link " << L;
-      EXPECT_EQ(err.value, o.Null ? 0 : o.Parts) << "link " << L;
-      continue;
-    }
-    const std::vector<TFloatPoint> line = net.Polyline(L);
-    ASSERT_EQ(line.size(), o.Points.size()) << "link " << L;
-    EXPECT_EQ(std::memcmp(line.data(), o.Points.data(), line.size() * sizeof(TFloatPoint)), 0) << "link " << L;
-  }
-  EXPECT_EQ(e, imp.ImportErrorList().Count());
-}
-
 // A multi-line, a missing geometry, then lines of awkward doubles (3D for the Z file).
 std::vector<TJsonFeature> Awkward(int32_t count, bool threeD) {
   std::vector<TJsonFeature> f = {
@@ -123,15 +64,7 @@ std::vector<TJsonFeature> Awkward(int32_t count, bool threeD) {
   return f;
 }
 
-class ImportShapefile : public TImportTest {
-protected:
-  // Runs a read-stage import of Files into the output folder.
-  void Run(TReadStageImport& imp, const std::vector<std::string>& files) {
-    imp.SetDirectory(fOut);
-    imp.AddFiles(files);
-    imp.Execute();
-  }
-};
+class ImportShapefile : public TImportTest {};
 
 TEST_F(ImportShapefile, VerticesAsGdalReadsThem) {
   for (const char* type : {"LINESTRING", "LINESTRING25D", "LINESTRINGM"}) {
@@ -332,7 +265,7 @@ TEST_F(ImportShapefile, BadZLevelsNameTheirRecord) {
     std::string Message;
   } cases[] = {
       {text, "'x7' is not a valid integer value (field ZF, record 2 of " + In("roads.dbf") + ")"},
-      {dbf, "Z-levels of out range (-9..9)"},
+      {dbf, "Z-levels of out range (-9..9) (field ZF, record 3 of " + In("roads.dbf") + ")"},
       {blank, ""},  // a blank field is level 0, not the 10 it replaced
   };
   const std::string out = fTemp.File("z");

@@ -68,4 +68,10 @@ std::string TImportTest::Shapefile(const std::string& Name, const std::vector<TJ
   return In(Name);
 }
 
+void TImportTest::Run(TReadStageImport& Imp, const std::vector<std::string>& Files) const {
+  Imp.SetDirectory(fOut);
+  Imp.AddFiles(Files);
+  Imp.Execute();
+}
+
 }  // namespace kovra::testsupport

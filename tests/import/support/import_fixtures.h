@@ -31,6 +31,13 @@ std::string JsonCollection(const std::vector<TJsonFeature>& Features);
 // The GeoJSON is removed afterwards; a failing ogr2ogr fails the test.
 void OgrConvert(const std::vector<TJsonFeature>& Features, const std::string& Out, const std::string& Args);
 
+// An import whose run ends with the reading stage, so the vertex files stay
+// as the readers wrote them.
+class TReadStageImport : public TImport {
+protected:
+  void Build() override {}
+};
+
 // A test with an input folder and an empty output folder of its own.
 class TImportTest : public TTempDirTest {
 protected:
@@ -39,18 +46,13 @@ protected:
   // A shapefile In(Name) made by ogr2ogr; Args default to British National Grid.
   std::string Shapefile(const std::string& Name, const std::vector<TJsonFeature>& Features,
                         const std::string& Args = "-a_srs EPSG:27700");
+  // Runs a read-stage import of Files into the output folder.
+  void Run(TReadStageImport& Imp, const std::vector<std::string>& Files) const;
 
   std::string fIn, fOut;
 };
 
 // Runs Execute; the message of the library's error it raised, "" when it finished.
 std::string ExecuteError(TImport& Imp);
-
-// An import whose run ends with the reading stage, so the vertex files stay
-// as the readers wrote them.
-class TReadStageImport : public TImport {
-protected:
-  void Build() override {}
-};
 
 }  // namespace kovra::testsupport

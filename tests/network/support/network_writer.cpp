@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
@@ -12,6 +14,10 @@
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
 #include "foundation/kovra_io.h"
+#include "network/kovra_quadtree.h"
+#include "network/kovra_roadnamefile.h"
+#include "network/kovra_stringtree.h"
+#include "support/test_files.h"
 
 namespace kovra::testsupport {
 
@@ -149,6 +155,11 @@ void TTestNetworkWriter::SetExternalIDs(std::vector<std::u16string> Ids, int32_t
   fTextWidth = Width;
 }
 
+void TTestNetworkWriter::SetRoadNames(int32_t FileNumber, std::vector<std::string> Names) {
+  if (FileNumber < 1 || FileNumber > 99) throw std::invalid_argument("road-name pairs are numbered 1 to 99");
+  fRoadNames[FileNumber] = std::move(Names);
+}
+
 TFloatRect TTestNetworkWriter::Bounds() const {
   TFloatRect r = cEmptyRect;
   for (int32_t l = 1; l <= LinkCount(); ++l)
@@ -158,7 +169,7 @@ TFloatRect TTestNetworkWriter::Bounds() const {
   return {r.xmin - dx, r.ymin - dy, r.xmax + dx, r.ymax + dy};
 }
 
-void TTestNetworkWriter::Emit(TSink& Sink) const {
+void TTestNetworkWriter::Emit(TSink& Sink, bool EncipherLinks) const {
   const int32_t links = LinkCount();
   const double factor = KmPerUnit(Unit);
 
@@ -226,7 +237,8 @@ void TTestNetworkWriter::Emit(TSink& Sink) const {
   {
     TKvStream& s = Sink.Open("link.bin");
     cipher.Restart();
-    for (size_t e = 0; e < endNode.size(); ++e) s.WriteUInt32(cipher.Encode(uint32_t(endNode[e])));
+    for (size_t e = 0; e < endNode.size(); ++e)
+      s.WriteUInt32(EncipherLinks ? cipher.Encode(uint32_t(endNode[e])) : uint32_t(endNode[e]));
     Sink.Done();
   }
   {
@@ -292,6 +304,24 @@ void TTestNetworkWriter::Emit(TSink& Sink) const {
     Sink.Done();
   }
   EmitExternalIDs(Sink);
+  EmitRoadNames(Sink);
+}
+
+void TTestNetworkWriter::EmitRoadNames(TSink& Sink) const {
+  for (const auto& [number, names] : fRoadNames) {
+    if (int64_t(names.size()) != LinkCount()) throw std::invalid_argument("road names need one name per link");
+    std::vector<std::u16string> stored;
+    stored.reserve(names.size());
+    for (const std::string& n : names) stored.push_back(ToUtf16(n.empty() ? " " : n));
+    TStringTree tree;
+    for (const std::u16string& n : stored) tree.Add(n);
+    tree.CreateID();
+    tree.Write(Sink.Open(RoadNameFileName(number)));
+    Sink.Done();
+    TKvStream& s = Sink.Open(RoadNumberFileName(number));
+    for (const std::u16string& n : stored) tree.WriteKeyID(s, n);
+    Sink.Done();
+  }
 }
 
 void TTestNetworkWriter::EmitExternalIDs(TSink& Sink) const {
@@ -378,8 +408,24 @@ void TTestNetworkWriter::Write(const std::string& Directory) const {
   };
   const std::string dir = Directory.empty() || Directory.back() == '/' ? Directory : Directory + "/";
   TDirectory sink(dir);
-  Emit(sink);
+  Emit(sink, !SpatialIndex);
   WriteConfig(dir, Key != 0, Unit, CoordSys, Prj, Epsg, LinkCount(), Bounds());
+  if (!SpatialIndex) return;
+  TQuadTreeSetup builder;
+  builder.SetDirectory(dir);
+  builder.SetMaxNodesPerCell(MaxNodesPerCell);
+  builder.Build(Key, nullptr);
+  if (Key == 0) return;
+  std::string links = ReadBytes(dir + "link.bin");
+  T32Encryption cipher(Key);
+  cipher.Restart();
+  for (size_t i = 0; i + 4 <= links.size(); i += 4) {
+    uint32_t v;
+    std::memcpy(&v, links.data() + i, 4);
+    v = cipher.Encode(v);
+    std::memcpy(links.data() + i, &v, 4);
+  }
+  WriteBytes(dir + "link.bin", links);
 }
 
 std::map<std::string, std::string> TTestNetworkWriter::Files() const {
@@ -400,8 +446,17 @@ std::map<std::string, std::string> TTestNetworkWriter::Files() const {
     std::string fName;
     std::unique_ptr<TKvMemoryStream> fStream;
   };
+  if (SpatialIndex) {
+    // The builder reads a directory.
+    TTempDir temp("kovra_network_writer");
+    Write(temp.Path.string());
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(temp.Path))
+      if (e.path().filename() != cConfigFileName) files[e.path().filename().string()] = ReadBytes(e.path().string());
+    return files;
+  }
   TMemory sink;
-  Emit(sink);
+  Emit(sink, true);
   return std::move(sink.Files);
 }
 

@@ -7,6 +7,7 @@
 //   w.AddLink({{0, 0}, {5, 3}, {10, 0}});
 //   w.AddRejected();
 //   w.SetExternalIDs(std::vector<int32_t>{17, -4});
+//   w.SetRoadNames(1, {"Main St", ""});
 //   w.Write(dir);                  // every file and "kovra_config.ini"
 //   auto bytes = w.Files();        // or the files as bytes, for caller streams
 //
@@ -14,7 +15,9 @@
 // node lists its links in ascending id order, a loop link in two consecutive
 // slots. The bounds in the settings cover every vertex, widened by 0.05 % of
 // width and height on each side. With a key the files are enciphered as the
-// import enciphers them.
+// import enciphers them. With SpatialIndex set, "spatialindex.bin" is built
+// by the index builder as the import builds it: after the settings, while
+// "link.bin" is still plain, which is enciphered last.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +61,9 @@ public:
   bool WideBucketStarts = false;
   // Text ids: the unit that pads them to the width (the import writes U+0000).
   char16_t TextPad = u'\0';
+  // Adds "spatialindex.bin", built with this leaf capacity.
+  bool SpatialIndex = false;
+  int32_t MaxNodesPerCell = 50;
 
   // Appends link LinkCount() + 1 and returns its number. A polyline of fewer
   // than two points or of length 0 is stored as a rejected object.
@@ -81,6 +87,10 @@ public:
   void SetExternalIDs(std::vector<int32_t> Ids);
   void SetExternalIDs(std::vector<int64_t> Ids);
   void SetExternalIDs(std::vector<std::u16string> Ids, int32_t Width);
+  // Road-name pair FileNumber (1..99) through the road-name builder: one name
+  // per link, in link order; an empty name is stored as " ", as the import's
+  // table readers store it.
+  void SetRoadNames(int32_t FileNumber, std::vector<std::string> Names);
 
   // Every file into Directory (which must exist), "kovra_config.ini" through
   // the settings writer.
@@ -91,8 +101,9 @@ public:
 private:
   enum class TIdKind : uint8_t { None, Int32, Int64, Text };
   class TSink;
-  void Emit(TSink& Sink) const;
+  void Emit(TSink& Sink, bool EncipherLinks) const;
   void EmitExternalIDs(TSink& Sink) const;
+  void EmitRoadNames(TSink& Sink) const;
   TFloatRect Bounds() const;
 
   TFloatPointArray fPoints;           // every link's polyline, one after another
@@ -103,6 +114,7 @@ private:
   std::vector<int64_t> fNumberIds;
   std::vector<std::u16string> fTextIds;
   int32_t fTextWidth = 0;
+  std::map<int32_t, std::vector<std::string>> fRoadNames;
 };
 
 }  // namespace kovra::testsupport

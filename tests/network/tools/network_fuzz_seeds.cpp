@@ -1,11 +1,13 @@
-// Writes the seed corpora of fuzz_coord3file and fuzz_externid from small
-// networks of the test writer: <corpus folder>/coord3file/* and /externid/*.
+// Writes the seed corpora of fuzz_coord3file, fuzz_externid,
+// fuzz_roadnamefile and fuzz_quadtree from small networks of the test writer:
+// <corpus folder>/coord3file/*, /externid/*, /roadnamefile/* and /quadtree/*.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
+#include "network/kovra_quadtree.h"
 #include "network/support/network_writer.h"
 #include "support/test_files.h"
 
@@ -76,6 +78,58 @@ int main(int argc, char** argv) {
     i.set(w);
     auto f = w.Files();
     put(externid / i.name, fuzz::JoinTwoFiles(i.flags, f["index1.bin"], f["index2.bin"]));
+  }
+
+  // Road-name pairs: the number file, then the name file.
+  const auto roadnames = root / "roadnamefile";
+  std::filesystem::create_directories(roadnames);
+  struct Names {
+    const char* name;
+    uint8_t flags;
+    std::vector<std::string> names;
+  } const pairs[] = {
+      {"cased", 0, {"B", "a", "B", "", "Main St"}},
+      {"latin1_cached", 1, {"\xc3\x96lweg", "M\xc3\xbcllerstra\xc3\x9f" "e", "ab", "a\xc2\xad" "b", " x "}},
+      {"one_name_link_more", 2, {"Ring", "Ring", "Ring", "Ring", "Ring"}},
+  };
+  for (const Names& p : pairs) {
+    TTestNetworkWriter w = Small(0);
+    w.SetRoadNames(1, p.names);
+    auto f = w.Files();
+    put(roadnames / p.name, fuzz::JoinTwoFiles(p.flags, f["roadnumber01.bin"], f["roadname01.bin"]));
+  }
+  // Sorted by code unit, not by our collation: the order found out at loading.
+  const std::u16string foreign(u"B\0Z\0a\0b\0", 8);
+  const int32_t numbers[] = {4, 1, 3, 2, 4};
+  put(roadnames / "foreign_order",
+      fuzz::JoinTwoFiles(0, std::string(reinterpret_cast<const char*>(numbers), sizeof numbers),
+                         std::string(reinterpret_cast<const char*>(foreign.data()), 2 * foreign.size())));
+
+  // The index of each network, behind its node and link counts (UInt16 each).
+  const auto quadtree = root / "quadtree";
+  std::filesystem::create_directories(quadtree);
+  struct Index {
+    const char* name;
+    int32_t cap;
+    void (*links)(TTestNetworkWriter&);
+  } const indexes[] = {
+      {"one_cell", 50, [](TTestNetworkWriter& w) { w.AddSample(); }},
+      {"sample_split", 1, [](TTestNetworkWriter& w) { w.AddSample(); }},
+      {"grid", 2, [](TTestNetworkWriter& w) { w.AddGrid({5, 5, 10, 3, 0.3}); }},
+      {"deep", 1,
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{1, 1}, {1.000001, 1}});
+         w.AddLink({{6, 6}, {7, 7}});
+       }},
+  };
+  for (const Index& i : indexes) {
+    TTestNetworkWriter w;
+    i.links(w);
+    w.SpatialIndex = true;
+    w.MaxNodesPerCell = i.cap;
+    auto f = w.Files();
+    const uint16_t counts[2] = {uint16_t(f["coord.bin"].size() / 16), uint16_t(w.LinkCount())};
+    put(quadtree / i.name, std::string(reinterpret_cast<const char*>(counts), 4) + f[cSpatialIndexFileName]);
   }
   return 0;
 }
