@@ -224,4 +224,62 @@ void BM_WriteCostArray(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteCostArray)->Unit(benchmark::kMillisecond);
 
+// Text writes: each value converted into the table's code page once.
+void BM_WriteString(benchmark::State& state) {
+  const uint16_t cp = uint16_t(state.range(0));
+  std::vector<std::string> names;
+  for (int64_t r = 1; r <= 100000; ++r) names.push_back("Stra\xC3\x9F" "e " + std::to_string(r) + " \xC3\xA4x");
+  for (auto _ : state) {
+    kovra::TDbfFile t(WriteCopyPath(), cp);
+    t.Open(true);
+    for (int64_t r = 1; r <= int64_t(names.size()); ++r) t.WriteString(1, r, names[size_t(r - 1)]);
+    t.Close();
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(names.size()));
+}
+BENCHMARK(BM_WriteString)->Arg(1252)->Arg(65001)->Arg(932)->Unit(benchmark::kMillisecond);
+
+// Many small tables without a .cpg in one folder that holds other files too:
+// each table's code page lookup ends in a case-insensitive scan of the folder.
+const std::vector<std::string>& ManyTables() {
+  static const std::vector<std::string> names = [] {
+    const auto dir = std::filesystem::temp_directory_path() / "kovra_bench_dbffiles_many";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    // One record, one field N(4): 32 + 32 + 1 header bytes, 5-byte records.
+    std::string table(32, '\0');
+    const uint8_t head[12] = {3, 124, 1, 1, 1, 0, 0, 0, 65, 0, 5, 0};
+    std::memcpy(table.data(), head, sizeof head);
+    table[29] = char(0x57);
+    std::string field(32, '\0');
+    field.replace(0, 2, "ID");
+    field[11] = 'N';
+    field[16] = 4;
+    table += field + "\r   42\x1A";
+    std::vector<std::string> v;
+    for (int i = 0; i < 400; ++i) {
+      const std::string base = (dir / ("t" + std::to_string(i))).string();
+      for (const char* ext : {".shp", ".shx", ".prj"}) std::fclose(std::fopen((base + ext).c_str(), "wb"));
+      FILE* f = std::fopen((base + ".dbf").c_str(), "wb");
+      std::fwrite(table.data(), 1, table.size(), f);
+      std::fclose(f);
+      v.push_back(base + ".dbf");
+    }
+    return v;
+  }();
+  return names;
+}
+
+void BM_OpenManyTablesOfOneFolder(benchmark::State& state) {
+  const auto& names = ManyTables();
+  for (auto _ : state) {
+    kovra::TDbfFiles seq(0);
+    seq.Add(names);
+    seq.Open();
+    benchmark::DoNotOptimize(seq.RecordCount());
+  }
+  state.SetItemsProcessed(state.iterations() * int64_t(names.size()));
+}
+BENCHMARK(BM_OpenManyTablesOfOneFolder)->Unit(benchmark::kMillisecond);
+
 }  // namespace

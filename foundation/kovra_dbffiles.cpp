@@ -21,6 +21,7 @@ namespace {
 
 const char* const cOutOfBounds = "Value is out of bounds";
 const char* const cNotSupported = "Field type is not supported";
+const char* const cMsgBadWidth = "Invalid field width in %s";
 
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
@@ -119,6 +120,7 @@ TDbfFile::~TDbfFile() = default;
 
 void TDbfFile::Close() {
   fOpen = false;
+  fReadWrite = false;
   fFieldCount = 0;
   fRecordCount = 0;
   fFields.clear();
@@ -131,7 +133,7 @@ void TDbfFile::Close() {
 }
 
 void TDbfFile::ReadTab(uint16_t& codePage, bool& codePageNamed) {
-  std::string tab = FindSibling(fFilename, ".tab");
+  std::string tab = fSiblings ? fSiblings->Find(fFilename, ".tab") : FindSibling(fFilename, ".tab");
   if (tab.empty()) throw Exception("Corresponding TAB file is missing for DAT file " + fFilename);
   std::vector<std::string> lines;
   {
@@ -269,29 +271,30 @@ void TDbfFile::ReadHeader(TKvBufferedStream& s, int64_t fileSize, int32_t tabFie
   }
 
   // Field positions; every field must end inside the record.
-  const std::string badWidth = Format("Invalid field width in %s", fFilename);
+  const std::string badWidth = Format(cMsgBadWidth, fFilename);
   int64_t pos = fDBFtype == datx ? (int64_t(fFieldCount) - 1) / 8 + 2 : 1;
   if (fFieldCount == 0) pos = 1;
-  int32_t widest = 0;
   for (auto& fd : fFields) {
     if (fd.Width < 0 || fd.Width < BinarySize(fDBFtype, fd.FieldType)) throw Exception(badWidth);
     if (fd.FieldType == gfDecimal && fd.decimals < 0) throw Exception(badWidth);
     if (pos + fd.Width > fRecordLength) throw Exception(badWidth);
     fd.Pos = uint32_t(pos);
     pos += fd.Width;
-    widest = std::max(widest, fd.Width);
     if (fd.FieldType == gfDecimal) {
-      int32_t w = fd.Width, dd = fd.decimals;
+      // Exponents in 64 bits: width and decimals are whatever the header says.
+      const int64_t w = fd.Width, dd = fd.decimals;
       if (dd > 0) {
-        fd.Max = std::pow(10.0, w - dd - 1) - std::pow(10.0, -dd);
-        fd.Min = -(std::pow(10.0, w - dd - 2) - std::pow(10.0, -dd));
+        fd.Max = std::pow(10.0, double(w - dd - 1)) - std::pow(10.0, double(-dd));
+        fd.Min = -(std::pow(10.0, double(w - dd - 2)) - std::pow(10.0, double(-dd)));
       } else {
-        fd.Max = std::pow(10.0, w) - 1;
-        fd.Min = -(std::pow(10.0, w - 1) - 1);
+        fd.Max = std::pow(10.0, double(w)) - 1;
+        fd.Min = -(std::pow(10.0, double(w - 1)) - 1);
       }
     }
   }
-  if (size_t(widest) + 1 > fBuffer.size()) fBuffer.resize(size_t(widest) + 1);
+  // Without records nothing bounds a 32-bit record length by the data; such a
+  // record is still no longer than its fields.
+  if (fDBFtype == datx && fRecordCount == 0 && fRecordLength > pos) throw Exception(invalid);
 }
 
 void TDbfFile::Open(bool ReadWrite) {
@@ -306,9 +309,7 @@ void TDbfFile::Open(bool ReadWrite) {
     return;
   fDBFtype = type;
   // read, or read and write; others may read
-  auto file = std::make_unique<TKvFileStream>(fFilename, ReadWrite ? 0x22 : 0x20);
-  auto stream = std::make_unique<TKvBufferedStream>(file.get(), true);
-  file.release();
+  auto stream = std::make_unique<TKvBufferedStream>(std::make_unique<TKvFileStream>(fFilename, ReadWrite ? 0x22 : 0x20));
   try {
     // decided afresh on every Open, from the caller's code page
     uint16_t cp = fCreateCodePage;
@@ -320,7 +321,7 @@ void TDbfFile::Open(bool ReadWrite) {
     }
     ReadHeader(*stream, stream->Size(), fFieldCount);
     if (type == dbf && cp == 0) {
-      std::string cpg = FindSibling(fFilename, ".cpg");
+      std::string cpg = fSiblings ? fSiblings->Find(fFilename, ".cpg") : FindSibling(fFilename, ".cpg");
       if (!cpg.empty()) {
         cp = CpgToCodePage(ReadFirstLine(cpg));  // read in the ANSI code page
       } else {
@@ -341,6 +342,7 @@ void TDbfFile::Open(bool ReadWrite) {
   fTextReady = false;
   fTable = nullptr;
   fBinFile = std::move(stream);
+  fReadWrite = ReadWrite;
   fOpen = true;
 }
 
@@ -354,9 +356,22 @@ int64_t TDbfFile::FieldOffset(const Tdbffield& f, int64_t RecNum) const {
   return fStartOfData + (RecNum - 1) * fRecordLength + int64_t(f.Pos);
 }
 
+// The work buffer grows to a field only when a record of the table is read or
+// written: the record lies in the file, so the field is no wider than the
+// file, whatever the header claims about tables without records.
+uint8_t* TDbfFile::FieldBuffer(const Tdbffield& f) {
+  if (size_t(f.Width) + 1 > fBuffer.size()) fBuffer.resize(size_t(f.Width) + 1);
+  return fBuffer.data();
+}
+
+void TDbfFile::CheckWritable() const {
+  // Accepted into the window, the change would be lost at the flush unseen.
+  if (!fReadWrite) throw EWriteError(Format("DBF file %s is not open for writing", fFilename));
+}
+
 void TDbfFile::ReadField(const Tdbffield& f, int64_t RecNum) {
   fBinFile->Seek(FieldOffset(f, RecNum), soBeginning);
-  fBinFile->ReadBuffer(fBuffer.data(), f.Width);
+  fBinFile->ReadBuffer(FieldBuffer(f), f.Width);
 }
 
 void TDbfFile::WriteField(const Tdbffield& f, int64_t RecNum, const uint8_t* bytes) {
@@ -566,15 +581,19 @@ bool TDbfFile::EncodeNumber(const Tdbffield& f, double value, bool isInteger, in
 void TDbfFile::WriteInteger(int32_t FieldNum, int64_t RecNum, int32_t value) {
   if (!ValidField(FieldNum) || !ValidRecord(RecNum)) return;
   const Tdbffield& f = fFields[size_t(FieldNum)];
-  EncodeNumber(f, double(value), true, value, fBuffer.data());
-  WriteField(f, RecNum, fBuffer.data());
+  CheckWritable();
+  uint8_t* out = FieldBuffer(f);
+  EncodeNumber(f, double(value), true, value, out);
+  WriteField(f, RecNum, out);
 }
 
 void TDbfFile::WriteFloat(int32_t FieldNum, int64_t RecNum, double value) {
   if (!ValidField(FieldNum) || !ValidRecord(RecNum)) return;
   const Tdbffield& f = fFields[size_t(FieldNum)];
-  EncodeNumber(f, value, false, 0, fBuffer.data());
-  WriteField(f, RecNum, fBuffer.data());
+  CheckWritable();
+  uint8_t* out = FieldBuffer(f);
+  EncodeNumber(f, value, false, 0, out);
+  WriteField(f, RecNum, out);
 }
 
 void TDbfFile::WriteBoolean(int32_t FieldNum, int64_t RecNum, bool value) {
@@ -585,33 +604,62 @@ void TDbfFile::WriteString(int32_t FieldNum, int64_t RecNum, std::string_view va
   if (!ValidField(FieldNum) || !ValidRecord(RecNum)) return;
   const Tdbffield& f = fFields[size_t(FieldNum)];
   if (f.FieldType != gfChar) return;
+  CheckWritable();
   PrepareText();
-  // Encode character by character so a cut never splits a character.
-  uint8_t* out = fBuffer.data();
-  size_t used = 0, width = size_t(f.Width);
-  size_t pos = 0;
-  while (pos < value.size()) {
-    size_t at = pos;
-    NextCodePoint(value, pos);
-    std::string_view ch = value.substr(at, pos - at);
-    unsigned char c0 = (unsigned char)ch[0];
-    if (fTable && ch.size() == 1 && c0 < 0x80 && (*fTable)[c0] == char16_t(c0)) {
-      fPiece.assign(ch);  // ASCII in an ASCII-compatible page
-    } else {
-      fPiece = StringToCodePage(ch, fCodePage);
-    }
-    if (used + fPiece.size() > width) break;
-    std::memcpy(out + used, fPiece.data(), fPiece.size());
-    used += fPiece.size();
-  }
+  uint8_t* out = FieldBuffer(f);
+  const size_t width = size_t(f.Width);
+  // The value converted once; one longer than the field is cut after its last
+  // whole character.
+  fText = StringToCodePage(value, fCodePage);
+  const size_t used = fText.size() <= width ? fText.size() : WholeCharacters(value, width);
+  std::memcpy(out, fText.data(), used);
   // Pad the rest: blanks in a .dbf (in the table's encoding), zero bytes in a .dat.
+  size_t end = used;
   if (fDBFtype == dbf && fCodePage == 1200) {
-    for (; used + 2 <= width; used += 2) out[used] = ' ', out[used + 1] = 0;
-    if (used < width) out[used++] = 0;
+    for (; end + 2 <= width; end += 2) out[end] = ' ', out[end + 1] = 0;
+    if (end < width) out[end++] = 0;
   } else {
-    std::memset(out + used, fDBFtype == dbf ? ' ' : 0, width - used);
+    std::memset(out + end, fDBFtype == dbf ? ' ' : 0, width - end);
   }
   WriteField(f, RecNum, out);
+}
+
+// Length of the longest prefix of fText (value in the table's code page) that
+// fits Width bytes and ends between two characters.
+size_t TDbfFile::WholeCharacters(std::string_view value, size_t Width) const {
+  const auto* b = reinterpret_cast<const uint8_t*>(fText.data());
+  if (fTable) return Width;  // one byte per character
+  if (fCodePage == cCodePageUTF8) {
+    size_t cut = Width;
+    while (cut > 0 && (b[cut] & 0xC0) == 0x80) --cut;
+    return cut;
+  }
+  if (fCodePage == cCodePageUTF16) {
+    size_t cut = Width & ~size_t(1);
+    if (cut >= 2 && (b[cut - 1] & 0xFC) == 0xD8) cut -= 2;  // not between the halves of a pair
+    return cut;
+  }
+  // Multi-byte pages: the longest run of whole characters that fits, found by
+  // halving over the characters' start offsets.
+  std::vector<size_t> starts;
+  for (size_t pos = 0; pos < value.size();) {
+    starts.push_back(pos);
+    NextCodePoint(value, pos);
+  }
+  starts.push_back(value.size());
+  size_t lo = 0, hi = starts.size() - 1, best = 0;  // characters
+  while (lo <= hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    const size_t n = StringToCodePage(value.substr(0, starts[mid]), fCodePage).size();
+    if (n <= Width) {
+      best = n;
+      lo = mid + 1;
+    } else {
+      if (mid == 0) break;
+      hi = mid - 1;
+    }
+  }
+  return best;
 }
 
 template <typename Get>
@@ -622,6 +670,9 @@ void TDbfFile::WriteArray(int32_t fieldnum, int64_t count, Get get) {
     case gfInteger: case gfSmallInt: case gfDecimal: case gfFloat: case gfLogical: break;
     default: return;  // other types: nothing written
   }
+  CheckWritable();
+  // A zero-width field holds no value; its column would be encoded into no bytes.
+  if (f.Width == 0) throw Exception(Format(cMsgBadWidth, fFilename));
   // Entries beyond the table's records are outside the valid range.
   int64_t last = std::min(count - 1, fRecordCount);
   if (last < 1) return;
@@ -639,8 +690,9 @@ void TDbfFile::WriteArray(int32_t fieldnum, int64_t count, Get get) {
     for (int pass = 0; pass < 2; ++pass)
       for (int64_t r = 1; r <= last; ++r) {
         auto [isInt, iv, dv] = get(r);
-        EncodeNumber(f, isInt ? double(iv) : dv, isInt, iv, fBuffer.data());
-        if (pass == 1) WriteField(f, r, fBuffer.data());
+        uint8_t* out = FieldBuffer(f);
+        EncodeNumber(f, isInt ? double(iv) : dv, isInt, iv, out);
+        if (pass == 1) WriteField(f, r, out);
       }
   }
 }
@@ -687,9 +739,13 @@ void TDbfFiles::Open() {
   std::vector<std::unique_ptr<TDbfFile>> tables;
   std::vector<int64_t> ends;
   int64_t total = 0;
+  // Companion files of tables in one folder come from one scan of it.
+  TSiblingFinder siblings;
   for (const auto& name : fFiles) {
     auto t = std::make_unique<TDbfFile>(name, fCodePage);
+    t->fSiblings = &siblings;
     t->Open(false);
+    t->fSiblings = nullptr;
     total += t->RecordCount();
     ends.push_back(total);
     tables.push_back(std::move(t));

@@ -16,6 +16,7 @@ namespace kovra {
 
 class TBitArray;
 class TKvBufferedStream;
+class TSiblingFinder;
 
 enum class TDBFtype : uint8_t { dbf, dat, datx };
 using enum TDBFtype;
@@ -32,7 +33,10 @@ struct Tdbffield {
 
 // One table opened in place. Field numbers are 0-based, record numbers 1-based.
 // Reads and single-field writes outside the valid range do nothing (reads give
-// 0, 0.0 or ""); writes need a table opened with ReadWrite true.
+// 0, 0.0 or ""); a write into a table opened without ReadWrite raises
+// EWriteError at once.
+// Writers must call Close() to learn whether their changes reached the file:
+// the destructor writes them out too, but cannot report a failure.
 class TDbfFile : public TObject {
 public:
   // ACodePage 0: decided on Open (.cpg, .tab charset, language byte, else ANSI).
@@ -43,7 +47,8 @@ public:
 
   // Reads the structure. An extension other than .dbf/.dat leaves the table
   // closed without error; a missing .tab, a malformed or truncated table raises
-  // and leaves it closed.
+  // and leaves it closed. Every count, width and offset of the header is
+  // checked against the file before anything is sized by it.
   void Open(bool ReadWrite);
   // Writes out pending changes (EWriteError on failure) and closes the table.
   void Close();
@@ -68,7 +73,7 @@ public:
   void WriteString(int32_t FieldNum, int64_t RecNum, std::string_view value);
 
   // value[r] into record r, r = 1..size-1 (entry 0 unused). Every entry is
-  // checked before anything is written.
+  // checked before anything is written; a field of width 0 raises.
   void WriteIntegerArray(int32_t fieldnum, const TIntegerArray& value);
   void WriteCostArray(int32_t fieldnum, const TCostArray& value);
   void WriteBitArray(int32_t fieldnum, const TBitArray& value);
@@ -80,6 +85,9 @@ private:
   bool ValidField(int32_t FieldNum) const;
   bool ValidRecord(int64_t RecNum) const;
   int64_t FieldOffset(const Tdbffield& f, int64_t RecNum) const;
+  uint8_t* FieldBuffer(const Tdbffield& f);
+  void CheckWritable() const;
+  size_t WholeCharacters(std::string_view value, size_t Width) const;
   void ReadField(const Tdbffield& f, int64_t RecNum);
   void WriteField(const Tdbffield& f, int64_t RecNum, const uint8_t* bytes);
   std::string DecodeText(const Tdbffield& f);
@@ -103,7 +111,8 @@ private:
   int64_t fRecordLength = 0;
   int32_t fFieldCount = 0;
   int64_t fRecordCount = 0;
-  std::vector<uint8_t> fBuffer;  // one field, grown to the widest
+  std::vector<uint8_t> fBuffer;  // one field, grown to the widest read or written
+  bool fReadWrite = false;
   uint16_t fCodePage = 0;
   std::vector<Tdbffield> fFields;
   uint16_t fCreateCodePage = 0;  // as given to the constructor
@@ -111,7 +120,10 @@ private:
   // page fails there, not at Open): the byte table of a single-byte page.
   bool fTextReady = false;
   const std::array<char16_t, 256>* fTable = nullptr;
-  std::string fPiece;  // scratch for encoding one character
+  std::string fText;  // a value being written, in the table's code page
+  // Set by TDbfFiles while it opens tables, so one folder is scanned once.
+  TSiblingFinder* fSiblings = nullptr;
+  friend class TDbfFiles;
 };
 
 // Tables of one structure read as one record sequence.

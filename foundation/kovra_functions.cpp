@@ -455,6 +455,11 @@ bool DirectoryIsWritable(const std::string& Directory) {
 }
 
 std::string FindSibling(const std::string& Path, std::string_view Ext) {
+  TSiblingFinder finder;
+  return finder.Find(Path, Ext);
+}
+
+std::string TSiblingFinder::Find(const std::string& Path, std::string_view Ext) {
   if (!Ext.empty() && Ext.front() == '.') Ext.remove_prefix(1);
   const size_t slash = Path.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
@@ -473,18 +478,23 @@ std::string FindSibling(const std::string& Path, std::string_view Ext) {
     std::string candidate = dir + stem + "." + e;
     if (isFile(candidate)) return candidate;
   }
-  const std::string wanted = stem + "." + ext;
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return {};
-  std::vector<std::string> hits;
-  while (dirent* entry = ::readdir(d)) {
-    std::string_view n(entry->d_name);
-    if (SameTextAscii(n, wanted) && isFile(dir + std::string(n))) hits.emplace_back(n);
+  // The case-insensitive scan: one listing per folder, names grouped by their
+  // upper-case form in sorted order.
+  auto it = FFolders.find(dir);
+  if (it == FFolders.end()) {
+    TListing listing;
+    if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+      while (dirent* entry = ::readdir(d)) listing[UpperAscii(entry->d_name)].emplace_back(entry->d_name);
+      ::closedir(d);
+    }
+    for (auto& [key, names] : listing) std::sort(names.begin(), names.end());
+    it = FFolders.emplace(dir, std::move(listing)).first;
   }
-  ::closedir(d);
-  if (hits.empty()) return {};
-  std::sort(hits.begin(), hits.end());
-  return dir + hits.front();
+  auto hit = it->second.find(UpperAscii(stem + "." + ext));
+  if (hit == it->second.end()) return {};
+  for (const std::string& n : hit->second)
+    if (isFile(dir + n)) return dir + n;
+  return {};
 }
 
 void FillSingle(float* P, int32_t Count, float Value) {

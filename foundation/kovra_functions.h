@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/kovra_geometry.h"
@@ -116,6 +117,17 @@ bool DirectoryIsWritable(const std::string& Directory);
 // name, then Ext in lower case, then in upper case, then a case-insensitive
 // scan of the folder (first hit in sorted order). Empty when none exists.
 std::string FindSibling(const std::string& Path, std::string_view Ext);
+
+// FindSibling for many files: each folder is scanned at most once over the
+// finder's life (a folder changed meanwhile is not seen again).
+class TSiblingFinder {
+public:
+  std::string Find(const std::string& Path, std::string_view Ext);
+
+private:
+  using TListing = std::unordered_map<std::string, std::vector<std::string>>;
+  std::unordered_map<std::string, TListing> FFolders;
+};
 
 void FillSingle(float* P, int32_t Count, float Value);
 void FillInteger(int32_t* P, int32_t Count, int32_t Value);

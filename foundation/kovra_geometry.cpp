@@ -108,8 +108,9 @@ double SegmentLength(TCoordinateUnit Unit, const TFloatPoint& P1, const TFloatPo
 }
 
 double ReduceTwoPi(double x) {
-  if (x >= 0) return x - std::trunc(x / cTwoPi) * cTwoPi;
-  return x + std::trunc(1 - x / cTwoPi) * cTwoPi;
+  const double r = x >= 0 ? x - std::trunc(x / cTwoPi) * cTwoPi : x + std::trunc(1 - x / cTwoPi) * cTwoPi;
+  // A tiny negative x rounds to exactly 2 pi, the same direction as 0.
+  return r >= cTwoPi ? 0.0 : r;
 }
 
 double BearingRad(const TFloatPoint& P1, const TFloatPoint& P2) { return NormalizedBearing(P1.x, P1.y, P2.x, P2.y); }
@@ -292,9 +293,12 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
       seg[k].c = Finite((p[k].y * p[k + 1].x - p[k + 1].y * p[k].x) / dx);
     }
   }
-  auto yOverlap = [p](int32_t i, int32_t j) {
-    return IsStrictlyBetween(p[j].y, p[i].y, p[i + 1].y) || IsStrictlyBetween(p[j + 1].y, p[i].y, p[i + 1].y) ||
-           IsStrictlyBetween(p[i].y, p[j].y, p[j + 1].y) || IsStrictlyBetween(p[i + 1].y, p[j].y, p[j + 1].y);
+  // Collinear segments overlap when an end of one lies strictly inside the
+  // other, tested along an axis on which they extend: y for vertical ones, x
+  // otherwise (horizontal ones have no extent in y).
+  auto overlap = [p](int32_t i, int32_t j, double TFloatPoint::*axis) {
+    auto in = [&](int32_t a, int32_t b) { return IsStrictlyBetween(p[a].*axis, p[b].*axis, p[b + 1].*axis); };
+    return in(j, i) || in(j + 1, i) || in(i, j) || in(i + 1, j);
   };
   // Segment v vertical, segment s not: the crossing lies at x[v] on s.
   auto verticalCrosses = [p](int32_t v, int32_t s) {
@@ -306,7 +310,7 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
     for (int32_t j = i + 2; j <= n - 2; ++j) {
       bool crosses;
       if (seg[i].vertical && seg[j].vertical) {
-        crosses = p[i].x == p[j].x && yOverlap(i, j);
+        crosses = p[i].x == p[j].x && overlap(i, j, &TFloatPoint::y);
       } else if (seg[i].vertical) {
         crosses = verticalCrosses(i, j);
       } else if (seg[j].vertical) {
@@ -315,7 +319,7 @@ int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit
         const double X = Finite((seg[i].c - seg[j].c) / (seg[j].m - seg[i].m));
         crosses = IsStrictlyBetween(X, p[i].x, p[i + 1].x) && IsStrictlyBetween(X, p[j].x, p[j + 1].x);
       } else {
-        crosses = seg[i].c == seg[j].c && yOverlap(i, j);
+        crosses = seg[i].c == seg[j].c && overlap(i, j, &TFloatPoint::x);
       }
       if (crosses) return score + 2;
     }

@@ -79,6 +79,18 @@ std::string TKvStream::ReadString(int32_t ASize) {
   return CodePageToString(bytes, 0);
 }
 
+void RaiseReadError(const TKvStream& Stream) {
+  const TKvStream* s = &Stream;
+  while (auto* d = dynamic_cast<const TKvStreamDecorator*>(s)) {
+    if (d->InnerStream() == nullptr) break;
+    s = d->InnerStream();
+  }
+  const std::string text = ErrorText(Stream.LastError());
+  if (auto* file = dynamic_cast<const TKvFileStream*>(s))
+    throw EReadError(Format(cMsgFReadError, AbsoluteName(file->FileName()), text));
+  throw EReadError(std::string(cMsgStreamReadError) + ". " + text);
+}
+
 // ---------------------------------------------------------------------------
 // TKvHandleStream
 
@@ -97,23 +109,29 @@ int64_t TKvHandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     case soEnd: whence = SEEK_END; break;
     default: return -1;
   }
-  return int64_t(::lseek(FHandle, off_t(Offset), whence));
+  const off_t r = ::lseek(FHandle, off_t(Offset), whence);
+  if (r < 0) FLastError = errno;
+  return int64_t(r);
 }
 
 int32_t TKvHandleStream::Read(void* Buffer, int32_t Count) {
+  FLastError = 0;
   if (Count <= 0) return 0;
   for (;;) {
     ssize_t r = ::read(FHandle, Buffer, size_t(Count));
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) FLastError = errno;
     return r < 0 ? 0 : int32_t(r);
   }
 }
 
 int32_t TKvHandleStream::Write(const void* Buffer, int32_t Count) {
+  FLastError = 0;
   if (Count <= 0) return 0;
   for (;;) {
     ssize_t r = ::write(FHandle, Buffer, size_t(Count));
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) FLastError = errno;
     return r < 0 ? 0 : int32_t(r);
   }
 }
@@ -351,6 +369,9 @@ void TKvMemoryStream::SaveToFile(const std::string& FileName) {
 TKvStreamDecorator::TKvStreamDecorator(TKvStream* AStream, bool AOwnsStream)
     : FOwnsStream(AOwnsStream), FStream(AStream) {}
 
+TKvStreamDecorator::TKvStreamDecorator(std::unique_ptr<TKvStream> AStream)
+    : FOwnsStream(true), FStream(AStream.release()) {}
+
 TKvStreamDecorator::~TKvStreamDecorator() {
   if (FOwnsStream) delete FStream;
 }
@@ -387,8 +408,20 @@ void TKvStreamDecorator::Close() {
 
 TKvBufferedStream::TKvBufferedStream(TKvStream* AStream, bool AOwnsStream, int32_t ABufferSize)
     : TKvStreamDecorator(AStream, AOwnsStream) {
-  FPosition = FStream != nullptr ? std::max<int64_t>(FStream->Position(), 0) : 0;
   FBufferSize = ABufferSize;
+  Init();
+}
+
+TKvBufferedStream::TKvBufferedStream(std::unique_ptr<TKvStream> AStream, int32_t ABufferSize)
+    : TKvStreamDecorator(std::move(AStream)) {
+  FBufferSize = ABufferSize;
+  Init();
+}
+
+// When this raises, the decorator's destructor frees an owned inner stream
+// once; the window holds nothing to flush yet.
+void TKvBufferedStream::Init() {
+  FPosition = FStream != nullptr ? std::max<int64_t>(FStream->Position(), 0) : 0;
   DoFillBuffer();
   SyncOut();
 }
@@ -417,7 +450,8 @@ void TKvBufferedStream::SyncIn() {
 
 void TKvBufferedStream::SyncOut(bool Writing) {
   ClearFast();
-  const int64_t len = int64_t(FBuffer.size());
+  // No fast write may carry the position past the Int64 range.
+  const int64_t len = std::min(int64_t(FBuffer.size()), std::numeric_limits<int64_t>::max() - FBufferStart);
   const int64_t off = FPosition - FBufferStart;
   if (len == 0 || FPosition < FBufferStart || off > len) return;
   uint8_t* base = FBuffer.data();
@@ -437,15 +471,22 @@ void TKvBufferedStream::SyncOut(bool Writing) {
 
 int64_t TKvBufferedStream::DoGetLogicalSize() {
   int64_t inner = FStream != nullptr ? FStream->Size() : 0;
+  if (inner < 0) throw EStreamError(cMsgStreamSizeError);
   // A clean window adds nothing: it may sit past the end after a read there
   // or after SetSize cut the stream below it.
   if (FBufferMaxModifiedPos <= 0) return inner;
   return std::max(inner, FBufferStart + FBufferMaxModifiedPos);
 }
 
+void TKvBufferedStream::SeekInner(int64_t Pos) {
+  // An ignored refusal would read old bytes as new ones, or write the window
+  // over other data.
+  if (FStream->Seek(Pos, soBeginning) != Pos) throw EStreamError(Format(cMsgStreamSeekError, Pos));
+}
+
 void TKvBufferedStream::DoFlush() {
   if (FStream == nullptr || FBufferMaxModifiedPos <= 0) return;
-  FStream->SetPosition(FBufferStart);
+  SeekInner(FBufferStart);
   FStream->WriteBuffer(FBuffer.data(), FBufferMaxModifiedPos);
   FBufferMaxModifiedPos = 0;
 }
@@ -454,14 +495,19 @@ bool TKvBufferedStream::DoFillBuffer() {
   DoFlush();
   // A window of at least one byte, so a write always makes progress.
   const int32_t len = std::max(FBufferSize, 1);
+  // The window stays as it was (clean after the flush) until the inner
+  // stream stands at the position.
+  if (FStream != nullptr) SeekInner(FPosition);
+  FBufferCurrentSize = 0;
+  FBufferStart = FPosition;
   if (FBuffer.size() != size_t(len)) FBuffer.resize(size_t(len));
   if (FStream != nullptr) {
-    FStream->SetPosition(FPosition);
-    FBufferCurrentSize = std::max(FStream->Read(FBuffer.data(), len), 0);
-  } else {
-    FBufferCurrentSize = 0;
+    const int32_t got = FStream->Read(FBuffer.data(), len);
+    // A descriptor opened for writing only reads nothing (EBADF): its window
+    // starts empty, as the window of a new file does.
+    if (got <= 0 && FStream->LastError() != 0 && FStream->LastError() != EBADF) RaiseReadError(*FStream);
+    FBufferCurrentSize = std::max(got, 0);
   }
-  FBufferStart = FPosition;
   return FBufferCurrentSize > 0;
 }
 
@@ -544,6 +590,7 @@ int64_t TKvBufferedStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 void TKvBufferedStream::SetSize(int64_t NewSize) {
+  if (NewSize < 0) throw EStreamError(cMsgStreamRange);
   SyncIn();
   try {
     TKvStreamDecorator::SetSize(NewSize);
@@ -566,7 +613,8 @@ int32_t TKvBufferedStream::Read(void* Buffer, int32_t Count) {
   int32_t done = 0;
   try {
     while (done < Count) {
-      const bool inData = FPosition >= FBufferStart && FPosition < FBufferStart + FBufferCurrentSize;
+      // Differences, not sums: a window near the end of the Int64 range must not overflow.
+      const bool inData = FPosition >= FBufferStart && FPosition - FBufferStart < FBufferCurrentSize;
       if (!inData && !DoFillBuffer()) break;
       const int64_t off = FPosition - FBufferStart;
       const int32_t n = int32_t(std::min<int64_t>(Count - done, FBufferCurrentSize - off));
@@ -588,6 +636,10 @@ int32_t TKvBufferedStream::Write(const void* Buffer, int32_t Count) {
     SyncOut();
     return 0;
   }
+  if (Count > std::numeric_limits<int64_t>::max() - FPosition) {
+    SyncOut();
+    throw EStreamError(cMsgStreamRange);
+  }
   auto* src = static_cast<const uint8_t*>(Buffer);
   int32_t done = 0;
   try {
@@ -595,7 +647,7 @@ int32_t TKvBufferedStream::Write(const void* Buffer, int32_t Count) {
       // The window's own length, not BufferSize: a new BufferSize only takes
       // effect when the window moves.
       int64_t len = int64_t(FBuffer.size());
-      if (!(FPosition >= FBufferStart && FPosition < FBufferStart + len)) {
+      if (!(FPosition >= FBufferStart && FPosition - FBufferStart < len)) {
         DoFillBuffer();
         len = int64_t(FBuffer.size());
       }

@@ -5,7 +5,7 @@
 // binary file of the library is read and written.
 //
 // Typical use:
-//   TKvBufferedStream s(new TKvFileStream(name, fmCreate), true);
+//   TKvBufferedStream s(std::make_unique<TKvFileStream>(name, fmCreate));
 //   s.WriteInt32(42);
 //   s.Close();   // reports a failed flush or close as EWriteError
 #pragma once
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,10 @@ inline constexpr const char* cMsgStreamWriteError = "Stream write error";
 inline constexpr const char* cMsgMemoryStreamError = "Out of memory while expanding memory stream";
 inline constexpr const char* cMsgFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* cMsgFCreateError = "Cannot create file \"%s\". %s";
+inline constexpr const char* cMsgFReadError = "Cannot read file \"%s\". %s";
+inline constexpr const char* cMsgStreamSeekError = "Stream seek error at position %d";
+inline constexpr const char* cMsgStreamRange = "Stream position out of range";
+inline constexpr const char* cMsgStreamSizeError = "Stream size cannot be read";
 
 // ---------------------------------------------------------------------------
 // The abstract stream.
@@ -72,6 +77,11 @@ public:
   // Completes the stream and reports what failed on completion (flush, close)
   // as EWriteError. Streams with nothing to complete do nothing.
   virtual void Close() {}
+  // The system error (errno) of the last failed Read, Write or Seek; a Read or
+  // Write that succeeds resets it to 0. Tells a failing read from the end of
+  // the data, and a failed GetSize from an empty file. Streams that cannot
+  // fail that way give 0.
+  virtual int LastError() const { return 0; }
 
   int64_t Position() { return Seek(0, soCurrent); }
   void SetPosition(int64_t Value) { Seek(Value, soBeginning); }
@@ -176,6 +186,11 @@ private:
   void WriteValueSlow(const void* Buffer, int32_t Count);
 };
 
+// Raises EReadError for the failure LastError reports: "Cannot read file "%s".
+// %s" naming a file stream (or the file under a decorator), "Stream read error.
+// %s" otherwise; the second part is the system's text.
+[[noreturn]] void RaiseReadError(const TKvStream& Stream);
+
 // ---------------------------------------------------------------------------
 // A stream over an open POSIX file descriptor, which it does not close.
 class TKvHandleStream : public TKvStream {
@@ -186,13 +201,18 @@ public:
 
   // ftruncate; the position is left at NewSize. Failure raises EOSError.
   void SetSize(int64_t NewSize) override;
+  // lseek; -1 on failure, with the system error kept for LastError (also when
+  // a later seek succeeds, as GetSize's restoring seek does).
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
-  // One read/write call (retried on EINTR); failure gives 0.
+  // One read/write call (retried on EINTR); failure gives 0 and keeps the
+  // system error for LastError.
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
+  int LastError() const override { return FLastError; }
 
 protected:
   int FHandle = -1;
+  int FLastError = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -259,10 +279,13 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// Forwards to an inner stream, which it frees when it owns it.
+// Forwards to an inner stream, which it frees when it owns it. An owned
+// stream belongs to the decorator from the call on, also when a constructor
+// raises: the caller must not free it then.
 class TKvStreamDecorator : public TKvStream {
 public:
   TKvStreamDecorator(TKvStream* AStream, bool AOwnsStream);
+  explicit TKvStreamDecorator(std::unique_ptr<TKvStream> AStream);
   ~TKvStreamDecorator() override;
 
   bool OwnsStream() const { return FOwnsStream; }
@@ -275,6 +298,8 @@ public:
   int32_t Write(const void* Buffer, int32_t Count) override;
   // Closes an owned inner stream.
   void Close() override;
+  int LastError() const override { return FStream != nullptr ? FStream->LastError() : 0; }
+  TKvStream* InnerStream() const { return FStream; }
 
 protected:
   bool FOwnsStream = false;
@@ -282,17 +307,48 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
+// Allocator for byte windows: growing leaves the new bytes as they are. A
+// window is filled by reads and writes before any byte of it is used, so
+// zeroing a fresh 1 MiB window would only cost page faults (per table opened).
+template <typename T>
+struct TUninitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TUninitAllocator<U>;
+  };
+  TUninitAllocator() = default;
+  template <typename U>
+  TUninitAllocator(const TUninitAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+
+// ---------------------------------------------------------------------------
 // One read/write window over the inner stream: sequential access touches the
 // inner stream once per window; bytes written are readable at once, before
 // any flush.
+//
+// The inner stream is never used at a position it did not accept: a seek it
+// refuses (a file system's offset limit) raises EStreamError before anything
+// is read or written there, and so does a position beyond the Int64 range. A
+// read that the system fails raises EReadError with the system's text instead
+// of ending the data.
 class TKvBufferedStream : public TKvStreamDecorator {
 public:
   TKvBufferedStream(TKvStream* AStream, bool AOwnsStream, int32_t ABufferSize = cKvDefaultBufferSize);
+  explicit TKvBufferedStream(std::unique_ptr<TKvStream> AStream, int32_t ABufferSize = cKvDefaultBufferSize);
   // Flushes (a failure is swallowed: call Close to have it reported), then
   // frees an owned inner stream.
   ~TKvBufferedStream() override;
 
-  // Forwards, trims the window to NewSize; the position becomes NewSize.
+  // Forwards, trims the window to NewSize; the position becomes NewSize. A
+  // negative size raises EStreamError.
   void SetSize(int64_t NewSize) override;
   // Own position; a negative target gives -1 and keeps the position.
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
@@ -310,7 +366,7 @@ public:
   virtual void Flush();
 
 protected:
-  std::vector<uint8_t> FBuffer;
+  std::vector<uint8_t, TUninitAllocator<uint8_t>> FBuffer;
   int32_t FBufferCurrentSize = 0;
   int32_t FBufferMaxModifiedPos = 0;
   int64_t FBufferStart = 0;
@@ -318,9 +374,12 @@ protected:
 
 private:
   // The operations above without the fast-pointer hand-over, for use inside it.
+  void Init();
   int64_t DoGetLogicalSize();
   bool DoFillBuffer();
   void DoFlush();
+  // Positions the inner stream at Pos or raises EStreamError.
+  void SeekInner(int64_t Pos);
   void SyncIn();
   void SyncOut(bool Writing = false);
 };

@@ -49,8 +49,10 @@ public:
     const size_t blocks = size_t(Value >> cShift) + 1;
     FArray.reserve(blocks);
     while (FArray.size() < blocks) {
-      FArray.push_back(nullptr);
-      FArray.back() = AllocBlock();
+      // A block enters the table only once it exists: after a failed
+      // allocation the array stays as it was and every slot stays valid.
+      T* block = AllocBlock();
+      FArray.push_back(block);  // cannot throw: reserved above
       FCapacity = int64_t(FArray.size()) << cShift;
     }
   }

@@ -16,15 +16,28 @@ bool TProgress::TimeHasPassed() const {
   return FTimelimit != 0 && uint32_t(Ftime - FStarttime) > FTimelimit;
 }
 
+namespace {
+
+// A report must never stop the work it reports: a value beyond the Integer
+// range (a short time limit long overrun, a counter far past its maximum)
+// is reported as the nearest Integer. A NaN counter still raises.
+int32_t ClampedRound(double v) {
+  if (v >= 2147483647.5) return INT32_MAX;
+  if (v <= -2147483648.5) return INT32_MIN;
+  return Round32(v);
+}
+
+}  // namespace
+
 int32_t TProgress::ScaledProgress(double value) const {
   // A maximum of 0 means there is nothing to count: report the end of the range
   // rather than raise a division error in the middle of the caller's work.
   if (FMaxValue == 0) return FProgressStop;
   const double range = double(int64_t(FProgressStop) - int64_t(FProgressStart));
-  if (FTimelimit == 0) return Round32(double(FProgressStart) + range * value / FMaxValue);
+  if (FTimelimit == 0) return ClampedRound(double(FProgressStart) + range * value / FMaxValue);
   const double f = value / FMaxValue;
   const double t = double(uint32_t(Ftime - FStarttime)) / double(FTimelimit);
-  return Round32(double(FProgressStart) + range * (f > t ? f : t));
+  return ClampedRound(double(FProgressStart) + range * (f > t ? f : t));
 }
 
 void TProgress::ProgressExecute(double value) {

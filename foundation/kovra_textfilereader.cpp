@@ -89,6 +89,7 @@ TTextFileReader::TTextFileReader(const std::string& FileName, uint16_t ACodePage
 
   FStream = std::make_unique<TKvFileStream>(FileName, uint16_t(fmOpenRead | fmShareDenyWrite));
   FSize = FStream->Size();
+  if (FSize < 0) RaiseReadError(*FStream);
 
   FRaw.resize(size_t(FBufferSize) + cRawSlack);
   FText.resize((size_t(FBufferSize) + cRawSlack) * cMaxGrowth + 8);
@@ -107,9 +108,12 @@ void TTextFileReader::Close() {
   FTextLen = FTextPos = 0;
 }
 
+// A failing read raises: taken for the end of the file, it would cut the
+// text short without a word.
 int32_t TTextFileReader::ReadRaw(uint8_t* dest, int32_t count) {
   if (!FStream) return 0;
   int32_t r = FStream->Read(dest, count);
+  if (r <= 0 && FStream->LastError() != 0) RaiseReadError(*FStream);
   return r > 0 ? r : 0;
 }
 

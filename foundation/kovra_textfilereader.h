@@ -23,8 +23,9 @@ public:
   // ACodePage: 1200 = UTF-16LE, 65001 = UTF-8, 0 = the system ANSI code page,
   // anything else that Windows code page. A byte-order mark is followed only
   // under 1200 and 65001. ABufferSize is the raw read block (tests shrink it).
-  // Raises EFOpenError for a missing or unreadable file and Exception for a
-  // code page the conversion layer lacks.
+  // Raises EFOpenError for a missing or unreadable file, EReadError with the
+  // system's text when its size cannot be read, and Exception for a code page
+  // the conversion layer lacks.
   TTextFileReader(const std::string& FileName, uint16_t ACodePage,
                   int32_t ABufferSize = cDefaultBufferSize);
   ~TTextFileReader() override;
@@ -32,6 +33,8 @@ public:
   TTextFileReader& operator=(const TTextFileReader&) = delete;
 
   // Returns the look-ahead line and reads the next one ("" once exhausted).
+  // A read the system fails raises EReadError with the system's text (also
+  // from Eof, which may read ahead).
   std::string ReadLine();
   // The same into Line, reusing its storage: no allocation per line once warm.
   void ReadLine(std::string& Line);

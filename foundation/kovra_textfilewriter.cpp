@@ -13,9 +13,9 @@ const char cCrLf16[4] = {'\r', 0, '\n', 0};
 
 TTextFileWriter::TTextFileWriter(const std::string& filename, uint16_t Codepage, bool BOM)
     : FCodepage(Codepage) {
-  auto file = std::make_unique<TKvFileStream>(filename, cCreateShareDenyWrite);
-  f = std::make_unique<TKvBufferedStream>(file.get(), true);
-  file.release();  // owned by the buffered stream now
+  // Handed over whole: if the buffered stream's constructor raises, it frees
+  // the file stream once and nothing here frees it again.
+  f = std::make_unique<TKvBufferedStream>(std::make_unique<TKvFileStream>(filename, cCreateShareDenyWrite));
   if (Codepage == cCodePageUTF8 && BOM) Put(cUtf8Bom, sizeof(cUtf8Bom));
 }
 

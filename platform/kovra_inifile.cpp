@@ -237,8 +237,17 @@ TIniData::TLine TIniData::MakeLine(std::string_view text) const {
 
 void TIniData::InsertLine(size_t at, std::string_view text) {
   TLine l = MakeLine(text);
-  // An unterminated last line gets its break before anything follows it.
-  if (at > 0 && FLines[at - 1].eol.empty()) FLines[at - 1].eol = l.eol;
+  // An unterminated last line gets its break before anything follows it. In
+  // a UTF-16 file cut after an odd byte, that byte is completed to a unit
+  // first: otherwise every unit after it would be read shifted by one byte.
+  if (at > 0 && FLines[at - 1].eol.empty()) {
+    TLine& prev = FLines[at - 1];
+    if (FEncoding == TEncoding::Utf16LE && prev.raw.size() % 2 != 0) {
+      prev.raw += '\0';
+      prev.text = CodePageToString(prev.raw, cCodePageUTF16);
+    }
+    prev.eol = l.eol;
+  }
   FLines.insert(FLines.begin() + std::ptrdiff_t(at), std::move(l));
 }
 

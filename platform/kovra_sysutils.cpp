@@ -176,9 +176,12 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args) {
     if (argIndex >= args.size()) RaiseFormatError(fmt);
     return args[argIndex++];
   };
+  // Widths and precisions beyond the cap are refused, from the pattern and from
+  // a '*' argument alike: a stray value would ask for gigabytes of blanks.
+  constexpr int64_t cMaxWidth = 100000;
   auto nextInt = [&]() -> int64_t {
     const auto& a = nextArg();
-    if (auto p = std::get_if<int64_t>(&a.Value())) return *p;
+    if (auto p = std::get_if<int64_t>(&a.Value()); p && *p <= cMaxWidth) return *p;
     RaiseFormatError(fmt);
   };
 
@@ -209,7 +212,7 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args) {
     } else {
       while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
         width = (width < 0 ? 0 : width) * 10 + (fmt[i] - '0');
-        if (width > 100000) RaiseFormatError(fmt);
+        if (width > cMaxWidth) RaiseFormatError(fmt);
         ++i;
       }
     }
@@ -222,7 +225,7 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args) {
       } else {
         while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
           precision = precision * 10 + (fmt[i] - '0');
-          if (precision > 100000) RaiseFormatError(fmt);
+          if (precision > cMaxWidth) RaiseFormatError(fmt);
           ++i;
         }
       }

@@ -2,28 +2,66 @@
 # Builds every fuzz target with clang and libFuzzer and runs each for the given
 # number of seconds (default 60), starting from its committed corpus. New inputs
 # go to build-fuzz/corpus/<name>; crashes to build-fuzz/findings/<name>.
+#
+#   scripts/fuzz.sh [seconds] [name[,name...]]
+#
+# KOVRA_FUZZ_JOBS=n runs n targets at a time (default 1); each run uses one core.
+# KOVRA_BUILD_JOBS=n builds with n jobs (default 4).
 # Not part of scripts/test.sh: CI replays the committed corpora instead.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 seconds="${1:-60}"
 only="${2:-}"
+jobs="${KOVRA_FUZZ_JOBS:-1}"
 bash scripts/deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVRA_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
-status=0
+cmake --build build-fuzz -j "${KOVRA_BUILD_JOBS:-4}"
+
+names=()
 for src in tests/fuzz/fuzz_*.cpp; do
-  name="$(basename "$src" .cpp)"
-  short="${name#fuzz_}"
-  if [ -n "$only" ] && [ "$short" != "$only" ]; then continue; fi
-  work="build-fuzz/corpus/$short"; findings="build-fuzz/findings/$short"
+  short="$(basename "$src" .cpp)"; short="${short#fuzz_}"
+  if [ -n "$only" ] && [[ ",$only," != *",$short,"* ]]; then continue; fi
+  names+=("$short")
+done
+if [ "${#names[@]}" -eq 0 ]; then echo "no fuzz target named $only" >&2; exit 2; fi
+
+# One target: its own corpus and findings folders and log; the exit status
+# says whether it found something.
+run_one() {
+  local short="$1"
+  local work="build-fuzz/corpus/$short" findings="build-fuzz/findings/$short"
   mkdir -p "$work" "$findings"
+  "build-fuzz/tests/fuzz/fuzz_$short" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$short" \
+    >"build-fuzz/$short.log" 2>&1
+}
+
+report() {
+  local short="$1" rc="$2"
   echo "== $short: ${seconds}s"
-  if ! "build-fuzz/tests/fuzz/$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$findings/" "$work" "tests/fuzz/corpus/$short" \
-      2>"build-fuzz/$short.log"; then
-    echo "   finding: see build-fuzz/$short.log and $findings/"; status=1
-  fi
+  if [ "$rc" -ne 0 ]; then echo "   finding: see build-fuzz/$short.log and build-fuzz/findings/$short/"; fi
   grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "build-fuzz/$short.log" | sed 's/^/   /' || true
+}
+
+status=0
+pending=("${names[@]}")
+declare -A pids=()
+while [ "${#pending[@]}" -gt 0 ] || [ "${#pids[@]}" -gt 0 ]; do
+  while [ "${#pending[@]}" -gt 0 ] && [ "${#pids[@]}" -lt "$jobs" ]; do
+    short="${pending[0]}"; pending=("${pending[@]:1}")
+    run_one "$short" &
+    pids[$short]=$!
+  done
+  # Collect whichever run ends first.
+  rc=0; done_pid=""
+  wait -n -p done_pid || rc=$?
+  for short in "${!pids[@]}"; do
+    if [ "${pids[$short]}" = "$done_pid" ]; then
+      report "$short" "$rc"
+      [ "$rc" -eq 0 ] || status=1
+      unset "pids[$short]"
+    fi
+  done
 done
 exit $status

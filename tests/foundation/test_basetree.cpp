@@ -140,6 +140,33 @@ TEST(BalancedTree, IndexChecksOfTheNodeStore) {
   EXPECT_EQ(s.GetItem(3), "abc");
 }
 
+// An item whose construction fails on demand, so that a block allocation can
+// fail once and then succeed.
+bool gFailItems = false;
+struct TFlakyItem {
+  int32_t v = 0;
+  TFlakyItem() {
+    if (gFailItems) throw std::bad_alloc();
+  }
+  TFlakyItem(const TFlakyItem& o) : v(o.v) {}
+  TFlakyItem& operator=(const TFlakyItem& o) = default;
+};
+
+// After a failed allocation no block is missing from the table: a later growth
+// gives every index below the capacity a real item.
+TEST(BigArray, FailedBlockAllocationLeavesNoHole) {
+  TBigArray<TFlakyItem> a(2);
+  a.SetCapacity(0);
+  gFailItems = true;
+  EXPECT_THROW(a.SetCapacity(4), std::bad_alloc);
+  gFailItems = false;
+  EXPECT_EQ(a.Capacity(), 4);
+  a.SetCapacity(8);
+  EXPECT_EQ(a.Capacity(), 12);
+  for (int64_t i = 0; i < a.Capacity(); ++i) a.Item(i).v = int32_t(i);
+  EXPECT_EQ(a.GetItem(5).v, 5);
+}
+
 TEST(BalancedTree, SecondBlockAtNode1048575) {
   TIntTree t;
   for (int32_t k = 1; k < 1048575; ++k) t.Add(k);

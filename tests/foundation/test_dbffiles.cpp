@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -405,6 +406,7 @@ TEST(DbfFiles, MalformedTablesAreRefusedAtOpen) {
       {"datlowstart.dat", "DBF file %s has an invalid header"},
       {"natnegwidth.dat", "Invalid field width in %s"},
       {"nattrunc.dat", "DBF file %s is truncated"},
+      {"natzerorec.dat", "DBF file %s has an invalid header"},
       {"orphan.dat", "Corresponding TAB file is missing for DAT file %s"},
       {"badfieldcount.dat", "'X1' is not a valid integer value"},
   };
@@ -423,6 +425,77 @@ TEST(DbfFiles, MalformedTablesAreRefusedAtOpen) {
   EXPECT_THROW(missing.Open(false), EFOpenError);
   // a truncated table is left as it was
   EXPECT_EQ(FileBytes(Fx("short.dbf")).size(), 114u);
+}
+
+// Header values far outside what a field can hold are computed with
+// overflow, and a field that holds no byte refuses whole-column writes.
+TEST(DbfFiles, DegenerateFieldsGiveErrorsNotOverflow) {
+  const std::string dec = CopyFixture("natbigdec.dat");
+  TDbfFile d(dec, 0);
+  d.Open(true);
+  EXPECT_EQ(d.FieldInfo(0).decimals, 2147483647);
+  EXPECT_EQ(d.ReadString(1, 1), "aaaa");
+  EXPECT_EQ(ErrorOf([&] { d.WriteFloat(0, 1, 0); }), "Value is out of bounds");
+  d.Close();
+
+  const std::string zero = CopyFixture("zerowidth.dbf");
+  const std::string before = FileBytes(zero);
+  TDbfFile z(zero, 0);
+  z.Open(true);
+  TBitArray bits(3);
+  bits.SetBit(1, true);
+  const std::string message = Format("Invalid field width in %s", zero);
+  EXPECT_EQ(ErrorOf([&] { z.WriteIntegerArray(0, TIntegerArray{0, 1, 2}); }), message);
+  EXPECT_EQ(ErrorOf([&] { z.WriteCostArray(0, TCostArray{0, 1, 2}); }), message);
+  EXPECT_EQ(ErrorOf([&] { z.WriteBitArray(0, bits); }), message);
+  EXPECT_EQ(ErrorOf([&] { z.WriteInteger(0, 1, 0); }), "Value is out of bounds");
+  EXPECT_EQ(z.ReadString(1, 2), "cd");
+  z.Close();
+  EXPECT_EQ(FileBytes(zero), before);
+}
+
+// A table opened for reading refuses writes at once: accepted into the
+// window, they would read back and then be lost at the flush unseen.
+TEST(DbfFiles, WritesToATableOpenedForReadingRaiseAtOnce) {
+  const std::string path = CopyFixture("write.dbf");
+  const std::string before = FileBytes(path);
+  {
+    TDbfFile t(path, 0);
+    t.Open(false);
+    TBitArray bits(3);
+    const std::function<void()> writes[] = {
+        [&] { t.WriteInteger(1, 1, 42); },
+        [&] { t.WriteFloat(4, 1, 1.5); },
+        [&] { t.WriteBoolean(5, 1, true); },
+        [&] { t.WriteString(3, 1, "x"); },
+        [&] { t.WriteIntegerArray(1, TIntegerArray{0, 1}); },
+        [&] { t.WriteCostArray(4, TCostArray{0, 1}); },
+        [&] { t.WriteBitArray(5, bits); },
+    };
+    for (const auto& w : writes) {
+      try {
+        w();
+        ADD_FAILURE() << "accepted";
+      } catch (const EWriteError& e) {
+        EXPECT_EQ(e.Message(), Format("DBF file %s is not open for writing", path));
+      }
+    }
+    EXPECT_EQ(t.ReadInteger(1, 1), 0);
+    EXPECT_EQ(t.ReadString(3, 1), "ABCDEFGHIJ");
+    t.WriteInteger(1, 9, 42);  // outside the records: ignored as ever
+  }
+  EXPECT_EQ(FileBytes(path), before);
+}
+
+// A read the system fails while the table opens is reported, and the table
+// stays closed (its streams freed once).
+TEST(DbfFiles, FailingReadAtOpenRaises) {
+  const std::string link = NewTempDir() + "/mem.dbf";
+  fs::create_symlink("/proc/self/mem", link);
+  TDbfFile t(link, 0);
+  EXPECT_THROW(t.Open(false), EReadError);
+  EXPECT_EQ(t.FieldCount(), 0);
+  EXPECT_EQ(t.ReadString(0, 1), "");
 }
 
 TEST(DbfFiles, BacklinkAreaGivesNoPhantomFields) {

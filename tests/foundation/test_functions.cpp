@@ -453,6 +453,17 @@ TEST(Functions, FindSibling) {
   EXPECT_EQ(FindSibling(dat, ".Tab"), dir / "Roads.tab");  // then lower case
   fs::create_directory(dir / "Roads.cpg");
   EXPECT_EQ(FindSibling(dat, ".cpg"), "");  // a folder is not a file
+  // The finder for many tables answers the same from one scan per folder.
+  TSiblingFinder finder;
+  EXPECT_EQ(finder.Find(dat, ".cpg"), "");
+  EXPECT_EQ(finder.Find(dat, ".tab"), dir / "Roads.tab");
+  EXPECT_EQ(finder.Find(dir / "other.dbf", ".TAB"), "");
+  Touch(dir / "ROADS.PRJ");
+  Touch(dir / "OTHER.TAB");
+  EXPECT_EQ(FindSibling(dat, ".prj"), dir / "ROADS.PRJ");
+  EXPECT_EQ(finder.Find(dat, ".prj"), "");  // scanned before the file was made
+  EXPECT_EQ(finder.Find(dir / "other.dbf", ".tab"), "");
+  EXPECT_EQ(TSiblingFinder().Find(dir / "other.dbf", ".tab"), dir / "OTHER.TAB");
   // A path without folder looks in the current folder.
   const fs::path old = fs::current_path();
   fs::current_path(dir.path);

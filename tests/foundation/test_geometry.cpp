@@ -47,6 +47,11 @@ TEST(Geometry, CentralAnglesAndBearings) {
     EXPECT_NEAR(BearingDeg({0, 0}, c.to), c.expected, 1e-12) << c.to.x << "," << c.to.y;
     EXPECT_NEAR(BearingGrad({0, 0}, c.to), c.expected, 1e-12) << c.to.x << "," << c.to.y;
   }
+  // A hair east of north: the raw angle is a tiny negative one, which brought
+  // into [0, 2 pi) would round to 2 pi itself.
+  EXPECT_EQ(BearingDeg({0, 0}, {1e-20, 1}), 0.0);
+  EXPECT_EQ(BearingGrad({0, 0}, {1e-20, 1}), 0.0);
+  EXPECT_LT(BearingDeg({0, 0}, {1e-9, 1}), 2 * kPi);
 }
 
 TEST(Geometry, TurnAngles) {
@@ -180,6 +185,10 @@ TEST(Geometry, DefectScores) {
       {{{0, 0}, {1, 1}, {2, 0}, {3, 1}}, cuM, 0},               // zigzag
       {{{0, 0}, {0, 1}, {0.01, 0}}, cuDeg, 6900},               // sharp spherical turn (~179)
       {{{0, 0}, {10, 0}, {0, 0.5}, {5, -1}}, cuM, 302},         // turn and crossing
+      {{{0, 0}, {10, 0}, {12, 3}, {8, 0}, {3, 0}}, cuM, 2},     // overlapping horizontals
+      {{{0, 0}, {0, 10}, {3, 12}, {0, 8}, {0, 3}}, cuM, 2},     // the same turned vertical
+      {{{0, 0}, {10, 10}, {12, 9}, {8, 8}, {3, 3}}, cuM, 2},    // overlapping diagonals
+      {{{0, 0}, {4, 0}, {6, 3}, {9, 0}, {5, 0}}, cuM, 0},       // collinear, apart
   };
   for (const Case& c : cases) {
     const int32_t got = PolylineDefectScore(Line(c.pts), c.unit, 10);

@@ -2,6 +2,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,6 +84,63 @@ TEST(IntegerList, ListsOwnTheirItems) {
   EXPECT_EQ(lists->Count(), 3);
   EXPECT_EQ(lists->GetItem(0)->GetItem(0), 2);
   delete lists;
+}
+
+// LeakSanitizer and AddressSanitizer check the frees: every list the lists
+// drop is freed once, and a clone shares none of them.
+TEST(IntegerList, ListsFreeWhatTheyDropAndCloneDeeply) {
+  auto make = [](std::initializer_list<int32_t> items) {
+    auto* l = new TIntegerList;
+    for (int32_t x : items) l->Add(x);
+    return l;
+  };
+  TIntegerLists lists;
+  lists.Add(make({1, 2}));
+  lists.Add(make({3}));
+  lists.Add(make({4}));
+  lists.SetItem(1, make({30, 31}));  // the old list is freed
+  lists.SetCapacity(2);              // the third list is freed
+  ASSERT_EQ(lists.Count(), 2);
+  lists.GetItem(0)->SetAllowDuplicates(false);
+  lists.GetItem(0)->Sort();
+
+  TIntegerLists copy;
+  copy.Add(make({99}));  // freed by the clone
+  lists.Clone(copy);
+  ASSERT_EQ(copy.Count(), 2);
+  EXPECT_NE(copy.GetItem(0), lists.GetItem(0));
+  EXPECT_EQ(Items(*copy.GetItem(1)), (std::vector<int32_t>{30, 31}));
+  EXPECT_FALSE(copy.GetItem(0)->AllowDuplicates());
+  EXPECT_TRUE(copy.GetItem(0)->Sorted());
+  copy.GetItem(1)->Add(32);
+  EXPECT_EQ(Items(*lists.GetItem(1)), (std::vector<int32_t>{30, 31}));
+  lists.Clone(lists);  // onto itself: nothing changes
+  EXPECT_EQ(lists.Count(), 2);
+
+  std::unique_ptr<TIntegerList> mine(lists.Extract(0));
+  EXPECT_EQ(Items(*mine), (std::vector<int32_t>{1, 2}));
+  TIntegerList* kept = lists.GetItem(0);
+  lists.Clear();  // hands the list back
+  EXPECT_EQ(Items(*kept), (std::vector<int32_t>{30, 31}));
+  delete kept;
+}
+
+// Bit indexes from 2^31 on have no Integer: refused, the list unchanged.
+TEST(IntegerList, SetFromBitArrayRefusesIndexesBeyondInteger) {
+  if (!std::getenv("KOVRA_LARGE_TESTS"))
+    GTEST_SKIP() << "set KOVRA_LARGE_TESTS=1: the set spans 2^31 bits (256 MiB, seconds of page faults)";
+  TIntegerList l;
+  l.Add(7);
+  TBitArray big((int64_t(1) << 31) + 40);
+  big.SetBit(3, true);
+  big.SetBit(int64_t(INT32_MAX), true);  // the largest Integer index is taken
+  l.SetFromBitArray(&big);
+  EXPECT_EQ(Items(l), (std::vector<int32_t>{3, INT32_MAX}));
+  big.SetBit((int64_t(1) << 31) + 5, true);
+  l.Clear();
+  l.Add(7);
+  EXPECT_THROW(l.SetFromBitArray(&big), EOutOfRange);
+  EXPECT_EQ(Items(l), (std::vector<int32_t>{7}));
 }
 
 // Long random runs against std::vector as the model. After every step the items

@@ -772,6 +772,110 @@ TEST_F(IoTest, BufferedOverReadOnlyFileReportsFlush) {
   EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
 }
 
+// A memory stream that refuses seeks beyond a limit, as a file system does
+// beyond its largest offset (ext4: 16 TiB).
+class TLimitedStream : public TKvMemoryStream {
+public:
+  explicit TLimitedStream(int64_t Limit) : FLimit(Limit) {}
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    if (Origin == soBeginning && Offset > FLimit) return -1;
+    return TKvMemoryStream::Seek(Offset, Origin);
+  }
+  std::string Bytes() const { return std::string(static_cast<const char*>(Memory()), size_t(FSize)); }
+
+private:
+  int64_t FLimit;
+};
+
+TEST_F(IoTest, BufferedRefusedSeekReadsAndWritesNothing) {
+  TLimitedStream inner(1000);
+  inner.WriteBuffer("ABCDEFGHIJ", 10);
+  inner.SetPosition(0);
+  {
+    TKvBufferedStream s(&inner, false, 4);
+    EXPECT_EQ(s.Seek(5000, soBeginning), 5000);  // the own position only
+    EXPECT_THROW(s.WriteBuffer("XY", 2), EStreamError);
+    EXPECT_THROW(s.ReadByte(), EStreamError);  // no bytes of another offset
+    EXPECT_EQ(s.Position(), 5000);
+    // Back where the inner stream goes, the stream works as before.
+    s.SetPosition(2);
+    EXPECT_EQ(s.ReadByte(), 'C');
+    s.WriteByte('c');
+    s.Close();
+  }
+  EXPECT_EQ(inner.Bytes(), "ABCcEFGHIJ");
+}
+
+TEST_F(IoTest, BufferedPositionNeverOverflows) {
+  TKvMemoryStream inner;
+  TKvBufferedStream s(&inner, false, 16);
+  const int64_t near = std::numeric_limits<int64_t>::max() - 4;
+  EXPECT_EQ(s.Seek(near, soBeginning), near);
+  const uint8_t ten[10] = {};
+  EXPECT_THROW(s.Write(ten, 10), EStreamError);
+  EXPECT_THROW(s.WriteInt64(1), EStreamError);
+  EXPECT_EQ(s.Position(), near);
+  EXPECT_EQ(s.Seek(10, soCurrent), -1);
+  EXPECT_THROW(s.SetSize(-1), EStreamError);
+  s.SetPosition(0);
+  s.WriteInt32(7);
+  s.Close();
+  EXPECT_EQ(inner.Size(), 4);
+
+  // The byte that still fits is written; the typed write after it must not
+  // slip through the window past the range.
+  TKvMemoryStream far;
+  TKvBufferedStream t(&far, false, 16);
+  t.SetPosition(near);
+  t.WriteByte(1);
+  EXPECT_THROW(t.WriteInt64(2), EStreamError);
+  EXPECT_EQ(t.Position(), near + 1);
+}
+
+// A read the system fails is an error, not the end of the data: /proc/self/mem
+// fails every read at address 0 with EIO.
+TEST_F(IoTest, FailingReadsRaiseWithTheSystemText) {
+  TKvFileStream mem("/proc/self/mem", fmOpenRead);
+  uint8_t b[4];
+  EXPECT_EQ(mem.Read(b, 4), 0);
+  EXPECT_EQ(mem.LastError(), EIO);
+  const std::string expected = "Cannot read file \"/proc/self/mem\". " + std::string(std::strerror(EIO));
+  try {
+    TKvBufferedStream s(std::make_unique<TKvFileStream>("/proc/self/mem", fmOpenRead));
+    ADD_FAILURE() << "no error";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), expected);
+  }
+  // An ordinary end of file is not an error.
+  const std::string name = Path("two.bin");
+  WriteFileBytes(name, {1, 2});
+  TKvFileStream file(name, fmOpenRead);
+  EXPECT_EQ(file.Read(b, 4), 2);
+  EXPECT_EQ(file.Read(b, 4), 0);
+  EXPECT_EQ(file.LastError(), 0);
+}
+
+// An owned inner stream is freed exactly once when the buffered stream's
+// constructor raises, whichever constructor hands it over.
+TEST_F(IoTest, OwnedStreamFreedOnceWhenConstructionFails) {
+  class TFailingStream : public TKvMemoryStream {
+  public:
+    explicit TFailingStream(int* Freed) : FFreed(Freed) {}
+    ~TFailingStream() override { ++*FFreed; }
+    int32_t Read(void*, int32_t) override { throw EReadError(cMsgStreamReadError); }
+
+  private:
+    int* FFreed;
+  };
+  int freed = 0;
+  EXPECT_THROW(TKvBufferedStream(new TFailingStream(&freed), true), EReadError);
+  EXPECT_EQ(freed, 1);
+  auto owned = std::make_unique<TFailingStream>(&freed);
+  EXPECT_THROW(TKvBufferedStream(std::move(owned), 4096), EReadError);
+  EXPECT_EQ(freed, 2);
+  EXPECT_EQ(owned, nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Positions past 2^32 on a sparse file.
 

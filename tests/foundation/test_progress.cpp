@@ -125,6 +125,15 @@ TEST_F(ProgressTest, ScalingRoundingClampingThrottleAndTimeLimit) {
         {0x7D0, Exec(10)},              // exactly 2000 ms after the last report: throttled
         {0x7D1, Exec(10)}},             // 2001 ms: reported
        {10, 10, 10}},
+      {"a 1 ms time limit overrun by 30,000 s is clamped, not raised", true,
+       [](TProgress& p) {
+         gNow = 0;
+         p.SetTimelimit(1);
+       },
+       {{30000000, Exec(1)}}, {INT32_MAX}},
+      {"counters far outside the range are clamped", false, Range(0, 100, 1),
+       {{0, Exec(1e12)}, {1, Exec(-1e12)}, {2, Exec(std::numeric_limits<double>::infinity())}},
+       {INT32_MAX, INT32_MIN, INT32_MAX}},
   };
   for (const Scenario& s : scenarios) EXPECT_EQ(RunScenario(s), s.reports) << s.name;
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -202,6 +204,42 @@ TEST_F(ReaderDir, UnreadableFileRaisesOpenError) {
   std::string path = Make("locked", "x\n");
   fs::permissions(path, fs::perms::none);
   EXPECT_THROW(TTextFileReader(path, 65001), EFOpenError);
+}
+
+// The descriptor through which this process has Path open, or -1.
+int DescriptorOf(const std::string& Path) {
+  const fs::path target = fs::canonical(Path);
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec) == target) return std::stoi(e.path().filename().string());
+  }
+  return -1;
+}
+
+// A read the system fails raises with the system's text; it never passes for
+// the end of the file.
+TEST_F(ReaderDir, FailingReadsRaiseReadError) {
+  // Seeking to the end of /proc/self/mem is refused: its size cannot be read.
+  EXPECT_THROW(TTextFileReader("/proc/self/mem", 65001), EReadError);
+
+  std::string text = "first\n";
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + "\n";
+  const std::string path = Make("fail.txt", text);
+  TTextFileReader r(path, 65001, 16);
+  // Reads fail from here on: the reader's descriptor now refers to a folder.
+  const int fd = DescriptorOf(path);
+  ASSERT_GE(fd, 0);
+  const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::dup2(folder, fd), fd);
+  ::close(folder);
+  Lines lines;
+  try {
+    while (!r.Eof()) lines.push_back(r.ReadLine());
+    ADD_FAILURE() << "read " << lines.size() << " lines without an error";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.Message(), "Cannot read file \"" + fs::absolute(path).string() + "\". " + std::strerror(EISDIR));
+  }
+  EXPECT_LT(lines.size(), 3u);
 }
 
 TEST_F(ReaderDir, UnsupportedCodePageRaises) {

@@ -179,6 +179,15 @@ TEST_F(WriterDir, UncreatableFileRaisesCreateError) {
   }
 }
 
+// A file whose first read fails (/proc/self/mem at address 0) makes the
+// output stream's constructor raise: the error reaches the caller and the file
+// stream is freed once.
+TEST_F(WriterDir, FailingOutputStreamRaisesAndFreesOnce) {
+  const std::string link = Path("mem.txt");
+  fs::create_symlink("/proc/self/mem", link);
+  EXPECT_THROW(TTextFileWriter(link, 65001, false), EReadError);
+}
+
 TEST_F(WriterDir, UnsupportedCodePageRaisesAtTheFirstWrite) {
   for (uint16_t cp : {620, 895}) {
     TTextFileWriter w(Path("u" + std::to_string(cp)), cp, true);

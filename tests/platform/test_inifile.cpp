@@ -154,6 +154,14 @@ TEST_F(IniFileTest, LineBreaksAndEncodings) {
     expected += char(c >> 8);
   }
   EXPECT_EQ(Get(), expected);
+
+  // A UTF-16LE file cut after an odd byte: what is written after the cut line
+  // must still read as UTF-16 units.
+  Put(utf16 + "x");
+  TIniFile cut(file_);
+  cut.WriteString("New", "key", "value");
+  EXPECT_EQ(cut.ReadString("new", "key", ""), "value");
+  EXPECT_EQ(cut.ReadString("sect", "k", ""), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");
 }
 
 TEST_F(IniFileTest, IntegersBooleansAndFloats) {

@@ -76,6 +76,14 @@ TEST(Format, BadPatternsRaiseConvertError) {
   EXPECT_THROW(Format("%q", 3), EConvertError);
   EXPECT_THROW(Format("abc %"), EConvertError);
   EXPECT_THROW(Format("%g", NaN), EInvalidOp);
+  // Width and precision are capped at 100000, written or taken from an argument.
+  EXPECT_EQ(Format("%*d", 100000, 1).size(), 100000u);
+  EXPECT_EQ(Format("%.*f", 2, 1.0), "1.00");
+  EXPECT_THROW(Format("%100001d", 1), EConvertError);
+  EXPECT_THROW(Format("%.100001f", 1.0), EConvertError);
+  EXPECT_THROW(Format("%*d", int64_t(1) << 40, 1), EConvertError);
+  EXPECT_THROW(Format("%-*s", 100001, "a"), EConvertError);
+  EXPECT_THROW(Format("%.*f", int64_t(1) << 40, 1.0), EConvertError);
 }
 
 TEST(CheckedMath, RoundAndTrunc) {

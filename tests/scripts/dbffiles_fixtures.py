@@ -127,6 +127,14 @@ def main(outdir):
     write_dat(p('nattrunc.dat'), '!table\n!charset Neutral\nDefinition Table\n  Type NATIVEX\n'
               '  Fields 1\n    A Char (4) ;\n',
               [(4, 0)], [b'aaaa'], nativex=True, count=1 << 40)
+    # Hostile headers: a table without records whose record and field claim
+    # gigabytes; decimals far beyond the width; a numeric field of width 0.
+    write_dat(p('natzerorec.dat'), '!table\n!charset Neutral\nDefinition Table\n  Type NATIVEX\n'
+              '  Fields 1\n    A Char (4) ;\n', [(0x7FFFFFF0, 0)], [], nativex=True, reclen=0xFFFFFFFF)
+    write_dat(p('natbigdec.dat'), '!table\n!charset Neutral\nDefinition Table\n  Type NATIVEX\n'
+              '  Fields 2\n    D Decimal (0, 0) ;\n    A Char (4) ;\n',
+              [(0, 2147483647), (4, 0)], [b'aaaa'], nativex=True)
+    write_dbf(p('zerowidth.dbf'), [('Z', 'N', 0, 0), ('A', 'C', 2, 0)], [['', 'ab'], ['', 'cd']])
     write_dat(p('badfieldcount.dat'), '!table\n!charset Neutral\nDefinition Table\n  Type NATIVE\n'
               '  Fields x1\n    A Char (4) ;\n', [(4, 0)], [b'aaaa'])
 

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<name>/.
+
+Usage: make_seeds.py [name ...]   (default: every target below)
+
+Seeds are small valid inputs in each target's input layout (see the comment at
+the top of each fuzz_<name>.cpp); tables come from ogr2ogr and from the table
+fixtures script of the tests. Reproducers of past findings live beside the seeds
+under names starting with "crash-" and are never rewritten here.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, 'corpus')
+
+
+def put(name, seed, data):
+    folder = os.path.join(CORPUS, name)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, 'seed-' + seed), 'wb') as f:
+        f.write(data)
+
+
+TEXTS = {
+    'lines': 'a\r\nb\nc',
+    'crcr': 'a\r\r b',
+    'empty_last': 'x\n\n',
+    'umlaut': 'Stra\u00dfe\r\nK\u00f6ln\r\n',
+    'cyrillic': '\u041c\u043e\u0441\u043a\u0432\u0430\n',
+    'japanese': '\u6771\u4eac\u90fd\r\n\u5927\u962a\n',
+    'chinese': '\u5317\u4eac\u5e02\n\u4e0a\u6d77\r',
+}
+
+# Selector bytes of fuzz_textreader.cpp: 65001, 1200, 1252, 1251, 932, 936.
+PAGES = [('utf-8', 0), ('utf-16-le', 1), ('cp1252', 2), ('cp1251', 3), ('cp932', 4), ('gbk', 5)]
+
+
+def textreader():
+    for key, text in TEXTS.items():
+        for enc, sel in PAGES:
+            try:
+                data = text.encode(enc)
+            except UnicodeEncodeError:
+                continue
+            put('textreader', '%s-%s' % (key, enc), bytes([sel, 3]) + data)
+    put('textreader', 'bom-utf8', bytes([0, 1]) + b'\xef\xbb\xbfa\nb')
+    put('textreader', 'bom-utf16', bytes([1, 5]) + '\ufeffa\r\nb'.encode('utf-16-le'))
+    put('textreader', 'bom-utf16be', bytes([1, 2]) + b'\xfe\xff' + 'ab\n'.encode('utf-16-be'))
+    put('textreader', 'bad-utf8', bytes([0, 2]) + b'a\xe2\x82\nb\xf0\x9f\x98')
+
+
+def codepage():
+    # Selector bytes of fuzz_codepage.cpp: 65001, 1200, 1252, 1251, 1250, 437, 850,
+    # 866, 874, 1253, 1255, 1256, 28591, 932, 936, 949, 950, 0.
+    pages = [('utf-8', 0), ('utf-16-le', 1), ('cp1252', 2), ('cp1251', 3), ('cp1250', 4), ('cp437', 5),
+             ('cp850', 6), ('cp866', 7), ('cp874', 8), ('cp1253', 9), ('cp1255', 10), ('cp1256', 11),
+             ('latin-1', 12), ('cp932', 13), ('gbk', 14), ('cp949', 15), ('cp950', 16)]
+    sample = 'Stra\u00dfe \u041c\u043e\u0441\u043a\u0432\u0430 \u6771\u4eac \ud55c\uad6d \u03b1\u03b2 \u05d0 \u0627 \u0e01'
+    for enc, sel in pages:
+        data = sample.encode(enc, errors='replace')
+        put('codepage', enc, bytes([sel, 1, 2, 3, 5]) + data)
+    put('codepage', 'utf8-text', bytes([2, 0, 0, 0, 0]) + sample.encode('utf-8'))
+
+
+def csv():
+    files = [b'id,name,z1,z2\r\n1,"Main ""St""",0,1\r\n2,Side,-1,2\r\n', b'', b'3, x ,9,-9\n4,"unclosed\n']
+    data = bytes([0, 2])
+    for f in files:
+        data += struct.pack('<H', len(f)) + f
+    data += bytes([0, 1, 2 << 3 | 2, 3 << 3 | 3, 4 << 3 | 4, 2 << 3 | 5, 2 << 3 | 6, 0, 0, 0])
+    put('csv', 'three-files', data)
+    utf16 = 'a,b\r\n\u00e4,"c"\r\n'.encode('utf-16-le')
+    put('csv', 'utf16', bytes([2, 0]) + struct.pack('<H', len(utf16)) + utf16 + bytes([0, 1]))
+
+
+def inifile():
+    cfg = (b'[kovra]\r\nversion=400\r\ncoordinateunit=Degrees\r\nlinkcount=12\r\n'
+           b'xmin=-1.5\r\nymin=2\r\nxmax=3e2\r\nymax=4\r\n')
+    ops = bytes([0, 0, 1, 1, 2, 5, b'v'[0], b'a'[0], b'l'[0], b'u'[0], b'e'[0],
+                 2, 0, 1, 1, 2, 3, 0, 0, 0])
+    put('inifile', 'config', bytes([1, len(ops)]) + ops + cfg)
+    put('inifile', 'quotes', bytes([0, 0]) + b'[s]\nk = "quoted" \n[S]\nK=second\nnoequals\n[open\nx=1')
+    put('inifile', 'utf16', bytes([0, 0]) + b'\xff\xfe' + '[\u00e4]\r\nk=\u00df\r\n'.encode('utf-16-le'))
+    put('inifile', 'utf8bom', bytes([2, 0]) + b'\xef\xbb\xbf[kovra]\nencrypted=1\nversion=RCv6\n')
+
+
+def dbf():
+    # Tables of the table-reader tests (python, byte by byte) and of ogr2ogr.
+    tmp = tempfile.mkdtemp()
+    try:
+        subprocess.run([sys.executable, os.path.join(HERE, '..', 'scripts', 'dbffiles_fixtures.py'), tmp],
+                       check=True)
+        csv_path = os.path.join(tmp, 'src.csv')
+        with open(csv_path, 'w', encoding='utf-8') as f:
+            f.write('id,name,len,flag\n1,Stra\u00dfe,12.5,1\n2,"K\u00f6ln, Ring",-3.25,0\n')
+        ogr = shutil.which('ogr2ogr')
+        if ogr:
+            subprocess.run([ogr, '-q', '-f', 'ESRI Shapefile', os.path.join(tmp, 'ogr.dbf'), csv_path,
+                            '-lco', 'ENCODING=UTF-8'], check=True)
+            subprocess.run([ogr, '-q', '-f', 'MapInfo File', os.path.join(tmp, 'ogrmi.tab'), csv_path],
+                           check=True)
+        for name in sorted(os.listdir(tmp)):
+            stem, ext = os.path.splitext(name)
+            path = os.path.join(tmp, name)
+            if ext.lower() not in ('.dbf', '.dat') or os.path.getsize(path) > 8191:
+                continue
+            table = open(path, 'rb').read()
+            flags = 4  # read and write
+            head = b''
+            if ext.lower() == '.dat':
+                tab_path = os.path.join(tmp, stem + '.tab')
+                if not os.path.exists(tab_path):
+                    continue
+                tab = open(tab_path, 'rb').read()[:4095]
+                flags |= 1
+                head += struct.pack('<H', len(tab)) + tab
+            cpg_path = os.path.join(tmp, stem + '.cpg')
+            if os.path.exists(cpg_path):
+                cpg = open(cpg_path, 'rb').read()[:16]
+                flags |= 2
+                head += bytes([len(cpg)]) + cpg
+            writes = bytes([0, 1, 0, 7, 0, 0, 0] + [0] * 8 + [3, 2, 1, 0, 0, 0, 0] + [0] * 8 + [2, b'x'[0], b'y'[0]])
+            put('dbf', stem, bytes([flags]) + head + struct.pack('<H', len(table)) + table + writes)
+    finally:
+        shutil.rmtree(tmp)
+
+
+def bufstream():
+    import random
+    # Window, limit selector, then operations: a few fixed runs and random ones.
+    put('bufstream', 'write-seek-read', bytes([4, 0, 0, 10]) + b'ABCDEFGHIJ' +
+        bytes([2, 0, 0, 0, 16, 1, 10, 9, 0]))
+    put('bufstream', 'refused-seek', bytes([4, 1, 0, 10]) + b'ABCDEFGHIJ' +
+        bytes([2, 0, 0, 1, 0x88, 0x13, 0, 2, b'X'[0], b'Y'[0], 6, 0]))
+    put('bufstream', 'near-int64', bytes([8, 0, 2, 0, 0, 3, 5, 0, 8, 0, 1, 2, 3, 4, 5, 6, 7, 8, 3]))
+    for seed in range(6):
+        r = random.Random(seed)
+        put('bufstream', 'random-%d' % seed, bytes([r.randrange(256) for _ in range(300)]))
+
+
+TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'dbf': dbf,
+           'bufstream': bufstream}
+
+
+def main():
+    names = sys.argv[1:] or list(TARGETS)
+    for name in names:
+        folder = os.path.join(CORPUS, name)
+        if os.path.isdir(folder):
+            for f in os.listdir(folder):
+                if f.startswith('seed-'):
+                    os.remove(os.path.join(folder, f))
+        TARGETS[name]()
+
+
+if __name__ == '__main__':
+    main()
