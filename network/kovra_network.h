@@ -91,6 +91,8 @@ inline constexpr const char* cMsgNotConnected = "Link %d and node %d are not con
 inline constexpr const char* cMsgCostIndex = "Index must be 0 to %d (is %d)";
 inline constexpr const char* cMsgSplitDistance = "Distance should be >0 (is %s)";
 inline constexpr const char* cMsgSplitCount = "Distance %s gives more than 2147483647 split points";
+inline constexpr const char* cMsgEulerArrays = "Euler: arrays must cover links 1 to %d";
+inline constexpr const char* cMsgEulerUnbalanced = "Euler: link counts are not balanced at node %d";
 inline constexpr const char* cMsgRouteNodes = "Route of %d links must hold %d nodes (holds %d)";
 
 // v as Format prints it with Spec ("%g", "%n"), or NAN, INF, -INF.
@@ -406,6 +408,31 @@ public:
   int32_t ExternalID2Link(const std::string& id) const;
   float GetCost(int32_t index, int32_t link) const;
 
+  // --- Topology analyses (kovra_network_topology.cpp) ---------------------------
+
+  bool GetCulDeSac(int32_t link) const;
+  // Appends, ascending, every node with a link whose cul-de-sac bit is clear.
+  void NonCulDeSacNodes(TIntegerList& NonCDSnodes) const;
+  // Pairs opposite one-way links over the same geometry; returns twice the
+  // number of pairs.
+  int32_t FindDuplicateLinks();
+  // The other link of index's pair, 0 when it has none. No checks.
+  int32_t GetDuplicateLink(int32_t index) const {
+    return size_t(index) < FDuplicates.size() ? FDuplicates[size_t(index)] : 0;
+  }
+  // Appends the chain of one-way links that starts with link; a ring ends
+  // before its first link comes round again.
+  void DownStream(int32_t link, TIntegerList& linklist) const;
+  // Sets the bits of every one-way link from which link is reached.
+  void UpStream(int32_t link, TBitArray& links) const;
+  // Links reached from link without passing a valve node, and the valves met.
+  // Valves must cover node ids 1..NodeCount.
+  void Trace(int32_t link, const TBitArray& Valves, TBitArray& ValvesReached, TBitArray& LinksReached) const;
+  // Appends closed walks using link l linkFT[l] times forwards and linkTF[l]
+  // times backwards, one per connected group; nothing is appended on an error.
+  void Euler(const TIntegerArray& linkFT, const TIntegerArray& linkTF, TIntegerLists& linklists,
+             TIntegerLists& nodelists) const;
+
   // --- Further concerns declare their member functions here ------------------
 
 private:
@@ -465,7 +492,7 @@ private:
   TIntegerArray a;  // degree table, 0..MaxDegree + 1
   TBitArray FCDS;
   TCostArray FLength;
-  std::unordered_map<int32_t, int32_t> FDuplicates;
+  std::vector<int32_t> FDuplicates;  // per link, 0 = no pair; empty until searched
   uint8_t FlimitX = 0;
   float FLengthAlpha = 0;
   float FTimeAlpha = 0;

@@ -18,10 +18,17 @@
 using namespace kovra;
 using namespace kovra::testsupport;
 
-// Counts allocations of the calling thread, for the no-allocation test.
+// Counts allocations of the calling thread, for the no-allocation test. The
+// sanitizers bring their own allocator, so there the test is skipped.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KOVRA_COUNT_ALLOCATIONS 0
+#else
+#define KOVRA_COUNT_ALLOCATIONS 1
+#endif
 namespace {
 thread_local int64_t tAllocations = 0;
 }
+#if KOVRA_COUNT_ALLOCATIONS
 void* operator new(size_t n) {
   ++tAllocations;
   if (void* p = std::malloc(n ? n : 1)) return p;
@@ -29,6 +36,7 @@ void* operator new(size_t n) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+#endif
 
 namespace {
 
@@ -328,14 +336,14 @@ TEST_F(Geometry, MatricesAndSplitting) {
   for (int32_t i = 0; i < pieces.Count(); ++i)
     if (pieces.GetItem(i).loc.link == 1) {
       ++onLink1;
-      EXPECT_NEAR(pieces.GetItem(i).loc.percent, 0.5, 1e-6);
+      EXPECT_NEAR(double(pieces.GetItem(i).loc.percent), 0.5, 1e-6);  // a packed field: copied
       EXPECT_NEAR(pieces.GetItem(i).P.x, 5, 1e-4);
     }
   EXPECT_EQ(onLink1, 1);
   net.Split(0.004f, true, pieces);  // 10 m in 3 even pieces
   std::vector<double> even;
   for (int32_t i = 0; i < pieces.Count(); ++i)
-    if (pieces.GetItem(i).loc.link == 1) even.push_back(pieces.GetItem(i).loc.percent);
+    if (pieces.GetItem(i).loc.link == 1) even.push_back(double(pieces.GetItem(i).loc.percent));
   ASSERT_EQ(even.size(), 2u);
   EXPECT_NEAR(even[0], 1.0 / 3, 1e-6);
   EXPECT_NEAR(even[1], 2.0 / 3, 1e-6);
@@ -399,7 +407,7 @@ TEST_F(Geometry, RawPolylinesAllocateNothingAndAgreeAcrossThreads) {
     net.GetGISSection_raw(l, buffer);
     sum += buffer.Pnt[size_t(buffer.Count) - 1].x;
   }
-  EXPECT_EQ(tAllocations - before, 0);
+  if (KOVRA_COUNT_ALLOCATIONS) EXPECT_EQ(tAllocations - before, 0);
   EXPECT_GT(sum, 0);
 
   // Results of the unchecked operations from one thread...
