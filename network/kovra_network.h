@@ -40,6 +40,7 @@
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_random.h"
 #include "foundation/kovra_types.h"
+#include "network/kovra_arealist.h"
 #include "network/kovra_locationlist.h"
 
 namespace kovra {
@@ -433,6 +434,21 @@ public:
   void Euler(const TIntegerArray& linkFT, const TIntegerArray& linkTF, TIntegerLists& linklists,
              TIntegerLists& nodelists) const;
 
+  // --- No-drive-through areas (kovra_network_areas.cpp) ----------------------
+  // Links with bit 8 (value 256) form areas, connected through shared nodes,
+  // numbered by their lowest link; a route may start or end in one but must
+  // not cross a foreign one. Built by OpenAttributes and NoDriveThroughInit.
+
+  void NoDriveThroughInit();
+  // False on a closed network.
+  bool NoDriveThroughSet() const;
+  // True when a link between the first and the last lies in an area that is
+  // neither of theirs; a route of 2 links or fewer never crosses.
+  bool NoDriveThroughCheck(const TRoute& route) const;
+  // 0 when any link at the node lies in no area, else the area of its links.
+  int32_t NodeArea(int32_t node) const;
+  const TAreaList& AreaList() const { return FAreaList; }
+
   // --- Further concerns declare their member functions here ------------------
 
 private:
@@ -463,6 +479,8 @@ private:
   // Re-signs the whole adjacency.
   void UpdateAllNodeArraySigns();
   void AttributeChanged() { ++fAttributeVersion; }
+  // Rebuilds the areas; absorbed dead ends get bit 8 in memory.
+  void BuildAreas();
   const TRoadNameFile& RoadNameFileChecked(int32_t RoadFileID) const;
 
   TGetConfigEvent fOnConfig;
@@ -492,6 +510,7 @@ private:
   TIntegerArray a;  // degree table, 0..MaxDegree + 1
   TBitArray FCDS;
   TCostArray FLength;
+  TAreaList FAreaList;
   std::vector<int32_t> FDuplicates;  // per link, 0 = no pair; empty until searched
   uint8_t FlimitX = 0;
   float FLengthAlpha = 0;

@@ -83,6 +83,7 @@ void TNetwork::Clone(TNetwork& v) const {
     v.FCostAlphaUpdateNeeded = FCostAlphaUpdateNeeded;
     v.fTag = fTag;
     v.FDuplicates = FDuplicates;
+    FAreaList.Clone(v.FAreaList);
     v.fIsOpen = true;
     ++v.fOpenGeneration;
     v.AttributeChanged();

@@ -428,6 +428,7 @@ void TNetwork::Open(bool attributes, bool Coord3Cache, bool spatialindex, int32_
     SetProgressStart(0);
     OpenCoord3(Coord3Cache);
     FDuplicates.clear();
+    FAreaList.Clear();
     ComputeLengthAlpha();
     FTurnList.clear();
     FTurnList.push_back(std::make_unique<TTurnRestrictions>(FLinkCount));
@@ -471,6 +472,10 @@ void TNetwork::OpenAttributes() {
   Fattribute = std::move(words);
   AttributeChanged();
   UpdateAllNodeArraySigns();
+  // Areas first: the duplicate search reads no area, but the order is the
+  // one the calculators were built for.
+  BuildAreas();
+  FindDuplicateLinks();
   ProgressExecuteZero();
 }
 
@@ -520,6 +525,7 @@ void TNetwork::Release() {
   FexternalID.reset();  // the last network sharing it frees it
   FCDS.SetSize(0);
   FDuplicates = {};
+  FAreaList.Clear();
   FTurnList.clear();
   Fattribute = {};
   for (auto& limit : FlimitA) limit = {};

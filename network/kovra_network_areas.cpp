@@ -1,0 +1,118 @@
+// No-drive-through areas: groups of links with bit 8 connected through shared
+// nodes, the dead-end trees that hang off them, and their exits.
+#include <vector>
+
+#include "network/kovra_network.h"
+
+namespace kovra {
+
+namespace {
+
+inline int32_t Abs(int32_t v) { return v < 0 ? -v : v; }
+
+}  // namespace
+
+void TNetwork::BuildAreas() {
+  FAreaList.Clear();
+  auto noThrough = [&](int32_t l) { return (Fattribute[size_t(l)] & cAttrNoDriveThrough) != 0; };
+  auto otherEnd = [&](int32_t l, int32_t node) { return Fromnode[size_t(l)] == node ? tonode[size_t(l)] : Fromnode[size_t(l)]; };
+  // Explicit stacks: an area may hold millions of links.
+  std::vector<int32_t> stack;
+  int32_t counter = 0;
+  for (int32_t l = 1; l <= FLinkCount; ++l) {
+    if (FLength[size_t(l)] == 0 || !noThrough(l) || FAreaList.GetArea(l) != 0) continue;
+    FAreaList.Add(l, ++counter);
+    stack.assign({tonode[size_t(l)], Fromnode[size_t(l)]});
+    while (!stack.empty()) {
+      const int32_t node = stack.back();
+      stack.pop_back();
+      for (const int32_t s : Adjacent(node)) {
+        const int32_t e = Abs(s);
+        if (!noThrough(e) || FAreaList.GetArea(e) != 0) continue;
+        FAreaList.Add(e, counter);
+        stack.push_back(otherEnd(e, node));
+      }
+    }
+  }
+  if (counter == 0) return;
+
+  // Dead ends at a node where otherwise only area links meet join the area.
+  bool changed = false;
+  for (int32_t k = 1; k <= FNodeCount; ++k) {
+    int32_t area = 0, deadEnds = 0;
+    bool other = false;
+    for (const int32_t s : Adjacent(k)) {
+      const int32_t e = Abs(s);
+      if (!FCDS.GetBit(e) && noThrough(e)) {
+        area = FAreaList.GetArea(e);
+      } else if (FCDS.GetBit(e)) {
+        ++deadEnds;
+      } else {
+        other = true;
+        break;
+      }
+    }
+    if (other || area == 0 || deadEnds == 0) continue;
+    stack.assign({k});
+    while (!stack.empty()) {
+      const int32_t node = stack.back();
+      stack.pop_back();
+      for (const int32_t s : Adjacent(node)) {
+        const int32_t e = Abs(s);
+        if (noThrough(e)) continue;
+        Fattribute[size_t(e)] |= cAttrNoDriveThrough;
+        changed = true;
+        FAreaList.Add(e, area);
+        stack.push_back(otherEnd(e, node));
+      }
+    }
+  }
+  if (changed) AttributeChanged();
+
+  // Exits: an area link whose end also carries links outside every area.
+  auto mixed = [&](int32_t node) {
+    bool in = false, out = false;
+    for (const int32_t s : Adjacent(node)) (noThrough(Abs(s)) ? in : out) = true;
+    return in && out;
+  };
+  for (int32_t l = 1; l <= FLinkCount; ++l) {
+    if (FLength[size_t(l)] == 0 || !noThrough(l)) continue;
+    if (mixed(tonode[size_t(l)])) FAreaList.UpdateExit(l, 1);
+    if (mixed(Fromnode[size_t(l)])) FAreaList.UpdateExit(l, 2);
+  }
+}
+
+void TNetwork::NoDriveThroughInit() {
+  CheckOpen();
+  BuildAreas();
+}
+
+bool TNetwork::NoDriveThroughSet() const {
+  if (!IsOpen()) return false;
+  for (int32_t l = 1; l <= FLinkCount; ++l)
+    if (Fattribute[size_t(l)] & cAttrNoDriveThrough) return true;
+  return false;
+}
+
+bool TNetwork::NoDriveThroughCheck(const TRoute& route) const {
+  const size_t n = route.links.size();
+  if (n <= 2) return false;
+  CheckOpen();
+  const int32_t a1 = FAreaList.GetArea(Abs(route.links.front())), a2 = FAreaList.GetArea(Abs(route.links.back()));
+  for (size_t k = 1; k + 1 < n; ++k) {
+    const int32_t a = FAreaList.GetArea(Abs(route.links[k]));
+    if (a != 0 && a != a1 && a != a2) return true;
+  }
+  return false;
+}
+
+int32_t TNetwork::NodeArea(int32_t node) const {
+  int32_t a = 0;
+  for (const int32_t s : Adjacent(node)) {
+    a = FAreaList.GetArea(Abs(s));
+    if (a == 0) return 0;
+  }
+  return a;
+}
+
+}  // namespace kovra

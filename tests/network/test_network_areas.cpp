@@ -1,0 +1,147 @@
+// No-drive-through areas: building them from the attribute words, dead ends
+// that join them, exits, node areas, crossing checks and the masks the
+// calculators take from the area list.
+#include <gtest/gtest.h>
+
+#include "network_fixture.h"
+#include "support/test_raises.h"
+
+using namespace kovra;
+using namespace kovra::testsupport;
+
+namespace {
+
+constexpr uint16_t cNoThrough = 256;
+
+class Areas : public TNetworkTest {
+protected:
+  // A square of area links (1-4) with a dead end (5) at a corner where only
+  // area links meet; an ordinary ring (6-8) joins two of its corners; a
+  // second area (9) hangs off the ring; an ordinary dead end (10) hangs off
+  // a node of the ring.
+  TNetwork& Build() {
+    TTestNetworkWriter w;
+    w.AddLink({{0, 0}, {1, 0}}, cNoThrough);    // 1
+    w.AddLink({{1, 0}, {1, 1}}, cNoThrough);    // 2
+    w.AddLink({{1, 1}, {0, 1}}, cNoThrough);    // 3
+    w.AddLink({{0, 1}, {0, 0}}, cNoThrough);    // 4
+    w.AddLink({{1, 0}, {2, -1}});               // 5
+    w.AddLink({{0, 0}, {-1, 0}});               // 6
+    w.AddLink({{-1, 0}, {-1, 1}});              // 7
+    w.AddLink({{-1, 1}, {0, 1}});               // 8
+    w.AddLink({{-1, 1}, {-2, 1}}, cNoThrough);  // 9
+    w.AddLink({{-1, 0}, {-2, -1}});             // 10
+    return Open(w, true);
+  }
+  static TRoute Route(std::vector<int32_t> links) {
+    TRoute r;
+    r.links = std::move(links);
+    return r;
+  }
+};
+
+int32_t NodeAt(const TNetwork& net, TFloatPoint P) {
+  for (int32_t n = 1; n <= net.NodeCount(); ++n)
+    if (net.Node2Coordinate(n) == P) return n;
+  return 0;
+}
+
+TEST_F(Areas, BuiltWhenTheAttributesOpen) {
+  TNetwork& net = Build();
+  const TAreaList& areas = net.AreaList();
+  EXPECT_EQ(areas.MaxArea(), 2);
+  const std::vector<int32_t> area{0, 1, 1, 1, 1, 1, 0, 0, 0, 2, 0};
+  for (int32_t l = 1; l <= 10; ++l) EXPECT_EQ(areas.GetArea(l), area[size_t(l)]) << "link " << l;
+  EXPECT_TRUE(net.AttributeGetBit(5, 8));  // the absorbed dead end, in memory
+  EXPECT_FALSE(net.AttributeGetBit(10, 8));
+
+  // Exits: ends that also carry links outside every area.
+  struct Exit {
+    int32_t link;
+    bool ft, tf;
+  } exits[] = {{1, false, true}, {2, false, false}, {3, true, false}, {4, true, true}, {5, false, false}, {9, false, true}};
+  for (const auto& e : exits) {
+    for (int32_t i = 0; i < areas.Count(); ++i)
+      if (areas.Item(i).link == e.link) {
+        EXPECT_EQ(areas.Item(i).exitFT, e.ft) << e.link;
+        EXPECT_EQ(areas.Item(i).exitTF, e.tf) << e.link;
+      }
+  }
+  EXPECT_EQ(net.NodeArea(NodeAt(net, {1, 1})), 1);
+  EXPECT_EQ(net.NodeArea(NodeAt(net, {0, 0})), 0);
+  EXPECT_EQ(net.NodeArea(NodeAt(net, {-2, 1})), 2);
+
+  TIntegerList links;
+  areas.GetLinkList(1, links);
+  ASSERT_EQ(links.Count(), 5);
+  for (int32_t i = 0; i < 5; ++i) EXPECT_EQ(links.GetItem(i), i + 1);
+  areas.GetLinkList(3, links);
+  EXPECT_EQ(links.Count(), 0);
+}
+
+TEST_F(Areas, CrossingsAndMasks) {
+  TNetwork& net = Build();
+  EXPECT_TRUE(net.NoDriveThroughSet());
+  EXPECT_TRUE(net.NoDriveThroughCheck(Route({6, 2, 9})));    // through area 1 from outside to area 2
+  EXPECT_FALSE(net.NoDriveThroughCheck(Route({6, 1, 2})));   // ends in the area it passes
+  EXPECT_FALSE(net.NoDriveThroughCheck(Route({9, 7, 6})));   // passes no area
+  EXPECT_FALSE(net.NoDriveThroughCheck(Route({1, 9})));      // two links never cross
+
+  TBitArray bits(11), ft(11), tf(11);
+  net.AreaList().Update(bits, 1, 0);
+  for (int32_t l = 1; l <= 10; ++l) EXPECT_EQ(bits.GetBit(l), l != 9) << l;
+  net.AreaList().UpdateExitBits(ft, tf, 0);  // a start outside every area
+  for (int32_t l = 1; l <= 10; ++l) {
+    EXPECT_EQ(ft.GetBit(l), l != 3 && l != 4) << l;
+    EXPECT_EQ(tf.GetBit(l), l != 1 && l != 4 && l != 9) << l;
+  }
+  net.AreaList().UpdateExitBits(ft, tf, 1);  // inside area 1 its own exits stay open
+  for (int32_t l = 1; l <= 10; ++l) EXPECT_EQ(tf.GetBit(l), l != 9) << l;
+}
+
+TEST_F(Areas, ClonesOwnTheirAreasAndClosedNetworksHaveNone) {
+  TNetwork& net = Build();
+  TNetwork copy;
+  net.Clone(copy);
+  EXPECT_EQ(copy.AreaList().GetArea(5), 1);
+  copy.AttributeSetBit(9, 8, false);
+  copy.NoDriveThroughInit();
+  EXPECT_EQ(copy.AreaList().MaxArea(), 1);
+  EXPECT_EQ(net.AreaList().MaxArea(), 2);
+  copy.Close();
+  EXPECT_FALSE(copy.NoDriveThroughSet());
+  EXPECT_FALSE(copy.NoDriveThroughCheck(Route({1, 2})));
+  EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { copy.NoDriveThroughCheck(Route({1, 2, 3})); }), "Network is not open");
+  EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { copy.NoDriveThroughInit(); }), "Network is not open");
+
+  // Without area links: no areas at all.
+  TTestNetworkWriter w;
+  w.AddLink({{0, 0}, {1, 0}}, 512);
+  TNetwork& plain = Open(w, true);
+  EXPECT_EQ(plain.AreaList().MaxArea(), 0);
+  EXPECT_EQ(plain.NodeArea(1), 0);
+  EXPECT_FALSE(plain.NoDriveThroughSet());
+}
+
+TEST(AreaList, AddReassignsOnlyTheIdAndIgnoresBadIds) {
+  TAreaList list;
+  list.Add(7, 1);
+  list.UpdateExit(7, 1);
+  list.Add(7, 4);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.GetArea(7), 4);
+  EXPECT_TRUE(list.Item(0).exitFT);
+  EXPECT_EQ(list.MaxArea(), 4);
+  list.Add(0, 9);
+  list.Add(-3, 9);
+  list.UpdateExit(99, 1);  // not in the list: nothing
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.GetArea(-3), 0);
+  TAreaList copy;
+  list.Clone(copy);
+  copy.Add(8, 5);
+  EXPECT_EQ(list.GetArea(8), 0);
+  EXPECT_EQ(copy.GetArea(7), 4);
+}
+
+}  // namespace
