@@ -3,6 +3,11 @@
 // calculators take from the area list.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <numeric>
+#include <functional>
+#include <random>
+
 #include "network_fixture.h"
 #include "support/test_raises.h"
 
@@ -121,6 +126,40 @@ TEST_F(Areas, ClonesOwnTheirAreasAndClosedNetworksHaveNone) {
   EXPECT_EQ(plain.AreaList().MaxArea(), 0);
   EXPECT_EQ(plain.NodeArea(1), 0);
   EXPECT_FALSE(plain.NoDriveThroughSet());
+}
+
+// Areas of random networks against a union-find over the area links written
+// here: the same partition of the links that carried bit 8, ids in the order
+// of each area's lowest link.
+TEST_F(Areas, PartitionOfRandomNetworksMatchesAUnionFind) {
+  std::mt19937 rng(12);
+  for (int run = 0; run < 30; ++run) {
+    TTestNetworkWriter w;
+    std::vector<bool> marked{false};
+    for (int i = 0; i < 60; ++i) {
+      const TFloatPoint a{double(rng() % 7), double(rng() % 7)}, b{double(rng() % 7), double(rng() % 7)};
+      const bool area = rng() % 3 == 0;
+      w.AddLink({a, {(a.x + b.x) / 2 + 0.21, (a.y + b.y) / 2 + 0.1 * (i % 5)}, b}, area ? cNoThrough : 1);
+      marked.push_back(area);
+    }
+    TNetwork& net = Open(w, true);
+    const int32_t L = net.LinkCount();
+    std::vector<int32_t> parent(size_t(net.NodeCount()) + 1);
+    std::iota(parent.begin(), parent.end(), 0);
+    std::function<int32_t(int32_t)> find = [&](int32_t x) {
+      return parent[size_t(x)] == x ? x : parent[size_t(x)] = find(parent[size_t(x)]);
+    };
+    for (int32_t l = 1; l <= L; ++l)
+      if (marked[size_t(l)]) parent[size_t(find(net.Link2FromNode(l)))] = find(net.Link2ToNode(l));
+    std::map<int32_t, int32_t> idOfRoot;  // filled in link order: ids by lowest link
+    for (int32_t l = 1; l <= L; ++l) {
+      if (!marked[size_t(l)]) continue;
+      const int32_t root = find(net.Link2FromNode(l));
+      idOfRoot.emplace(root, int32_t(idOfRoot.size()) + 1);
+      ASSERT_EQ(net.AreaList().GetArea(l), idOfRoot[root]) << "run " << run << " link " << l;
+    }
+    EXPECT_EQ(net.AreaList().MaxArea(), int32_t(idOfRoot.size()));
+  }
 }
 
 TEST(AreaList, AddReassignsOnlyTheIdAndIgnoresBadIds) {
