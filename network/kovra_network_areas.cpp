@@ -15,7 +15,9 @@ inline int32_t Abs(int32_t v) { return v < 0 ? -v : v; }
 void TNetwork::BuildAreas() {
   FAreaList.Clear();
   auto noThrough = [&](int32_t l) { return (Fattribute[size_t(l)] & cAttrNoDriveThrough) != 0; };
-  auto otherEnd = [&](int32_t l, int32_t node) { return Fromnode[size_t(l)] == node ? tonode[size_t(l)] : Fromnode[size_t(l)]; };
+  auto otherEnd = [&](int32_t l, int32_t node) {
+    return Fromnode[size_t(l)] == node ? tonode[size_t(l)] : Fromnode[size_t(l)];
+  };
   // Explicit stacks: an area may hold millions of links.
   std::vector<int32_t> stack;
   int32_t counter = 0;

@@ -184,7 +184,8 @@ void TNetwork::ExtractSectionCore(const TFloatPointArrayEx& list, double start, 
     if (cum.size() < size_t(Count)) cum.resize(size_t(Count));
     cum[0] = 0;
     for (int32_t i = 1; i < Count; ++i)
-      cum[size_t(i)] = cum[size_t(i) - 1] + SegmentLength(FCoordinateUnit, list.Pnt[size_t(i) - 1], list.Pnt[size_t(i)]);
+      cum[size_t(i)] =
+          cum[size_t(i) - 1] + SegmentLength(FCoordinateUnit, list.Pnt[size_t(i) - 1], list.Pnt[size_t(i)]);
     const double total = cum[size_t(Count) - 1];
     // The segment is capped at the last one: a fraction just below 1 or a
     // polyline of length 0 would otherwise walk past the last vertex.

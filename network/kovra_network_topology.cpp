@@ -39,7 +39,8 @@ int32_t TNetwork::FindDuplicateLinks() {
   CheckOpen();
   FDuplicates.assign(size_t(FLinkCount) + 1, 0);
   std::vector<uint8_t> done(size_t(FLinkCount) + 1, 0);
-  for (int32_t l = 1; l <= FLinkCount; ++l) done[size_t(l)] = FLength[size_t(l)] != 0 && Fromnode[size_t(l)] == tonode[size_t(l)];
+  for (int32_t l = 1; l <= FLinkCount; ++l)
+    done[size_t(l)] = FLength[size_t(l)] != 0 && Fromnode[size_t(l)] == tonode[size_t(l)];  // loop links
   int32_t entries = 0;
   TFloatPointArrayEx pd, pe;
   for (int32_t j = 1; j <= FNodeCount; ++j) {

@@ -64,7 +64,8 @@ TEST_F(Areas, BuiltWhenTheAttributesOpen) {
   struct Exit {
     int32_t link;
     bool ft, tf;
-  } exits[] = {{1, false, true}, {2, false, false}, {3, true, false}, {4, true, true}, {5, false, false}, {9, false, true}};
+  } exits[] = {{1, false, true},  {2, false, false}, {3, true, false},
+               {4, true, true},   {5, false, false}, {9, false, true}};
   for (const auto& e : exits) {
     for (int32_t i = 0; i < areas.Count(); ++i)
       if (areas.Item(i).link == e.link) {

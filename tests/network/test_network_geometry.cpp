@@ -210,7 +210,8 @@ TEST_F(Geometry, PlanarProjectionOntoALink) {
     EXPECT_NEAR(foot.y, c.foot.y, 1e-12);
   }
   EXPECT_DOUBLE_EQ(net.DistanceToLinkSimple({5, 97}, 1), 0.003);
-  EXPECT_EQ(MessageOf<Exception>([&] { net.DistanceToLinkSimple({NAN, 0}, 1); }), "(NAN , 0) are not valid coordinates");
+  EXPECT_EQ(MessageOf<Exception>([&] { net.DistanceToLinkSimple({NAN, 0}, 1); }),
+            "(NAN , 0) are not valid coordinates");
 }
 
 // The nearest point of a great-circle arc by a fine search along it, in
