@@ -408,7 +408,9 @@ TEST_F(Geometry, RawPolylinesAllocateNothingAndAgreeAcrossThreads) {
     net.GetGISSection_raw(l, buffer);
     sum += buffer.Pnt[size_t(buffer.Count) - 1].x;
   }
-  if (KOVRA_COUNT_ALLOCATIONS) EXPECT_EQ(tAllocations - before, 0);
+  if (KOVRA_COUNT_ALLOCATIONS) {
+    EXPECT_EQ(tAllocations - before, 0);
+  }
   EXPECT_GT(sum, 0);
 
   // Results of the unchecked operations from one thread...
