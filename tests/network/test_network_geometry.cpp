@@ -29,6 +29,9 @@ namespace {
 thread_local int64_t tAllocations = 0;
 }
 #if KOVRA_COUNT_ALLOCATIONS
+// The replacements below pair malloc with free; the compiler sees only the
+// library's operator new at the call sites.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t n) {
   ++tAllocations;
   if (void* p = std::malloc(n ? n : 1)) return p;
