@@ -73,7 +73,8 @@ void BM_PlainBfs(benchmark::State& state) {
     for (size_t i = 0; i < queue.size(); ++i)
       for (const int32_t s : net.Adjacent(queue[i])) {
         const int32_t e = s < 0 ? -s : s;
-        const int32_t o = net.Fromnodes()[size_t(e)] == queue[i] ? net.Tonodes()[size_t(e)] : net.Fromnodes()[size_t(e)];
+        const int32_t o =
+            net.Fromnodes()[size_t(e)] == queue[i] ? net.Tonodes()[size_t(e)] : net.Fromnodes()[size_t(e)];
         if (!seen[size_t(o)]) seen[size_t(o)] = 1, queue.push_back(o);
       }
     benchmark::DoNotOptimize(queue.size());

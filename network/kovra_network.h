@@ -96,6 +96,11 @@ inline constexpr const char* cMsgEulerArrays = "Euler: arrays must cover links 1
 inline constexpr const char* cMsgEulerUnbalanced = "Euler: link counts are not balanced at node %d";
 inline constexpr const char* cMsgRouteNodes = "Route of %d links must hold %d nodes (holds %d)";
 
+// The merge step of TNetwork::Euler: circuits (links L[c], nodes N[c], node
+// ids 1..NodeCount) that share a node are spliced into one, the first pair in
+// list order first, until no two share a node.
+void MergeCircuits(std::vector<TIntegerArray>& L, std::vector<TIntegerArray>& N, int32_t NodeCount);
+
 // v as Format prints it with Spec ("%g", "%n"), or NAN, INF, -INF.
 std::string NumberText(double v, const char* Spec);
 

@@ -4,6 +4,7 @@
 // links must not overflow the thread stack.
 #include <algorithm>
 #include <memory>
+#include <queue>
 #include <unordered_map>
 #include <vector>
 
@@ -219,47 +220,133 @@ void TNetwork::Euler(const TIntegerArray& linkFT, const TIntegerArray& linkTF, T
     N.push_back(std::move(nodes));
   }
 
-  // Merge circuits that share a node: the lowest i first, then the lowest k;
-  // circuit k is spliced into i after the first shared position of i.
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (size_t i = 0; i < N.size() && !changed; ++i) {
-      std::unordered_map<int32_t, int32_t> posI;  // node -> its first position in N_i
-      for (int32_t p = 0; p < N[i]->Count(); ++p) posI.emplace(N[i]->GetItem(p), p);
-      for (size_t k = i + 1; k < N.size() && !changed; ++k) {
-        int32_t p = -1, q = -1;
-        for (int32_t j = 0; j < N[k]->Count(); ++j) {
-          const auto it = posI.find(N[k]->GetItem(j));
-          if (it != posI.end() && (p < 0 || it->second < p)) p = it->second, q = j;
-        }
-        if (p < 0) continue;
-        // q: the first position in N_k of the node at p.
-        const int32_t node = N[i]->GetItem(p);
-        for (int32_t j = 0; j < N[k]->Count(); ++j)
-          if (N[k]->GetItem(j) == node) {
-            q = j;
-            break;
-          }
-        auto splice = [&](TIntegerList& into, const TIntegerList& from) {
-          std::vector<int32_t> seq;
-          seq.reserve(size_t(into.Count() + from.Count()));
-          for (int32_t j = 0; j <= p; ++j) seq.push_back(into.GetItem(j));
-          for (int32_t j = q + 1; j < from.Count(); ++j) seq.push_back(from.GetItem(j));
-          for (int32_t j = 0; j <= q; ++j) seq.push_back(from.GetItem(j));
-          for (int32_t j = p + 1; j < into.Count(); ++j) seq.push_back(into.GetItem(j));
-          into.Clear();
-          for (const int32_t v : seq) into.Add(v);
-        };
-        splice(*L[i], *L[k]);
-        splice(*N[i], *N[k]);
-        L.erase(L.begin() + ptrdiff_t(k));
-        N.erase(N.begin() + ptrdiff_t(k));
-        changed = true;
-      }
+  std::vector<TIntegerArray> CL, CN;
+  for (size_t c = 0; c < L.size(); ++c) {
+    CL.emplace_back(L[c]->Count());
+    CN.emplace_back(N[c]->Count());
+    for (int32_t j = 0; j < L[c]->Count(); ++j) {
+      CL[c][size_t(j)] = L[c]->GetItem(j);
+      CN[c][size_t(j)] = N[c]->GetItem(j);
     }
   }
+  MergeCircuits(CL, CN, FNodeCount);
+  for (size_t c = 0; c < CL.size(); ++c) {
+    auto links = std::make_unique<TIntegerList>(), nodes = std::make_unique<TIntegerList>();
+    links->SetCapacity(int32_t(CL[c].size()));
+    nodes->SetCapacity(int32_t(CN[c].size()));
+    for (const int32_t v : CL[c]) links->Add(v);
+    for (const int32_t v : CN[c]) nodes->Add(v);
+    L[c] = std::move(links);
+    N[c] = std::move(nodes);
+  }
+  L.resize(CL.size());
+  N.resize(CN.size());
   for (auto& l : L) linklists.Add(l.release());
   for (auto& n : N) nodelists.Add(n.release());
+}
+
+void MergeCircuits(std::vector<TIntegerArray>& L, std::vector<TIntegerArray>& N, int32_t NodeCount) {
+  // The result is that of merging one pair at a time: the first circuit i
+  // that shares a node with a later one absorbs the first such k, spliced in
+  // after the first position p of i whose node occurs in k, rotated to start
+  // after the first position q of that node in k; and again until no two
+  // circuits share a node. A circuit only absorbs while it is the one being
+  // grown, so i can be grown to completion before i + 1: its candidates come
+  // from a heap fed by the nodes it gains. Its elements sit in a linked list
+  // with order labels, so that "the first position whose node occurs in k"
+  // is a comparison of labels and a splice costs the length of k (plus a
+  // relabelling of the circuit when repeated splices at one place have used
+  // up the room between two labels).
+  const size_t m = L.size();
+  std::vector<size_t> start(m + 1, 0);
+  for (size_t c = 0; c < m; ++c) start[c + 1] = start[c] + L[c].size();
+  const size_t total = start[m];
+  std::vector<int64_t> next(total, -1);
+  std::vector<uint64_t> label(total, 0);
+  auto nodeOf = [&](size_t e, size_t c) { return N[c][e - start[c]]; };
+  std::vector<size_t> owner(total);
+  for (size_t c = 0; c < m; ++c)
+    for (size_t e = start[c]; e < start[c + 1]; ++e) owner[e] = c;
+
+  // Circuits by node, each circuit once per node.
+  std::vector<std::vector<int32_t>> circuitsAt(size_t(NodeCount) + 1);
+  std::vector<int64_t> stamp(size_t(NodeCount) + 1, -1);
+  for (size_t c = 0; c < m; ++c)
+    for (const int32_t v : N[c])
+      if (stamp[size_t(v)] != int64_t(c)) stamp[size_t(v)] = int64_t(c), circuitsAt[size_t(v)].push_back(int32_t(c));
+
+  std::vector<uint8_t> alive(m, 1);
+  std::vector<int64_t> firstAt(size_t(NodeCount) + 1, -1);  // node -> first element of the grown circuit
+  std::vector<int64_t> firstStamp(size_t(NodeCount) + 1, -1);
+  constexpr uint64_t cSpacing = uint64_t(1) << 32;
+  std::vector<TIntegerArray> outL, outN;
+  for (size_t i = 0; i < m; ++i) {
+    if (!alive[i]) continue;
+    const int64_t head = int64_t(start[i]);
+    for (size_t e = start[i]; e < start[i + 1]; ++e) {
+      next[e] = e + 1 < start[i + 1] ? int64_t(e + 1) : -1;
+      label[e] = (e - start[i] + 1) * cSpacing;
+    }
+    std::priority_queue<int32_t, std::vector<int32_t>, std::greater<int32_t>> candidates;
+    auto gain = [&](int64_t e) {
+      const int32_t v = nodeOf(size_t(e), owner[size_t(e)]);
+      if (firstStamp[size_t(v)] != int64_t(i) || label[size_t(e)] < label[size_t(firstAt[size_t(v)])]) {
+        const bool fresh = firstStamp[size_t(v)] != int64_t(i);
+        firstStamp[size_t(v)] = int64_t(i), firstAt[size_t(v)] = e;
+        if (fresh)
+          for (const int32_t c : circuitsAt[size_t(v)])
+            if (size_t(c) > i && alive[size_t(c)]) candidates.push(c);
+      }
+    };
+    for (size_t e = start[i]; e < start[i + 1]; ++e) gain(int64_t(e));
+    while (!candidates.empty()) {
+      const size_t k = size_t(candidates.top());
+      candidates.pop();
+      if (!alive[k]) continue;
+      alive[k] = 0;
+      // p: the element of i, first in order, whose node occurs in k.
+      int64_t p = -1;
+      for (const int32_t v : N[k])
+        if (firstStamp[size_t(v)] == int64_t(i) && (p < 0 || label[size_t(firstAt[size_t(v)])] < label[size_t(p)]))
+          p = firstAt[size_t(v)];
+      const int32_t node = nodeOf(size_t(p), owner[size_t(p)]);
+      size_t q = 0;
+      while (N[k][q] != node) ++q;
+      const size_t len = L[k].size();
+      // Labels between p and its successor; when the gap is too small the
+      // whole circuit is labelled afresh.
+      const uint64_t gap = (next[size_t(p)] >= 0 ? label[size_t(next[size_t(p)])] : UINT64_MAX) - label[size_t(p)];
+      if (gap <= len + 1) {
+        uint64_t l = 0;
+        for (int64_t e = head; e >= 0; e = next[size_t(e)]) label[size_t(e)] = (l += cSpacing);
+      }
+      const uint64_t lo = label[size_t(p)];
+      const uint64_t room = (len + 1) * cSpacing;
+      const uint64_t hi = next[size_t(p)] >= 0 ? label[size_t(next[size_t(p)])]
+                          : UINT64_MAX - lo > room ? lo + room
+                                                   : UINT64_MAX;
+      int64_t prev = p;
+      const int64_t after = next[size_t(p)];
+      for (size_t j = 0; j < len; ++j) {
+        const int64_t e = int64_t(start[k] + (q + 1 + j) % len);
+        label[size_t(e)] = lo + uint64_t((unsigned __int128)(hi - lo) * (j + 1) / (len + 1));
+        next[size_t(prev)] = e;
+        prev = e;
+      }
+      next[size_t(prev)] = after;
+      for (size_t j = 0; j < len; ++j) gain(int64_t(start[k] + (q + 1 + j) % len));
+    }
+    TIntegerArray l, n;
+    for (int64_t e = head; e >= 0; e = next[size_t(e)]) {
+      const size_t c = owner[size_t(e)];
+      l.push_back(L[c][size_t(e) - start[c]]);
+      n.push_back(N[c][size_t(e) - start[c]]);
+    }
+    outL.push_back(std::move(l));
+    outN.push_back(std::move(n));
+  }
+  L = std::move(outL);
+  N = std::move(outN);
 }
 
 }  // namespace kovra

@@ -2,6 +2,8 @@
 // upstream sets, traces to valves, Euler circuits, cul-de-sac reading.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <boost/graph/adjacency_list.hpp>
 #include <boost/graph/connected_components.hpp>
 #include <deque>
@@ -256,6 +258,53 @@ TEST_F(Topology, EulerCircuitsCloseUseEveryLinkAndFollowComponents) {
     std::set<int> groups;
     for (const int32_t n : usedNodes) groups.insert(component[size_t(n)]);
     EXPECT_EQ(links.Count(), int32_t(groups.size())) << "run " << run;
+  }
+}
+
+// The merge written pair by pair, as the circuits are defined: the first
+// pair i < k sharing a node, p the first position of i whose node occurs in
+// k, q the first position of that node in k; k goes in after p, rotated.
+void MergeLiterally(std::vector<TIntegerArray>& L, std::vector<TIntegerArray>& N) {
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (size_t i = 0; i < N.size() && !changed; ++i)
+      for (size_t k = i + 1; k < N.size() && !changed; ++k) {
+        size_t p = 0;
+        while (p < N[i].size() && std::find(N[k].begin(), N[k].end(), N[i][p]) == N[k].end()) ++p;
+        if (p == N[i].size()) continue;
+        const size_t q = size_t(std::find(N[k].begin(), N[k].end(), N[i][p]) - N[k].begin());
+        for (auto* seq : {&L, &N}) {
+          TIntegerArray& into = (*seq)[i];
+          const TIntegerArray& from = (*seq)[k];
+          TIntegerArray merged(into.begin(), into.begin() + ptrdiff_t(p) + 1);
+          merged.insert(merged.end(), from.begin() + ptrdiff_t(q) + 1, from.end());
+          merged.insert(merged.end(), from.begin(), from.begin() + ptrdiff_t(q) + 1);
+          merged.insert(merged.end(), into.begin() + ptrdiff_t(p) + 1, into.end());
+          into = std::move(merged);
+        }
+        L.erase(L.begin() + ptrdiff_t(k));
+        N.erase(N.begin() + ptrdiff_t(k));
+        changed = true;
+      }
+  }
+}
+
+TEST(EulerMerge, EqualsThePairByPairMerge) {
+  std::mt19937 rng(17);
+  for (int run = 0; run < 300; ++run) {
+    const int32_t nodes = 2 + int32_t(rng() % 30);
+    std::vector<TIntegerArray> L(1 + rng() % 25), N(L.size());
+    int32_t id = 0;
+    for (size_t c = 0; c < L.size(); ++c)
+      for (size_t j = 0, n = 1 + rng() % 6; j < n; ++j) {
+        L[c].push_back(++id);
+        N[c].push_back(1 + int32_t(rng() % uint32_t(nodes)));
+      }
+    std::vector<TIntegerArray> L2 = L, N2 = N;
+    MergeLiterally(L, N);
+    MergeCircuits(L2, N2, nodes);
+    ASSERT_EQ(L2, L) << "run " << run;
+    ASSERT_EQ(N2, N) << "run " << run;
   }
 }
 
