@@ -83,6 +83,7 @@ inline void Check(bool Ok, const char* What) {
 }
 
 // True when s is well-formed UTF-8 (what every decoder of the library returns).
+// Written apart from the library's decoders on purpose: it checks them.
 inline bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   size_t n = s.size(), i = 0;
