@@ -87,6 +87,8 @@ private:
     if (fEnd == fBuffer.size()) fBuffer.resize(2 * fBuffer.size());
     const int32_t got = fFile.Read(fBuffer.data() + fEnd, int32_t(std::min<size_t>(fBuffer.size() - fEnd, cBlock)));
     if (got <= 0) {
+      // A failing disk is an error, not the end of the file.
+      if (got < 0 || fFile.LastError() != 0) RaiseReadError(fFile);
       fAtEnd = true;
       return false;
     }

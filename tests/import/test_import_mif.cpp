@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <numbers>
@@ -19,6 +21,7 @@
 #include "import/support/network_dir.h"
 #include "import/support/ogr_objects.h"
 #include "support/test_files.h"
+#include "support/test_raises.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -553,6 +556,19 @@ TEST_F(ImportMif, ProgressByBytesAndCancel) {
   EXPECT_GT(imp.LinkCount(), 0);
   EXPECT_LT(imp.LinkCount(), 30);
   EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+}
+
+// A read the disk fails is an error naming the file, not the end of the file
+// (reading /proc/self/mem at offset 0 fails with EIO).
+TEST_F(ImportMif, FailingReadIsAnError) {
+  const std::string mif = In("failing.mif");
+  std::filesystem::create_symlink("/proc/self/mem", mif);
+  WriteBytes(In("failing.mid"), "");
+  TImport imp;
+  imp.SetDirectory(fOut);
+  imp.Add(mif);
+  EXPECT_EQ(MessageOf<EReadError>([&] { imp.Execute(); }),
+            "Cannot read file \"" + mif + "\". " + std::string(std::strerror(EIO)));
 }
 
 }  // namespace
