@@ -373,6 +373,12 @@ TEST_F(ImportBuild, LengthRoundingToZeroIsASinglePoint) {
   EXPECT_EQ(e.fileindex, 0);
   EXPECT_EQ(e.linklocal, 2);
   EXPECT_EQ(imp.ImportErrorList().GetItem(1).errorcode, ecNotGeoCoded);
+  // The network opens and knows the link as no part of the graph.
+  TNetwork network;
+  network.SetDirectory(fOut);
+  network.Open(false, false, true, 0);
+  EXPECT_EQ(MessageOf<Exception>([&] { network.GetGISSection(2); }), "Link 2 is a non-valid link");
+  EXPECT_EQ(network.GetGISSection(4).Count, 2);
 }
 
 // A cancel in any stage of the build, or in the index, leaves the folder as
