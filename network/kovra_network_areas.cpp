@@ -20,18 +20,24 @@ void TNetwork::BuildAreas() {
   };
   // Explicit stacks: an area may hold millions of links.
   std::vector<int32_t> stack;
+  // Areas by link while building: the list's lookups are hashed.
+  std::vector<int32_t> areaOf(size_t(FLinkCount) + 1, 0);
+  auto add = [&](int32_t l, int32_t area) {
+    areaOf[size_t(l)] = area;
+    FAreaList.Add(l, area);
+  };
   int32_t counter = 0;
   for (int32_t l = 1; l <= FLinkCount; ++l) {
-    if (FLength[size_t(l)] == 0 || !noThrough(l) || FAreaList.GetArea(l) != 0) continue;
-    FAreaList.Add(l, ++counter);
+    if (FLength[size_t(l)] == 0 || !noThrough(l) || areaOf[size_t(l)] != 0) continue;
+    add(l, ++counter);
     stack.assign({tonode[size_t(l)], Fromnode[size_t(l)]});
     while (!stack.empty()) {
       const int32_t node = stack.back();
       stack.pop_back();
       for (const int32_t s : Adjacent(node)) {
         const int32_t e = Abs(s);
-        if (!noThrough(e) || FAreaList.GetArea(e) != 0) continue;
-        FAreaList.Add(e, counter);
+        if (!noThrough(e) || areaOf[size_t(e)] != 0) continue;
+        add(e, counter);
         stack.push_back(otherEnd(e, node));
       }
     }
@@ -46,7 +52,7 @@ void TNetwork::BuildAreas() {
     for (const int32_t s : Adjacent(k)) {
       const int32_t e = Abs(s);
       if (!FCDS.GetBit(e) && noThrough(e)) {
-        area = FAreaList.GetArea(e);
+        area = areaOf[size_t(e)];
       } else if (FCDS.GetBit(e)) {
         ++deadEnds;
       } else {
@@ -64,7 +70,7 @@ void TNetwork::BuildAreas() {
         if (noThrough(e)) continue;
         Fattribute[size_t(e)] |= cAttrNoDriveThrough;
         changed = true;
-        FAreaList.Add(e, area);
+        add(e, area);
         stack.push_back(otherEnd(e, node));
       }
     }
