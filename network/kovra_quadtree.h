@@ -229,6 +229,12 @@ private:
 
   void SplitCell(TWork& W, int32_t Index, int32_t Depth);
   void AddSegment(TWork& W, int32_t Index, int32_t Link, int32_t s);
+  // Segment s of Link into leaf Index: extends the leaf's last run or starts one.
+  void AddRun(TWork& W, int32_t Index, int32_t Link, int32_t s);
+  // The index of the leaf that holds (x, y) by the tie rule.
+  static int32_t LeafOf(const TWork& W, double x, double y);
+  // Both end points of the segment lie strictly inside R.
+  bool InsideOpen(const TFloatRect& R) const;
   bool SegmentIntersectsRect(double xmin, double ymin, double xmax, double ymax) const;
   void Save() const;
 
