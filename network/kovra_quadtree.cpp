@@ -386,17 +386,17 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
         c1 = P1y - P2y;
         c2 = P2x - P1x;
         c3 = P1x * P2y - P2x * P1y;
-        // A segment strictly inside a leaf's rectangle meets no other leaf:
-        // every other leaf's closed rectangle lies beyond one of that leaf's
-        // edges, where both end points fail it. Such a segment skips the walk.
+        // A segment strictly inside a cell's rectangle meets no leaf outside
+        // that cell: every such leaf's closed rectangle lies beyond one of the
+        // cell's edges, where both end points fail it. The walk therefore
+        // starts at the deepest such cell, and a segment inside one leaf
+        // (mostly the leaf of the segment before) needs no walk at all.
         if (leaf < 0 || !InsideOpen(w.Cells[size_t(leaf)].fRect)) {
-          leaf = LeafOf(w, P1x, P1y);
-          if (!w.Nested[size_t(leaf)] || !InsideOpen(w.Cells[size_t(leaf)].fRect)) leaf = -1;
+          const int32_t start = InnermostCell(w);
+          leaf = w.Cells[size_t(start)].Divided() ? -1 : start;
+          if (leaf < 0) AddSegment(w, start, link, s);
         }
-        if (leaf >= 0)
-          AddRun(w, leaf, link, s);
-        else
-          AddSegment(w, 0, link, s);
+        if (leaf >= 0) AddRun(w, leaf, link, s);
       }
     }
     if (FCancelled) return;
@@ -491,13 +491,17 @@ void TQuadTreeSetup::AddRun(TWork& W, int32_t Index, int32_t Link, int32_t s) {
   last = W.RunRecords.size();
 }
 
-int32_t TQuadTreeSetup::LeafOf(const TWork& W, double x, double y) {
-  int32_t i = 0;
-  for (;;) {
+int32_t TQuadTreeSetup::InnermostCell(const TWork& W) const {
+  // Down the cells that hold P1 by the tie rule, as long as they are nested
+  // and hold both end points strictly inside.
+  int32_t inner = 0;
+  for (int32_t i = 0;;) {
     const TQuadTreeCell& c = W.Cells[size_t(i)];
-    if (!c.Divided()) return i;
+    if (!c.Divided()) return inner;
     const TFloatRect& ne = W.Cells[size_t(c.fChild[0]) - 1].fRect;
-    i = c.fChild[QuadrantOf(x, y, ne.xmin, ne.ymin) - 1] - 1;
+    i = c.fChild[QuadrantOf(P1x, P1y, ne.xmin, ne.ymin) - 1] - 1;
+    if (!W.Nested[size_t(i)] || !InsideOpen(W.Cells[size_t(i)].fRect)) return inner;
+    inner = i;
   }
 }
 

@@ -231,8 +231,10 @@ private:
   void AddSegment(TWork& W, int32_t Index, int32_t Link, int32_t s);
   // Segment s of Link into leaf Index: extends the leaf's last run or starts one.
   void AddRun(TWork& W, int32_t Index, int32_t Link, int32_t s);
-  // The index of the leaf that holds (x, y) by the tie rule.
-  static int32_t LeafOf(const TWork& W, double x, double y);
+  // The deepest cell whose walk finds every leaf the current segment meets:
+  // one that holds both its end points strictly inside and lies within the
+  // closed rectangles of its ancestors; the root when there is none.
+  int32_t InnermostCell(const TWork& W) const;
   // Both end points of the segment lie strictly inside R.
   bool InsideOpen(const TFloatRect& R) const;
   bool SegmentIntersectsRect(double xmin, double ymin, double xmax, double ymax) const;
