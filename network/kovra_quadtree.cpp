@@ -250,7 +250,18 @@ struct TQuadTreeSetup::TWork {
   std::vector<int32_t, TNoInitAllocator<int32_t>> Nodes;  // 1..n, partitioned in place by the splits
   std::vector<int32_t> Scratch;        // the scatter's target
   std::vector<uint8_t> Quadrant;       // the scatter's classification
-  std::unique_ptr<TSubLinkList[]> Runs;  // per cell
+  // The runs of every leaf in the order they were made, each with its cell;
+  // a stable grouping by cell at the end gives each leaf its runs in order.
+  struct TRunRecord {
+    int32_t Cell;
+    TSubLink Run;
+  };
+  std::vector<TRunRecord> RunRecords;
+  std::vector<size_t> LastRun;         // per cell, 1 + its last record; 0 for none
+  // Per cell: its rectangle lies in the closed rectangle of every ancestor,
+  // so a point in it passes the first test of SegmentIntersectsRect all the
+  // way down from the root.
+  std::vector<uint8_t> Nested;
 };
 
 namespace {
@@ -347,7 +358,19 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
       throw EOutOfRange(Format(cMsgQuadTreeCellFull, w.Cells[i].fID));
 
   // Segments into leaves.
-  w.Runs = std::make_unique<TSubLinkList[]>(w.Cells.size());
+  w.LastRun.assign(w.Cells.size(), 0);
+  w.Nested.assign(w.Cells.size(), 0);
+  w.Nested[0] = 1;
+  for (size_t i = 0; i < w.Cells.size(); ++i) {
+    const TQuadTreeCell& c = w.Cells[i];
+    if (!c.Divided()) continue;
+    for (int32_t k = 0; k < 4; ++k) {
+      const TFloatRect& r = w.Cells[size_t(c.fChild[k]) - 1].fRect;
+      w.Nested[size_t(c.fChild[k]) - 1] = w.Nested[i] && c.fRect.xmin <= r.xmin && r.xmax <= c.fRect.xmax &&
+                                          c.fRect.ymin <= r.ymin && r.ymax <= c.fRect.ymax;
+    }
+  }
+  int32_t leaf = -1;  // the leaf of the last segment that lay inside one leaf
   SetProgressMaxValue(linkCount);
   for (int32_t link = 1; link <= linkCount; ++link) {
     ProgressExecute(link);
@@ -363,7 +386,17 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
         c1 = P1y - P2y;
         c2 = P2x - P1x;
         c3 = P1x * P2y - P2x * P1y;
-        AddSegment(w, 0, link, s);
+        // A segment strictly inside a cell's rectangle meets no leaf outside
+        // that cell: every such leaf's closed rectangle lies beyond one of the
+        // cell's edges, where both end points fail it. The walk therefore
+        // starts at the deepest such cell, and a segment inside one leaf
+        // (mostly the leaf of the segment before) needs no walk at all.
+        if (leaf < 0 || !InsideOpen(w.Cells[size_t(leaf)].fRect)) {
+          const int32_t start = InnermostCell(w);
+          leaf = w.Cells[size_t(start)].Divided() ? -1 : start;
+          if (leaf < 0) AddSegment(w, start, link, s);
+        }
+        if (leaf >= 0) AddRun(w, leaf, link, s);
       }
     }
     if (FCancelled) return;
@@ -371,22 +404,23 @@ void TQuadTreeSetup::Build(int64_t encryptionkey, TKvStream* aFS) {
 
   // One node array, one run array; every leaf's records must fit its 16-bit count.
   auto store = std::make_shared<TStore>();
-  size_t runTotal = 0;
-  for (size_t i = 0; i < w.Cells.size(); ++i) runTotal += size_t(w.Runs[i].Count());
-  store->Runs.reserve(runTotal);
+  // Runs per cell, then each cell's first slot in pre-order.
+  std::vector<size_t> first(w.Cells.size() + 1, 0);
+  for (const TWork::TRunRecord& r : w.RunRecords) ++first[size_t(r.Cell) + 1];
   for (size_t i = 0; i < w.Cells.size(); ++i) {
     TQuadTreeCell& c = w.Cells[i];
+    const size_t runs = first[i + 1];
+    first[i + 1] = first[i] + runs;
     if (c.Divided()) continue;
     const uint32_t nodes = w.NodeEnd[i] - c.fNodeFirst;
-    const TSubLinkList& runs = w.Runs[i];
-    if (nodes + uint32_t(runs.Count()) > uint32_t(cQuadTreeMaxRecords))
-      throw EOutOfRange(Format(cMsgQuadTreeCellFull, c.fID));
+    if (nodes + runs > size_t(cQuadTreeMaxRecords)) throw EOutOfRange(Format(cMsgQuadTreeCellFull, c.fID));
     c.fNodeCount = uint16_t(nodes);
-    c.fRunFirst = uint32_t(store->Runs.size());
-    c.fRunCount = uint16_t(runs.Count());
-    for (int32_t k = 0; k < runs.Count(); ++k) store->Runs.push_back(runs.GetItem(k));
+    c.fRunFirst = uint32_t(first[i]);
+    c.fRunCount = uint16_t(runs);
   }
-  w.Runs.reset();
+  store->Runs.resize(w.RunRecords.size());
+  for (const TWork::TRunRecord& r : w.RunRecords) store->Runs[first[size_t(r.Cell)]++] = r.Run;
+  std::vector<TWork::TRunRecord>().swap(w.RunRecords);
   store->Cells = std::move(w.Cells);
   store->Nodes = std::move(w.Nodes);
   Adopt(std::move(store));
@@ -441,11 +475,39 @@ void TQuadTreeSetup::AddSegment(TWork& W, int32_t Index, int32_t Link, int32_t s
     for (int32_t k = 0; k < 4; ++k) AddSegment(W, cell.fChild[k] - 1, Link, s);
     return;
   }
-  TSubLinkList& runs = W.Runs[size_t(Index)];
-  if (!runs.IsEmpty() && runs.Last().Link == Link && runs.Last().sub2 == s)
-    runs.incsub2();
-  else
-    runs.Add({Link, uint16_t(s), uint16_t(s + 1)});
+  AddRun(W, Index, Link, s);
+}
+
+void TQuadTreeSetup::AddRun(TWork& W, int32_t Index, int32_t Link, int32_t s) {
+  size_t& last = W.LastRun[size_t(Index)];
+  if (last != 0) {
+    TSubLink& run = W.RunRecords[last - 1].Run;
+    if (run.Link == Link && run.sub2 == s) {
+      ++run.sub2;
+      return;
+    }
+  }
+  W.RunRecords.push_back({Index, TSubLink{Link, uint16_t(s), uint16_t(s + 1)}});
+  last = W.RunRecords.size();
+}
+
+int32_t TQuadTreeSetup::InnermostCell(const TWork& W) const {
+  // Down the cells that hold P1 by the tie rule, as long as they are nested
+  // and hold both end points strictly inside.
+  int32_t inner = 0;
+  for (int32_t i = 0;;) {
+    const TQuadTreeCell& c = W.Cells[size_t(i)];
+    if (!c.Divided()) return inner;
+    const TFloatRect& ne = W.Cells[size_t(c.fChild[0]) - 1].fRect;
+    i = c.fChild[QuadrantOf(P1x, P1y, ne.xmin, ne.ymin) - 1] - 1;
+    if (!W.Nested[size_t(i)] || !InsideOpen(W.Cells[size_t(i)].fRect)) return inner;
+    inner = i;
+  }
+}
+
+bool TQuadTreeSetup::InsideOpen(const TFloatRect& R) const {
+  return R.xmin < P1x && P1x < R.xmax && R.ymin < P1y && P1y < R.ymax && R.xmin < P2x && P2x < R.xmax &&
+         R.ymin < P2y && P2y < R.ymax;
 }
 
 bool TQuadTreeSetup::SegmentIntersectsRect(double xmin, double ymin, double xmax, double ymax) const {

@@ -229,6 +229,14 @@ private:
 
   void SplitCell(TWork& W, int32_t Index, int32_t Depth);
   void AddSegment(TWork& W, int32_t Index, int32_t Link, int32_t s);
+  // Segment s of Link into leaf Index: extends the leaf's last run or starts one.
+  void AddRun(TWork& W, int32_t Index, int32_t Link, int32_t s);
+  // The deepest cell whose walk finds every leaf the current segment meets:
+  // one that holds both its end points strictly inside and lies within the
+  // closed rectangles of its ancestors; the root when there is none.
+  int32_t InnermostCell(const TWork& W) const;
+  // Both end points of the segment lie strictly inside R.
+  bool InsideOpen(const TFloatRect& R) const;
   bool SegmentIntersectsRect(double xmin, double ymin, double xmax, double ymax) const;
   void Save() const;
 
