@@ -48,6 +48,7 @@ namespace kovra {
 class TCoord3File;
 class TExternalID;
 class TGISArray;
+class TGISWriter;
 class TNetwork;
 class TQuadTree;
 class TQuadTreeCell;
@@ -454,6 +455,54 @@ public:
   int32_t NodeArea(int32_t node) const;
   const TAreaList& AreaList() const { return FAreaList; }
 
+  // --- Result writers and check layers (kovra_network_output.cpp,
+  // kovra_network_objectcheck.cpp) -------------------------------------------
+
+  // Makes the writer GISoutputInit starts from; tests substitute writers
+  // through SetGISWriterFactory. It must return a writer.
+  using TGISWriterFactory = std::function<std::unique_ptr<TGISWriter>(TGISFormat GF)>;
+  // Test seam: GISoutputInit takes its writers from Factory (configured as
+  // usual); an empty function restores TGISWriter::GetGISObject.
+  void SetGISWriterFactory(TGISWriterFactory Factory) { fWriterFactory = std::move(Factory); }
+
+  // A new writer for one output; the caller owns it. For gfArray a bare
+  // in-memory writer (nothing set on it); otherwise the factory's writer with
+  // the network's CompactMIF, CoordSys, EPSG, PRJ, FileName := filename and,
+  // unless GF is in GISFormatsOwnCodepage, the network's code page. Opens
+  // nothing and checks nothing.
+  std::unique_ptr<TGISWriter> GISoutputInit(const std::string& filename, TGISFormat GF) const;
+
+  // Groups of links joining the same two nodes (loop links never), one
+  // polyline record per link with its group number and whether the group's
+  // lengths are equal. Returns the records written; no file when none.
+  int32_t ParallelLinks(const std::string& filename, TGISFormat GF);
+  // Links whose polylines repeat a point, cross themselves or turn back
+  // within turn_angle degrees of a full reversal (PolylineDefectScore). A
+  // turn of exactly 180 degrees scores 0 and is not listed. Returns the
+  // records written; no file when none.
+  int32_t ObjectCheck(const std::string& filename, TGISFormat GF, int32_t turn_angle);
+
+ private:
+  // How a network layer ends (WriteOutput).
+  struct TOutputTail {
+    bool DropEmpty = false;     // an output without records leaves no file
+    bool ProgressZero = false;  // ProgressExecuteZero once the output is closed
+  };
+  // The frame of every layer the network writes itself: a writer from
+  // GISoutputInit with GISarray pointed at the network's table, Produce to
+  // write it, then the tail: Close; Drop when Tail.DropEmpty and nothing was
+  // written; ProgressExecuteZero when Tail.ProgressZero; for gfGeoJSON the
+  // writer's GeoJSON text into the network's; the writer destroyed (gfArray
+  // included: it never owns the network's table). Returns the records
+  // written. When Produce or Close raises, the unfinished output is dropped
+  // (its files deleted, the table emptied) and the error propagates; the
+  // network's GeoJSON then stays as it was.
+  int32_t WriteOutput(const std::string& filename, TGISFormat GF, TOutputTail Tail,
+                      const std::function<void(TGISWriter& Writer)>& Produce);
+
+  TGISWriterFactory fWriterFactory;
+
+ public:
   // --- Further concerns declare their member functions here ------------------
 
 private:
