@@ -143,7 +143,8 @@ void BM_UpdateAlphas(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateAlphas)->Unit(benchmark::kMillisecond);
 
-// The same maxima by hand: planar crow-fly distance and two ratios per link.
+// The same maxima by hand: the same crow-fly distance (the unit is planar)
+// and two ratios per link.
 void BM_UpdateAlphasPlainLoop(benchmark::State& state) {
   TNetwork& net = Net();
   const float* length = net.Lengths().data();
@@ -159,8 +160,7 @@ void BM_UpdateAlphasPlainLoop(benchmark::State& state) {
     float maxTime = 0, maxCost = 0;
     for (int32_t l = 1; l <= L; ++l) {
       if (length[l] == 0) continue;
-      const double dx = x[from[l]] - x[to[l]], dy = y[from[l]] - y[to[l]];
-      const float d = float(std::sqrt(dx * dx + dy * dy) * factor);
+      const float d = float(std::hypot(x[to[l]] - x[from[l]], y[to[l]] - y[from[l]]) * factor);
       maxTime = std::max(maxTime, float(double(d) / time[l]));
       maxCost = std::max(maxCost, float(double(d) / cost[l]));
     }

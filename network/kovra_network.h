@@ -572,7 +572,11 @@ private:
   void CheckLimitID(int32_t limitID) const;
   std::string LimitFileName(int32_t FileNumber) const;
   void ColumnChanged() { ++fColumnVersion; }
+  // The longest link in km, found once per opening.
+  float LongestLink() const;
   uint64_t fColumnVersion = 0;
+  mutable float fLongest = 0;
+  mutable uint64_t fLongestGeneration = ~uint64_t(0);
 
 public:
   // === End of value columns ===================================================

@@ -339,31 +339,45 @@ void TNetwork::CreateArrayCost(int32_t n) {
 void TNetwork::CalculateTime(int32_t index, const TRoadClassSpeed& RCS) {
   CheckOpen();
   CheckColumn(FTime, index, cMsgTimeIndex);
-  // The classes in use and the longest link decide, before anything changes,
-  // whether every time is a finite number.
-  uint32_t used = 0;
-  float longest = 0;
   const uint16_t* words = Fattribute.data();
   const float* length = FLength.data();
-  for (int32_t l = 1; l <= FLinkCount; ++l) {
-    used |= uint32_t(1) << (words[l] & cAttrRoadClass);
-    longest = std::max(longest, length[l]);
-  }
   std::array<double, cMaxRoadClass + 1> speed{};
-  double slowest = std::numeric_limits<double>::infinity();
+  bool allPositive = true;
   for (int32_t c = 0; c <= cMaxRoadClass; ++c) {
     speed[size_t(c)] = RCS.Get(TRoadClass(c));
+    allPositive = allPositive && speed[size_t(c)] > 0 && !std::isinf(speed[size_t(c)]);
+  }
+  // Only a class in use must have a speed; the links are looked at only when
+  // some class has none.
+  uint32_t used = ~uint32_t(0);
+  if (!allPositive) {
+    used = 0;
+    for (int32_t l = 1; l <= FLinkCount; ++l) used |= uint32_t(1) << (words[l] & cAttrRoadClass);
+  }
+  double slowest = std::numeric_limits<double>::infinity();
+  for (int32_t c = 0; c <= cMaxRoadClass; ++c) {
     if (!(used >> c & 1u)) continue;
     if (!(speed[size_t(c)] > 0) || std::isinf(speed[size_t(c)]))
       throw EOutOfRange(Format(cMsgClassSpeed, NumberText(speed[size_t(c)], "%n")));
     slowest = std::min(slowest, speed[size_t(c)]);
   }
-  const bool safe = FLinkCount == 0 || FitsSingle(double(longest) / slowest * 60.0);
+  const bool safe = FitsSingle(double(LongestLink()) / slowest * 60.0);
   FillColumn(FTime[size_t(index)], FLinkCount, safe, [&](int32_t l) {
     return double(length[l]) / speed[words[l] & cAttrRoadClass] * 60.0;
   });
   FTimeAlphaUpdateNeeded = true;
   ColumnChanged();
+}
+
+float TNetwork::LongestLink() const {
+  // Lengths do not change while the network is open.
+  if (fLongestGeneration != fOpenGeneration) {
+    float longest = 0;
+    for (int32_t l = 1; l <= FLinkCount; ++l) longest = std::max(longest, FLength[size_t(l)]);
+    fLongest = longest;
+    fLongestGeneration = fOpenGeneration;
+  }
+  return fLongest;
 }
 
 void TNetwork::CalculateCost(int32_t costindex, float weightlength, float weighttime, int32_t timeindex,
@@ -378,11 +392,10 @@ void TNetwork::CalculateCost(int32_t costindex, float weightlength, float weight
   const float* length = FLength.data();
   const float* time = useTime ? FTime[size_t(timeindex)].data() : nullptr;
   // A bound on |cost| tells whether a value might not fit a Single.
-  float longest = 0, slowest = 0;
-  for (int32_t l = 1; l <= FLinkCount; ++l) {
-    longest = std::max(longest, length[l]);
-    if (useTime) slowest = std::max(slowest, std::fabs(time[l]));
-  }
+  const float longest = LongestLink();
+  float slowest = 0;
+  if (useTime)
+    for (int32_t l = 1; l <= FLinkCount; ++l) slowest = std::max(slowest, std::fabs(time[l]));
   double tBound = slowest;
   if (useTime && maxspeed != 0) tBound = std::max(tBound, std::fabs(double(longest) / maxspeed * 60.0));
   const bool safe = FitsSingle(double(longest) * std::fabs(wl) + (useTime ? tBound * wt : 0.0));
@@ -435,15 +448,23 @@ void TNetwork::UpdateAlphas() {
   CheckOpen();
   const bool doTime = FTimeAlphaUpdateNeeded, doCost = FCostAlphaUpdateNeeded;
   if (!doTime && !doCost) return;
+  // The flagged columns, time first; a maximum per kind.
+  std::vector<const float*> columns;
+  if (doTime)
+    for (const TCostArray& c : FTime) columns.push_back(c.data());
+  const size_t timeColumns = columns.size();
+  if (doCost)
+    for (const TCostArray& c : FCost) columns.push_back(c.data());
+  const size_t n = columns.size();
   float maxTime = 0, maxCost = 0;
-  const auto scan = [&](const TMatrix& M, float& maximum, int32_t l, float d) {
-    for (const TCostArray& c : M) maximum = std::max(maximum, Ratio(d, c[size_t(l)]));
-  };
+  const float* length = FLength.data();
+  const int32_t* from = Fromnode.data();
+  const int32_t* to = tonode.data();
   for (int32_t l = 1; l <= FLinkCount; ++l) {
-    if (FLength[size_t(l)] == 0) continue;
-    const float d = float(DistanceBetweenNodes_raw(Fromnode[size_t(l)], tonode[size_t(l)]));
-    if (doTime) scan(FTime, maxTime, l, d);
-    if (doCost) scan(FCost, maxCost, l, d);
+    if (length[l] == 0) continue;
+    const float d = float(DistanceBetweenNodes_raw(from[l], to[l]));
+    for (size_t j = 0; j < timeColumns; ++j) maxTime = std::max(maxTime, Ratio(d, columns[j][l]));
+    for (size_t j = timeColumns; j < n; ++j) maxCost = std::max(maxCost, Ratio(d, columns[j][l]));
   }
   if (doTime) FTimeAlpha = Factor(maxTime);
   if (doCost) FCostAlpha = Factor(maxCost);
