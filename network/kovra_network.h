@@ -52,6 +52,7 @@ class TGISWriter;
 class TNetwork;
 class TQuadTree;
 class TQuadTreeCell;
+class TRoadClassSpeed;
 class TRoadNameFile;
 class TTurnRestrictions;
 
@@ -504,6 +505,130 @@ public:
 
  public:
   // --- Further concerns declare their member functions here ------------------
+
+  // === Value columns: attribute words written back, limit slots, time and
+  // cost columns, lower-bound factors (kovra_network_columns.cpp), and their
+  // exchange with DBF tables (kovra_network_dbf.cpp) ===========================
+  // Files are replaced through "<name>.tmp" beside them, renamed on success,
+  // so a failed save leaves the old file as it was. Every check raises before
+  // anything changes.
+
+  // Changes with every change of a time, cost or limit column (also through
+  // the _raw stores): routing refuses caches computed under another value.
+  uint64_t ColumnVersion() const { return fColumnVersion; }
+
+  // Writes the attribute words to "attribute.bin" in Directory, enciphered
+  // with EncryptionKey, in the layout Open reads.
+  void AttributeSave();
+
+  // Slot LimitID (1..9) := "limit<FileNumber>.bin" (one byte per link). The
+  // slot, its flag, its file number and the usable-slot count change together,
+  // and only after the whole file was read.
+  void OpenLimit(int32_t FileNumber, int32_t LimitID, bool bitpattern);
+  // Writes slot LimitID to "limit<FileNumber>.bin"; an empty slot raises
+  // "Invalid limitID" before any file is touched.
+  void SaveLimit(int32_t FileNumber, int32_t LimitID);
+  // limitID must be a usable slot (1..LimitSlots()); bits 8 and above read as
+  // clear and are not stored.
+  uint8_t GetLimit(int32_t limitID, int32_t link) const;
+  bool GetLimitBit(int32_t limitID, int32_t link, uint8_t bit) const;
+  // The number of the limit file last loaded into slot 1..9 (0 when none).
+  uint8_t LimitFileNumber(int32_t slot) const { return XQDindex[size_t(slot) - 1]; }
+  void SetLimit(int32_t limitID, int32_t link, uint8_t value);
+  void SetLimitBit(int32_t limitID, int32_t link, uint8_t bit, bool value);
+  // The selections size BA to LinkCount + 1 and only set bits of valid links.
+  void SelectLimit(TBitArray& BA, int32_t LimitID, uint8_t limit_min, uint8_t limit_max) const;
+  void SelectLinksWithLimits(TBitArray& BA, bool includeoneway) const;
+  // bitn > 1: no condition on bit n; RoadNameID is compared when both it and
+  // RoadFileID are non-zero.
+  void Select(TBitArray& BA, int32_t roadclass_min, int32_t roadclass_max, int32_t hierarchy_min,
+              int32_t hierarchy_max, int32_t RoadFileID, int32_t RoadNameID, uint8_t bit8, uint8_t bit9,
+              uint8_t bit10, uint8_t bit11, uint8_t bit12, uint8_t bit13, uint8_t bit14, uint8_t bit15) const;
+  // Bit 15 of every link's word; nothing on a closed network.
+  void SkipLinks2BitArray(TBitArray& BA) const;
+
+  // Time columns in minutes, cost columns in the caller's units; column i is
+  // Times()[i], links 1..LinkCount. New columns start as the lengths.
+  void CreateArrayTime(int32_t n);
+  void CreateArrayCost(int32_t n);
+  // time := length / speed of the link's road class * 60 for every link; a
+  // used class of speed <= 0 raises before anything changes.
+  void CalculateTime(int32_t index, const TRoadClassSpeed& RCS);
+  // Weighted length and time (time at least length at maxspeed when it is
+  // not 0), computed in double, stored as Single.
+  void CalculateCost(int32_t costindex, float weightlength, float weighttime, int32_t timeindex, double maxspeed);
+  void SetTime(int32_t index, int32_t link, float time);
+  void SetSpeed(int32_t index, int32_t link, float speed);
+  void SetCost(int32_t index, int32_t link, float cost);
+  // No checks: the calculators' fast paths.
+  float GetTime(int32_t index, int32_t link) const { return FTime[size_t(index)][size_t(link)]; }
+  float GetSpeed(int32_t index, int32_t link) const {
+    return float(double(FLength[size_t(link)]) / double(FTime[size_t(index)][size_t(link)]) * 60.0);
+  }
+  // Recomputes the flagged lower-bound factors so that crow-fly km x factor
+  // <= every time (cost) of a valid link; a value <= 0 on a link of non-zero
+  // crow-fly length makes the factor 0, which switches the bound off.
+  void UpdateAlphas();
+  // Stores without checks; a value smaller than the one it replaces flags the
+  // factor for UpdateAlphas.
+  void SetTime_raw(int32_t index, int32_t link, float time) {
+    float& v = FTime[size_t(index)][size_t(link)];
+    if (time < v) FTimeAlphaUpdateNeeded = true;
+    v = time;
+    ++fColumnVersion;
+  }
+  void SetSpeed_raw(int32_t index, int32_t link, float speed) { SetTime_raw(index, link, TimeAtSpeed(link, speed)); }
+  void SetCost_raw(int32_t index, int32_t link, float cost) {
+    float& v = FCost[size_t(index)][size_t(link)];
+    if (cost < v) FCostAlphaUpdateNeeded = true;
+    v = cost;
+    ++fColumnVersion;
+  }
+  bool TimeAlphaUpdateNeeded() const { return FTimeAlphaUpdateNeeded; }
+  bool CostAlphaUpdateNeeded() const { return FCostAlphaUpdateNeeded; }
+
+  // Columns from a DBF table whose record n belongs to link n: the field
+  // fieldname, or fieldindex (0-based) when the name is empty. Values <= 0
+  // and links of length 0 leave the column as it was. The whole field is read
+  // before the column changes.
+  void ReadCost(int32_t index, const std::string& filename, int32_t fieldindex, const std::string& fieldname);
+  void ReadTime(int32_t index, const std::string& filename, int32_t fieldindex, const std::string& fieldname);
+  // Speeds in km/h, or mph when mph is set.
+  void ReadSpeed(int32_t index, const std::string& filename, int32_t fieldindex, const std::string& fieldname,
+                 bool mph);
+  // Writes the speed of every valid link into its record, in place, once
+  // every value was found to fit the field: only an I/O error can stop it
+  // half-way.
+  void SaveSpeed(int32_t index, const std::string& filename, int32_t fieldindex, const std::string& fieldname) const;
+  // Whole columns of any DBF or MapInfo native table (integer, small integer,
+  // decimal, float or logical fields), record r <-> entry r.
+  void Read3(const std::string& filename, int32_t fieldindex, const std::string& fieldname, TBitArray& value) const;
+  void Write1(const std::string& filename, int32_t fieldindex, const std::string& fieldname,
+              const TIntegerArray& value) const;
+  void Write2(const std::string& filename, int32_t fieldindex, const std::string& fieldname,
+              const TCostArray& value) const;
+  void Write3(const std::string& filename, int32_t fieldindex, const std::string& fieldname,
+              const TBitArray& value) const;
+  // The listed records (1..RecordCount; others are skipped) become true; with
+  // reset every other record becomes false.
+  void Write4(const std::string& filename, int32_t fieldindex, const std::string& fieldname,
+              const TIntegerList& value, bool reset) const;
+
+private:
+  float TimeAtSpeed(int32_t link, float speed) const {
+    return float(double(FLength[size_t(link)]) / double(speed) * 60.0);
+  }
+  void CheckLimitID(int32_t limitID) const;
+  std::string LimitFileName(int32_t FileNumber) const;
+  void ColumnChanged() { ++fColumnVersion; }
+  // The longest link in km, found once per opening.
+  float LongestLink() const;
+  uint64_t fColumnVersion = 0;
+  mutable float fLongest = 0;
+  mutable uint64_t fLongestGeneration = ~uint64_t(0);
+
+public:
+  // === End of value columns ===================================================
 
 private:
   // Open's steps (kovra_network_open.cpp).

@@ -143,8 +143,33 @@ def bufstream():
         put('bufstream', 'random-%d' % seed, bytes([r.randrange(256) for _ in range(300)]))
 
 
+def dbf_table(fields, rows):
+    """A dBASE III table: fields as (name, type letter, width, decimals), rows of texts."""
+    reclen = 1 + sum(f[2] for f in fields)
+    head = struct.pack('<B3BIHH20x', 3, 126, 1, 1, len(rows), 32 + 32 * len(fields) + 1, reclen)
+    for name, kind, width, dec in fields:
+        head += struct.pack('<11sc4xBB14x', name.encode(), kind.encode(), width, dec)
+    body = b''.join(b' ' + b''.join(v.encode().rjust(f[2]) for v, f in zip(row, fields)) for row in rows)
+    return head + b'\r' + body + b'\x1a'
+
+
+def columns():
+    # Flags, the limit file as a piece (length byte, bytes), then the table.
+    num = [('ID', 'N', 4, 0), ('T', 'N', 8, 3), ('NAME', 'C', 6, 0)]
+    four = dbf_table(num, [(str(i), v, 'n%d' % i) for i, v in enumerate(['1.5', '0', '-2', '1E999'], 1)])
+    three = dbf_table(num, [(str(i), '2.5', 'x') for i in range(1, 4)])
+    logical = dbf_table([('B', 'L', 1, 0)], [('T',), ('F',), ('?',), ('Y',)])
+    limit = bytes([4, 1, 2, 3, 255])
+    put('columns', 'plain', bytes([1 << 3]) + limit + four)
+    put('columns', 'keyed-mph', bytes([1 | 2 | 4 | (1 << 3)]) + limit + four)
+    put('columns', 'ids', bytes([0]) + bytes([3, 1, 2, 3]) + four)
+    put('columns', 'three-records', bytes([1 << 3]) + bytes([5, 0, 0, 0, 0, 0]) + three)
+    put('columns', 'logical', bytes([4]) + limit + logical)
+    put('columns', 'text-field', bytes([2 << 3]) + limit + four)
+
+
 TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'dbf': dbf,
-           'bufstream': bufstream}
+           'bufstream': bufstream, 'columns': columns}
 
 
 def main():
