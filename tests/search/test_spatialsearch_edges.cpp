@@ -184,7 +184,7 @@ TEST_F(SearchEdges, PointOnALinkAndAZeroLengthPolyline) {
 
   s.NearestLocation({310, 290}, loc, side, d, F);
   EXPECT_EQ(loc.link, 2);
-  EXPECT_EQ(loc.percent, 0);
+  EXPECT_EQ(double(loc.percent), 0);
   EXPECT_EQ(F.x, 300);
   EXPECT_EQ(F.y, 300);
 }
@@ -250,9 +250,9 @@ TEST_F(SearchEdges, LocationListIsWrittenOnlyWhenEveryItemSucceeds) {
   LL.Add4({9, 0.5}, {750, 400});
   s2.NearestLocationSimpleList(LL);
   EXPECT_EQ(LL.GetItem(0).loc.link, 1);
-  EXPECT_EQ(LL.GetItem(0).loc.percent, 0.25);
+  EXPECT_EQ(double(LL.GetItem(0).loc.percent), 0.25);
   EXPECT_EQ(LL.GetItem(1).loc.link, 2);
-  EXPECT_EQ(LL.GetItem(1).loc.percent, 0.75);
+  EXPECT_EQ(double(LL.GetItem(1).loc.percent), 0.75);
   EXPECT_EQ(LL.GetItem(1).P.x, 750) << "the point stays";
 }
 
