@@ -66,4 +66,20 @@ bool RouteIsPoint(const TRoute& Route);
 // crossing x is not finite.
 int32_t PolylineDefectScore(const TFloatPointArrayEx& Line, TCoordinateUnit Unit, int32_t TurnAngle);
 
+// Projection of P onto the segment A-B: the one kernel of every "nearest point
+// on a link" in the library, so that the network's projection and the spatial
+// search agree to the bit.
+struct TSegmentFoot {
+  double d = 0;     // distance from P to F, in the unit's measure (radians on the sphere)
+  double a = 0;     // along the segment from A to F
+  double m = 0;     // segment length
+  int32_t side = 1; // -1 left, +1 right of A to B (a point on the line is right)
+  TFloatPoint F;    // the foot point
+};
+// Plane: the foot clipped to the segment.
+TSegmentFoot SegmentFootPlanar(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P);
+// Sphere, every point in radians (F comes back in radians): the cross-track
+// foot, or the nearer end where the angle at A or B is 90 degrees or more.
+TSegmentFoot SegmentFootSphere(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P);
+
 }  // namespace kovra

@@ -17,22 +17,33 @@ struct TAlphaShapeLoad {
   bool Done = false;
 };
 
-std::mutex gSeamMutex;
-std::shared_ptr<TAlphaShapeLoad> gAlphaShapeLoad;
-TNearestNodeFinderFactory gNearestNodeFinderFactory;
+// Held in a function-local static: a layer may register from its own static
+// initialiser, which can run before this file's globals are constructed.
+struct TSeams {
+  std::mutex Mutex;
+  std::shared_ptr<TAlphaShapeLoad> AlphaShapeLoad;
+  TNearestNodeFinderFactory NearestNodeFinderFactory;
+};
+
+TSeams& Seams() {
+  static TSeams seams;
+  return seams;
+}
 
 }  // namespace
 
 void SetAlphaShapeLoader(std::function<void()> Loader) {
   auto load = std::make_shared<TAlphaShapeLoad>();
   load->Loader = std::move(Loader);
-  std::lock_guard<std::mutex> lock(gSeamMutex);
-  gAlphaShapeLoad = std::move(load);
+  TSeams& s = Seams();
+  std::lock_guard<std::mutex> lock(s.Mutex);
+  s.AlphaShapeLoad = std::move(load);
 }
 
 void SetNearestNodeFinderFactory(TNearestNodeFinderFactory Factory) {
-  std::lock_guard<std::mutex> lock(gSeamMutex);
-  gNearestNodeFinderFactory = std::move(Factory);
+  TSeams& s = Seams();
+  std::lock_guard<std::mutex> lock(s.Mutex);
+  s.NearestNodeFinderFactory = std::move(Factory);
 }
 
 // Called by every constructor: the first one runs the loader, the others wait
@@ -40,8 +51,9 @@ void SetNearestNodeFinderFactory(TNearestNodeFinderFactory Factory) {
 void RunAlphaShapeLoader() {
   std::shared_ptr<TAlphaShapeLoad> load;
   {
-    std::lock_guard<std::mutex> lock(gSeamMutex);
-    load = gAlphaShapeLoad;
+    TSeams& s = Seams();
+    std::lock_guard<std::mutex> lock(s.Mutex);
+    load = s.AlphaShapeLoad;
   }
   if (!load || !load->Loader) return;
   std::lock_guard<std::mutex> lock(load->Running);
@@ -53,8 +65,9 @@ void RunAlphaShapeLoader() {
 std::unique_ptr<INearestNodeFinder> TNetwork::NearestNodeFinder() const {
   TNearestNodeFinderFactory factory;
   {
-    std::lock_guard<std::mutex> lock(gSeamMutex);
-    factory = gNearestNodeFinderFactory;
+    TSeams& s = Seams();
+    std::lock_guard<std::mutex> lock(s.Mutex);
+    factory = s.NearestNodeFinderFactory;
   }
   if (!factory) throw Exception(cMsgSpatialIndexNotOpen);
   return factory(*this);

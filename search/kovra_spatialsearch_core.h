@@ -1,0 +1,116 @@
+// What the sources of TSpatialSearch share: the distance kernels per unit
+// kind, the cell walk, and rectangle tests. Not part of the interface.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+#include "foundation/kovra_geometry.h"
+#include "foundation/kovra_types.h"
+#include "network/kovra_quadtree.h"
+
+namespace kovra::search {
+
+// The distance rules of a coordinate unit, chosen once per query so that the
+// per-node and per-segment loops carry no switch.
+enum class TKind : uint8_t { Planar, Rad, Deg, Grad };
+
+inline TKind KindOf(TCoordinateUnit Unit) {
+  switch (Unit) {
+    case cuRad: return TKind::Rad;
+    case cuDeg: return TKind::Deg;
+    case cuGrad: return TKind::Grad;
+    default: return TKind::Planar;
+  }
+}
+
+// Factor from the unit to radians; 1 for radians and planar units.
+inline double RadiansPerUnit(TKind K) {
+  return K == TKind::Deg ? cDegToRad : K == TKind::Grad ? cGradToRad : 1.0;
+}
+
+// And back, as the network converts a foot point.
+inline double UnitsPerRadian(TKind K) {
+  return K == TKind::Deg ? 57.29577951308232 : K == TKind::Grad ? 63.66197723675813 : 1.0;
+}
+
+// Point distance between P and Q: the central angle in radians for angular
+// units, the planar distance otherwise.
+template <TKind K>
+inline double PointDistance(const TFloatPoint& P, const TFloatPoint& Q) {
+  if constexpr (K == TKind::Planar) return std::hypot(P.x - Q.x, P.y - Q.y);
+  if constexpr (K == TKind::Rad) return GreatCircleAngleRad(P, Q);
+  if constexpr (K == TKind::Deg) return GreatCircleAngleDeg(P, Q);
+  if constexpr (K == TKind::Grad) return GreatCircleAngleGrad(P, Q);
+}
+
+// Distance from P to the segment A-B, in the measure of PointDistance.
+template <TKind K>
+inline double SegmentDistance(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P) {
+  if constexpr (K == TKind::Planar) {
+    const double h = (P.x - A.x) * (P.x - A.x) + (P.y - A.y) * (P.y - A.y);
+    if (h == 0) return 0;
+    const double l = (B.x - A.x) * (B.x - A.x) + (B.y - A.y) * (B.y - A.y);
+    if (l == 0) return std::sqrt(h);
+    const double m = (P.x - B.x) * (P.x - B.x) + (P.y - B.y) * (P.y - B.y);
+    if (m == 0) return 0;
+    if (m > l + h) return std::sqrt(h);
+    if (h > l + m) return std::sqrt(m);
+    return std::fabs((A.y - B.y) * P.x + (B.x - A.x) * P.y + (A.x * B.y - B.x * A.y)) / std::sqrt(l);
+  } else {
+    const double d13 = PointDistance<K>(A, P);
+    if (d13 == 0) return 0;
+    const double d12 = PointDistance<K>(A, B);
+    if (d12 == 0) return d13;
+    const double d23 = PointDistance<K>(B, P);
+    if (d23 == 0) return 0;
+    const double alpha =
+        std::acos(std::clamp((std::cos(d23) - std::cos(d13) * std::cos(d12)) / (std::sin(d13) * std::sin(d12)), -1.0,
+                             1.0));
+    if (alpha >= std::numbers::pi / 2) return d13;
+    if ((std::cos(d13) - std::cos(d23) * std::cos(d12)) / (std::sin(d23) * std::sin(d12)) <= 0) return d23;
+    return std::asin(std::min(1.0, std::sin(alpha) * std::sin(d13)));
+  }
+}
+
+// Closed rectangles meet (touching counts).
+inline bool Overlaps(const TFloatRect& a, const TFloatRect& b) {
+  return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
+}
+
+inline bool Inside(const TFloatRect& r, const TFloatPoint& p) {
+  return r.xmin <= p.x && p.x <= r.xmax && r.ymin <= p.y && p.y <= r.ymax;
+}
+
+// True unless the box certainly leaves part of r outside; a NaN box covers,
+// so that a growing search whose box went bad ends.
+inline bool Covers(const TFloatRect& box, const TFloatRect& r) {
+  return !(box.xmin > r.xmin || box.ymin > r.ymin || box.xmax < r.xmax || box.ymax < r.ymax);
+}
+
+// Calls Leaf for every leaf whose rectangle meets Box, children in the order
+// NE, NW, SW, SE. Box is read at each cell, so a Leaf that shrinks it prunes
+// the rest of the walk at once.
+template <class TLeaf>
+void WalkCells(const TQuadTreeBase& Tree, const TFloatRect& Box, TLeaf&& Leaf) {
+  // Depth is at most 16 levels: each level leaves at most three siblings waiting.
+  const TQuadTreeCell* stack[4 * (cQuadTreeMaxDepth + 1) + 4];
+  int32_t sp = 0;
+  stack[sp++] = &Tree.Root();
+  while (sp > 0) {
+    const TQuadTreeCell& c = *stack[--sp];
+    if (!Overlaps(c.Rect(), Box)) continue;
+    if (c.Divided()) {
+      stack[sp++] = &Tree.Child(c, cChildSE);
+      stack[sp++] = &Tree.Child(c, cChildSW);
+      stack[sp++] = &Tree.Child(c, cChildNW);
+      stack[sp++] = &Tree.Child(c, cChildNE);
+    } else {
+      Leaf(c);
+    }
+  }
+}
+
+}  // namespace kovra::search

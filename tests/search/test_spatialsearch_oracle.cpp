@@ -1,0 +1,137 @@
+// Every query of the spatial search against a full scan on random networks:
+// planar and in degrees north and south of the equator, small leaves so the
+// walk goes deep, points inside and outside the network's bounds within the
+// search window, random skip sets, MBRselect on and off.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "search/search_fixture.h"
+
+using namespace kovra;
+using namespace kovra::testsupport;
+
+namespace {
+
+struct TCase {
+  const char* Name;
+  TCoordinateUnit Unit;
+  TFloatRect Region;
+  double RadiusKm;  // the selections' radius
+};
+
+const TCase cCases[] = {
+    {"planar", cuM, {0, 0, 10000, 8000}, 0.6},
+    {"north", cuDeg, {10, 50, 11.2, 50.9}, 6},
+    {"south", cuDeg, {-71, -62, -69.5, -61}, 6},
+};
+
+class SearchOracle : public TSearchTest, public testing::WithParamInterface<TCase> {};
+
+TFloatPoint RandomPoint(TRandom& r, const TFloatRect& R) {
+  // Up to 15 % beyond the bounds on each side: inside the default 20 % window.
+  const double W = R.xmax - R.xmin, H = R.ymax - R.ymin;
+  return {R.xmin - 0.15 * W + r.NextDouble() * 1.3 * W, R.ymin - 0.15 * H + r.NextDouble() * 1.3 * H};
+}
+
+TBitArray RandomSkip(TRandom& r, int32_t Count, int32_t PerCent) {
+  TBitArray b(int64_t(Count) + 1);
+  for (int32_t i = 1; i <= Count; ++i) b.SetBit(i, r.NextInt(100) < PerCent);
+  return b;
+}
+
+TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
+  const TCase& c = GetParam();
+  TRandom r;
+  r.SetSeed(20240611);
+  TTestNetworkWriter w;
+  w.Unit = c.Unit;
+  w.MaxNodesPerCell = 6;
+  AddRandomLinks(w, r, c.Region, 400);
+  TNetwork& net = Open(w);
+  TSpatialSearch s(net);
+  TOracle o(net);
+  const TFloatRect& mbr = net.MBR();
+  const double factor = net.DistFactor();
+
+  for (int32_t q = 0; q < 300; ++q) {
+    SCOPED_TRACE(testing::Message() << c.Name << " query " << q);
+    const TFloatPoint P = RandomPoint(r, mbr);
+    // Skip sets on every other query.
+    TBitArray skipLinks = RandomSkip(r, net.LinkCount(), 40), skipNodes = RandomSkip(r, net.NodeCount(), 40);
+    const bool skip = q % 2 == 1;
+    s.SetSkipLinks(skip ? &skipLinks : nullptr);
+    s.SetSkipNodes(skip ? &skipNodes : nullptr);
+    s.SetMBRselect(q % 3 == 0);
+
+    // Nearest node.
+    int32_t node = -1;
+    double distance = -1;
+    s.NearestNode(P, node, distance);
+    const auto n = o.NearestNode(P, s.SkipNodes());
+    EXPECT_EQ(node, n.first);
+    EXPECT_EQ(distance, n.second * factor);
+
+    // Nearest location: the distance from the scan (links meeting at a node
+    // tie there, and the walk's first wins), the rest from the network's own
+    // projection onto the link found.
+    TLocation loc{};
+    int32_t side = 0;
+    TFloatPoint foot{};
+    s.NearestLocation(P, loc, side, distance, foot);
+    const auto seg = o.NearestSegment(P, s.SkipLinks());
+    ASSERT_TRUE(o.Valid(loc.link, s.SkipLinks()));
+    EXPECT_EQ(o.LinkDistance(P, loc.link), seg.d);
+    EXPECT_EQ(distance, seg.d * factor);
+    double percent = 0, d2 = 0;
+    int32_t side2 = 0;
+    TFloatPoint foot2{};
+    net.DistanceToLink_raw(P, loc.link, percent, side2, d2, foot2);
+    EXPECT_NEAR(loc.percent, percent, 1e-9);
+    EXPECT_EQ(side, side2);
+    EXPECT_NEAR(foot.x, foot2.x, 1e-9 * std::max(1.0, std::fabs(foot2.x)));
+    EXPECT_NEAR(foot.y, foot2.y, 1e-9 * std::max(1.0, std::fabs(foot2.y)));
+
+    // Nearest vertex.
+    int32_t vlink = 0, vindex = 0;
+    s.NearestVertex(P, vlink, vindex, distance);
+    const auto v = o.NearestVertex(P, s.SkipLinks(), loc.link);
+    EXPECT_EQ(vlink, v.link);
+    EXPECT_EQ(vindex, v.index);
+    EXPECT_EQ(distance, v.km);
+
+    // Radius selections, by distance or by box.
+    const double rr = c.RadiusKm / factor;
+    const TFloatRect box = TSpatialSearchTestAccess::SearchBox(s, P, rr);
+    const TFloatRect* byBox = s.MBRselect() ? &box : nullptr;
+    TIntegerList links, nodes;
+    TBitArray linkBits, nodeBits;
+    s.SelectLinks(P, c.RadiusKm, &links, &linkBits);
+    const std::vector<int32_t> wantLinks = o.Links(P, rr, s.SkipLinks(), byBox);
+    EXPECT_EQ(Items(links), wantLinks);
+    EXPECT_EQ(linkBits.Size(), net.LinkCount() + 1);
+    EXPECT_EQ(linkBits.CountTrue(), int64_t(wantLinks.size()));
+    for (const int32_t l : wantLinks) EXPECT_TRUE(linkBits.GetBit(l));
+    s.SelectNodes(P, c.RadiusKm, &nodes, &nodeBits);
+    const std::vector<int32_t> wantNodes = o.Nodes(P, rr, s.SkipNodes(), byBox);
+    EXPECT_EQ(Items(nodes), wantNodes);
+    EXPECT_EQ(nodeBits.CountTrue(), int64_t(wantNodes.size()));
+
+    // Rectangle selections: a rectangle of random size around P.
+    const double hw = (mbr.xmax - mbr.xmin) * 0.1 * r.NextDouble(), hh = (mbr.ymax - mbr.ymin) * 0.1 * r.NextDouble();
+    const TFloatRect rect{P.x - hw, P.y - hh, P.x + hw, P.y + hh};
+    TSpatialSearchTestAccess::SelectLinksInRect(s, rect, links);
+    EXPECT_EQ(Items(links), o.Links(P, 0, s.SkipLinks(), &rect));
+    TSpatialSearchTestAccess::SelectNodesInRect(s, rect, nodes);
+    std::vector<int32_t> got = Items(nodes);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, o.Nodes(P, 0, nullptr, &rect)) << "the skipped nodes too";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, SearchOracle, testing::ValuesIn(cCases),
+                         [](const testing::TestParamInfo<TCase>& i) { return std::string(i.param.Name); });
+
+}  // namespace
