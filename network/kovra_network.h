@@ -20,8 +20,8 @@
 // link occupies two slots of its node.
 //
 // Readers (search, routing) take the arrays through the const accessors and
-// must refuse their cached labels when OpenGeneration() or AttributeVersion()
-// changed since they were computed.
+// must refuse their cached labels when OpenGeneration(), AttributeVersion() or
+// ColumnVersion() changed since they were computed.
 #pragma once
 
 #include <array>
