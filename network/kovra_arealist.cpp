@@ -51,6 +51,16 @@ void TAreaList::Clone(TAreaList& v) const {
   v.FMaxArea = FMaxArea;
 }
 
+void TAreaList::Assign(std::vector<TAreaListItem> Items) {
+  Clear();
+  AL = std::move(Items);
+  FIndex.reserve(AL.size());
+  for (size_t i = 0; i < AL.size(); ++i) {
+    FIndex.emplace(AL[i].link, int32_t(i));
+    FMaxArea = std::max(FMaxArea, AL[i].areaID);
+  }
+}
+
 void TAreaList::Clear() {
   AL.clear();
   FIndex.clear();

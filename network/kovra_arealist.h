@@ -41,6 +41,8 @@ public:
   // exit directions cleared.
   void UpdateExitBits(TBitArray& BitsFT, TBitArray& bitsTF, int32_t area) const;
   void Clone(TAreaList& v) const;
+  // Replaces the items by Items (distinct positive links), in that order.
+  void Assign(std::vector<TAreaListItem> Items);
   void Clear();
   // Largest area id ever added; 0 when empty.
   int32_t MaxArea() const { return FMaxArea; }
