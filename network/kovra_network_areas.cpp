@@ -57,8 +57,8 @@ void TNetwork::BuildAreas() {
   if (counter == 0) return;
 
   // Dead ends at a node where otherwise only area links meet join the area.
-  // Such a node has an area link; absorbed dead ends stay dead ends, so the
-  // nodes with area links are known before this pass.
+  // Such a node has an area link, so a flood has marked it (the floods of
+  // this pass mark the nodes they reach as well).
   bool changed = false;
   for (int32_t k = 1; k <= FNodeCount; ++k) {
     if (atArea[size_t(k)] == cNoArea) continue;

@@ -3,9 +3,9 @@
 // Euler circuits. The visits use explicit stacks: a region of millions of
 // links must not overflow the thread stack.
 #include <algorithm>
+#include <functional>
 #include <memory>
-#include <queue>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "network/kovra_network.h"
