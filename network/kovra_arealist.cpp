@@ -4,13 +4,33 @@
 
 namespace kovra {
 
+void TAreaList::Index(int32_t i) {
+  size_t slot = Slot(AL[size_t(i)].link);
+  while (FIndex[slot] >= 0) slot = (slot + 1) & (FIndex.size() - 1);
+  FIndex[slot] = i;
+}
+
+// Every item already in AL is entered anew when the slots grow.
+void TAreaList::Reserve(size_t Count) {
+  if (2 * Count <= FIndex.size()) return;
+  size_t size = 16;
+  int shift = 28;
+  while (size < 2 * Count) size *= 2, --shift;
+  FIndex.assign(size, -1);
+  fShift = shift;
+  for (size_t i = 0; i < AL.size(); ++i) Index(int32_t(i));
+}
+
 void TAreaList::Add(int32_t link, int32_t areaID) {
   if (link <= 0) return;
-  const auto [it, added] = FIndex.emplace(link, int32_t(AL.size()));
-  if (added)
+  const int32_t i = FindItem(link);
+  if (i >= 0) {
+    AL[size_t(i)].areaID = areaID;
+  } else {
+    Reserve(AL.size() + 1);
     AL.push_back({link, areaID, false, false});
-  else
-    AL[size_t(it->second)].areaID = areaID;
+    Index(int32_t(AL.size()) - 1);
+  }
   FMaxArea = std::max(FMaxArea, areaID);
 }
 
@@ -48,12 +68,21 @@ void TAreaList::Clone(TAreaList& v) const {
   if (&v == this) return;
   v.AL = AL;
   v.FIndex = FIndex;
+  v.fShift = fShift;
   v.FMaxArea = FMaxArea;
+}
+
+void TAreaList::Assign(std::vector<TAreaListItem> Items) {
+  Clear();
+  AL = std::move(Items);
+  Reserve(AL.size());  // enters every item
+  for (const auto& item : AL) FMaxArea = std::max(FMaxArea, item.areaID);
 }
 
 void TAreaList::Clear() {
   AL.clear();
   FIndex.clear();
+  fShift = 32;
   FMaxArea = 0;
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "foundation/kovra_bitarray.h"
@@ -41,6 +40,8 @@ public:
   // exit directions cleared.
   void UpdateExitBits(TBitArray& BitsFT, TBitArray& bitsTF, int32_t area) const;
   void Clone(TAreaList& v) const;
+  // Replaces the items by Items (distinct positive links), in that order.
+  void Assign(std::vector<TAreaListItem> Items);
   void Clear();
   // Largest area id ever added; 0 when empty.
   int32_t MaxArea() const { return FMaxArea; }
@@ -48,13 +49,26 @@ public:
   const TAreaListItem& Item(int32_t index) const { return AL[size_t(index)]; }
 
 private:
+  // Index into AL of the link's item, -1 when absent.
   int32_t FindItem(int32_t link) const {
-    const auto it = FIndex.find(link);
-    return it == FIndex.end() ? -1 : it->second;
+    if (FIndex.empty()) return -1;
+    for (size_t slot = Slot(link);; slot = (slot + 1) & (FIndex.size() - 1)) {
+      const int32_t i = FIndex[slot];
+      if (i < 0 || AL[size_t(i)].link == link) return i;
+    }
   }
+  size_t Slot(int32_t link) const { return size_t((uint32_t(link) * 0x9E3779B1u) >> fShift); }
+  // Enters item i in FIndex, which has a free slot.
+  void Index(int32_t i);
+  // Makes room for Count items, at most half the slots in use.
+  void Reserve(size_t Count);
 
-  std::vector<TAreaListItem> AL;             // insertion order
-  std::unordered_map<int32_t, int32_t> FIndex;  // link -> index into AL
+  std::vector<TAreaListItem> AL;  // insertion order
+  // Link -> index into AL: open addressing with linear probing, -1 free.
+  // One flat array: the list is rebuilt for every network and cloned for
+  // every calculator, so no allocation per item.
+  std::vector<int32_t> FIndex;
+  int fShift = 32;  // Slot: the top log2(FIndex.size()) bits of the hash
   int32_t FMaxArea = 0;
 };
 

@@ -18,25 +18,37 @@ void TNetwork::BuildAreas() {
   auto otherEnd = [&](int32_t l, int32_t node) {
     return Fromnode[size_t(l)] == node ? tonode[size_t(l)] : Fromnode[size_t(l)];
   };
+  // The items are gathered here in the list's insertion order and handed
+  // over at the end: by link, the item's index + 1 (0: in no area).
+  std::vector<TAreaListItem> items;
+  std::vector<int32_t> itemOf(size_t(FLinkCount) + 1, 0);
+  auto add = [&](int32_t l, int32_t area) {
+    if (itemOf[size_t(l)] != 0) {
+      items[size_t(itemOf[size_t(l)] - 1)].areaID = area;
+      return;
+    }
+    items.push_back({l, area, false, false});
+    itemOf[size_t(l)] = int32_t(items.size());
+  };
+  // By node: 0 where no area link meets, else whether it is a border node
+  // (cMixed) or not (cInside), cUnknown until the exit pass looks. Only these
+  // nodes are looked at by the dead-end and exit passes.
+  enum : uint8_t { cNoArea, cUnknown, cInside, cMixed };
+  std::vector<uint8_t> atArea(size_t(FNodeCount) + 1, cNoArea);
   // Explicit stacks: an area may hold millions of links.
   std::vector<int32_t> stack;
-  // Areas by link while building: the list's lookups are hashed.
-  std::vector<int32_t> areaOf(size_t(FLinkCount) + 1, 0);
-  auto add = [&](int32_t l, int32_t area) {
-    areaOf[size_t(l)] = area;
-    FAreaList.Add(l, area);
-  };
   int32_t counter = 0;
   for (int32_t l = 1; l <= FLinkCount; ++l) {
-    if (FLength[size_t(l)] == 0 || !noThrough(l) || areaOf[size_t(l)] != 0) continue;
+    if (!noThrough(l) || itemOf[size_t(l)] != 0 || FLength[size_t(l)] == 0) continue;
     add(l, ++counter);
     stack.assign({tonode[size_t(l)], Fromnode[size_t(l)]});
     while (!stack.empty()) {
       const int32_t node = stack.back();
       stack.pop_back();
+      atArea[size_t(node)] = cUnknown;
       for (const int32_t s : Adjacent(node)) {
         const int32_t e = Abs(s);
-        if (!noThrough(e) || areaOf[size_t(e)] != 0) continue;
+        if (!noThrough(e) || itemOf[size_t(e)] != 0) continue;
         add(e, counter);
         stack.push_back(otherEnd(e, node));
       }
@@ -45,16 +57,19 @@ void TNetwork::BuildAreas() {
   if (counter == 0) return;
 
   // Dead ends at a node where otherwise only area links meet join the area.
+  // Such a node has an area link, so a flood has marked it (the floods of
+  // this pass mark the nodes they reach as well).
   bool changed = false;
   for (int32_t k = 1; k <= FNodeCount; ++k) {
+    if (atArea[size_t(k)] == cNoArea) continue;
     int32_t area = 0, deadEnds = 0;
     bool other = false;
     for (const int32_t s : Adjacent(k)) {
       const int32_t e = Abs(s);
-      if (!FCDS.GetBit(e) && noThrough(e)) {
-        area = areaOf[size_t(e)];
-      } else if (FCDS.GetBit(e)) {
+      if (FCDS.GetBit(e)) {
         ++deadEnds;
+      } else if (noThrough(e)) {
+        area = items[size_t(itemOf[size_t(e)] - 1)].areaID;
       } else {
         other = true;
         break;
@@ -65,6 +80,7 @@ void TNetwork::BuildAreas() {
     while (!stack.empty()) {
       const int32_t node = stack.back();
       stack.pop_back();
+      atArea[size_t(node)] = cUnknown;
       for (const int32_t s : Adjacent(node)) {
         const int32_t e = Abs(s);
         if (noThrough(e)) continue;
@@ -78,16 +94,21 @@ void TNetwork::BuildAreas() {
   if (changed) AttributeChanged();
 
   // Exits: an area link whose end also carries links outside every area.
+  // Every link with bit 8 is an item now; each node is looked at once.
   auto mixed = [&](int32_t node) {
-    bool in = false, out = false;
-    for (const int32_t s : Adjacent(node)) (noThrough(Abs(s)) ? in : out) = true;
-    return in && out;
+    uint8_t& m = atArea[size_t(node)];
+    if (m == cUnknown) {
+      bool in = false, out = false;
+      for (const int32_t s : Adjacent(node)) (noThrough(Abs(s)) ? in : out) = true;
+      m = in && out ? cMixed : cInside;
+    }
+    return m == cMixed;
   };
-  for (int32_t l = 1; l <= FLinkCount; ++l) {
-    if (FLength[size_t(l)] == 0 || !noThrough(l)) continue;
-    if (mixed(tonode[size_t(l)])) FAreaList.UpdateExit(l, 1);
-    if (mixed(Fromnode[size_t(l)])) FAreaList.UpdateExit(l, 2);
+  for (auto& item : items) {
+    item.exitFT = mixed(tonode[size_t(item.link)]);
+    item.exitTF = mixed(Fromnode[size_t(item.link)]);
   }
+  FAreaList.Assign(std::move(items));
 }
 
 void TNetwork::NoDriveThroughInit() {

@@ -184,4 +184,36 @@ TEST(AreaList, AddReassignsOnlyTheIdAndIgnoresBadIds) {
   EXPECT_EQ(copy.GetArea(7), 4);
 }
 
+// Lookups through growth, re-adds and clones, for link patterns that crowd
+// hash slots, against a plain map.
+TEST(AreaList, LookupsMatchAMap) {
+  std::mt19937 rng(3);
+  const std::pair<const char*, std::function<int32_t(int32_t)>> patterns[] = {
+      {"ascending", [](int32_t i) { return i + 1; }},
+      {"stride 65536", [](int32_t i) { return 1 + i * 65536; }},
+      {"stride 1024", [](int32_t i) { return 1 + i * 1024; }},
+      {"random", [&](int32_t) { return 1 + int32_t(rng() % 2147483646u); }},
+  };
+  for (const auto& [name, link] : patterns) {
+    TAreaList list;
+    std::map<int32_t, int32_t> expected;
+    for (int32_t i = 0; i < 5000; ++i) {
+      const int32_t l = link(i % 3000), area = 1 + int32_t(rng() % 50);  // the last 2000 add again
+      list.Add(l, area);
+      expected[l] = area;
+    }
+    TAreaList copy;
+    list.Clone(copy);
+    ASSERT_EQ(list.Count(), int32_t(expected.size())) << name;
+    for (const auto& [l, area] : expected) {
+      ASSERT_EQ(list.GetArea(l), area) << name << " " << l;
+      ASSERT_EQ(copy.GetArea(l), area) << name << " " << l;
+      ASSERT_EQ(list.GetArea(l + 1) != 0, expected.count(l + 1) == 1) << name << " " << l + 1;
+    }
+    list.Clear();
+    EXPECT_EQ(list.GetArea(expected.begin()->first), 0) << name;
+    EXPECT_EQ(copy.GetArea(expected.begin()->first), expected.begin()->second) << name;
+  }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <boost/graph/adjacency_list.hpp>
 #include <boost/graph/connected_components.hpp>
 #include <deque>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -305,6 +306,41 @@ TEST(EulerMerge, EqualsThePairByPairMerge) {
     MergeCircuits(L2, N2, nodes);
     ASSERT_EQ(L2, L) << "run " << run;
     ASSERT_EQ(N2, N) << "run " << run;
+  }
+}
+
+// Long runs of merges that land at one place, one inside the other, or
+// anywhere, so that the positions of the grown circuit are renumbered many
+// times over.
+TEST(EulerMerge, EqualsThePairByPairMergeOverManyMerges) {
+  std::mt19937 rng(5);
+  struct Case {
+    const char* name;
+    std::function<TIntegerArray(int32_t c)> nodes;  // nodes of circuit c
+  } cases[] = {
+      {"each inside the last", [](int32_t c) { return TIntegerArray{c + 1, c + 2}; }},
+      {"all after one node", [](int32_t c) { return TIntegerArray{1, c + 2}; }},
+      {"all after one node, longer", [](int32_t c) { return TIntegerArray{c + 2, c + 3, 1, c + 4}; }},
+      {"backwards", [](int32_t c) { return TIntegerArray{2001 - c, 2000 - c}; }},
+      {"random", [&](int32_t) {
+         TIntegerArray n(1 + rng() % 5);
+         for (auto& v : n) v = 1 + int32_t(rng() % 400);
+         return n;
+       }},
+  };
+  for (const auto& c : cases) {
+    std::vector<TIntegerArray> L, N;
+    int32_t id = 0;
+    for (int32_t k = 0; k < 1500; ++k) {
+      N.push_back(c.nodes(k));
+      L.emplace_back();
+      for (size_t j = 0; j < N.back().size(); ++j) L.back().push_back(++id);
+    }
+    std::vector<TIntegerArray> L2 = L, N2 = N;
+    MergeLiterally(L, N);
+    MergeCircuits(L2, N2, 6000);
+    ASSERT_EQ(L2, L) << c.name;
+    ASSERT_EQ(N2, N) << c.name;
   }
 }
 
