@@ -2,6 +2,7 @@
 // include-node window and the precondition of the searches.
 #include "routing/kovra_calc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -247,6 +248,7 @@ void TCalc::SelectClosedLinks(TBitArray& BA, bool includeoneway) {
 void TCalc::CheckNetwork(bool allocate) {
   FNW.CheckOpen();
   if (FNW.LoopLinks()) throw Exception(cMsgLoopLinksNotAllowed);
+  CheckColumns();
   PrepareLimits();
   if (!allocate) return;
   const size_t links = size_t(FNW.LinkCount()) + 1, nodes = size_t(FNW.NodeCount()) + 1;
@@ -267,6 +269,28 @@ void TCalc::CheckNetwork(bool allocate) {
   fLabelGeneration = FNW.OpenGeneration();
   fLabelLinks = FNW.LinkCount();
   fLabelNodes = FNW.NodeCount();
+}
+
+// The columns, turn sets and skip list the settings name were checked when
+// they were set, but the network may since have been reopened (which drops
+// its columns and turn sets) and the caller may have resized the skip list:
+// a search must not read past them.
+void TCalc::CheckColumns() const {
+  if (fS.FRouteCriteria == rcTime && !(0 <= fS.FTimeSingleSlot && fS.FTimeSingleSlot < int64_t(FNW.Times().size())))
+    throw Exception(cMsgTimeSlotsNonValid);
+  if (fS.FRouteCriteria == rcCost) {
+    const int64_t costs = int64_t(FNW.Costs().size());
+    if (!(0 <= fS.FCostFT && fS.FCostFT < costs && 0 <= fS.FCostTF && fS.FCostTF < costs))
+      throw Exception(cMsgCostArrayUndefined);
+  }
+  if (fS.FTurnCosts && FTurnMode) {
+    const int32_t turns = FNW.TurnSetCount();
+    auto bad = [turns](int32_t t) { return !(0 <= t && t < turns); };
+    if (fS.FTurnSingleSlot >= 0 ? bad(fS.FTurnSingleSlot) : std::any_of(fS.FTurn.begin(), fS.FTurn.end(), bad))
+      throw Exception(cMsgTurnSlotsUndefined);
+  }
+  if (fS.FSkipLinkList && fS.FSkipLinkList->Size() != int64_t(FNW.LinkCount()) + 1)
+    throw Exception(cMsgSkipLinkListSize);
 }
 
 bool TCalc::LabelsValid() const {

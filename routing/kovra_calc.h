@@ -281,6 +281,7 @@ private:
   void SetCriterion(TRouteCriteria rc, bool turncosts);
   void ClearMaxICost() { FMaxICost = 0; }
   void PrepareLimits();
+  void CheckColumns() const;
   float LinkCost(int32_t link, int32_t costcolumn) const {
     switch (fS.FRouteCriteria) {
       case rcTime: return GetTime_raw(fS.FTimeSingleSlot, link);

@@ -403,6 +403,30 @@ TEST_F(CalcTest, LabelsFollowTheOpening) {
   EXPECT_TRUE(n.LabelsValid());
 }
 
+// Settings checked when they were made can be outgrown by the network: a
+// reopening drops its columns, a caller may resize the skip list. The search
+// precondition refuses them instead of reading past the arrays.
+TEST_F(CalcTest, PreconditionRechecksColumnsAndSkipList) {
+  TNetwork& nw = Open();
+  nw.CreateArrayTime(1);
+  nw.CreateArrayCost(1);
+  TCalc fast(nw, false), cheap(nw, false), skip(nw, true);
+  fast.SetFastest(false);
+  cheap.SetCheapest(false);
+  TBitArray list(int64_t(nw.LinkCount()) + 1);
+  skip.SetSkipLinkList(&list);
+  fast.CheckNetwork(true);
+  cheap.CheckNetwork(true);
+  skip.CheckNetwork(true);
+  list.SetSize(2);
+  EXPECT_EQ(MessageOf([&] { skip.CheckNetwork(true); }), "SkipLinkList has wrong size");
+  nw.Close();
+  nw.Open(true, false, false, 0);
+  EXPECT_EQ(MessageOf([&] { fast.CheckNetwork(true); }), "One or more timeslots points to a non-valid Time-Array");
+  EXPECT_EQ(MessageOf([&] { cheap.CheckNetwork(false); }), "Call SetCostFT and SetCostTF to define Cost-Array");
+  EXPECT_FALSE(fast.LabelsValid());
+}
+
 // Every search entry point refuses a network with a loop link. Later search
 // entry points add their rows.
 struct EntryPoint {
