@@ -18,12 +18,8 @@ TCalc::TCalc(TNetwork& NW, bool aTurnmode) : FNW(NW), FTurnMode(aTurnmode), FGIS
     PQ1 = std::make_unique<TPQ>();
     PQ2 = std::make_unique<TPQ>();
   }
-  // The distance criterion without turn costs: every slot is 0, so the slot
-  // state is computed here instead of through SetShortest, which would look
-  // at the (possibly closed) network's columns.
-  CommitSlots(ComputeSlots());
-  fS.FRouteCriteria = rcDist;
-  fS.FTurnCosts = false;
+  // Never raises: without turn costs the distance criterion needs no column.
+  SetShortest(false);
 }
 
 TCalc::~TCalc() = default;
@@ -85,8 +81,7 @@ TCalc::TSlotState TCalc::ComputeSlots() const {
     if (ft != s.TimeSingleSlot || tf != s.TimeSingleSlot) s.TimeSingleSlot = -1;
     if (tu != s.TurnSingleSlot) s.TurnSingleSlot = -1;
   }
-  // Once a slot differs the common value is gone for good; the loop above only
-  // ever moves it to -1, never back.
+  // A single-slot value, once -1, never matches again, so it stays -1.
   s.RouteCostOK = 0 <= fS.FCostFT && fS.FCostFT < costs && 0 <= fS.FCostTF && fS.FCostTF < costs;
   return s;
 }
