@@ -181,7 +181,9 @@ public:
   float GetTime(int32_t index, int32_t link) const;
   // The same without checks: the searches' form.
   float GetTime_raw(int32_t index, int32_t link) const {
-    double t = FNW.Times()[size_t(index)][size_t(link)];
+    const float t0 = FNW.Times()[size_t(index)][size_t(link)];
+    if (fS.FMaxSpeed == 0 && fS.FRelativeSpeed == 1) return t0;
+    double t = t0;
     if (fS.FMaxSpeed != 0) t = std::max(t, double(FNW.Lengths()[size_t(link)]) * 60.0 / double(fS.FMaxSpeed));
     if (fS.FRelativeSpeed != 1) t = t / fS.FRelativeSpeed;
     return float(t);
