@@ -37,8 +37,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 //   5: (4,0)-(4,3)  3 km, closed in both directions
 class CalcTest : public TTempDirTest {
 protected:
-  TNetwork& Open(bool loop = false) {
+  TNetwork& Open(bool loop = false, bool index = false) {
     TTestNetworkWriter w;
+    w.SpatialIndex = index;
     w.Unit = cuKm;
     w.AddLink({{0, 0}, {1, 0}});
     w.AddLink({{1, 0}, {2, 0}});
@@ -56,7 +57,7 @@ protected:
     w.Write(dir.string() + "/");
     net = std::make_unique<TNetwork>();
     net->SetDirectory(dir.string() + "/");
-    net->Open(true, false, false, 0);
+    net->Open(true, false, index, 0);
     net->OpenLimit(1, 1, false);
     net->OpenLimit(2, 2, true);
     return *net;
@@ -190,6 +191,21 @@ TEST_F(CalcTest, AcceptedSettersAndCriteria) {
   // SmartInit without a spatial index is ignored.
   c.SetSmartInit(true);
   EXPECT_FALSE(c.SmartInit());
+}
+
+TEST_F(CalcTest, SmartInitNeedsTheSpatialIndex) {
+  TNetwork& nw = Open(false, true);
+  TCalc n(nw, false), t(nw, true);
+  n.SetSmartInit(true);
+  t.SetSmartInit(true);
+  EXPECT_TRUE(n.SmartInit() && t.SmartInit());
+  ASSERT_TRUE(n.FSmartInitNodes && t.FSmartInitLinks);
+  EXPECT_EQ(n.FSmartInitNodes->Size(), nw.NodeCount() + 1);
+  EXPECT_EQ(t.FSmartInitLinks->Size(), nw.LinkCount() + 1);
+  EXPECT_FALSE(n.FSmartInitLinks || t.FSmartInitNodes);
+  n.SetSmartInit(false);
+  EXPECT_FALSE(n.SmartInit());
+  EXPECT_TRUE(n.FSmartInitNodes);  // kept for the next time
 }
 
 TEST(CalcClosedNetwork, CriterionMessages) {
