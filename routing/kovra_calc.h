@@ -1,0 +1,314 @@
+// TCalc: the shortest-path calculator. It is created on a TNetwork, which it
+// reads directly and never owns, in node mode (labels per node) or turn mode
+// (labels per driving direction of every link), fixed for its whole life.
+//
+// What a calculator holds is split in two: Settings, the copyable choices of
+// the caller (criterion, columns, limits, speeds, options) that a clone for a
+// worker thread copies; and the search state (labels, queues, stamps) that
+// every search refills. This module covers the settings, the cost of one link
+// under them, the largest single-link cost, the include-node window of the
+// matrices and the precondition of every search.
+//
+// Every setter checks before it changes anything: a refused value raises or
+// is ignored and leaves every setting as it was. Values that must lie in a
+// range are tested as !(lo <= v && v <= hi), so NaN and infinities are
+// refused like any other value out of range.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "foundation/kovra_bitarray.h"
+#include "foundation/kovra_integerlist.h"
+#include "foundation/kovra_progress.h"
+#include "foundation/kovra_types.h"
+#include "giswriter/kovra_giswriter.h"
+#include "network/kovra_locationlist.h"
+#include "network/kovra_network.h"
+#include "routing/kovra_costmath.h"
+#include "routing/kovra_pq.h"
+
+namespace kovra {
+
+inline constexpr const char* cMsgLoopLinksNotAllowed = "Loop links are not allowed in the network";
+inline constexpr const char* cMsgTimeSlotsNonValid = "One or more timeslots points to a non-valid Time-Array";
+inline constexpr const char* cMsgCostArrayUndefined = "Call SetCostFT and SetCostTF to define Cost-Array";
+inline constexpr const char* cMsgTurnSlotsUndefined = "One or more timeslots has not been defined through SetTurn(Period)";
+inline constexpr const char* cMsgSingleTurnSlot = "Only a single timeslot is allowed for turns";
+inline constexpr const char* cMsgCalcTimeIndex = "Index (%d) must be defined in Network object (CreateArrayTime)";
+inline constexpr const char* cMsgCalcCostIndex = "Index (%d) must be defined in Network object (CreateArrayCost)";
+inline constexpr const char* cMsgCalcTurnIndex = "Index (%d) must be defined in Network object (CreateArrayTurn)";
+inline constexpr const char* cMsgSkipLinkListSize = "SkipLinkList has wrong size";
+
+// Minutes of the week: one time, cost and turn slot each.
+inline constexpr int32_t cWeekMinutes = 10080;
+using TSlotTable = std::array<int32_t, cWeekMinutes>;
+
+// The caller's choices. Plain values only, so a clone copies them with one
+// assignment; the skip list is a borrowed reference the clones share.
+struct TCalcSettings {
+  int16_t fDecimalsDist = -1;
+  int16_t fDecimalsTime = -1;
+  TMIPen fMIPen = DefaultPen;
+  float FStarttime = 0;
+  bool FUTurnAllowed = false;
+  TSlotTable FTimeFT{};
+  TSlotTable FTimeTF{};
+  TSlotTable FTurn{};
+  TDistanceUnit FDistanceUnit = duKm;
+  bool FIsopolyRandomnization = false;
+  double fMatrixBuffer = 0;
+  int32_t Frounded = 0, Fpasses = 0, Fdeviation = 0;
+  bool FNoDriveThrough = false;
+  bool FTimeFormatAsString = false;
+  float FMaxSpeed = 0;
+  double FRelativeSpeed = 1.0;
+  bool FRouteCostOK = true, FRouteTimeOK = true, FTurnsOK = true;
+  int32_t FTimeSingleSlot = 0;
+  int32_t FTurnSingleSlot = 0;
+  int32_t FCostFT = 0, FCostTF = 0;
+  int32_t FThreads = 1;
+  float FMaxCost = 0;
+  float FMaxCostExt = 0;
+  bool FTurnCosts = false;
+  std::array<double, 4> FLevelLimit{double(cInfinity), double(cInfinity), double(cInfinity), double(cInfinity)};
+  float Falpha = 0;
+  TRouteCriteria FRouteCriteria = rcDist;
+  bool FHierarchy = false;
+  int32_t Lmax = 0;
+  bool Fanylimit = false;
+  bool FIgnoreOneWay = false;
+  bool FSmartInit = false;
+  bool FSkipCulDeSacOptimization = false;
+  std::array<uint8_t, 9> Flimit{};  // Flimit1 .. Flimit9
+  const TBitArray* FSkipLinkList = nullptr;
+
+  bool operator==(const TCalcSettings&) const = default;
+};
+
+// The cost of a link under the criterion of one search: one column read, with
+// the speed cap and factor of the time criterion applied as GetTime applies
+// them. Taken at the start of a search; it borrows the network's column.
+struct TLinkCost {
+  const float* Column = nullptr;
+  const float* Length = nullptr;
+  double MaxSpeed = 0;        // 0 = no cap
+  double RelativeSpeed = 1;   // 1 = no factor
+  bool Adjust = false;        // time criterion with a cap or a factor
+
+  float operator()(int32_t link) const {
+    if (!Adjust) return Column[link];
+    double t = Column[link];
+    if (MaxSpeed != 0) t = std::max(t, double(Length[link]) * 60.0 / MaxSpeed);
+    if (RelativeSpeed != 1) t = t / RelativeSpeed;
+    return float(t);
+  }
+};
+
+class TCalc : public TProgressCancel {
+public:
+  TCalc(TNetwork& NW, bool aTurnmode);
+  ~TCalc() override;
+  TCalc(const TCalc&) = delete;
+  TCalc& operator=(const TCalc&) = delete;
+
+  // --- Properties ------------------------------------------------------------
+
+  int16_t DecimalsDist() const { return fS.fDecimalsDist; }
+  void SetDecimalsDist(int16_t value) { fS.fDecimalsDist = value; }
+  int16_t DecimalsTime() const { return fS.fDecimalsTime; }
+  void SetDecimalsTime(int16_t value) { fS.fDecimalsTime = value; }
+  TDistanceUnit DistanceUnit() const { return fS.FDistanceUnit; }
+  void SetDistanceUnit(TDistanceUnit value) { fS.FDistanceUnit = value; }
+  const std::string& GeoJSON() const { return FGeoJSON; }
+  TGISArray& GISarray() const { return *FGISarray; }
+  bool IgnoreOneway() const { return fS.FIgnoreOneWay; }
+  void SetIgnoreOneway(bool value) { fS.FIgnoreOneWay = value; }
+  bool IsopolyRandomnization() const { return fS.FIsopolyRandomnization; }
+  void SetIsopolyRandomnization(bool value) { fS.FIsopolyRandomnization = value; }
+  double MatrixBuffer() const { return fS.fMatrixBuffer; }
+  // Non-finite values are ignored; <= 0 means no include-node window.
+  void SetMatrixBuffer(double value);
+  float MaxCost() const { return fS.FMaxCost; }
+  void SetMaxCost(float value) { fS.FMaxCost = value; }
+  float MaxCostExt() const { return fS.FMaxCostExt; }
+  void SetMaxCostExt(float value) { fS.FMaxCostExt = value; }
+  float MaxSpeed() const { return fS.FMaxSpeed; }
+  // Negative and non-finite values are ignored.
+  void SetMaxSpeed(float value);
+  const TMIPen& MIPen() const { return fS.fMIPen; }
+  void SetMIPen(const TMIPen& value) { fS.fMIPen = value; }
+  bool NoDriveThrough() const { return fS.FNoDriveThrough; }
+  void SetNoDriveThrough(bool value) { fS.FNoDriveThrough = value; }
+  double RelativeSpeed() const { return fS.FRelativeSpeed; }
+  // Values outside 0.01..1 (and NaN) are ignored.
+  void SetRelativeSpeed(double value);
+  bool SmartInit() const { return fS.FSmartInit; }
+  // True only on a network with a spatial index (otherwise ignored).
+  void SetSmartInit(bool value);
+  float Starttime() const { return fS.FStarttime; }
+  // Non-finite values are ignored.
+  void SetStarttime(float value);
+  int32_t Threads() const { return fS.FThreads; }
+  // Values outside 1..255 are ignored.
+  void SetThreads(int32_t value);
+  bool TimeFormatAsString() const { return fS.FTimeFormatAsString; }
+  void SetTimeFormatAsString(bool value) { fS.FTimeFormatAsString = value; }
+  bool Turnmode() const { return FTurnMode; }
+  bool UTurnAllowed() const { return fS.FUTurnAllowed; }
+  void SetUTurnAllowed(bool value) { fS.FUTurnAllowed = value; }
+
+  // Every setting at once: what a clone copies and what tests compare.
+  const TCalcSettings& Settings() const { return fS; }
+  TNetwork& Network() const { return FNW; }
+
+  // --- Criteria and columns --------------------------------------------------
+
+  void SetShortest(bool turncosts);
+  void SetFastest(bool turncosts);
+  void SetCheapest(bool turncosts);
+  // The new column takes effect at the next SetShortest, SetFastest or
+  // SetCheapest.
+  void SetTime(int32_t index);
+  void SetCost(int32_t index);
+  void SetTurn(int32_t index);
+  // Travel time of link in time column index under MaxSpeed and RelativeSpeed.
+  // Checks the open network, the column and the link id.
+  float GetTime(int32_t index, int32_t link) const;
+  // The same without checks: the searches' form.
+  float GetTime_raw(int32_t index, int32_t link) const {
+    const float t0 = FNW.Times()[size_t(index)][size_t(link)];
+    if (fS.FMaxSpeed == 0 && fS.FRelativeSpeed == 1) return t0;
+    double t = t0;
+    if (fS.FMaxSpeed != 0) t = std::max(t, double(FNW.Lengths()[size_t(link)]) * 60.0 / double(fS.FMaxSpeed));
+    if (fS.FRelativeSpeed != 1) t = t / fS.FRelativeSpeed;
+    return float(t);
+  }
+
+  // --- Limits, one-way and skip list -----------------------------------------
+
+  // LimitID 1..9; other ids are ignored.
+  void SetLimit(int32_t LimitID, uint8_t value);
+  // nil or exactly LinkCount + 1 bits; the caller keeps ownership.
+  void SetSkipLinkList(const TBitArray* list);
+  const TBitArray* SkipLinkList() const { return fS.FSkipLinkList; }
+  // Adds (never clears) the bit of every valid link the vehicle limits refuse,
+  // with includeoneway also of every link closed in both directions.
+  void SelectClosedLinks(TBitArray& BA, bool includeoneway);
+  // Accepted when 1..5, 3..6 and 0..15, or all three 0; otherwise ignored.
+  void SetSmoothing(int32_t passes, int32_t rounded, int32_t deviation);
+
+  // --- Services of the searches -----------------------------------------------
+
+  // Precondition of every search: open network without loop links; with
+  // allocate the labels of the mode are sized for the network as it is now.
+  void CheckNetwork(bool allocate);
+  // True when the labels were sized for the network's current opening, so a
+  // query on results may read them.
+  bool LabelsValid() const;
+
+  // The cost of driving link forward (from-node to to-node) or backward,
+  // elapsed being the cost spent so far. Equal in every configuration the
+  // setters can produce; no checks.
+  float CostFT(int32_t link, float elapsed) const { (void)elapsed; return LinkCost(link, fS.FCostFT); }
+  float CostTF(int32_t link, float elapsed) const { (void)elapsed; return LinkCost(link, fS.FCostTF); }
+  // The column reader of one search (valid until the network's columns are
+  // recreated).
+  TLinkCost LinkCostReader(bool forward) const;
+
+  // The vehicle-limit test over the limits CheckNetwork (or SelectClosedLinks)
+  // last prepared. Searches call it only when Fanylimit.
+  bool LimitOK(int32_t link) const {
+    for (int32_t k = 0; k < fActiveLimitCount; ++k) {
+      const TActiveLimit& a = fActiveLimits[size_t(k)];
+      const uint8_t v = a.Values[link];
+      if (a.BitPattern ? (a.Vehicle & v) != 0 : (v != 0 && v < a.Vehicle)) return false;
+    }
+    return true;
+  }
+
+  void ValidateSlots();
+
+  // The largest single-link cost under the criterion; 0 when not computed or
+  // computed under other network columns or another opening.
+  float MaxICost() const;
+  void MaxLinkCostNetwork();
+  void MaxLinkCostTargets(const TLocationList& LL);
+  float EffectiveMaxLinkCost() const;
+
+  // The include-node window of a matrix: nil when MatrixBuffer <= 0.
+  std::unique_ptr<TBitArray> IncludeNodesFromNodes(const TIntegerList& NL1, const TIntegerList* NL2) const;
+  std::unique_ptr<TBitArray> IncludeNodesFromLocations(const TLocationList& LL1, const TLocationList* LL2) const;
+
+  std::string DistanceFieldSuffix() const { return std::string(); }
+
+  // Turn set in force after cost c spent from Starttime.
+  int32_t TurnSlot(float c) const;
+
+  // --- Search state ----------------------------------------------------------
+
+  // Node mode: per node. Turn mode: per link, forward (1) and backward (2).
+  TCostArray cost0, cost1, cost2;
+  TIntegerArray P0array, P1array, P2array;
+  std::unique_ptr<TPQ> PQ1, PQ2;
+  std::unique_ptr<TPQturn> PQT;
+  std::unique_ptr<TBitArray> FSmartInitNodes;  // node mode
+  std::unique_ptr<TBitArray> FSmartInitLinks;  // turn mode
+  int32_t Flinkdyn = 0;
+  double Fpercentdyn = 0;
+  TApproach Fapproachdyn = apIgnore;
+  int32_t FnodeTurnMode = 0;
+  int32_t FNearLink = 0, FNearNode = 0;
+
+protected:
+  TCalcSettings fS;
+  TNetwork& FNW;
+  const bool FTurnMode;
+  std::unique_ptr<TGISArray> FGISarray;
+  std::string FGeoJSON;
+
+private:
+  struct TSlotState {
+    bool RouteTimeOK, RouteCostOK, TurnsOK;
+    int32_t TimeSingleSlot, TurnSingleSlot;
+  };
+  TSlotState ComputeSlots() const;
+  void CommitSlots(const TSlotState& s);
+  // Raises the turn messages of a criterion setter.
+  static void CheckTurnSlots(const TSlotState& s, bool turncosts, bool singleslot);
+  void SetCriterion(TRouteCriteria rc, bool turncosts);
+  void ClearMaxICost() { FMaxICost = 0; }
+  void PrepareLimits();
+  void CheckColumns() const;
+  float LinkCost(int32_t link, int32_t costcolumn) const {
+    switch (fS.FRouteCriteria) {
+      case rcTime: return GetTime_raw(fS.FTimeSingleSlot, link);
+      case rcCost: return FNW.Costs()[size_t(costcolumn)][size_t(link)];
+      default: return FNW.Lengths()[size_t(link)];
+    }
+  }
+  float LargestLinkCost(const int32_t* links, int64_t n) const;
+  std::unique_ptr<TBitArray> NodesInRect(TFloatRect R) const;
+
+  // Largest-link cost and the network state it was computed under.
+  float FMaxICost = 0;
+  uint64_t fMaxICostGeneration = 0, fMaxICostColumns = 0;
+
+  struct TActiveLimit {
+    const uint8_t* Values;
+    uint8_t Vehicle;
+    bool BitPattern;
+  };
+  std::array<TActiveLimit, 9> fActiveLimits{};
+  int32_t fActiveLimitCount = 0;
+
+  // The network state the labels were sized for.
+  uint64_t fLabelGeneration = 0;
+  int32_t fLabelLinks = -1, fLabelNodes = -1;
+};
+
+}  // namespace kovra
