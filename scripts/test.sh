@@ -43,7 +43,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== thread sanitizer build and test =="
 # Target tsan_tests builds the library and only the test programs of the
 # network, search and routing folders (each as it exists).
-build_target=tsan_tests TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+build_target=tsan_tests TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_TSAN=ON -DKOVRA_BENCH=OFF
 
 # One closing line over the three runs.
