@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "network/kovra_coord3file.h"
 #include "network/kovra_network.h"
 #include "network/kovra_quadtree.h"
 #include "search/kovra_spatialsearch_core.h"
@@ -57,6 +58,9 @@ void RegisterSpatialSearch() {
 
 // The per-kind loops, with access to the object's fields.
 struct TSearchCore {
+  // Link's polyline as GetGISSection_raw gives it; cached vertices are read
+  // in place, others through list1.
+  static TPolyView View(TSpatialSearch& s, int32_t link);
   template <TKind K>
   static bool NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& node, double& best);
   template <TKind K>
@@ -144,6 +148,17 @@ void TSpatialSearch::ReadLink1(int32_t link) {
   fList1Link = 0;
   FNW->GetGISSection_raw(link, list1);
   fList1Link = link;
+}
+
+TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
+  const TNetwork& nw = *s.FNW;
+  int32_t n = 0;
+  if (const TFloatPoint* inner = nw.Coord3File()->CachedSection(link - 1, n))
+    return {inner, n + 2, nw.Node2Coordinate_raw(nw.Fromnodes()[size_t(link)]),
+            nw.Node2Coordinate_raw(nw.Tonodes()[size_t(link)])};
+  s.ReadLink1(link);
+  const TFloatPoint* v = s.list1.Pnt.data();
+  return {v + 1, s.list1.Count, v[0], v[s.list1.Count - 1]};
 }
 
 // ---------------------------------------------------------------------------
@@ -237,12 +252,15 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (include && !include->GetBit(L)) continue;
-      s.ReadLink1(L);
-      const TFloatPoint* v = s.list1.Pnt.data();
+      const TPolyView v = View(s, L);
       // An index that does not fit the polyline is read no further than its end.
-      const int32_t last = std::min<int32_t>(run.sub2, s.list1.Count - 1);
+      const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
+      if (run.sub1 >= last) continue;
+      TFloatPoint a = v[run.sub1];
       for (int32_t j = run.sub1 + 1; j <= last; ++j) {
-        const double d = SegmentDistance<K>(v[j - 1], v[j], P);
+        const TFloatPoint b = v[j];
+        const double d = SegmentDistance<K>(a, b, P);
+        a = b;
         if (d < best) {
           best = d;
           link = L;
@@ -423,9 +441,8 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;
-      s.ReadLink1(L);
-      const TFloatPoint* v = s.list1.Pnt.data();
-      const int32_t last = std::min<int32_t>(run.sub2, s.list1.Count - 1);
+      const TPolyView v = View(s, L);
+      const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
       bool take = false;
       if (byBox) {
         for (int32_t j = run.sub1; j <= last && !take; ++j) take = Inside(box, v[j]);
@@ -552,9 +569,8 @@ void TSpatialSearch::SelectLinksInRect(const TFloatRect& Rect, TIntegerList& Lis
         const int32_t L = run.Link;
         if (skip && skip->GetBit(L)) continue;
         if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;
-        ReadLink1(L);
-        const TFloatPoint* v = list1.Pnt.data();
-        const int32_t last = std::min<int32_t>(run.sub2, list1.Count - 1);
+        const TPolyView v = TSearchCore::View(*this, L);
+        const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
         for (int32_t j = run.sub1; j <= last; ++j)
           if (Inside(Rect, v[j])) {
             mark[size_t(L) >> 6] |= uint64_t(1) << (L & 63);

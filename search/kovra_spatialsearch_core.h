@@ -75,6 +75,15 @@ inline double SegmentDistance(const TFloatPoint& A, const TFloatPoint& B, const 
   }
 }
 
+// A link's polyline, vertex j for j = 0..Count-1, the end nodes first and
+// last. It points into the network's vertex cache, or into a work buffer.
+struct TPolyView {
+  const TFloatPoint* Inner;  // vertices 1..Count-2
+  int32_t Count;
+  TFloatPoint First, Last;
+  TFloatPoint operator[](int32_t j) const { return j == 0 ? First : j == Count - 1 ? Last : Inner[j - 1]; }
+};
+
 // Closed rectangles meet (touching counts).
 inline bool Overlaps(const TFloatRect& a, const TFloatRect& b) {
   return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
