@@ -1,7 +1,8 @@
 // Every query of the spatial search against a full scan on random networks:
 // planar and in degrees north and south of the equator, small leaves so the
 // walk goes deep, points inside and outside the network's bounds within the
-// search window, random skip sets, MBRselect on and off.
+// search window, random skip sets, MBRselect on and off; vertices read from
+// the file and cached (read in place).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,12 +21,15 @@ struct TCase {
   TCoordinateUnit Unit;
   TFloatRect Region;
   double RadiusKm;  // the selections' radius
+  bool Cached = false;
 };
 
 const TCase cCases[] = {
     {"planar", cuM, {0, 0, 10000, 8000}, 0.6},
     {"north", cuDeg, {10, 50, 11.2, 50.9}, 6},
     {"south", cuDeg, {-71, -62, -69.5, -61}, 6},
+    {"planar_cached", cuM, {0, 0, 10000, 8000}, 0.6, true},
+    {"north_cached", cuDeg, {10, 50, 11.2, 50.9}, 6, true},
 };
 
 class SearchOracle : public TSearchTest, public testing::WithParamInterface<TCase> {};
@@ -50,7 +54,7 @@ TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
   w.Unit = c.Unit;
   w.MaxNodesPerCell = 6;
   AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w);
+  TNetwork& net = Open(w, false, c.Cached);
   TSpatialSearch s(net);
   TOracle o(net);
   const TFloatRect& mbr = net.MBR();
