@@ -204,6 +204,7 @@ bool TSearchCore::NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& 
   s.NewVisit();
   stamp = s.fCellStamp.data();
   const uint32_t visit = s.fVisit;
+  const TSphereBound bound(P, RadiansPerUnit(K));
   node = 0;
   best = cBest0;
   bool found = false;
@@ -214,7 +215,10 @@ bool TSearchCore::NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& 
     bool improved = false;
     for (const int32_t n : tree.Nodes(leaf)) {
       if (skip && skip->GetBit(n)) continue;
-      const double d = PointDistance<K>(P, TFloatPoint{X[n], Y[n]});
+      const TFloatPoint Q{X[n], Y[n]};
+      if constexpr (K != TKind::Planar)
+        if (TSphereBound::PointBeyond(bound.Vertex(Q), best)) continue;
+      const double d = PointDistance<K>(P, Q);
       if (d < best) {
         best = d;
         node = n;
@@ -239,6 +243,7 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
   s.NewVisit();
   uint32_t* stamp = s.fCellStamp.data();
   const uint32_t visit = s.fVisit;
+  const TSphereBound bound(P, RadiansPerUnit(K));
   link = 0;
   segment = 0;
   best = cBest0;
@@ -257,8 +262,19 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
       const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
       if (run.sub1 >= last) continue;
       TFloatPoint a = v[run.sub1];
+      [[maybe_unused]] TSphereBound::TVertex ba{};
+      if constexpr (K != TKind::Planar) ba = bound.Vertex(a);
       for (int32_t j = run.sub1 + 1; j <= last; ++j) {
         const TFloatPoint b = v[j];
+        if constexpr (K != TKind::Planar) {
+          const TSphereBound::TVertex bb = bound.Vertex(b);
+          const bool beyond = TSphereBound::SegmentBeyond(ba, bb, best);
+          ba = bb;
+          if (beyond) {
+            a = b;
+            continue;
+          }
+        }
         const double d = SegmentDistance<K>(a, b, P);
         a = b;
         if (d < best) {
@@ -436,6 +452,7 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
   uint64_t* mark = s.fLinkMark.data();
   const bool byBox = s.fMBRselect;
   const TFloatRect box = s.SearchBox(P, r);
+  const TSphereBound bound(P, RadiansPerUnit(K));
   WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
     for (const TSubLink& run : tree.Runs(leaf)) {
       const int32_t L = run.Link;
@@ -447,7 +464,11 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
       if (byBox) {
         for (int32_t j = run.sub1; j <= last && !take; ++j) take = Inside(box, v[j]);
       } else {
-        for (int32_t j = run.sub1 + 1; j <= last && !take; ++j) take = SegmentDistance<K>(v[j - 1], v[j], P) < r;
+        for (int32_t j = run.sub1 + 1; j <= last && !take; ++j) {
+          if constexpr (K != TKind::Planar)
+            if (TSphereBound::SegmentBeyond(bound.Vertex(v[j - 1]), bound.Vertex(v[j]), r)) continue;
+          take = SegmentDistance<K>(v[j - 1], v[j], P) < r;
+        }
       }
       if (take) {
         mark[size_t(L) >> 6] |= uint64_t(1) << (L & 63);
