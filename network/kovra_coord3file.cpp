@@ -175,11 +175,11 @@ void TCoord3File::ReadSection(int32_t RecID, TFloatPointArrayEx& List) const {
   List.Count = n + 2;
 }
 
-const TFloatPoint* TCoord3File::CachedSection(int32_t RecID, int32_t& N) const {
-  if (!FD) return nullptr;
-  int32_t first;
-  Locate(RecID, first, N);
-  return FD->Points.data() + first;
+bool TCoord3File::CachedVertices(const int32_t*& First, const TFloatPoint*& Points) const {
+  if (!fIsOpen || !FD) return false;
+  First = FD->First.data();
+  Points = FD->Points.data();
+  return true;
 }
 
 int32_t TCoord3File::GetCount(int32_t RecID) const {

@@ -152,13 +152,23 @@ void TSpatialSearch::ReadLink1(int32_t link) {
 
 TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
   const TNetwork& nw = *s.FNW;
-  int32_t n = 0;
-  if (const TFloatPoint* inner = nw.Coord3File()->CachedSection(link - 1, n))
-    return {inner, n + 2, nw.Node2Coordinate_raw(nw.Fromnodes()[size_t(link)]),
-            nw.Node2Coordinate_raw(nw.Tonodes()[size_t(link)])};
+  if (s.fCacheFirst && link >= 1 && link <= s.fCacheLinks) {
+    const int32_t first = s.fCacheFirst[link - 1];
+    return {s.fCachePoints + first, s.fCacheFirst[link] - first + 2,
+            nw.Node2Coordinate_raw(nw.Fromnodes()[size_t(link)]), nw.Node2Coordinate_raw(nw.Tonodes()[size_t(link)])};
+  }
+  // Read (and checked) through the network.
   s.ReadLink1(link);
   const TFloatPoint* v = s.list1.Pnt.data();
   return {v + 1, s.list1.Count, v[0], v[s.list1.Count - 1]};
+}
+
+void TSpatialSearch::BeginPolylines() {
+  fCacheFirst = nullptr;
+  fCachePoints = nullptr;
+  fCacheLinks = 0;
+  const TCoord3File* c = FNW->Coord3File();
+  if (c && c->Cached() && c->CachedVertices(fCacheFirst, fCachePoints)) fCacheLinks = std::min(c->Count(), FNW->LinkCount());
 }
 
 // ---------------------------------------------------------------------------
@@ -266,7 +276,12 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
       if constexpr (K != TKind::Planar) ba = bound.Vertex(a);
       for (int32_t j = run.sub1 + 1; j <= last; ++j) {
         const TFloatPoint b = v[j];
-        if constexpr (K != TKind::Planar) {
+        if constexpr (K == TKind::Planar) {
+          if (PlanarSegmentBeyond(a, b, P, best)) {
+            a = b;
+            continue;
+          }
+        } else {
           const TSphereBound::TVertex bb = bound.Vertex(b);
           const bool beyond = TSphereBound::SegmentBeyond(ba, bb, best);
           ba = bb;
@@ -324,6 +339,7 @@ int32_t TSpatialSearch::NearestNodeSimple(const TFloatPoint& P) {
 bool TSpatialSearch::NearestLocation_raw(const TFloatPoint& P, TLocation& Loc, int32_t& side, double& distance,
                                          TFloatPoint& Pnew) {
   fList1Link = 0;
+  BeginPolylines();
   const TKind K = KindOf(FNW->CoordinateUnit());
   int32_t link = 0, segment = 0;
   double best = 0;
@@ -465,8 +481,11 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
         for (int32_t j = run.sub1; j <= last && !take; ++j) take = Inside(box, v[j]);
       } else {
         for (int32_t j = run.sub1 + 1; j <= last && !take; ++j) {
-          if constexpr (K != TKind::Planar)
+          if constexpr (K == TKind::Planar) {
+            if (PlanarSegmentBeyond(v[j - 1], v[j], P, r)) continue;
+          } else {
             if (TSphereBound::SegmentBeyond(bound.Vertex(v[j - 1]), bound.Vertex(v[j]), r)) continue;
+          }
           take = SegmentDistance<K>(v[j - 1], v[j], P) < r;
         }
       }
@@ -498,6 +517,7 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
 void TSpatialSearch::SelectLinks_raw(const TFloatPoint& P, double r) {
   fSel.clear();
   fList1Link = 0;
+  BeginPolylines();
   // A negative or NaN radius selects nothing.
   if (!(r >= 0)) return;
   const size_t words = (size_t(FNW->LinkCount()) + 1 + 63) / 64;
@@ -578,6 +598,7 @@ void TSpatialSearch::SelectLinksInRect(const TFloatRect& Rect, TIntegerList& Lis
   CheckSkipLinks();
   fSel.clear();
   fList1Link = 0;
+  BeginPolylines();
   const size_t words = (size_t(FNW->LinkCount()) + 1 + 63) / 64;
   if (fLinkMark.size() < words) fLinkMark.resize(words, 0);
   {

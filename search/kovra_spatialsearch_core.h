@@ -137,6 +137,24 @@ private:
   double f, xP, yP, cP;
 };
 
+// True when the planar SegmentDistance(A, B, P) >= Limit for certain: P is
+// that far from the segment's bounding box along an axis, lowered by what
+// the kernel's rounding can take off (its cross product cancels, by up to
+// some ulps of the squared coordinates over the segment's length).
+inline bool PlanarSegmentBeyond(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P, double Limit) {
+  const double x0 = std::min(A.x, B.x), x1 = std::max(A.x, B.x);
+  const double y0 = std::min(A.y, B.y), y1 = std::max(A.y, B.y);
+  const double lb = std::max(std::max(x0 - P.x, P.x - x1), std::max(y0 - P.y, P.y - y1));
+  const double g = lb * (1 - 1e-12) - Limit;
+  if (!(g >= 0)) return false;
+  const double M = std::max(std::max(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1))),
+                            std::max(std::fabs(P.x), std::fabs(P.y)));
+  const double e = 64 * 2.220446049250313e-16 * M * M;
+  if (!(e < 1e100)) return false;
+  const double l = (B.x - A.x) * (B.x - A.x) + (B.y - A.y) * (B.y - A.y);
+  return g * g * l >= e * e;
+}
+
 // Closed rectangles meet (touching counts).
 inline bool Overlaps(const TFloatRect& a, const TFloatRect& b) {
   return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
