@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 #include "network/kovra_coord3file.h"
 #include "network/kovra_network.h"
@@ -61,6 +62,11 @@ struct TSearchCore {
   // Link's polyline as GetGISSection_raw gives it; cached vertices are read
   // in place, others through list1.
   static TPolyView View(TSpatialSearch& s, int32_t link);
+  // Starts the memory reads for the runs ahead of run i: their link ends, the
+  // ends' coordinates and cached vertices. Node numbers follow degree, not
+  // position, so these reads miss the cache and would otherwise wait one
+  // after another.
+  static void Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i);
   template <TKind K>
   static bool NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& node, double& best);
   template <TKind K>
@@ -163,6 +169,33 @@ TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
   return {v + 1, s.list1.Count, v[0], v[s.list1.Count - 1]};
 }
 
+void TSearchCore::Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i) {
+  if (!s.fCacheFirst) return;
+  const TNetwork& nw = *s.FNW;
+  const int32_t* from = nw.Fromnodes().data();
+  const int32_t* to = nw.Tonodes().data();
+  if (i + 8 < runs.size()) {
+    const int32_t L = runs[i + 8].Link;
+    if (L >= 1 && L <= s.fCacheLinks) {
+      __builtin_prefetch(s.fCacheFirst + (L - 1));
+      __builtin_prefetch(from + L);
+      __builtin_prefetch(to + L);
+    }
+  }
+  if (i + 4 < runs.size()) {
+    const int32_t L = runs[i + 4].Link;
+    if (L >= 1 && L <= s.fCacheLinks) {
+      const double* X = nw.X().data();
+      const double* Y = nw.Y().data();
+      __builtin_prefetch(X + from[L]);
+      __builtin_prefetch(Y + from[L]);
+      __builtin_prefetch(X + to[L]);
+      __builtin_prefetch(Y + to[L]);
+      __builtin_prefetch(s.fCachePoints + s.fCacheFirst[L - 1]);
+    }
+  }
+}
+
 void TSpatialSearch::BeginPolylines() {
   fCacheFirst = nullptr;
   fCachePoints = nullptr;
@@ -263,7 +296,10 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
     if (stamp[leaf.ID()] == visit) return;
     stamp[leaf.ID()] = visit;
     bool improved = false;
-    for (const TSubLink& run : tree.Runs(leaf)) {
+    const std::span<const TSubLink> runs = tree.Runs(leaf);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      Prefetch(s, runs, i);
+      const TSubLink& run = runs[i];
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (include && !include->GetBit(L)) continue;
@@ -470,7 +506,10 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
   const TFloatRect box = s.SearchBox(P, r);
   const TSphereBound bound(P, RadiansPerUnit(K));
   WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
-    for (const TSubLink& run : tree.Runs(leaf)) {
+    const std::span<const TSubLink> runs = tree.Runs(leaf);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      Prefetch(s, runs, i);
+      const TSubLink& run = runs[i];
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;

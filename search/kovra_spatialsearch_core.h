@@ -141,7 +141,7 @@ private:
 // that far from the segment's bounding box along an axis, lowered by what
 // the kernel's rounding can take off (its cross product cancels, by up to
 // some ulps of the squared coordinates over the segment's length).
-inline bool PlanarSegmentBeyond(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P, double Limit) {
+[[gnu::always_inline]] inline bool PlanarSegmentBeyond(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P, double Limit) {
   const double x0 = std::min(A.x, B.x), x1 = std::max(A.x, B.x);
   const double y0 = std::min(A.y, B.y), y1 = std::max(A.y, B.y);
   const double lb = std::max(std::max(x0 - P.x, P.x - x1), std::max(y0 - P.y, P.y - y1));
