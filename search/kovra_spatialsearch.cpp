@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <span>
 
@@ -308,33 +309,69 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
       const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
       if (run.sub1 >= last) continue;
       TFloatPoint a = v[run.sub1];
-      [[maybe_unused]] TSphereBound::TVertex ba{};
-      if constexpr (K != TKind::Planar) ba = bound.Vertex(a);
-      for (int32_t j = run.sub1 + 1; j <= last; ++j) {
-        const TFloatPoint b = v[j];
-        if constexpr (K == TKind::Planar) {
+      if constexpr (K == TKind::Planar) {
+        for (int32_t j = run.sub1 + 1; j <= last; ++j) {
+          const TFloatPoint b = v[j];
           if (PlanarSegmentBeyond(a, b, P, best)) {
             a = b;
             continue;
           }
-        } else {
-          const TSphereBound::TVertex bb = bound.Vertex(b);
-          const bool beyond = TSphereBound::SegmentBeyond(ba, bb, best);
-          ba = bb;
-          if (beyond) {
-            a = b;
-            continue;
+          const double d = SegmentDistance<K>(a, b, P);
+          a = b;
+          if (d < best) {
+            best = d;
+            link = L;
+            segment = j;
+            improved = true;
           }
         }
-        const double d = SegmentDistance<K>(a, b, P);
-        a = b;
-        if (d < best) {
-          best = d;
-          link = L;
-          segment = j;
-          improved = true;
+      } else {
+        // The angular kernel is dear: gather the leaf's segments that may
+        // beat the best so far, then measure them below.
+        TSphereBound::TVertex ba = bound.Vertex(a);
+        for (int32_t j = run.sub1 + 1; j <= last; ++j) {
+          const TFloatPoint b = v[j];
+          const TSphereBound::TVertex bb = bound.Vertex(b);
+          if (!TSphereBound::SegmentBeyond(ba, bb, best))
+            s.fSegs.push_back({a, b, TSphereBound::SegmentLower(ba, bb), L, j});
+          a = b;
+          ba = bb;
         }
       }
+    }
+    if constexpr (K != TKind::Planar) {
+      // First the segment with the smallest bound, which is likely nearest,
+      // so that the others mostly fall to their bound. Among equal distances
+      // the first in leaf order wins, as a scan in that order would choose;
+      // a best from an earlier leaf wins ties (k0 = -1).
+      auto& segs = s.fSegs;
+      const ptrdiff_t n = ptrdiff_t(segs.size());
+      ptrdiff_t seed = -1;
+      for (ptrdiff_t k = 0; k < n; ++k)
+        if (seed < 0 || segs[size_t(k)].Lower < segs[size_t(seed)].Lower) seed = k;
+      ptrdiff_t k0 = -1;
+      auto measure = [&](ptrdiff_t k) {
+        const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
+        const double d = SegmentDistance<K>(e.A, e.B, P);
+        if (d < best || (d == best && k0 >= 0 && k < k0)) {
+          best = d;
+          link = e.Link;
+          segment = e.Index;
+          k0 = k;
+          improved = true;
+        }
+      };
+      if (seed >= 0) measure(seed);
+      for (ptrdiff_t k = 0; k < n; ++k) {
+        if (k == seed) continue;
+        const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
+        // Beyond the next double above the best: certainly no tie.
+        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B),
+                                        std::nextafter(best, std::numeric_limits<double>::infinity())))
+          continue;
+        measure(k);
+      }
+      segs.clear();
     }
     if (improved) {
       found = true;

@@ -191,6 +191,12 @@ private:
   std::vector<uint32_t> fCellStamp;    // per cell ID: the visit that scanned it
   uint32_t fVisit = 0;
   std::vector<int32_t> fSel;           // selection result before it is handed out
+  struct TSegEntry {
+    TFloatPoint A, B;
+    double Lower;  // a lower bound of the segment's distance
+    int32_t Link, Index;
+  };
+  std::vector<TSegEntry> fSegs;        // a leaf's segments waiting to be measured
   std::vector<uint64_t> fLinkMark;     // links selected by the running query; all clear between queries
 };
 

@@ -110,13 +110,17 @@ public:
   // True when PointDistance(P, Q) >= Limit for certain.
   static bool PointBeyond(const TVertex& Q, double Limit) { return Q.lb * (1 - 1e-12) - 1e-13 >= Limit; }
 
+  // Every point F of the arc has |AF| + |FB| = |AB|, so |PF| >= (|PA| +
+  // |PB| - |AB|) / 2; the bound before the kernel's rounding.
+  static double SegmentLower(const TVertex& A, const TVertex& B) {
+    return (A.lb + B.lb - (std::fabs(A.y - B.y) + std::fabs(A.x - B.x))) / 2;
+  }
+
   // True when SegmentDistance(A, B, P) >= Limit for certain.
   static bool SegmentBeyond(const TVertex& A, const TVertex& B, double Limit) {
     const double dy = std::fabs(A.y - B.y), dx = std::fabs(A.x - B.x);
     const double ub12 = dy + dx;
-    // Every point F of the arc has |AF| + |FB| = |AB|, so |PF| >= (|PA| +
-    // |PB| - |AB|) / 2.
-    const double lb = (A.lb + B.lb - ub12) / 2;
+    const double lb = SegmentLower(A, B);
     if (!(lb >= Limit)) return false;
     // Beyond a radian the margin below no longer holds.
     if (!(A.ub <= 1 && ub12 <= 1)) return false;
