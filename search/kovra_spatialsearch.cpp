@@ -581,11 +581,18 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
   const TBitArray* skip = s.FSkipNodes;
   const bool byBox = s.fMBRselect;
   const TFloatRect box = s.SearchBox(P, r);
+  const TSphereBound bound(P, RadiansPerUnit(K));
   WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
     for (const int32_t n : tree.Nodes(leaf)) {
       if (skip && skip->GetBit(n)) continue;
       const TFloatPoint Q{X[n], Y[n]};
-      if (byBox ? Inside(box, Q) : PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
+      if (byBox) {
+        if (Inside(box, Q)) s.fSel.push_back(n);
+        continue;
+      }
+      if constexpr (K != TKind::Planar)
+        if (TSphereBound::PointBeyond(bound.Vertex(Q), r)) continue;
+      if (PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
     }
   });
 }
