@@ -175,6 +175,13 @@ void TCoord3File::ReadSection(int32_t RecID, TFloatPointArrayEx& List) const {
   List.Count = n + 2;
 }
 
+bool TCoord3File::CachedVertices(const int32_t*& First, const TFloatPoint*& Points) const {
+  if (!fIsOpen || !FD) return false;
+  First = FD->First.data();
+  Points = FD->Points.data();
+  return true;
+}
+
 int32_t TCoord3File::GetCount(int32_t RecID) const {
   int32_t first, n;
   Locate(RecID, first, n);

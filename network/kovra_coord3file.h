@@ -60,6 +60,11 @@ public:
   // and puts the vertices into elements 1..n; elements 0 and n + 1 are the
   // caller's (the end nodes).
   void ReadSection(int32_t RecID, TFloatPointArrayEx& List) const;
+  // With the vertices cached: the cache in place (valid while the reader
+  // stays open): record r's vertices are Points[First[r]] to
+  // Points[First[r + 1] - 1], r = 0..Count-1. Uncached: false, so that the
+  // caller reads them with ReadSection.
+  bool CachedVertices(const int32_t*& First, const TFloatPoint*& Points) const;
   // n + 2.
   int32_t GetCount(int32_t RecID) const;
   // Vertex `index` (0-based among the n) of record RecID; EOutOfRange

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
+#include <span>
 
+#include "network/kovra_coord3file.h"
 #include "network/kovra_network.h"
 #include "network/kovra_quadtree.h"
 #include "search/kovra_spatialsearch_core.h"
@@ -57,6 +60,14 @@ void RegisterSpatialSearch() {
 
 // The per-kind loops, with access to the object's fields.
 struct TSearchCore {
+  // Link's polyline as GetGISSection_raw gives it; cached vertices are read
+  // in place, others through list1.
+  static TPolyView View(TSpatialSearch& s, int32_t link);
+  // Starts the memory reads for the runs ahead of run i: their link ends, the
+  // ends' coordinates and cached vertices. Node numbers follow degree, not
+  // position, so these reads miss the cache and would otherwise wait one
+  // after another.
+  static void Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i);
   template <TKind K>
   static bool NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& node, double& best);
   template <TKind K>
@@ -146,6 +157,54 @@ void TSpatialSearch::ReadLink1(int32_t link) {
   fList1Link = link;
 }
 
+TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
+  const TNetwork& nw = *s.FNW;
+  if (s.fCacheFirst && link >= 1 && link <= s.fCacheLinks) {
+    const int32_t first = s.fCacheFirst[link - 1];
+    return {s.fCachePoints + first, s.fCacheFirst[link] - first + 2,
+            nw.Node2Coordinate_raw(nw.Fromnodes()[size_t(link)]), nw.Node2Coordinate_raw(nw.Tonodes()[size_t(link)])};
+  }
+  // Read (and checked) through the network.
+  s.ReadLink1(link);
+  const TFloatPoint* v = s.list1.Pnt.data();
+  return {v + 1, s.list1.Count, v[0], v[s.list1.Count - 1]};
+}
+
+void TSearchCore::Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i) {
+  if (!s.fCacheFirst) return;
+  const TNetwork& nw = *s.FNW;
+  const int32_t* from = nw.Fromnodes().data();
+  const int32_t* to = nw.Tonodes().data();
+  if (i + 8 < runs.size()) {
+    const int32_t L = runs[i + 8].Link;
+    if (L >= 1 && L <= s.fCacheLinks) {
+      __builtin_prefetch(s.fCacheFirst + (L - 1));
+      __builtin_prefetch(from + L);
+      __builtin_prefetch(to + L);
+    }
+  }
+  if (i + 4 < runs.size()) {
+    const int32_t L = runs[i + 4].Link;
+    if (L >= 1 && L <= s.fCacheLinks) {
+      const double* X = nw.X().data();
+      const double* Y = nw.Y().data();
+      __builtin_prefetch(X + from[L]);
+      __builtin_prefetch(Y + from[L]);
+      __builtin_prefetch(X + to[L]);
+      __builtin_prefetch(Y + to[L]);
+      __builtin_prefetch(s.fCachePoints + s.fCacheFirst[L - 1]);
+    }
+  }
+}
+
+void TSpatialSearch::BeginPolylines() {
+  fCacheFirst = nullptr;
+  fCachePoints = nullptr;
+  fCacheLinks = 0;
+  const TCoord3File* c = FNW->Coord3File();
+  if (c && c->Cached() && c->CachedVertices(fCacheFirst, fCachePoints)) fCacheLinks = std::min(c->Count(), FNW->LinkCount());
+}
+
 // ---------------------------------------------------------------------------
 // Nearest searches
 
@@ -189,6 +248,7 @@ bool TSearchCore::NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& 
   s.NewVisit();
   stamp = s.fCellStamp.data();
   const uint32_t visit = s.fVisit;
+  const TSphereBound bound(P, RadiansPerUnit(K));
   node = 0;
   best = cBest0;
   bool found = false;
@@ -199,7 +259,10 @@ bool TSearchCore::NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& 
     bool improved = false;
     for (const int32_t n : tree.Nodes(leaf)) {
       if (skip && skip->GetBit(n)) continue;
-      const double d = PointDistance<K>(P, TFloatPoint{X[n], Y[n]});
+      const TFloatPoint Q{X[n], Y[n]};
+      if constexpr (K != TKind::Planar)
+        if (TSphereBound::PointBeyond(bound.Vertex(Q), best)) continue;
+      const double d = PointDistance<K>(P, Q);
       if (d < best) {
         best = d;
         node = n;
@@ -224,6 +287,7 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
   s.NewVisit();
   uint32_t* stamp = s.fCellStamp.data();
   const uint32_t visit = s.fVisit;
+  const TSphereBound bound(P, RadiansPerUnit(K));
   link = 0;
   segment = 0;
   best = cBest0;
@@ -233,23 +297,81 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
     if (stamp[leaf.ID()] == visit) return;
     stamp[leaf.ID()] = visit;
     bool improved = false;
-    for (const TSubLink& run : tree.Runs(leaf)) {
+    const std::span<const TSubLink> runs = tree.Runs(leaf);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      Prefetch(s, runs, i);
+      const TSubLink& run = runs[i];
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (include && !include->GetBit(L)) continue;
-      s.ReadLink1(L);
-      const TFloatPoint* v = s.list1.Pnt.data();
+      const TPolyView v = View(s, L);
       // An index that does not fit the polyline is read no further than its end.
-      const int32_t last = std::min<int32_t>(run.sub2, s.list1.Count - 1);
-      for (int32_t j = run.sub1 + 1; j <= last; ++j) {
-        const double d = SegmentDistance<K>(v[j - 1], v[j], P);
-        if (d < best) {
-          best = d;
-          link = L;
-          segment = j;
-          improved = true;
+      const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
+      if (run.sub1 >= last) continue;
+      TFloatPoint a = v[run.sub1];
+      if constexpr (K == TKind::Planar) {
+        for (int32_t j = run.sub1 + 1; j <= last; ++j) {
+          const TFloatPoint b = v[j];
+          if (PlanarSegmentBeyond(a, b, P, best)) {
+            a = b;
+            continue;
+          }
+          const double d = SegmentDistance<K>(a, b, P);
+          a = b;
+          if (d < best) {
+            best = d;
+            link = L;
+            segment = j;
+            improved = true;
+          }
+        }
+      } else {
+        // The angular kernel is dear: gather the leaf's segments that may
+        // beat the best so far, then measure them below.
+        TSphereBound::TVertex ba = bound.Vertex(a);
+        for (int32_t j = run.sub1 + 1; j <= last; ++j) {
+          const TFloatPoint b = v[j];
+          const TSphereBound::TVertex bb = bound.Vertex(b);
+          if (!TSphereBound::SegmentBeyond(ba, bb, best))
+            s.fSegs.push_back({a, b, TSphereBound::SegmentLower(ba, bb), L, j});
+          a = b;
+          ba = bb;
         }
       }
+    }
+    if constexpr (K != TKind::Planar) {
+      // First the segment with the smallest bound, which is likely nearest,
+      // so that the others mostly fall to their bound. Among equal distances
+      // the first in leaf order wins, as a scan in that order would choose;
+      // a best from an earlier leaf wins ties (k0 = -1).
+      auto& segs = s.fSegs;
+      const ptrdiff_t n = ptrdiff_t(segs.size());
+      ptrdiff_t seed = -1;
+      for (ptrdiff_t k = 0; k < n; ++k)
+        if (seed < 0 || segs[size_t(k)].Lower < segs[size_t(seed)].Lower) seed = k;
+      ptrdiff_t k0 = -1;
+      auto measure = [&](ptrdiff_t k) {
+        const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
+        const double d = SegmentDistance<K>(e.A, e.B, P);
+        if (d < best || (d == best && k0 >= 0 && k < k0)) {
+          best = d;
+          link = e.Link;
+          segment = e.Index;
+          k0 = k;
+          improved = true;
+        }
+      };
+      if (seed >= 0) measure(seed);
+      for (ptrdiff_t k = 0; k < n; ++k) {
+        if (k == seed) continue;
+        const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
+        // Beyond the next double above the best: certainly no tie.
+        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B),
+                                        std::nextafter(best, std::numeric_limits<double>::infinity())))
+          continue;
+        measure(k);
+      }
+      segs.clear();
     }
     if (improved) {
       found = true;
@@ -290,6 +412,7 @@ int32_t TSpatialSearch::NearestNodeSimple(const TFloatPoint& P) {
 bool TSpatialSearch::NearestLocation_raw(const TFloatPoint& P, TLocation& Loc, int32_t& side, double& distance,
                                          TFloatPoint& Pnew) {
   fList1Link = 0;
+  BeginPolylines();
   const TKind K = KindOf(FNW->CoordinateUnit());
   int32_t link = 0, segment = 0;
   double best = 0;
@@ -418,19 +541,29 @@ void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r)
   uint64_t* mark = s.fLinkMark.data();
   const bool byBox = s.fMBRselect;
   const TFloatRect box = s.SearchBox(P, r);
+  const TSphereBound bound(P, RadiansPerUnit(K));
   WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
-    for (const TSubLink& run : tree.Runs(leaf)) {
+    const std::span<const TSubLink> runs = tree.Runs(leaf);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      Prefetch(s, runs, i);
+      const TSubLink& run = runs[i];
       const int32_t L = run.Link;
       if (skip && skip->GetBit(L)) continue;
       if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;
-      s.ReadLink1(L);
-      const TFloatPoint* v = s.list1.Pnt.data();
-      const int32_t last = std::min<int32_t>(run.sub2, s.list1.Count - 1);
+      const TPolyView v = View(s, L);
+      const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
       bool take = false;
       if (byBox) {
         for (int32_t j = run.sub1; j <= last && !take; ++j) take = Inside(box, v[j]);
       } else {
-        for (int32_t j = run.sub1 + 1; j <= last && !take; ++j) take = SegmentDistance<K>(v[j - 1], v[j], P) < r;
+        for (int32_t j = run.sub1 + 1; j <= last && !take; ++j) {
+          if constexpr (K == TKind::Planar) {
+            if (PlanarSegmentBeyond(v[j - 1], v[j], P, r)) continue;
+          } else {
+            if (TSphereBound::SegmentBeyond(bound.Vertex(v[j - 1]), bound.Vertex(v[j]), r)) continue;
+          }
+          take = SegmentDistance<K>(v[j - 1], v[j], P) < r;
+        }
       }
       if (take) {
         mark[size_t(L) >> 6] |= uint64_t(1) << (L & 63);
@@ -448,11 +581,18 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
   const TBitArray* skip = s.FSkipNodes;
   const bool byBox = s.fMBRselect;
   const TFloatRect box = s.SearchBox(P, r);
+  const TSphereBound bound(P, RadiansPerUnit(K));
   WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
     for (const int32_t n : tree.Nodes(leaf)) {
       if (skip && skip->GetBit(n)) continue;
       const TFloatPoint Q{X[n], Y[n]};
-      if (byBox ? Inside(box, Q) : PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
+      if (byBox) {
+        if (Inside(box, Q)) s.fSel.push_back(n);
+        continue;
+      }
+      if constexpr (K != TKind::Planar)
+        if (TSphereBound::PointBeyond(bound.Vertex(Q), r)) continue;
+      if (PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
     }
   });
 }
@@ -460,6 +600,7 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
 void TSpatialSearch::SelectLinks_raw(const TFloatPoint& P, double r) {
   fSel.clear();
   fList1Link = 0;
+  BeginPolylines();
   // A negative or NaN radius selects nothing.
   if (!(r >= 0)) return;
   const size_t words = (size_t(FNW->LinkCount()) + 1 + 63) / 64;
@@ -540,6 +681,7 @@ void TSpatialSearch::SelectLinksInRect(const TFloatRect& Rect, TIntegerList& Lis
   CheckSkipLinks();
   fSel.clear();
   fList1Link = 0;
+  BeginPolylines();
   const size_t words = (size_t(FNW->LinkCount()) + 1 + 63) / 64;
   if (fLinkMark.size() < words) fLinkMark.resize(words, 0);
   {
@@ -552,9 +694,8 @@ void TSpatialSearch::SelectLinksInRect(const TFloatRect& Rect, TIntegerList& Lis
         const int32_t L = run.Link;
         if (skip && skip->GetBit(L)) continue;
         if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;
-        ReadLink1(L);
-        const TFloatPoint* v = list1.Pnt.data();
-        const int32_t last = std::min<int32_t>(run.sub2, list1.Count - 1);
+        const TPolyView v = TSearchCore::View(*this, L);
+        const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
         for (int32_t j = run.sub1; j <= last; ++j)
           if (Inside(Rect, v[j])) {
             mark[size_t(L) >> 6] |= uint64_t(1) << (L & 63);

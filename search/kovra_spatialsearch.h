@@ -170,6 +170,8 @@ private:
   void NewVisit();
   // Reads link's polyline into list1 unless it is there from this query.
   void ReadLink1(int32_t link);
+  // Looks up the network's vertex cache for the query about to run.
+  void BeginPolylines();
 
   TFloatPointArrayEx list1;
   TFloatPointArrayEx list2;
@@ -183,9 +185,18 @@ private:
 
   // Work state, kept between queries only to avoid allocations.
   int32_t fList1Link = 0;              // the link in list1, 0 when unknown
+  const int32_t* fCacheFirst = nullptr;       // the network's vertex cache, while a query runs
+  const TFloatPoint* fCachePoints = nullptr;
+  int32_t fCacheLinks = 0;
   std::vector<uint32_t> fCellStamp;    // per cell ID: the visit that scanned it
   uint32_t fVisit = 0;
   std::vector<int32_t> fSel;           // selection result before it is handed out
+  struct TSegEntry {
+    TFloatPoint A, B;
+    double Lower;  // a lower bound of the segment's distance
+    int32_t Link, Index;
+  };
+  std::vector<TSegEntry> fSegs;        // a leaf's segments waiting to be measured
   std::vector<uint64_t> fLinkMark;     // links selected by the running query; all clear between queries
 };
 

@@ -75,6 +75,90 @@ inline double SegmentDistance(const TFloatPoint& A, const TFloatPoint& B, const 
   }
 }
 
+// A link's polyline, vertex j for j = 0..Count-1, the end nodes first and
+// last. It points into the network's vertex cache, or into a work buffer.
+struct TPolyView {
+  const TFloatPoint* Inner;  // vertices 1..Count-2
+  int32_t Count;
+  TFloatPoint First, Last;
+  TFloatPoint operator[](int32_t j) const { return j == 0 ? First : j == Count - 1 ? Last : Inner[j - 1]; }
+};
+
+// Cheap lower bounds of the angular kernels, so that a node or segment that
+// cannot beat the best (or reach the radius) is not measured with
+// haversines. Each bound is lowered by a margin that covers the rounding of
+// the kernel it stands for, so that skipping never changes a result.
+class TSphereBound {
+public:
+  TSphereBound(const TFloatPoint& P, double RadPerUnit)
+      : f(RadPerUnit), xP(P.x * RadPerUnit), yP(P.y * RadPerUnit), cP(std::cos(yP)) {}
+
+  // A vertex in radians with bounds of its central angle to P.
+  struct TVertex {
+    double x, y, lb, ub;
+  };
+  TVertex Vertex(const TFloatPoint& Q) const {
+    const double x = Q.x * f, y = Q.y * f;
+    const double dy = std::fabs(y - yP), dx = std::fabs(x - xP);
+    // The angle is at least the latitude difference, and at least the
+    // distance to Q's meridian circle, asin(cos yP * |sin dx|); sin t >=
+    // t - t^3/6. The path along the meridian and then the parallel is
+    // at least as long.
+    return {x, y, std::max(dy, cP * SinBelow(dx)), dy + dx};
+  }
+
+  // True when PointDistance(P, Q) >= Limit for certain.
+  static bool PointBeyond(const TVertex& Q, double Limit) { return Q.lb * (1 - 1e-12) - 1e-13 >= Limit; }
+
+  // Every point F of the arc has |AF| + |FB| = |AB|, so |PF| >= (|PA| +
+  // |PB| - |AB|) / 2; the bound before the kernel's rounding.
+  static double SegmentLower(const TVertex& A, const TVertex& B) {
+    return (A.lb + B.lb - (std::fabs(A.y - B.y) + std::fabs(A.x - B.x))) / 2;
+  }
+
+  // True when SegmentDistance(A, B, P) >= Limit for certain.
+  static bool SegmentBeyond(const TVertex& A, const TVertex& B, double Limit) {
+    const double dy = std::fabs(A.y - B.y), dx = std::fabs(A.x - B.x);
+    const double ub12 = dy + dx;
+    const double lb = SegmentLower(A, B);
+    if (!(lb >= Limit)) return false;
+    // Beyond a radian the margin below no longer holds.
+    if (!(A.ub <= 1 && ub12 <= 1)) return false;
+    // The cross-track branch takes an acos of a cosine-law quotient whose
+    // numerator cancels: its error is a few ulps over sin d13 * sin d12,
+    // which moves the sine of the angle by up to the square root of that.
+    const double lb12 = std::max(dy, std::max(0.0, 1 - A.y * A.y / 2) * SinBelow(dx));
+    const double den = SinBelow(A.lb) * SinBelow(lb12);
+    if (!(den > 1e-280)) return false;
+    const double margin = A.ub * (8 * std::sqrt(64 * 2.220446049250313e-16 / den) + 1e-12) + 1e-13;
+    return lb - margin >= Limit;
+  }
+
+private:
+  // A lower bound of sin t for 0 <= t <= pi (negative beyond sqrt 6).
+  static double SinBelow(double t) { return t - t * t * t / 6; }
+
+  double f, xP, yP, cP;
+};
+
+// True when the planar SegmentDistance(A, B, P) >= Limit for certain: P is
+// that far from the segment's bounding box along an axis, lowered by what
+// the kernel's rounding can take off (its cross product cancels, by up to
+// some ulps of the squared coordinates over the segment's length).
+[[gnu::always_inline]] inline bool PlanarSegmentBeyond(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& P, double Limit) {
+  const double x0 = std::min(A.x, B.x), x1 = std::max(A.x, B.x);
+  const double y0 = std::min(A.y, B.y), y1 = std::max(A.y, B.y);
+  const double lb = std::max(std::max(x0 - P.x, P.x - x1), std::max(y0 - P.y, P.y - y1));
+  const double g = lb * (1 - 1e-12) - Limit;
+  if (!(g >= 0)) return false;
+  const double M = std::max(std::max(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1))),
+                            std::max(std::fabs(P.x), std::fabs(P.y)));
+  const double e = 64 * 2.220446049250313e-16 * M * M;
+  if (!(e < 1e100)) return false;
+  const double l = (B.x - A.x) * (B.x - A.x) + (B.y - A.y) * (B.y - A.y);
+  return g * g * l >= e * e;
+}
+
 // Closed rectangles meet (touching counts).
 inline bool Overlaps(const TFloatRect& a, const TFloatRect& b) {
   return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;

@@ -1,7 +1,8 @@
 // Every query of the spatial search against a full scan on random networks:
 // planar and in degrees north and south of the equator, small leaves so the
 // walk goes deep, points inside and outside the network's bounds within the
-// search window, random skip sets, MBRselect on and off.
+// search window, random skip sets, MBRselect on and off; vertices read from
+// the file and cached (read in place).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,12 +21,17 @@ struct TCase {
   TCoordinateUnit Unit;
   TFloatRect Region;
   double RadiusKm;  // the selections' radius
+  bool Cached = false;
 };
 
 const TCase cCases[] = {
     {"planar", cuM, {0, 0, 10000, 8000}, 0.6},
     {"north", cuDeg, {10, 50, 11.2, 50.9}, 6},
     {"south", cuDeg, {-71, -62, -69.5, -61}, 6},
+    {"planar_cached", cuM, {0, 0, 10000, 8000}, 0.6, true},
+    {"north_cached", cuDeg, {10, 50, 11.2, 50.9}, 6, true},
+    // Segments of metres, where the angular kernels round the most.
+    {"north_fine", cuDeg, {10, 50, 10.005, 50.004}, 0.05, true},
 };
 
 class SearchOracle : public TSearchTest, public testing::WithParamInterface<TCase> {};
@@ -50,7 +56,7 @@ TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
   w.Unit = c.Unit;
   w.MaxNodesPerCell = 6;
   AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w);
+  TNetwork& net = Open(w, false, c.Cached);
   TSpatialSearch s(net);
   TOracle o(net);
   const TFloatRect& mbr = net.MBR();
@@ -128,6 +134,45 @@ TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
     std::vector<int32_t> got = Items(nodes);
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, o.Nodes(P, 0, nullptr, &rect)) << "the skipped nodes too";
+  }
+}
+
+// Points on and just beside the segments, where the cross-track kernel
+// cancels the most: the nearest location still equals the full scan.
+TEST_P(SearchOracle, PointsBesideLinksEqualTheFullScan) {
+  const TCase& c = GetParam();
+  TRandom r;
+  r.SetSeed(20240612);
+  TTestNetworkWriter w;
+  w.Unit = c.Unit;
+  w.MaxNodesPerCell = 6;
+  AddRandomLinks(w, r, c.Region, 400);
+  TNetwork& net = Open(w, false, c.Cached);
+  TSpatialSearch s(net);
+  TOracle o(net);
+  for (int32_t q = 0; q < 300; ++q) {
+    SCOPED_TRACE(testing::Message() << c.Name << " query " << q);
+    const TFloatPointArrayEx line = net.GetGISSection(1 + r.NextInt(net.LinkCount()));
+    const int32_t j = 1 + r.NextInt(line.Count - 1);
+    const TFloatPoint& a = line.Pnt[size_t(j) - 1];
+    const TFloatPoint& b = line.Pnt[size_t(j)];
+    const double t = q % 7 == 0 ? 0 : r.NextDouble();
+    // Beside the segment by 1e-3 to 1e-12 of its length.
+    const double off = std::pow(10.0, -3 - 9 * r.NextDouble()) * (r.NextInt(2) ? 1 : -1);
+    const TFloatPoint P{a.x + t * (b.x - a.x) + off * (a.y - b.y), a.y + t * (b.y - a.y) + off * (b.x - a.x)};
+    TLocation loc{};
+    int32_t side = 0;
+    double distance = 0;
+    TFloatPoint foot{};
+    s.NearestLocation(P, loc, side, distance, foot);
+    const auto seg = o.NearestSegment(P, nullptr);
+    EXPECT_EQ(o.LinkDistance(P, loc.link), seg.d);
+    EXPECT_EQ(distance, seg.d * net.DistFactor());
+    int32_t vlink = 0, vindex = 0;
+    s.NearestVertex(P, vlink, vindex, distance);
+    const auto v = o.NearestVertex(P, nullptr, loc.link);
+    EXPECT_EQ(vlink, v.link);
+    EXPECT_EQ(vindex, v.index);
   }
 }
 
