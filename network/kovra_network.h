@@ -103,8 +103,8 @@ inline constexpr const char* cMsgRouteNodes = "Route of %d links must hold %d no
 // list order first, until no two share a node.
 void MergeCircuits(std::vector<TIntegerArray>& L, std::vector<TIntegerArray>& N, int32_t NodeCount);
 
-// v as Format prints it with Spec ("%g", "%n"), or NAN, INF, -INF.
-std::string NumberText(double v, const char* Spec);
+// v as Format prints it with Pattern ("%g", "%n"), or NAN, INF, -INF.
+std::string NumberText(double v, const char* Pattern);
 
 inline constexpr int32_t cMaxRoadNameFiles = 99;
 inline constexpr int32_t cLimitSlots = 9;

@@ -11,10 +11,10 @@
 namespace kovra {
 
 // A bad value may be NaN or infinite, which Format refuses as a number.
-std::string NumberText(double v, const char* Spec) {
+std::string NumberText(double v, const char* Pattern) {
   if (std::isnan(v)) return "NAN";
   if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
-  return Format(Spec, v);
+  return Format(Pattern, v);
 }
 
 namespace {
