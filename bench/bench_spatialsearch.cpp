@@ -219,44 +219,25 @@ void BM_NearestLink(benchmark::State& state) {
 
 // --- The rtree baseline (the cached argument is ignored) -----------------------
 
-void BM_RtreeNearestNode(benchmark::State& state) {
+// The rtree's own nearest query on one of the trees, for every query point in turn.
+template <class TTree>
+void RtreeNearest(benchmark::State& state, const TTree& (TBenchNetwork::*Tree)() const) {
   TBenchNetwork& b = Network(state);
-  std::vector<std::pair<TPoint, int32_t>> hit;
+  const TTree& tree = (b.*Tree)();
+  std::vector<typename TTree::value_type> hit;
   size_t i = 0;
   for (auto _ : state) {
     const TFloatPoint& p = b.Point(i++);
     hit.clear();
-    b.Nodes().query(bgi::nearest(TPoint(p.x, p.y), 1), std::back_inserter(hit));
+    tree.query(bgi::nearest(TPoint(p.x, p.y), 1), std::back_inserter(hit));
     benchmark::DoNotOptimize(hit.data());
   }
   Label(state);
 }
 
-void BM_RtreeNearestSegment(benchmark::State& state) {
-  TBenchNetwork& b = Network(state);
-  std::vector<std::pair<TSegment, int32_t>> hit;
-  size_t i = 0;
-  for (auto _ : state) {
-    const TFloatPoint& p = b.Point(i++);
-    hit.clear();
-    b.Segments().query(bgi::nearest(TPoint(p.x, p.y), 1), std::back_inserter(hit));
-    benchmark::DoNotOptimize(hit.data());
-  }
-  Label(state);
-}
-
-void BM_RtreeNearestVertex(benchmark::State& state) {
-  TBenchNetwork& b = Network(state);
-  std::vector<std::pair<TPoint, int32_t>> hit;
-  size_t i = 0;
-  for (auto _ : state) {
-    const TFloatPoint& p = b.Point(i++);
-    hit.clear();
-    b.Vertices().query(bgi::nearest(TPoint(p.x, p.y), 1), std::back_inserter(hit));
-    benchmark::DoNotOptimize(hit.data());
-  }
-  Label(state);
-}
+void BM_RtreeNearestNode(benchmark::State& state) { RtreeNearest(state, &TBenchNetwork::Nodes); }
+void BM_RtreeNearestSegment(benchmark::State& state) { RtreeNearest(state, &TBenchNetwork::Segments); }
+void BM_RtreeNearestVertex(benchmark::State& state) { RtreeNearest(state, &TBenchNetwork::Vertices); }
 
 void BM_RtreeSelectLinks(benchmark::State& state) {
   TBenchNetwork& b = Network(state);
