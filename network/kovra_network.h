@@ -483,21 +483,26 @@ public:
   // records written; no file when none.
   int32_t ObjectCheck(const std::string& filename, TGISFormat GF, int32_t turn_angle);
 
- private:
-  // How a network layer ends (WriteOutput).
+  // How a layer written through WriteOutput ends.
   struct TOutputTail {
     bool DropEmpty = false;     // an output without records leaves no file
-    bool ProgressZero = false;  // ProgressExecuteZero once the output is closed
+    bool ProgressZero = false;  // ProgressExecuteZero of Progress once the output is closed
   };
-  // The frame of every layer the network writes itself: a writer from
-  // GISoutputInit with GISarray pointed at the network's table, Produce to
+  // The frame of every layer written on this network: a writer from
+  // GISoutputInit with GISarray pointed at Table (borrowed), Produce to
   // write it, then the tail: Close; Drop when Tail.DropEmpty and nothing was
-  // written; ProgressExecuteZero when Tail.ProgressZero; for gfGeoJSON the
-  // writer's GeoJSON text into the network's; the writer destroyed (gfArray
-  // included: it never owns the network's table). Returns the records
-  // written. When Produce or Close raises, the unfinished output is dropped
-  // (its files deleted, the table emptied) and the error propagates; the
-  // network's GeoJSON then stays as it was.
+  // written; Progress.ProgressExecuteZero when Tail.ProgressZero; for
+  // gfGeoJSON the writer's text into GeoJSON; the writer destroyed (gfArray
+  // included: it never owns Table). Returns the records written. When
+  // Produce or Close raises, the unfinished output is dropped (its files
+  // deleted, Table emptied), the writer destroyed and the error propagates;
+  // GeoJSON then stays as it was.
+  int32_t WriteOutputTo(const std::string& filename, TGISFormat GF, TOutputTail Tail, TGISArray& Table,
+                        std::string& GeoJSON, TProgress& Progress,
+                        const std::function<void(TGISWriter& Writer)>& Produce) const;
+
+ private:
+  // WriteOutputTo with the network's own table, text and progress.
   int32_t WriteOutput(const std::string& filename, TGISFormat GF, TOutputTail Tail,
                       const std::function<void(TGISWriter& Writer)>& Produce);
 

@@ -20,13 +20,20 @@ std::unique_ptr<TGISWriter> TNetwork::GISoutputInit(const std::string& filename,
   return w;
 }
 
-int32_t TNetwork::WriteOutput(const std::string& filename, TGISFormat GF, TOutputTail Tail,
-                              const std::function<void(TGISWriter& Writer)>& Produce) {
+int32_t TNetwork::WriteOutputTo(const std::string& filename, TGISFormat GF, TOutputTail Tail, TGISArray& Table,
+                                std::string& GeoJSON, TProgress& Progress,
+                                const std::function<void(TGISWriter& Writer)>& Produce) const {
   std::unique_ptr<TGISWriter> w = GISoutputInit(filename, GF);
-  w->GISarray = FGISarray.get();
+  w->GISarray = &Table;
+  int32_t written = 0;
   try {
     Produce(*w);
     w->Close();
+    written = w->WrittenRecords();
+    if (Tail.DropEmpty && written == 0) w->Drop();
+    // A progress handler that raises here fails the call: no layer is left
+    // that the caller would have to tell from a result.
+    if (Tail.ProgressZero) Progress.ProgressExecuteZero();
   } catch (...) {
     // A half-written layer would pass for a result: take it away. The
     // producer's error is the one to report, not a second one from here.
@@ -36,11 +43,13 @@ int32_t TNetwork::WriteOutput(const std::string& filename, TGISFormat GF, TOutpu
     }
     throw;
   }
-  const int32_t written = w->WrittenRecords();
-  if (Tail.DropEmpty && written == 0) w->Drop();
-  if (Tail.ProgressZero) ProgressExecuteZero();
-  if (GF == gfGeoJSON) FGeoJSON = std::move(w->GeoJSON);
+  if (GF == gfGeoJSON) GeoJSON = std::move(w->GeoJSON);
   return written;
+}
+
+int32_t TNetwork::WriteOutput(const std::string& filename, TGISFormat GF, TOutputTail Tail,
+                              const std::function<void(TGISWriter& Writer)>& Produce) {
+  return WriteOutputTo(filename, GF, Tail, *FGISarray, FGeoJSON, *this, Produce);
 }
 
 }  // namespace kovra

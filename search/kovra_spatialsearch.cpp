@@ -283,7 +283,7 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
                                   double& best) {
   const TQuadTree& tree = *s.FNW->QuadTree();
   const TBitArray* skip = s.FSkipLinks;
-  const TBitArray* include = s.FBA;
+  const TBitArray* include = s.FBA.get();
   s.NewVisit();
   uint32_t* stamp = s.fCellStamp.data();
   const uint32_t visit = s.fVisit;

@@ -61,6 +61,7 @@ class TNetwork;
 class TQuadTree;
 class TQuadTreeCell;
 struct TSearchCore;
+struct TCheckCore;
 struct TSpatialSearchTestAccess;
 
 inline constexpr const char* cMsgNoNodeFound = "%s: no node can be found";
@@ -140,10 +141,39 @@ public:
   // finite number.
   std::unique_ptr<TGPSMatchList> NearestLink(const TFloatPoint& P, double Bearing, double SearchRadius);
 
+  // --- Geometric network checks (kovra_spatialsearch_checks.cpp) -----------
+  // The layer checks write through TNetwork::WriteOutputTo into GISarray
+  // (gfArray) or files named filename (GeoJSON text kept for gfGeoJSON) and
+  // return the lines written; no findings (a Radius <= 0 or NaN finds none)
+  // leave no file, and a failure mid-run drops the partial layer. None of the
+  // four looks at the cancel flag.
+
+  // Unordered pairs of nodes strictly within Radius km of each other that no
+  // link joins, one line from the lower id; honours SkipNodes and MBRselect.
+  int32_t FindNonConnectedNodes(const std::string& filename, TGISFormat GF, double Radius);
+  // Per node, links strictly within Radius km that neither end at it nor
+  // touch a neighbour of it: a line to the link's nearest point. A node's
+  // search leaves a leaf at its first finding, so which links of a leaf are
+  // reported depends on run order. Ignores SkipLinks.
+  int32_t FindNonConnected(const std::string& filename, TGISFormat GF, double Radius);
+  // Appends two items (link1, link2 at the crossing point X) per pair of
+  // links whose polylines cross away from their end vertices without
+  // sharing an end node; then LL.RemoveDuplicates and RemoveStartEndPos
+  // (items LL held before included). Zero-length and parallel segments
+  // (|cross| < 1e-10, absolute) cross nothing unless collinear.
+  void FindOverpasses(TLocationList& LL);
+  // Nodes of degree 1 or 2 within Radius km of a link that neither they nor
+  // their neighbours touch, snapped to that link's nearest point away from
+  // its ends: appends the location with the foot point, and per own link
+  // (link, -2) when the node is its from-node, (link, -1) when its to-node.
+  // Returns the nodes snapped. A node with no link left to snap to is skipped.
+  int32_t SplitAndSnap(double Radius, TLocationList& LL);
+
 private:
   friend class TCalc;
   friend struct TSearchCore;  // the per-unit loops (kovra_spatialsearch.cpp)
   friend struct TSpatialSearchTestAccess;  // the tests reach the rectangle selections
+  friend struct TCheckCore;   // the network checks (kovra_spatialsearch_checks.cpp)
 
   // Links with a vertex inside Rect (bounds inclusive), not in SkipLinks,
   // ascending. No coordinate check.
@@ -179,7 +209,7 @@ private:
   std::string FGeoJSON;
   bool fMBRselect = false;
   TNetwork* FNW;
-  TBitArray* FBA = nullptr;  // include-links filter of NearestLocation, set only by the network checks
+  std::unique_ptr<TBitArray> FBA;  // include-links filter of NearestLocation, only while SplitAndSnap runs
   TBitArray* FSkipLinks = nullptr;
   TBitArray* FSkipNodes = nullptr;
 

@@ -25,6 +25,8 @@ struct TSpatialSearchTestAccess {
   static void SelectLinksInRect(TSpatialSearch& s, const TFloatRect& R, TIntegerList& L) { s.SelectLinksInRect(R, L); }
   static void SelectNodesInRect(TSpatialSearch& s, const TFloatRect& R, TIntegerList& L) { s.SelectNodesInRect(R, L); }
   static TFloatRect SearchBox(const TSpatialSearch& s, const TFloatPoint& P, double r) { return s.SearchBox(P, r); }
+  // The include-links filter of the snap run is set.
+  static bool FilterSet(const TSpatialSearch& s) { return s.FBA != nullptr; }
 };
 
 }  // namespace kovra
