@@ -98,6 +98,26 @@ bool MeetingPoint(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint&
   return false;
 }
 
+// A box in Single, rounded outwards.
+struct TLinkBox {
+  float xmin, ymin, xmax, ymax;
+  static float Down(double v) {
+    float f = float(v);
+    return double(f) > v ? std::nextafter(f, -std::numeric_limits<float>::infinity()) : f;
+  }
+  static float Up(double v) {
+    float f = float(v);
+    return double(f) < v ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+  }
+  static TLinkBox Of(const TFloatRect& r) { return {Down(r.xmin), Down(r.ymin), Up(r.xmax), Up(r.ymax)}; }
+  // For a link without a polyline of its own: no shortcut.
+  static TLinkBox Everywhere() {
+    const float inf = std::numeric_limits<float>::infinity();
+    return {-inf, -inf, inf, inf};
+  }
+  bool Meets(const TFloatRect& b) const { return xmin <= b.xmax && b.xmin <= xmax && ymin <= b.ymax && b.ymin <= ymax; }
+};
+
 bool SamePoint(const TFloatPoint& a, const TFloatPoint& b) { return a.x == b.x && a.y == b.y; }
 
 // Resets the include-links filter on every exit, so that no later
@@ -151,6 +171,8 @@ struct TCheckCore {
   }
 
   template <TKind K>
+  static void NonConnectedNodes(TSpatialSearch& s, TGISWriter& w, double Radius);
+  template <TKind K>
   static void NonConnected(TSpatialSearch& s, TGISWriter& w, double Radius);
   template <TKind K>
   static void Overpasses(TSpatialSearch& s, std::vector<TLocationListItem>& Found);
@@ -158,6 +180,52 @@ struct TCheckCore {
 
 // ---------------------------------------------------------------------------
 // Nodes close together without a link between them
+
+template <TKind K>
+void TCheckCore::NonConnectedNodes(TSpatialSearch& s, TGISWriter& w, double Radius) {
+  const TNetwork& nw = *s.FNW;
+  const TQuadTree& tree = *nw.QuadTree();
+  const double* X = nw.X().data();
+  const double* Y = nw.Y().data();
+  const TBitArray* skip = s.FSkipNodes;
+  const bool byBox = s.fMBRselect;
+  const double r = Radius / nw.DistFactor();
+  std::vector<int32_t>& sel = s.fSel;
+  std::string text;
+  for (int32_t node1 = 1; node1 <= nw.NodeCount(); ++node1) {
+    const TFloatPoint P1{X[node1], Y[node1]};
+    // The radius selection of the nodes above node1: each pair once, from
+    // its lower id.
+    const TFloatRect box = s.SearchBox(P1, r);
+    const TSphereBound bound(P1, RadiansPerUnit(K));
+    sel.clear();
+    WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
+      for (const int32_t n : tree.Nodes(leaf)) {
+        if (n <= node1 || (skip && skip->GetBit(n))) continue;
+        const TFloatPoint Q{X[n], Y[n]};
+        if (byBox) {
+          if (Inside(box, Q)) sel.push_back(n);
+          continue;
+        }
+        if constexpr (K == TKind::Planar) {
+          // Outside the square is beyond the radius.
+          if (!Inside(box, Q)) continue;
+        } else {
+          if (TSphereBound::PointBeyond(bound.Vertex(Q), r)) continue;
+        }
+        if (PointDistance<K>(P1, Q) < r) sel.push_back(n);
+      }
+    });
+    std::sort(sel.begin(), sel.end());
+    for (const int32_t node2 : sel) {
+      if (nw.NodesConnected(node1, node2)) continue;
+      const TFloatPoint P2{X[node2], Y[node2]};
+      text = IntToStr(node1) + "," + IntToStr(node2) + "," + FloatToStrDot(nw.DistanceBetweenPoints_raw(P1, P2));
+      w.AddLine2(P1, P2, text);
+    }
+    s.ProgressExecute(node1);
+  }
+}
 
 int32_t TSpatialSearch::FindNonConnectedNodes(const std::string& filename, TGISFormat GF, double Radius) {
   CheckSpatialIndex();
@@ -170,28 +238,16 @@ int32_t TSpatialSearch::FindNonConnectedNodes(const std::string& filename, TGISF
                             w.AddField("Node2", gfInteger, 0, 0);
                             w.AddField("distance", gfFloat, 0, 0);
                             w.Pen.Width = 10;
-                            const int32_t n = nw.NodeCount();
                             SetProgressStart(0);
                             SetProgressStop(100);
-                            SetProgressMaxValue(n);
+                            SetProgressMaxValue(nw.NodeCount());
                             // A radius <= 0 or NaN finds nothing.
                             if (!(Radius > 0)) return;
-                            const double r = Radius / nw.DistFactor();
-                            std::string text;
-                            for (int32_t node1 = 1; node1 <= n; ++node1) {
-                              const TFloatPoint P1 = nw.Node2Coordinate_raw(node1);
-                              SelectNodes_raw(P1, r);
-                              // Each pair once, from its lower id, in ascending order.
-                              std::erase_if(fSel, [&](int32_t k) { return k <= node1; });
-                              std::sort(fSel.begin(), fSel.end());
-                              for (const int32_t node2 : fSel) {
-                                if (nw.NodesConnected(node1, node2)) continue;
-                                const TFloatPoint P2 = nw.Node2Coordinate_raw(node2);
-                                text = IntToStr(node1) + "," + IntToStr(node2) + "," +
-                                       FloatToStrDot(nw.DistanceBetweenPoints_raw(P1, P2));
-                                w.AddLine2(P1, P2, text);
-                              }
-                              ProgressExecute(node1);
+                            switch (KindOf(nw.CoordinateUnit())) {
+                              case TKind::Rad: TCheckCore::NonConnectedNodes<TKind::Rad>(*this, w, Radius); break;
+                              case TKind::Deg: TCheckCore::NonConnectedNodes<TKind::Deg>(*this, w, Radius); break;
+                              case TKind::Grad: TCheckCore::NonConnectedNodes<TKind::Grad>(*this, w, Radius); break;
+                              default: TCheckCore::NonConnectedNodes<TKind::Planar>(*this, w, Radius); break;
                             }
                           });
 }
@@ -211,6 +267,13 @@ void TCheckCore::NonConnected(TSpatialSearch& s, TGISWriter& w, double Radius) {
   uint64_t* mark = s.fLinkMark.data();
   std::vector<int32_t> marked;
   TMarkClear clear{s.fLinkMark, marked};
+  // Every link's box, rounded outwards to Single: a link whose box misses
+  // the search box is beyond the radius, and this one read spares most of
+  // the polyline reads.
+  std::vector<TLinkBox> boxes(size_t(nw.LinkCount()) + 1);
+  const float* length = nw.Lengths().data();
+  for (int32_t l = 1; l <= nw.LinkCount(); ++l)
+    boxes[size_t(l)] = length[l] == 0 ? TLinkBox::Everywhere() : TLinkBox::Of(BoxOf(View(s, l, s.list1)));
   std::string text;
   for (int32_t node = 1; node <= nw.NodeCount(); ++node) {
     const TFloatPoint P = nw.Node2Coordinate_raw(node);
@@ -220,6 +283,8 @@ void TCheckCore::NonConnected(TSpatialSearch& s, TGISWriter& w, double Radius) {
     WalkCells(tree, box, [&](const TQuadTreeCell& leaf) {
       for (const TSubLink& run : tree.Runs(leaf)) {
         const int32_t L = run.Link;
+        // Certainly too far, from whichever leaf it is met: no need to mark.
+        if (!boxes[size_t(L)].Meets(box)) continue;
         if (mark[size_t(L) >> 6] & (uint64_t(1) << (L & 63))) continue;
         mark[size_t(L) >> 6] |= uint64_t(1) << (L & 63);
         marked.push_back(L);
