@@ -222,7 +222,7 @@ TEST_F(SearchChecks, PercentAboveOneIsClampedAndRemoved) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].link, 2);
   EXPECT_NEAR(got[0].percent, 0.5, 1e-6);
-  for (int32_t i = 0; i < LL.Count(); ++i) EXPECT_LE(LL.GetItem(i).loc.percent, 1);
+  for (const TItem& i : ItemsOf(LL)) EXPECT_LE(i.percent, 1);
 }
 
 // Collinear overlap where C lies off A-B and D on it: the meeting point is
@@ -510,6 +510,14 @@ TEST_F(SearchChecks, AFailureMidRunLeavesNothingAndTheObjectUsable) {
   s.SetOnProgress([](TObject*, int32_t, bool&) { throw Exception("stop"); });
   EXPECT_EQ(MessageOf([&] { s.FindNonConnectedNodes(Dir() + "halted", gfSHP, 0.01); }), "stop");
   EXPECT_FALSE(AnyFileNamed("halted"));
+  // Raising at the closing report: the layer was complete, but the call
+  // failed, so it is taken away too.
+  s.SetOnProgress([](TObject*, int32_t p, bool&) {
+    if (p == 0) throw Exception("stop");
+  });
+  EXPECT_EQ(MessageOf([&] { s.FindNonConnected(Dir() + "closing", gfSHP, 0.01); }), "stop");
+  EXPECT_FALSE(AnyFileNamed("closing"));
+  s.SetOnProgress([](TObject*, int32_t, bool&) { throw Exception("stop"); });
   TLocationList LL;
   LL.Add4({1, 0.5}, {0, 0});
   EXPECT_EQ(MessageOf([&] { s.SplitAndSnap(0.01, LL); }), "stop");
