@@ -249,6 +249,28 @@ TEST_F(SearchChecks, CollinearOverlapPlacesBothLocationsAtTheMeetingPoint) {
   }
 }
 
+// Percents are great-circle fractions in degrees: each location lies at the
+// crossing point, on bent links in every unit.
+TEST_F(SearchChecks, OverpassLocationsLieAtTheCrossingInEveryUnit) {
+  for (const TCoordinateUnit unit : {cuM, cuDeg, cuGrad}) {
+    SCOPED_TRACE(int(unit));
+    const double k = unit == cuM ? 10000 : 0.1;
+    TNetwork& net = OpenLinks({{{0, 50 * k / 10}, {0.3 * k, 50 * k / 10 + 0.1 * k}, {k, 50 * k / 10}},
+                               {{0.6 * k, 50 * k / 10 - 0.2 * k}, {0.7 * k, 50 * k / 10 + 0.3 * k}}},
+                              unit);
+    TSpatialSearch s(net);
+    TLocationList LL;
+    s.FindOverpasses(LL);
+    const std::vector<TItem> got = ItemsOf(LL);
+    ASSERT_EQ(got.size(), 2u);
+    for (const TItem& i : got) {
+      const TFloatPoint q = net.Location2Coordinate({i.link, i.percent}, 0);
+      EXPECT_NEAR(q.x, i.P.x, k * 1e-5);
+      EXPECT_NEAR(q.y, i.P.y, k * 1e-5);
+    }
+  }
+}
+
 // Items that LL held before are sorted and cleaned with the new ones.
 TEST_F(SearchChecks, OverpassesKeepAndCleanEarlierItems) {
   TNetwork& net = OpenLinks({{{0, 0}, {5, 5}, {10, 0}}, {{0, 5}, {10, 5}}});
