@@ -115,8 +115,10 @@ for k in range(1, d + 1):
 for kind in shp mif tab; do
   net="$out/net-$kind"
   rm -rf "$net" "$net-noindex"
-  note "import_$kind $(timed "$runs" -- "$import" -o "$net" "$in/roads.$kind")"
-  note "noindex_$kind $(timed "$runs" -- "$import" --skip-index -o "$net-noindex" "$in/roads.$kind")"
+  took="$(timed "$runs" -- "$import" -o "$net" "$in/roads.$kind")"
+  note "import_$kind $took"
+  took="$(timed "$runs" -- "$import" --skip-index -o "$net-noindex" "$in/roads.$kind")"
+  note "noindex_$kind $took"
   report="$net/network_report.txt"
   got_links="$(tr -d '\r' <"$report" | sed -n 's/^Links in database: *//p')"
   got_nodes="$(tr -d '\r' <"$report" | sed -n 's/^Nodes created: *//p')"
