@@ -57,7 +57,8 @@ std::string MakeInput(const TInput& input) {
   if (const char* given = std::getenv(input.Env)) return given;
   const char* links = std::getenv("KOVRA_BENCH_LINKS");
   const std::string count = links ? links : "200000";
-  const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_" + count);
+  // Named apart from inputs of the generator's earlier plain grid.
+  const fs::path dir = fs::temp_directory_path() / ("kovra_bench_import_v2_" + count);
   const fs::path path = dir / input.Name;
   bool complete = fs::exists(path);
   for (const char* ext : input.Companions) complete = complete && fs::exists(fs::path(path).replace_extension(ext));

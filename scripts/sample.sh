@@ -3,6 +3,7 @@
 # routable links, written as shapefile, MIF and TAB by ogr2ogr, imported with
 # examples/kovra-import, and checked against an independent count of links,
 # loop links, nodes and the largest degree taken from the shapefile's bytes.
+# Prints the wall time and peak memory of each import.
 #
 #   scripts/sample.sh            # work folder: sample/ (git-ignored)
 set -euo pipefail
@@ -45,7 +46,14 @@ if [ "$got_unsplit" != "$expect_unsplit" ]; then
   echo "sample.sh: the oracle over the raw ways gives"; echo "$got_unsplit"; exit 1
 fi
 
-"$import" -o net-shp shp/roads.shp | tr -d '\r' > report-shp.txt
+# Wall time and peak memory of each import, as a sanity check on real data.
+timed_import() {
+  local kind="$1" took
+  took="$(python3 "$root/scripts/bench_timed.py" 1 -- "$import" -o "net-$kind" "$kind/roads.$kind")"
+  echo "sample.sh: $kind import: $took"
+  tr -d '\r' < "net-$kind/network_report.txt" > "report-$kind.txt"
+}
+timed_import shp
 cat report-shp.txt
 
 figure() { sed -n "s/^$1: *//p" "$2" | sed -n 1p; }
@@ -66,8 +74,8 @@ if [ "$report_links" != "$oracle_links" ] || [ "$report_loops" != "$oracle_loops
 fi
 
 # The same roads as MIF and TAB: one link per object, in the same order.
-"$import" -o net-mif mif/roads.mif | tr -d '\r' > report-mif.txt
-"$import" -o net-tab tab/roads.tab | tr -d '\r' > report-tab.txt
+timed_import mif
+timed_import tab
 for kind in mif tab; do
   l="$(figure 'Links in database' report-$kind.txt)"
   n="$(figure 'Nodes created' report-$kind.txt)"

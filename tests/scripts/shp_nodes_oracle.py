@@ -3,10 +3,11 @@
 read straight from the .shp bytes: nodes are the distinct end points of the
 usable lines, compared as exact 16-byte keys (-0.0 taken as 0.0).
 
-Usage: shp_nodes_oracle.py [--allow-loops] [--nodes] file.shp ...
+Usage: shp_nodes_oracle.py [--allow-loops] [--histogram] [--nodes] file.shp ...
 
 Prints "links N", "loops N" (closed lines rejected as loop links), "nodes N",
-"maxdegree D"; with --nodes then one line per node in id order (descending
+"maxdegree D"; with --histogram then "degree D N" for each degree D from 1 to
+the largest; with --nodes then one line per node in id order (descending
 degree, then ascending x, y): "x y degree" with x and y as float.hex().
 """
 import struct
@@ -32,6 +33,7 @@ def main():
     args = sys.argv[1:]
     allow_loops = '--allow-loops' in args
     list_nodes = '--nodes' in args
+    histogram = '--histogram' in args
     files = [a for a in args if not a.startswith('--')]
     links = loops = 0
     degree = {}
@@ -67,6 +69,12 @@ def main():
     print('loops', loops)
     print('nodes', len(degree))
     print('maxdegree', max(degree.values()) if degree else 0)
+    if histogram:
+        counts = {}
+        for d in degree.values():
+            counts[d] = counts.get(d, 0) + 1
+        for d in range(1, max(counts, default=0) + 1):
+            print('degree', d, counts.get(d, 0))
     if list_nodes:
         order = sorted(degree, key=lambda k: (-degree[k],) + struct.unpack('<dd', k))
         for k in order:
