@@ -46,6 +46,13 @@ inline constexpr const char* cMsgCalcTimeIndex = "Index (%d) must be defined in 
 inline constexpr const char* cMsgCalcCostIndex = "Index (%d) must be defined in Network object (CreateArrayCost)";
 inline constexpr const char* cMsgCalcTurnIndex = "Index (%d) must be defined in Network object (CreateArrayTurn)";
 inline constexpr const char* cMsgSkipLinkListSize = "SkipLinkList has wrong size";
+inline constexpr const char* cMsgNRange = "N (%d) should be between 1 and %d";
+inline constexpr const char* cMsgCostArraysNotSetup = "Cost arrays has not been setup";
+inline constexpr const char* cMsgTimeArraysNotSetup = "Time arrays has not been setup";
+inline constexpr const char* cMsgNoSearch = "No search result: run a search on the open network first";
+inline constexpr const char* cMsgRouteFindAfterLocation =
+    "RouteFind needs a tree from a node; after a tree from a location use RouteFindDyn";
+inline constexpr const char* cMsgRouteWalk = "Route walk did not reach the origin within %d steps";
 
 // Minutes of the week: one time, cost and turn slot each.
 inline constexpr int32_t cWeekMinutes = 10080;
@@ -358,6 +365,47 @@ public:
   void SetGenerationForTest(uint32_t stamp) { fStamp = stamp; }
   uint32_t Generation() const { return fStamp; }
 
+  // --- Trees and costs from nodes (kovra_calc_tree.cpp) ---------------------
+
+  // Every node reachable from node, up to MaxCost (0 = no limit).
+  void IsoCost(int32_t node);
+  // Until every distinct node of NL is settled (no cost limit).
+  void IsoCostList(int32_t node, const TIntegerList& NL);
+  // Until N distinct nodes of NL are settled, up to MaxCost; IL := the
+  // positions in NL of the N cheapest reached (fewer when fewer are).
+  void IsoCostListN(int32_t node, const TIntegerList& NL, TIntegerList& IL, int32_t N);
+  // The first position in NL of the first target settled; -1 when none.
+  // In node mode the origin itself is never found.
+  int32_t Nearest(int32_t node, const TIntegerList& NL);
+  // The nearest link that may be left (open), ignoring every filter on the
+  // way there; node, link 0 and cost 0 when none is reachable.
+  void NearestOpen(int32_t node, int32_t& NearestNode, int32_t& NearestLink, float& cost);
+  // Readers of the last tree. They raise when no search has run on the
+  // network as it is open now.
+  float NodeCost(int32_t node) const;
+  float LinkCost(int32_t link) const;
+  TRoute RouteFind(int32_t node) const;
+  // Price of a route from the cost columns and from the time column in
+  // force, whatever the criterion.
+  float RouteCost(const TRoute& route) const;
+  float RouteTime(const TRoute& route) const;
+
+  // Internal services of the trees for the other searches.
+  // mode 0: to the end or the cost limit; 1: every target; 2: N targets;
+  // 3: the first target (the result); 4: the first open link.
+  int32_t TreeFromNode(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N);
+  bool LinkIsOpen(int32_t n, int32_t L) const;
+  void SelectCheapestN(TCostArray& costs, TIntegerList& IL, int32_t N) const;
+  TRoute ExtractRoute(int32_t t) const;
+  // NodeCost without the argument check (never without the label check).
+  float NodeCost_raw(int32_t node) const;
+  // Raises unless the labels hold a search of the network as it is open now.
+  void CheckLabels() const;
+  // Marks the labels as holding a search of the current opening.
+  void MarkSearched();
+
+  std::unique_ptr<TBitArray> FNodeOnOff;
+
   // --- Search state ----------------------------------------------------------
 
   std::unique_ptr<TPQ> PQ1, PQ2;
@@ -475,6 +523,11 @@ private:
     float alpha = 0;
   };
   TExpansionData fX;
+  // The opening the last search ran on; 0 = none.
+  uint64_t fSearchGeneration = 0;
+  bool fSearched = false;
+  // No-drive-through was in force for the last tree.
+  bool fTreeNoDriveThrough = false;
 
   // The network state the labels were sized for.
   uint64_t fLabelGeneration = 0;

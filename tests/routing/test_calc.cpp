@@ -465,7 +465,32 @@ TEST_P(LoopLinkTest, Refused) {
 
 INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                          ::testing::Values(EntryPoint{"CheckNetwork", [](TCalc& c) { c.CheckNetwork(false); }},
-                                           EntryPoint{"CheckNetworkAllocate", [](TCalc& c) { c.CheckNetwork(true); }}),
+                                           EntryPoint{"CheckNetworkAllocate", [](TCalc& c) { c.CheckNetwork(true); }},
+                                           EntryPoint{"IsoCost", [](TCalc& c) { c.IsoCost(1); }},
+                                           EntryPoint{"IsoCostList",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(2);
+                                                        c.IsoCostList(1, NL);
+                                                      }},
+                                           EntryPoint{"IsoCostListN",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL, IL;
+                                                        NL.Add(2);
+                                                        c.IsoCostListN(1, NL, IL, 1);
+                                                      }},
+                                           EntryPoint{"Nearest",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(2);
+                                                        c.Nearest(1, NL);
+                                                      }},
+                                           EntryPoint{"NearestOpen",
+                                                      [](TCalc& c) {
+                                                        int32_t n, l;
+                                                        float cost;
+                                                        c.NearestOpen(1, n, l, cost);
+                                                      }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
