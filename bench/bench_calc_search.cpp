@@ -5,13 +5,10 @@
 // into the same heap (targets: 1.3x with filters off, 2x with all on). Also
 // the bytes per node and link that labels, stamps and the A* cache take.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
-#include <string>
 
 #include "network/kovra_network.h"
 #include "routing/kovra_calc.h"
@@ -22,39 +19,28 @@ using namespace kovra::testsupport;
 
 namespace {
 
-// One generated network per size per process, removed at exit.
-class TBenchNet {
-public:
-  explicit TBenchNet(int32_t nodes) {
-    fDir = (std::filesystem::temp_directory_path() /
-            ("kovra_bench_search_" + std::to_string(getpid()) + "_" + std::to_string(nodes)))
-               .string();
-    std::filesystem::create_directories(fDir);
+struct TBenchNet {
+  explicit TBenchNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
+    Skip = std::make_unique<TBitArray>(int64_t(NW.LinkCount()) + 1);
+    for (int32_t l = 1; l <= NW.LinkCount(); l += 50) Skip->SetBit2(l, true);
+    Window = std::make_unique<TBitArray>(int64_t(NW.NodeCount()) + 1);
+    Window->SetAllTrue();
+  }
+  static TNetGenOptions Options(int32_t nodes) {
     TNetGenOptions o;
     o.Seed = 3;
     o.Nodes = nodes;
     o.Restrictions2 = nodes / 20;
     o.Areas = 20;
     o.SpatialIndex = false;
-    const TGenNetwork g = GenerateNetwork(o);
-    g.Write(fDir);
-    g.Open(NW, fDir);
-    Skip = std::make_unique<TBitArray>(int64_t(NW.LinkCount()) + 1);
-    for (int32_t l = 1; l <= NW.LinkCount(); l += 50) Skip->SetBit2(l, true);
-    Window = std::make_unique<TBitArray>(int64_t(NW.NodeCount()) + 1);
-    Window->SetAllTrue();
+    return o;
   }
-  ~TBenchNet() {
-    std::error_code ec;
-    std::filesystem::remove_all(fDir, ec);
-  }
-  TNetwork NW;
+  TGeneratedNetwork G;
+  TNetwork& NW;
   std::unique_ptr<TBitArray> Skip, Window;
-
-private:
-  std::string fDir;
 };
 
+// One generated network per size per process.
 TBenchNet& Net(int32_t nodes) {
   static std::map<int32_t, std::unique_ptr<TBenchNet>> nets;
   auto& p = nets[nodes];

@@ -27,17 +27,25 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
   const TExpansionData& x = fX;
   const float c = cost0(node);
   const std::span<const int32_t> slots = FNW.Adjacent(node);
+  // Locals, so that nothing is reloaded after each Enq.
+  const int32_t* const from = x.from;
+  const int32_t* const to = x.to;
+  const TLinkCost costFT = x.costFT, costTF = x.costTF;
+  const TNodeLabel* const labels = fNodeLabels.data();
+  const uint32_t stamp = fStamp;
+  const float alpha = x.alpha;
   auto enqueue = [&](int32_t L, bool forward) {
-    const int32_t m = forward ? x.to[L] : x.from[L];
-    const float c2 = AddCost(c, forward ? x.costFT(L) : x.costTF(L));
-    if (!(cost0(m) > c2)) return;
-    const float key = astar ? float(double(c2) + double(x.alpha) * TargetDistance(m, target)) : c2;
+    const int32_t m = forward ? to[L] : from[L];
+    const float c2 = AddCost(c, forward ? costFT(L) : costTF(L));
+    const TNodeLabel& lm = labels[m];
+    if (!((lm.stamp == stamp ? lm.cost : cInfinity) > c2)) return;
+    const float key = astar ? float(double(c2) + double(alpha) * TargetDistance(m, target)) : c2;
     PQ.Enq(TPQitem{node, m, L, c2, key});
   };
   if (ignoreAll) {
     for (const int32_t e : slots) {
       const int32_t L = e < 0 ? -e : e;
-      enqueue(L, x.from[L] == node);
+      enqueue(L, from[L] == node);
     }
     return;
   }
@@ -51,7 +59,7 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
     if (ignoreOneway && e < 0) e = -e;
     if (e < 1) continue;
     const int32_t L = e;
-    const bool forward = x.from[L] == node;
+    const bool forward = from[L] == node;
     if (filters) {
       if (mode == 1 && !Bit(x.ndt, L)) continue;
       if (mode == 2 && !Bit(forward ? x.exitFT : x.exitTF, L)) continue;
@@ -77,20 +85,27 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   // links may follow. Link 0 (an origin) is in no area.
   const bool insideForeign = mode == 2 && cur != 0 && !Bit(x.ndt, cur);
   const std::span<const int32_t> slots = FNW.Adjacent(node);
+  const int32_t* const from = x.from;
+  const int32_t* const to = x.to;
+  const TLinkCost costFT = x.costFT, costTF = x.costTF;
+  const TStateLabel* const labels = fStateLabels.data();
+  const uint32_t stamp = fStamp;
+  const float alpha = x.alpha;
+  auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
   auto enter = [&](int32_t L, float t) {
     int32_t next;
     float c2;
-    if (x.from[L] == node && StatePred(2 * L) == cNoPred) {
-      next = x.to[L];
-      c2 = AddTurnCost(t, cost, x.costFT(L));
-    } else if (x.to[L] == node && StatePred(2 * L + 1) == cNoPred) {
-      next = x.from[L];
-      c2 = AddTurnCost(t, cost, x.costTF(L));
+    if (from[L] == node && unreached(2 * L)) {
+      next = to[L];
+      c2 = AddTurnCost(t, cost, costFT(L));
+    } else if (to[L] == node && unreached(2 * L + 1)) {
+      next = from[L];
+      c2 = AddTurnCost(t, cost, costTF(L));
     } else {
       return;
     }
     const float key =
-        astar && L != noEstimateLink ? float(double(c2) + double(x.alpha) * TargetDistance(next, target)) : c2;
+        astar && L != noEstimateLink ? float(double(c2) + double(alpha) * TargetDistance(next, target)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
   if (ignoreAll) {

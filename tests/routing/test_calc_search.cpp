@@ -511,6 +511,42 @@ TEST_F(SearchFixture, CheapestArrivalKeepsTheFirstSlotOnTies) {
   EXPECT_EQ(c.CheapestArrival(Z), slotOf(2));
 }
 
+// The A* key: the cost plus Falpha times the crow-fly km from the reached
+// node to the target, none for the no-estimate link.
+TEST_F(SearchFixture, AStarKeyAddsTheWeightedCrowFlyDistance) {
+  Open();
+  const int32_t Z = N(0, 0);
+  const TFloatPoint target{2, 1};
+  auto key = [&](float cost, int32_t node) {
+    return float(double(cost) + double(0.5f) * nw.DistanceBetweenPoints(nw.Node2Coordinate(node), target));
+  };
+  for (bool turnmode : {false, true}) {
+    TSearchProbe c(nw, turnmode);
+    c.S().Falpha = 0.5f;
+    c.CheckNetwork(true);
+    size_t checked = 0;
+    if (turnmode) {
+      c.ResetLinkLabels();
+      TRecorder<TPQturnitem> rec;
+      c.ExpandTurnModeInto(rec, 3, 0, Z, 1, true, target, false, 1, 0, false);
+      for (const auto& it : rec.items) {
+        EXPECT_EQ(it.sortvar, it.ToLink == 3 ? it.cost : key(it.cost, it.NextNode)) << it.ToLink;
+        ++checked;
+      }
+    } else {
+      c.ResetNodeLabels();
+      c.SetNodeLabel(Z, 1, 0, 0);
+      TRecorder<TPQitem> rec;
+      c.ExpandNodeModeInto(rec, Z, true, target, false, 1, 0, false);
+      for (const auto& it : rec.items) {
+        EXPECT_EQ(it.sortvar, key(it.cost, it.ToNode)) << it.link;
+        ++checked;
+      }
+    }
+    EXPECT_EQ(checked, 3u);
+  }
+}
+
 // Stamps: a reset is one generation; a wrap clears the stamps once, so a
 // label written many generations ago never comes alive again.
 TEST_F(SearchFixture, StampsReadUnreachedAfterResetAndWrap) {

@@ -1,10 +1,14 @@
 #include "routing/support/netgen.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "network/kovra_turn.h"
 
@@ -214,6 +218,22 @@ void TGenNetwork::Open(TNetwork& nw, const std::string& Directory) const {
       for (int32_t l = 1; l <= L; ++l) nw.SetCost_raw(int32_t(c), l, Costs[c][size_t(l)]);
   }
   for (const TGenRestriction& t : Restrictions) nw.TurnSet(0).Add({t.links, t.value});
+}
+
+TGeneratedNetwork::TGeneratedNetwork(const TNetGenOptions& Options) : Gen(GenerateNetwork(Options)) {
+  static std::atomic<int32_t> counter{0};
+  fDir = (std::filesystem::temp_directory_path() /
+          ("kovra_netgen_" + std::to_string(getpid()) + "_" + std::to_string(counter++)))
+             .string();
+  std::filesystem::create_directories(fDir);
+  Gen.Write(fDir);
+  Gen.Open(NW, fDir);
+}
+
+TGeneratedNetwork::~TGeneratedNetwork() {
+  NW.Close();
+  std::error_code ec;
+  std::filesystem::remove_all(fDir, ec);
 }
 
 int32_t RoutingScale() {

@@ -82,6 +82,22 @@ struct TGenNetwork {
 
 TGenNetwork GenerateNetwork(const TNetGenOptions& Options);
 
+// A generated network written to its own temporary folder and opened; the
+// folder is removed with the object. For benchmarks and tools.
+class TGeneratedNetwork {
+public:
+  explicit TGeneratedNetwork(const TNetGenOptions& Options);
+  ~TGeneratedNetwork();
+  TGeneratedNetwork(const TGeneratedNetwork&) = delete;
+  TGeneratedNetwork& operator=(const TGeneratedNetwork&) = delete;
+
+  TGenNetwork Gen;
+  TNetwork NW;
+
+private:
+  std::string fDir;
+};
+
 // The factor KOVRA_ROUTING_SCALE gives (1 when unset or not a number >= 1):
 // the random suites multiply their network sizes by it for soak runs.
 int32_t RoutingScale();
