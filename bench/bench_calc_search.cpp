@@ -70,7 +70,7 @@ void BM_NodeModeExpandAll(benchmark::State& state) {
   Configure(c, n, all);
   TPQ& pq = *c.PQ1;
   const int32_t nodes = n.NW.NodeCount();
-  for (auto _ : state) {
+  auto pass = [&] {
     c.ResetNodeLabels();
     pq.Clear();
     for (int32_t v = 1; v <= nodes; ++v) {
@@ -79,7 +79,9 @@ void BM_NodeModeExpandAll(benchmark::State& state) {
       c.SetNodeLabel(v, cInfinity, cNoPred, 0);  // unreached again for the nodes after it
     }
     benchmark::ClobberMemory();
-  }
+  };
+  pass();  // grows the heap once, outside the timing
+  for (auto _ : state) pass();
   state.counters["ns_per_node"] =
       benchmark::Counter(double(nodes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
@@ -93,7 +95,7 @@ void BM_NodeModeBareLoop(benchmark::State& state) {
   const int32_t* from = nw.Fromnodes().data();
   const int32_t* to = nw.Tonodes().data();
   const float* w = nw.Lengths().data();
-  for (auto _ : state) {
+  auto pass = [&] {
     pq.Clear();
     for (int32_t v = 1; v <= nodes; ++v)
       for (const int32_t e : nw.Adjacent(v)) {
@@ -103,7 +105,9 @@ void BM_NodeModeBareLoop(benchmark::State& state) {
         pq.Enq(TPQitem{v, m, e, c, c});
       }
     benchmark::ClobberMemory();
-  }
+  };
+  pass();
+  for (auto _ : state) pass();
   state.counters["ns_per_node"] =
       benchmark::Counter(double(nodes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
@@ -117,7 +121,7 @@ void BM_TurnModeExpandAll(benchmark::State& state) {
   const int32_t links = n.NW.LinkCount();
   const int32_t* from = n.NW.Fromnodes().data();
   const int32_t* to = n.NW.Tonodes().data();
-  for (auto _ : state) {
+  auto pass = [&] {
     c.ResetLinkLabels();
     c.PQT->Clear();
     for (int32_t K = 1; K <= links; ++K) {
@@ -125,7 +129,9 @@ void BM_TurnModeExpandAll(benchmark::State& state) {
       c.ExpandTurnMode(0, K, from[K], 1, false, {}, false, all ? 0 : 1, all ? 1 : 0, all);
     }
     benchmark::ClobberMemory();
-  }
+  };
+  pass();
+  for (auto _ : state) pass();
   state.counters["ns_per_state"] = benchmark::Counter(
       2.0 * links, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
@@ -139,17 +145,19 @@ void BM_TurnModeBareLoop(benchmark::State& state) {
   const int32_t* from = nw.Fromnodes().data();
   const int32_t* to = nw.Tonodes().data();
   const float* w = nw.Lengths().data();
-  for (auto _ : state) {
+  auto pass = [&] {
     pq.Clear();
     for (int32_t K = 1; K <= links; ++K)
       for (const int32_t v : {to[K], from[K]})
         for (const int32_t e : nw.Adjacent(v)) {
-          if (e < 1) continue;
+          if (e < 1 || e == K) continue;  // the expansion refuses the U-turn too
           const float c = AddCost(1.0f, w[e]);
           pq.Enq(TPQturnitem{K, v, e, from[e] + to[e] - v, c, c});
         }
     benchmark::ClobberMemory();
-  }
+  };
+  pass();
+  for (auto _ : state) pass();
   state.counters["ns_per_state"] = benchmark::Counter(
       2.0 * links, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }

@@ -487,6 +487,8 @@ private:
   }
   void NextGeneration();
   void PrepareExpansion();
+  // The tree once FNodeOnOff is clear and sized.
+  int32_t TreeFromNodeRun(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N);
   // Walk back of a restriction of 3 or more links from the state of cur that
   // arrived at node.
   bool RestrictionWalkMatches(const TTurnRestriction& tr, int32_t cur, int32_t node) const;

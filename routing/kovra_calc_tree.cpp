@@ -28,16 +28,45 @@ void TCalc::CheckLabels() const {
 }
 
 int32_t TCalc::TreeFromNode(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N) {
+  const bool targets = mode >= 1 && mode <= 3;
+  if (targets) {
+    // The bits stay clear between trees: each tree sets the bits of its
+    // targets and clears them again at its end, so a short tree costs
+    // nothing per node of the network.
+    const int64_t bits = int64_t(FNW.NodeCount()) + 1;
+    if (!FNodeOnOff || FNodeOnOff->Size() != bits) {
+      FNodeOnOff = std::make_unique<TBitArray>(bits);
+      FNodeOnOff->SetAllFalse();
+    }
+  }
+  auto clear = [&] {
+    if (targets)
+      for (int32_t i = 0; i < NL->Count(); ++i) FNodeOnOff->SetBit2(NL->GetItem(i), false);
+  };
+  int32_t result;
+  try {
+    result = TreeFromNodeRun(s, limit, mode, NL, N);
+  } catch (...) {
+    clear();
+    throw;
+  }
+  clear();
+  return result;
+}
+
+int32_t TCalc::TreeFromNodeRun(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N) {
   Flinkdyn = 0;
   Fpercentdyn = 0;
   int32_t remaining = -1;
   if (mode >= 1 && mode <= 3) {
-    const int64_t bits = int64_t(FNW.NodeCount()) + 1;
-    if (!FNodeOnOff) FNodeOnOff = std::make_unique<TBitArray>(bits);
-    else if (FNodeOnOff->Size() != bits) FNodeOnOff->SetSize(bits);
-    FNodeOnOff->SetAllFalse();
-    for (int32_t i = 0; i < NL->Count(); ++i) FNodeOnOff->SetBit2(NL->GetItem(i), true);
-    remaining = int32_t(FNodeOnOff->CountTrue());
+    remaining = 0;  // distinct nodes
+    for (int32_t i = 0; i < NL->Count(); ++i) {
+      const int32_t v = NL->GetItem(i);
+      if (!FNodeOnOff->GetBit(v)) {
+        FNodeOnOff->SetBit2(v, true);
+        ++remaining;
+      }
+    }
     if (mode == 2) remaining = std::min(remaining, N);
     // In node mode the origin is settled before the loop and never counted.
     if (!FTurnMode && FNodeOnOff->GetBit(s)) remaining = remaining - 1;

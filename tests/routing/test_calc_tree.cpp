@@ -429,6 +429,23 @@ TEST_F(TreeFixture, TurnModeRouteFindAfterATreeFromALocationRefuses) {
   EXPECT_EQ(MessageOf([&] { c.RouteFind(C); }), cMsgRouteFindAfterLocation);
 }
 
+// Labels that form a cycle (only a fault could leave them) end the walk with
+// an error instead of looping.
+TEST_F(TreeFixture, PredecessorWalkIsCapped) {
+  Open();
+  const std::string capped = "Route walk did not reach the origin within " + std::to_string(nw.LinkCount() + 1) + " steps";
+  TCalc n(nw, false);
+  n.IsoCost(A);
+  n.SetNodeLabel(B, 1, C, 2);
+  n.SetNodeLabel(C, 2, B, 2);
+  EXPECT_EQ(MessageOf([&] { n.RouteFind(C); }), capped);
+  TCalc t(nw, true);
+  t.IsoCost(A);
+  t.SetState(2, true, 2, 4);
+  t.SetState(4, true, 2, 2);
+  EXPECT_EQ(MessageOf([&] { t.RouteFind(C); }), capped);
+}
+
 TEST_F(TreeFixture, RoutePricing) {
   Open();
   nw.CreateArrayTime(1);
