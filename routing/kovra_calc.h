@@ -520,7 +520,7 @@ private:
     const uint32_t* exitFT = nullptr;
     const uint32_t* exitTF = nullptr;
     TLinkCost costFT, costTF;
-    bool ignoreOneway = false, anyLimit = false, skipCulDeSacOpt = false, uturnAllowed = false;
+    bool ignoreOneway = false, anyLimit = false, skipCulDeSacOpt = false;
     bool turnCosts = false, dist = false;
     float alpha = 0;
   };

@@ -54,7 +54,6 @@ void TCalc::PrepareExpansion() {
   x.ignoreOneway = fS.FIgnoreOneWay;
   x.anyLimit = fS.Fanylimit;
   x.skipCulDeSacOpt = fS.FSkipCulDeSacOptimization;
-  x.uturnAllowed = fS.FUTurnAllowed;
   x.turnCosts = FTurnMode && fS.FTurnCosts;
   x.dist = fS.FRouteCriteria == rcDist;
   x.alpha = fS.Falpha;

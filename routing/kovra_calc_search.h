@@ -4,6 +4,7 @@
 // only search include kovra_calc.h and use ExpandNodeMode/ExpandTurnMode.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <span>
 
@@ -24,6 +25,7 @@ template <class Q>
 void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
                                int32_t culdesac, int32_t ndt, bool hierarchy) {
   using calcsearch::Bit;
+  assert(!FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const float c = cost0(node);
   const std::span<const int32_t> slots = FNW.Adjacent(node);
@@ -78,6 +80,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
                                const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt,
                                bool hierarchy) {
   using calcsearch::Bit;
+  assert(FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const int32_t fromLink = cur == 0 ? 0 : x.to[cur] == node ? cur : -cur;
   const int32_t mode = ndt == 1 && x.ndt ? 1 : ndt == 2 && x.ndt ? 2 : 0;
