@@ -340,7 +340,7 @@ TEST_F(SearchFixture, ThreeLinkRestrictionOnlyViaItsFirstLink) {
 
 // Both states of the middle link labelled from different predecessors: the
 // walk must follow the state the vehicle drove. Reading the backward label
-// whenever it exists (the rule as first written) gets both rows wrong.
+// whenever it exists, a tempting shortcut, gets both rows wrong.
 TEST_F(SearchFixture, RestrictionWalkFollowsTheDrivenState) {
   Open();
   const int32_t Z = N(0, 0);
