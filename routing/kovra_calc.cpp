@@ -248,18 +248,19 @@ void TCalc::CheckNetwork(bool allocate) {
   if (!allocate) return;
   const size_t links = size_t(FNW.LinkCount()) + 1, nodes = size_t(FNW.NodeCount()) + 1;
   if (FTurnMode) {
-    if (P1array.size() != links) {
-      // Discarded first, so the old and the new arrays never coexist.
-      P1array = {}, P2array = {}, cost1 = {}, cost2 = {};
-      P1array.assign(links, cNoPred);
-      P2array.assign(links, cNoPred);
-      cost1.assign(links, cInfinity);
-      cost2.assign(links, cInfinity);
+    if (fStateLabels.size() != 2 * links) {
+      // Discarded first, so the old and the new arrays never coexist. Stamp
+      // 0 is never a current generation: the new entries read as unreached.
+      fStateLabels = {};
+      fStateLabels.assign(2 * links, TStateLabel{cInfinity, cNoPred, 0});
     }
-  } else if (P0array.size() != nodes) {
-    P0array = {}, cost0 = {};
-    P0array.assign(nodes, cNoPred);
-    cost0.assign(nodes, cInfinity);
+  } else if (fNodeLabels.size() != nodes) {
+    fNodeLabels = {};
+    fNodeLabels.assign(nodes, TNodeLabel{cInfinity, cNoPred, 0, 0});
+  }
+  if (fDist.size() != nodes) {
+    fDist = {};
+    fDistForStamp = 0;
   }
   fLabelGeneration = FNW.OpenGeneration();
   fLabelLinks = FNW.LinkCount();

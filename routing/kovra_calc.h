@@ -5,9 +5,10 @@
 // What a calculator holds is split in two: Settings, the copyable choices of
 // the caller (criterion, columns, limits, speeds, options) that a clone for a
 // worker thread copies; and the search state (labels, queues, stamps) that
-// every search refills. This module covers the settings, the cost of one link
-// under them, the largest single-link cost, the include-node window of the
-// matrices and the precondition of every search.
+// every search refills. kovra_calc.cpp covers the settings, the cost of one
+// link under them, the largest single-link cost, the include-node window of
+// the matrices and the precondition of every search; kovra_calc_search.cpp
+// the labels, the expansions and the rules they apply.
 //
 // Every setter checks before it changes anything: a refused value raises or
 // is ignored and leaves every setting as it was. Values that must lie in a
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -29,6 +31,7 @@
 #include "giswriter/kovra_giswriter.h"
 #include "network/kovra_locationlist.h"
 #include "network/kovra_network.h"
+#include "network/kovra_turn.h"
 #include "routing/kovra_costmath.h"
 #include "routing/kovra_pq.h"
 
@@ -43,6 +46,13 @@ inline constexpr const char* cMsgCalcTimeIndex = "Index (%d) must be defined in 
 inline constexpr const char* cMsgCalcCostIndex = "Index (%d) must be defined in Network object (CreateArrayCost)";
 inline constexpr const char* cMsgCalcTurnIndex = "Index (%d) must be defined in Network object (CreateArrayTurn)";
 inline constexpr const char* cMsgSkipLinkListSize = "SkipLinkList has wrong size";
+inline constexpr const char* cMsgNRange = "N (%d) should be between 1 and %d";
+inline constexpr const char* cMsgCostArraysNotSetup = "Cost arrays has not been setup";
+inline constexpr const char* cMsgTimeArraysNotSetup = "Time arrays has not been setup";
+inline constexpr const char* cMsgNoSearch = "No search result: run a search on the open network first";
+inline constexpr const char* cMsgRouteFindAfterLocation =
+    "RouteFind needs a tree from a node; after a tree from a location use RouteFindDyn";
+inline constexpr const char* cMsgRouteWalk = "Route walk did not reach the origin within %d steps";
 
 // Minutes of the week: one time, cost and turn slot each.
 inline constexpr int32_t cWeekMinutes = 10080;
@@ -249,15 +259,162 @@ public:
   // Turn set in force after cost c spent from Starttime.
   int32_t TurnSlot(float c) const;
 
+  // --- Search core (kovra_calc_search.cpp) ----------------------------------
+  //
+  // Labels are packed and stamped: an entry whose stamp is not the current
+  // generation reads as unreached (cost 1e38, predecessor MaxInt), so a reset
+  // is one increment instead of a pass over the network; when the generation
+  // wraps the stamps are cleared once. The first write in a generation sets
+  // every field of the entry.
+
+  // Node mode, per node: the cost, the predecessor node and the link of the
+  // item that settled the node (what route extraction follows).
+  struct TNodeLabel {
+    float cost;
+    int32_t pred;
+    int32_t link;
+    uint32_t stamp;
+  };
+  // Turn mode, per link state: 2L forward (driven from-node to to-node, cost
+  // on arrival at the to-node), 2L + 1 backward. The predecessor is a signed
+  // link (+K driven forward into the node, -K backward), 0 from an origin.
+  struct TStateLabel {
+    float cost;
+    int32_t pred;
+    uint32_t stamp;
+  };
+
+  // New generation: every label of the mode reads as unreached. Also takes
+  // the settings, network arrays and bit arrays the expansions read, so it
+  // comes after everything a search prepares (no-drive-through bits, window).
+  void ResetNodeLabels();
+  void ResetLinkLabels();
+
+  float cost0(int32_t node) const {
+    const TNodeLabel& l = NodeLabel(node);
+    return l.stamp == fStamp ? l.cost : cInfinity;
+  }
+  int32_t P0array(int32_t node) const {
+    const TNodeLabel& l = NodeLabel(node);
+    return l.stamp == fStamp ? l.pred : cNoPred;
+  }
+  // The link over which node was settled; 0 when unreached or an origin.
+  int32_t SettlingLink(int32_t node) const {
+    const TNodeLabel& l = NodeLabel(node);
+    return l.stamp == fStamp ? l.link : 0;
+  }
+  void SetNodeLabel(int32_t node, float cost, int32_t pred, int32_t link) {
+    NodeLabelW(node) = {cost, pred, link, fStamp};
+  }
+
+  float cost1(int32_t link) const { return StateCost(2 * link); }
+  float cost2(int32_t link) const { return StateCost(2 * link + 1); }
+  int32_t P1array(int32_t link) const { return StatePred(2 * link); }
+  int32_t P2array(int32_t link) const { return StatePred(2 * link + 1); }
+  // A state counts as reached only when its predecessor is not MaxInt; a
+  // cost written alone does not reach it.
+  bool StateReached(int32_t link, bool forward) const { return StatePred(2 * link + (forward ? 0 : 1)) != cNoPred; }
+  void SetState(int32_t link, bool forward, float cost, int32_t pred) {
+    StateLabelW(2 * link + (forward ? 0 : 1)) = {cost, pred, fStamp};
+  }
+  // Writes the cost alone: the predecessor stays (MaxInt in a new generation).
+  void SetStateCost(int32_t link, bool forward, float cost) {
+    TStateLabel& l = StateLabelW(2 * link + (forward ? 0 : 1));
+    if (l.stamp != fStamp) l = {cost, cNoPred, fStamp};
+    else l.cost = cost;
+  }
+  // Entries allocated (0 before the first search); node mode NodeCount + 1,
+  // turn mode 2 (LinkCount + 1).
+  size_t NodeLabelCount() const { return fNodeLabels.size(); }
+  size_t StateLabelCount() const { return fStateLabels.size(); }
+
+  // Expansion of a settled node (node mode) into PQ, with cost cost0(node).
+  // hierarchy applies the road hierarchy against target (only the searches
+  // toward a target set it).
+  void ExpandNodeMode(TPQ& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
+                      int32_t culdesac, int32_t ndt, bool hierarchy);
+  // Expansion of the settled state that arrived at node through link cur
+  // (unsigned, 0 at an origin) with cost, into PQT.
+  void ExpandTurnMode(int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
+                      const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy);
+  // The same into any queue with Enq (kovra_calc_search.h holds them).
+  template <class Q>
+  void ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
+                          int32_t culdesac, int32_t ndt, bool hierarchy);
+  template <class Q>
+  void ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
+                          const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy);
+  // Turn mode: may the search leave node on cur, the link it arrived by?
+  bool UTurnPermitted(int32_t cur, int32_t node) const;
+  // The admitted hierarchy at crow-fly distance d (km) from the target.
+  int32_t HierarchyLevel(double d, int32_t aLmax) const;
+  // Crow-fly km from node to target, cached per node for the search.
+  double TargetDistance(int32_t node, const TFloatPoint& target);
+  // Turn mode: the signed slot (1-based) of the cheapest reached arrival at
+  // node, + arriving forward, - backward; 0 when none. Ties keep the first.
+  int32_t CheapestArrival(int32_t node) const;
+  // Fills the no-drive-through bits of the mode for a search whose allowed
+  // areas are area1 and area2 (0 = none): FNoDriveThroughBits in both modes,
+  // the exit bits in node mode.
+  void PrepareNoDriveThrough(int32_t area1, int32_t area2);
+  // The include-node window of the running matrix (borrowed); nil = none.
+  void SetIncludeNodes(const TBitArray* window) { fIncludeNodes = window; }
+  const TBitArray* IncludeNodes() const { return fIncludeNodes; }
+
+  // Test hook: the next reset continues from this generation.
+  void SetGenerationForTest(uint32_t stamp) { fStamp = stamp; }
+  uint32_t Generation() const { return fStamp; }
+
+  // --- Trees and costs from nodes (kovra_calc_tree.cpp) ---------------------
+
+  // Every node reachable from node, up to MaxCost (0 = no limit).
+  void IsoCost(int32_t node);
+  // Until every distinct node of NL is settled (no cost limit).
+  void IsoCostList(int32_t node, const TIntegerList& NL);
+  // Until N distinct nodes of NL are settled, up to MaxCost; IL := the
+  // positions in NL of the N cheapest reached (fewer when fewer are).
+  void IsoCostListN(int32_t node, const TIntegerList& NL, TIntegerList& IL, int32_t N);
+  // The first position in NL of the first target settled; -1 when none.
+  // In node mode the origin itself is never found.
+  int32_t Nearest(int32_t node, const TIntegerList& NL);
+  // The nearest link that may be left (open), ignoring every filter on the
+  // way there; node, link 0 and cost 0 when none is reachable.
+  void NearestOpen(int32_t node, int32_t& NearestNode, int32_t& NearestLink, float& cost);
+  // Readers of the last tree. They raise when no search has run on the
+  // network as it is open now.
+  float NodeCost(int32_t node) const;
+  float LinkCost(int32_t link) const;
+  TRoute RouteFind(int32_t node) const;
+  // Price of a route from the cost columns and from the time column in
+  // force, whatever the criterion.
+  float RouteCost(const TRoute& route) const;
+  float RouteTime(const TRoute& route) const;
+
+  // Internal services of the trees for the other searches.
+  // mode 0: to the end or the cost limit; 1: every target; 2: N targets;
+  // 3: the first target (the result); 4: the first open link.
+  int32_t TreeFromNode(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N);
+  bool LinkIsOpen(int32_t n, int32_t L) const;
+  void SelectCheapestN(TCostArray& costs, TIntegerList& IL, int32_t N) const;
+  TRoute ExtractRoute(int32_t t) const;
+  // NodeCost without the argument check (never without the label check).
+  float NodeCost_raw(int32_t node) const;
+  // Raises unless the labels hold a search of the network as it is open now.
+  void CheckLabels() const;
+  // Marks the labels as holding a search of the current opening.
+  void MarkSearched();
+
+  std::unique_ptr<TBitArray> FNodeOnOff;
+
   // --- Search state ----------------------------------------------------------
 
-  // Node mode: per node. Turn mode: per link, forward (1) and backward (2).
-  TCostArray cost0, cost1, cost2;
-  TIntegerArray P0array, P1array, P2array;
   std::unique_ptr<TPQ> PQ1, PQ2;
   std::unique_ptr<TPQturn> PQT;
   std::unique_ptr<TBitArray> FSmartInitNodes;  // node mode
   std::unique_ptr<TBitArray> FSmartInitLinks;  // turn mode
+  std::unique_ptr<TBitArray> FNoDriveThroughBits;
+  std::unique_ptr<TBitArray> FExitLinkFTBits, FExitLinkTFBits;
+  TIntegerList FListOfTurns;
   int32_t Flinkdyn = 0;
   double Fpercentdyn = 0;
   TApproach Fapproachdyn = apIgnore;
@@ -305,6 +462,74 @@ private:
   };
   std::array<TActiveLimit, 9> fActiveLimits{};
   int32_t fActiveLimitCount = 0;
+
+  const TNodeLabel& NodeLabel(int32_t node) const {
+    assert(size_t(node) < fNodeLabels.size());
+    return fNodeLabels[size_t(node)];
+  }
+  TNodeLabel& NodeLabelW(int32_t node) {
+    assert(size_t(node) < fNodeLabels.size());
+    return fNodeLabels[size_t(node)];
+  }
+  float StateCost(int32_t state) const {
+    assert(size_t(state) < fStateLabels.size());
+    const TStateLabel& l = fStateLabels[size_t(state)];
+    return l.stamp == fStamp ? l.cost : cInfinity;
+  }
+  int32_t StatePred(int32_t state) const {
+    assert(size_t(state) < fStateLabels.size());
+    const TStateLabel& l = fStateLabels[size_t(state)];
+    return l.stamp == fStamp ? l.pred : cNoPred;
+  }
+  TStateLabel& StateLabelW(int32_t state) {
+    assert(size_t(state) < fStateLabels.size());
+    return fStateLabels[size_t(state)];
+  }
+  void NextGeneration();
+  void PrepareExpansion();
+  // The tree once FNodeOnOff is clear and sized.
+  int32_t TreeFromNodeRun(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N);
+  // Walk back of a restriction of 3 or more links from the state of cur that
+  // arrived at node.
+  bool RestrictionWalkMatches(const TTurnRestriction& tr, int32_t cur, int32_t node) const;
+  // The turn value of turning from cur into L at node, after cost c.
+  float TurnValue(int32_t cur, int32_t node, int32_t L, float c);
+
+  std::vector<TNodeLabel> fNodeLabels;
+  std::vector<TStateLabel> fStateLabels;
+  uint32_t fStamp = 1;
+  // Crow-fly distance to the target per node, stamped with fDistGen.
+  struct TDistEntry {
+    double d;
+    uint32_t stamp;
+  };
+  std::vector<TDistEntry> fDist;
+  uint32_t fDistGen = 1, fDistForStamp = 0;
+  TFloatPoint fDistTarget{};
+  const TBitArray* fIncludeNodes = nullptr;
+
+  // What the expansions read, taken at the last reset.
+  struct TExpansionData {
+    const int32_t* from = nullptr;
+    const int32_t* to = nullptr;
+    const uint16_t* attr = nullptr;
+    const uint32_t* cds = nullptr;
+    const uint32_t* skip = nullptr;
+    const uint32_t* window = nullptr;
+    const uint32_t* ndt = nullptr;
+    const uint32_t* exitFT = nullptr;
+    const uint32_t* exitTF = nullptr;
+    TLinkCost costFT, costTF;
+    bool ignoreOneway = false, anyLimit = false, skipCulDeSacOpt = false;
+    bool turnCosts = false, dist = false;
+    float alpha = 0;
+  };
+  TExpansionData fX;
+  // The opening the last search ran on; 0 = none.
+  uint64_t fSearchGeneration = 0;
+  bool fSearched = false;
+  // No-drive-through was in force for the last tree.
+  bool fTreeNoDriveThrough = false;
 
   // The network state the labels were sized for.
   uint64_t fLabelGeneration = 0;

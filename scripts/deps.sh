@@ -10,7 +10,7 @@ packages=(
   python3 python3-icu libxml2-utils jq locales
   gdal-bin libgdal-dev shapelib
   clang libclang-rt-14-dev
-  libboost-dev libgeos-dev
+  libboost-dev libboost-graph-dev libgeos-dev
 )
 # The sample import (scripts/sample.sh) also fetches its data with npm.
 if [ "${1:-}" = "--sample" ] && ! command -v npm >/dev/null; then packages+=(npm); fi

@@ -100,7 +100,7 @@ TEST_F(CalcTest, NewCalculatorSearchesByDistanceWithoutTurnCosts) {
     EXPECT_FALSE(c.SmartInit());
     EXPECT_FALSE(s.FSkipCulDeSacOptimization);  // cul-de-sac skipping on
     EXPECT_EQ(s.FLevelLimit[3], double(cInfinity));
-    EXPECT_TRUE(c.cost0.empty() && c.cost1.empty());  // not allocated before a search
+    EXPECT_TRUE(c.NodeLabelCount() == 0 && c.StateLabelCount() == 0);  // not allocated before a search
   }
 }
 
@@ -221,7 +221,7 @@ TEST(CalcClosedNetwork, CriterionMessages) {
   TBitArray BA;
   EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { c.SelectClosedLinks(BA, true); }), "Network is not open");
   EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { c.CheckNetwork(true); }), "Network is not open");
-  EXPECT_TRUE(c.P1array.empty());
+  EXPECT_EQ(c.StateLabelCount(), 0u);
 }
 
 TEST_F(CalcTest, TurnSlots) {
@@ -405,11 +405,13 @@ TEST_F(CalcTest, LabelsFollowTheOpening) {
   TCalc n(nw, false), t(nw, true);
   n.CheckNetwork(true);
   t.CheckNetwork(true);
-  EXPECT_EQ(n.cost0.size(), size_t(nw.NodeCount()) + 1);
-  EXPECT_EQ(n.P0array[1], cNoPred);
-  EXPECT_TRUE(n.cost1.empty() && n.P1array.empty());
-  EXPECT_EQ(t.cost2.size(), size_t(nw.LinkCount()) + 1);
-  EXPECT_TRUE(t.cost0.empty());
+  EXPECT_EQ(n.NodeLabelCount(), size_t(nw.NodeCount()) + 1);
+  EXPECT_EQ(n.P0array(1), cNoPred);
+  EXPECT_EQ(n.cost0(1), cInfinity);
+  EXPECT_EQ(n.StateLabelCount(), 0u);
+  EXPECT_EQ(t.StateLabelCount(), 2 * (size_t(nw.LinkCount()) + 1));
+  EXPECT_EQ(t.P2array(1), cNoPred);
+  EXPECT_EQ(t.NodeLabelCount(), 0u);
   EXPECT_TRUE(n.LabelsValid() && t.LabelsValid());
   nw.Close();
   EXPECT_FALSE(n.LabelsValid());
@@ -457,13 +459,38 @@ TEST_P(LoopLinkTest, Refused) {
   for (bool turnmode : {false, true}) {
     TCalc c(nw, turnmode);
     EXPECT_EQ(MessageOf([&] { GetParam().run(c); }), "Loop links are not allowed in the network");
-    EXPECT_TRUE(c.cost0.empty() && c.cost1.empty());
+    EXPECT_TRUE(c.NodeLabelCount() == 0 && c.StateLabelCount() == 0);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                          ::testing::Values(EntryPoint{"CheckNetwork", [](TCalc& c) { c.CheckNetwork(false); }},
-                                           EntryPoint{"CheckNetworkAllocate", [](TCalc& c) { c.CheckNetwork(true); }}),
+                                           EntryPoint{"CheckNetworkAllocate", [](TCalc& c) { c.CheckNetwork(true); }},
+                                           EntryPoint{"IsoCost", [](TCalc& c) { c.IsoCost(1); }},
+                                           EntryPoint{"IsoCostList",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(2);
+                                                        c.IsoCostList(1, NL);
+                                                      }},
+                                           EntryPoint{"IsoCostListN",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL, IL;
+                                                        NL.Add(2);
+                                                        c.IsoCostListN(1, NL, IL, 1);
+                                                      }},
+                                           EntryPoint{"Nearest",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(2);
+                                                        c.Nearest(1, NL);
+                                                      }},
+                                           EntryPoint{"NearestOpen",
+                                                      [](TCalc& c) {
+                                                        int32_t n, l;
+                                                        float cost;
+                                                        c.NearestOpen(1, n, l, cost);
+                                                      }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

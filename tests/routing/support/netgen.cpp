@@ -1,0 +1,247 @@
+#include "routing/support/netgen.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "network/kovra_turn.h"
+
+namespace kovra::testsupport {
+
+namespace {
+
+// splitmix64: the whole state in one word, the same numbers everywhere.
+class TGenRandom {
+public:
+  explicit TGenRandom(uint64_t seed) : fState(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
+  uint64_t Next() {
+    uint64_t z = (fState += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // [0, 1) with 53 bits.
+  double Real() { return double(Next() >> 11) * (1.0 / 9007199254740992.0); }
+  bool Chance(double p) { return Real() < p; }
+  // 0 .. n - 1
+  int32_t Below(int32_t n) { return int32_t(Next() % uint64_t(n)); }
+
+private:
+  uint64_t fState;
+};
+
+struct TGenLink {
+  int32_t a, b;  // generator node ids (from, to)
+};
+
+}  // namespace
+
+TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
+  TGenNetwork g;
+  g.Options = o;
+  TGenRandom r(o.Seed);
+  TTestNetworkWriter& w = g.Writer;
+  w.Unit = o.Degrees ? cuDeg : cuM;
+  w.SpatialIndex = o.SpatialIndex;
+
+  const int32_t side = std::max(2, int32_t(std::ceil(std::sqrt(double(std::max(o.Nodes, 4))))));
+  const double spacing = o.Degrees ? 0.001 : 100.0;
+  const double x0 = o.Degrees ? (o.West ? -71.5 : 12.5) : 500000.0;
+  const double y0 = o.Degrees ? (o.South ? -33.5 : 48.1) : 5000000.0;
+
+  // Generator nodes: the grid first, dead-end nodes appended.
+  std::vector<TFloatPoint> P;
+  P.reserve(size_t(side) * size_t(side));
+  for (int32_t row = 0; row < side; ++row)
+    for (int32_t col = 0; col < side; ++col)
+      P.push_back({x0 + (col + (r.Real() - 0.5) * 0.4) * spacing, y0 + (row + (r.Real() - 0.5) * 0.4) * spacing});
+  auto gridNode = [side](int32_t col, int32_t row) { return row * side + col; };
+
+  std::vector<TGenLink> links;
+  std::vector<uint16_t> attr;
+  auto hierarchy = [&]() -> uint16_t { return o.Hierarchy ? uint16_t(r.Below(8) << 5) : 0; };
+  auto oneway = [&]() -> uint16_t {
+    if (r.Chance(o.Closed)) return cAttrOneway;
+    if (r.Chance(o.OneWay)) return r.Chance(0.5) ? cAttrOnewayFromTo : cAttrOnewayToFrom;
+    return 0;
+  };
+  auto uturn = [&]() -> uint16_t {
+    uint16_t v = 0;
+    if (r.Chance(o.NoUTurn)) v |= cAttrUturnFrom;
+    if (r.Chance(o.NoUTurn)) v |= cAttrUturnTo;
+    return v;
+  };
+  auto add = [&](int32_t a, int32_t b, bool bent, uint16_t word) {
+    TFloatPointArray line{P[size_t(a)]};
+    if (bent) {
+      const TFloatPoint& A = P[size_t(a)];
+      const TFloatPoint& B = P[size_t(b)];
+      const double off = (r.Real() - 0.5) * 0.5;
+      line.push_back({(A.x + B.x) / 2 - (B.y - A.y) * off, (A.y + B.y) / 2 + (B.x - A.x) * off});
+    }
+    line.push_back(P[size_t(b)]);
+    w.AddLink(line);
+    links.push_back({a, b});
+    attr.push_back(word);
+  };
+  auto gridLink = [&](int32_t a, int32_t b) {
+    if (r.Chance(o.Drop)) return;
+    if (r.Chance(0.5)) std::swap(a, b);
+    add(a, b, r.Chance(o.Bent), uint16_t(oneway() | hierarchy() | uturn()));
+    if (r.Chance(o.Parallel)) add(a, b, true, uint16_t(oneway() | hierarchy() | uturn()));
+    if (r.Chance(o.Duplicate)) {
+      const uint16_t h = hierarchy();
+      add(a, b, false, uint16_t(cAttrOnewayFromTo | h));
+      add(b, a, false, uint16_t(cAttrOnewayFromTo | h));
+    }
+  };
+  for (int32_t row = 0; row < side; ++row)
+    for (int32_t col = 0; col < side; ++col) {
+      if (col + 1 < side) gridLink(gridNode(col, row), gridNode(col + 1, row));
+      if (row + 1 < side) gridLink(gridNode(col, row), gridNode(col, row + 1));
+    }
+  // Dead-end trees: up to three levels, up to two branches each, placed
+  // inside the grid cell beside their root.
+  const int32_t gridCount = int32_t(P.size());
+  for (int32_t g0 = 0; g0 < gridCount; ++g0) {
+    if (!r.Chance(o.DeadEnds)) continue;
+    std::vector<std::pair<int32_t, int32_t>> stack{{g0, 0}};
+    while (!stack.empty()) {
+      const auto [parent, depth] = stack.back();
+      stack.pop_back();
+      const int32_t branches = depth == 0 ? 1 : r.Below(3);
+      for (int32_t k = 0; k < branches && depth < 3; ++k) {
+        const double angle = r.Real() * 6.283185307179586;
+        const double len = (0.08 + 0.1 * r.Real()) * spacing;
+        P.push_back({P[size_t(parent)].x + std::cos(angle) * len, P[size_t(parent)].y + std::sin(angle) * len});
+        const int32_t child = int32_t(P.size()) - 1;
+        add(parent, child, false, uint16_t(hierarchy() | uturn() | (r.Chance(o.OneWay) ? cAttrOnewayFromTo : 0)));
+        stack.push_back({child, depth + 1});
+      }
+    }
+  }
+  // No-drive-through areas: every link with both ends in a 3 x 3 block.
+  for (int32_t k = 0; k < o.Areas && side > 3; ++k) {
+    const int32_t c0 = r.Below(side - 2), r0 = r.Below(side - 2);
+    auto inBlock = [&](int32_t n) {
+      if (n >= gridCount) return false;
+      const int32_t col = n % side, row = n / side;
+      return col >= c0 && col < c0 + 3 && row >= r0 && row < r0 + 3;
+    };
+    for (size_t i = 0; i < links.size(); ++i)
+      if (inBlock(links[i].a) && inBlock(links[i].b)) attr[i] |= cAttrNoDriveThrough;
+  }
+  const int32_t L = int32_t(links.size());
+  // Every link gets its word, so "attribute.bin" exists even when all are 0.
+  for (int32_t l = 1; l <= L; ++l) w.SetAttribute(l, attr[size_t(l - 1)]);
+
+  if (o.Limits) {
+    std::vector<uint8_t> value(size_t(L), 0), pattern(size_t(L), 0);
+    for (int32_t l = 0; l < L; ++l) {
+      if (r.Chance(o.LimitShare)) value[size_t(l)] = uint8_t(20 + r.Below(41));
+      if (r.Chance(o.LimitShare)) pattern[size_t(l)] = uint8_t(1u << r.Below(8));
+    }
+    w.SetLimit(1, value);
+    w.SetLimit(2, pattern);
+  }
+  auto column = [&](double lo, double hi) {
+    std::vector<float> v(size_t(L) + 1, 0.0f);
+    for (int32_t l = 1; l <= L; ++l) v[size_t(l)] = float(lo + (hi - lo) * r.Real());
+    return v;
+  };
+  for (int32_t c = 0; c < o.TimeColumns; ++c) g.Times.push_back(column(0.02, 0.5));
+  for (int32_t c = 0; c < o.CostColumns; ++c) g.Costs.push_back(column(0.5, 20.0));
+
+  // Restrictions: sequences of links that meet end to end at generator nodes.
+  std::vector<std::vector<int32_t>> at(P.size());
+  for (int32_t l = 1; l <= L; ++l) {
+    at[size_t(links[size_t(l - 1)].a)].push_back(l);
+    at[size_t(links[size_t(l - 1)].b)].push_back(l);
+  }
+  auto other = [&](int32_t l, int32_t n) { return links[size_t(l - 1)].a == n ? links[size_t(l - 1)].b : links[size_t(l - 1)].a; };
+  auto value = [&]() { return r.Chance(o.Prohibited) ? -1.0f : float(0.25 * (1 + r.Below(8))); };
+  auto restriction = [&](int32_t count) {
+    for (int32_t attempt = 0; attempt < 20; ++attempt) {
+      std::vector<int32_t> seq{1 + r.Below(L)};
+      int32_t node = r.Chance(0.5) ? links[size_t(seq[0] - 1)].a : links[size_t(seq[0] - 1)].b;
+      while (int32_t(seq.size()) < count) {
+        std::vector<int32_t> next;
+        for (const int32_t l : at[size_t(node)])
+          if (l != seq.back()) next.push_back(l);
+        if (next.empty()) break;
+        seq.push_back(next[size_t(r.Below(int32_t(next.size())))]);
+        node = other(seq.back(), node);
+      }
+      if (int32_t(seq.size()) == count) {
+        g.Restrictions.push_back({seq, value()});
+        return;
+      }
+    }
+  };
+  if (L > 0) {
+    for (int32_t k = 0; k < o.Restrictions2; ++k) restriction(2);
+    for (int32_t k = 0; k < o.Restrictions3; ++k) restriction(3);
+  }
+  return g;
+}
+
+namespace {
+
+std::string WithSlash(const std::string& dir) { return !dir.empty() && dir.back() == '/' ? dir : dir + "/"; }
+
+}  // namespace
+
+void TGenNetwork::Write(const std::string& Directory) const { Writer.Write(WithSlash(Directory)); }
+
+void TGenNetwork::Open(TNetwork& nw, const std::string& Directory) const {
+  nw.SetDirectory(WithSlash(Directory));
+  nw.Open(true, false, Options.SpatialIndex, 0);
+  if (Options.Limits) {
+    nw.OpenLimit(1, 1, false);
+    nw.OpenLimit(2, 2, true);
+  }
+  const int32_t L = nw.LinkCount();
+  if (!Times.empty()) {
+    nw.CreateArrayTime(int32_t(Times.size()));
+    for (size_t c = 0; c < Times.size(); ++c)
+      for (int32_t l = 1; l <= L; ++l) nw.SetTime_raw(int32_t(c), l, Times[c][size_t(l)]);
+  }
+  if (!Costs.empty()) {
+    nw.CreateArrayCost(int32_t(Costs.size()));
+    for (size_t c = 0; c < Costs.size(); ++c)
+      for (int32_t l = 1; l <= L; ++l) nw.SetCost_raw(int32_t(c), l, Costs[c][size_t(l)]);
+  }
+  for (const TGenRestriction& t : Restrictions) nw.TurnSet(0).Add({t.links, t.value});
+}
+
+TGeneratedNetwork::TGeneratedNetwork(const TNetGenOptions& Options) : Gen(GenerateNetwork(Options)) {
+  static std::atomic<int32_t> counter{0};
+  fDir = (std::filesystem::temp_directory_path() /
+          ("kovra_netgen_" + std::to_string(getpid()) + "_" + std::to_string(counter++)))
+             .string();
+  std::filesystem::create_directories(fDir);
+  Gen.Write(fDir);
+  Gen.Open(NW, fDir);
+}
+
+TGeneratedNetwork::~TGeneratedNetwork() {
+  NW.Close();
+  std::error_code ec;
+  std::filesystem::remove_all(fDir, ec);
+}
+
+int32_t RoutingScale() {
+  const char* s = std::getenv("KOVRA_ROUTING_SCALE");
+  if (s == nullptr) return 1;
+  int32_t v = 1;
+  const auto [end, ec] = std::from_chars(s, s + std::strlen(s), v);
+  return ec == std::errc() && *end == '\0' && v >= 1 ? v : 1;
+}
+
+}  // namespace kovra::testsupport
