@@ -1,0 +1,101 @@
+// kovra-attributes: writes "attribute.bin" and a limit file into a network
+// directory from table columns, then opens the network with them and prints
+// the first links.
+//
+//   kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]
+//                    [--limit N TABLE FIELD] [--show COUNT]
+//
+// TABLE is a .dbf/.dat (FIELD a name) or a .csv/.mid (FIELD a 0-based index).
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <string>
+
+#include "foundation/kovra_functions.h"
+#include "import/kovra_importattributes.h"
+#include "network/kovra_network.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]\n"
+               "                        [--limit N TABLE FIELD] [--show COUNT]\n";
+  return 2;
+}
+
+bool IsText(const std::string& Table) {
+  std::string ext = Table.size() >= 4 ? Table.substr(Table.size() - 4) : "";
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return ext == ".csv" || ext == ".mid";
+}
+
+// Runs one table-driven Execute on Table's column Field.
+template <typename F>
+void Column(kovra::TImportAttributes& A, const std::string& Table, const std::string& Field, F Execute) {
+  A.Clear();
+  A.Add(Table);
+  if (IsText(Table))
+    Execute(kovra::StrToInt(Field), std::string(), kovra::fkCSV);
+  else
+    Execute(0, Field, kovra::fkDBF);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir, attrTable, attrField, limitTable, limitField;
+  int32_t limitFile = 0, show = 10;
+  int64_t key = 0;
+  try {
+    for (int i = 1; i < argc; ++i) {
+      const std::string a = argv[i];
+      auto value = [&]() -> std::string {
+        if (i + 1 >= argc) throw kovra::Exception("missing value after " + a);
+        return argv[++i];
+      };
+      if (a == "-d") dir = value();
+      else if (a == "--key") key = kovra::StrToInt64(value());
+      else if (a == "--attribute") {
+        attrTable = value();
+        attrField = value();
+      } else if (a == "--limit") {
+        limitFile = kovra::StrToInt(value());
+        limitTable = value();
+        limitField = value();
+      } else if (a == "--show") show = kovra::StrToInt(value());
+      else return Usage();
+    }
+    if (dir.empty()) return Usage();
+
+    kovra::TImportAttributes imp;
+    imp.SetDirectory(dir);
+    imp.SetEncryptionKey(key);
+    if (!attrTable.empty())
+      Column(imp, attrTable, attrField,
+             [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteAttribute(i, n, fk); });
+    if (!limitTable.empty()) {
+      imp.SetLimitFileIndex(limitFile);
+      Column(imp, limitTable, limitField,
+             [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteLimit(i, n, fk); });
+    }
+
+    kovra::TNetwork net;
+    net.SetDirectory(dir);
+    net.SetEncryptionKey(key);
+    net.Open(!attrTable.empty(), false, false, 0);
+    if (limitFile > 0) net.OpenLimit(limitFile, 1, false);
+    std::cout << "links " << net.LinkCount() << "\n";
+    for (int32_t l = 1; l <= std::min(show, net.LinkCount()); ++l) {
+      const uint16_t w = net.AttributeGet(l);
+      std::cout << "link " << l << " attribute " << w << " class " << (w & kovra::cAttrRoadClass) << " oneway "
+                << ((w & kovra::cAttrOneway) >> 9);
+      if (limitFile > 0) std::cout << " limit" << limitFile << " " << int(net.GetLimit(1, l));
+      std::cout << "\n";
+    }
+    net.Close();
+  } catch (const std::exception& e) {
+    std::cerr << "kovra-attributes: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
