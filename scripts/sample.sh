@@ -95,4 +95,15 @@ for kind in mif tab; do
   echo "sample.sh: $kind: links $l, nodes $n"
   if [ "$l" != "$report_links" ]; then echo "sample.sh: the $kind import has $l links, the shapefile $report_links"; exit 1; fi
 done
+# Road names from the name column: cp1252 in the MID and TAB tables, UTF-8
+# with a .cpg in the shapefile; the three networks must give the same names.
+"$attributes" -d net-shp --roadname 1 shp/roads.dbf name --show 8 | tee names-shp.txt
+"$attributes" -d net-mif --roadname 1 mif/roads.mid name --show 8 > names-mif.txt
+"$attributes" -d net-tab --roadname 1 tab/roads.dat name --show 8 > names-tab.txt
+for kind in mif tab; do
+  if ! cmp -s names-shp.txt names-$kind.txt; then
+    echo "sample.sh: the $kind road names differ from the shapefile's"; diff names-shp.txt names-$kind.txt || true; exit 1
+  fi
+done
+
 echo "sample.sh: ok"

@@ -1,11 +1,13 @@
-// kovra-attributes: writes "attribute.bin" and a limit file into a network
-// directory from table columns, then opens the network with them and prints
-// the first links.
+// kovra-attributes: writes "attribute.bin", a limit file and a road-name pair
+// into a network directory from table columns, then opens the network with
+// them and prints the first links.
 //
 //   kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]
-//                    [--limit N TABLE FIELD] [--show COUNT]
+//                    [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]
+//                    [--show COUNT]
 //
-// TABLE is a .dbf/.dat (FIELD a name) or a .csv/.mid (FIELD a 0-based index).
+// TABLE is a .dbf/.dat (FIELD a name) or a .csv/.mid (FIELD a 0-based index,
+// or for road names from a .mid the column name declared in its .mif).
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -19,7 +21,7 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]\n"
-               "                        [--limit N TABLE FIELD] [--show COUNT]\n";
+               "                        [--limit N TABLE FIELD] [--roadname NN TABLE FIELD] [--show COUNT]\n";
   return 2;
 }
 
@@ -34,8 +36,11 @@ template <typename F>
 void Column(kovra::TImportAttributes& A, const std::string& Table, const std::string& Field, F Execute) {
   A.Clear();
   A.Add(Table);
+  const bool number = !Field.empty() && std::all_of(Field.begin(), Field.end(), [](unsigned char c) {
+    return std::isdigit(c);
+  });
   if (IsText(Table))
-    Execute(kovra::StrToInt(Field), std::string(), kovra::fkCSV);
+    Execute(number ? kovra::StrToInt(Field) : 0, number ? std::string() : Field, kovra::fkCSV);
   else
     Execute(0, Field, kovra::fkDBF);
 }
@@ -43,8 +48,8 @@ void Column(kovra::TImportAttributes& A, const std::string& Table, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir, attrTable, attrField, limitTable, limitField;
-  int32_t limitFile = 0, show = 10;
+  std::string dir, attrTable, attrField, limitTable, limitField, nameTable, nameField;
+  int32_t limitFile = 0, nameFile = 0, show = 10;
   int64_t key = 0;
   try {
     for (int i = 1; i < argc; ++i) {
@@ -62,6 +67,10 @@ int main(int argc, char** argv) {
         limitFile = kovra::StrToInt(value());
         limitTable = value();
         limitField = value();
+      } else if (a == "--roadname") {
+        nameFile = kovra::StrToInt(value());
+        nameTable = value();
+        nameField = value();
       } else if (a == "--show") show = kovra::StrToInt(value());
       else return Usage();
     }
@@ -79,17 +88,28 @@ int main(int argc, char** argv) {
              [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteLimit(i, n, fk); });
     }
 
+    if (!nameTable.empty()) {
+      imp.SetRoadNameFileIndex(nameFile);
+      Column(imp, nameTable, nameField,
+             [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteRoadname(i, n, fk); });
+    }
+
     kovra::TNetwork net;
     net.SetDirectory(dir);
     net.SetEncryptionKey(key);
     net.Open(!attrTable.empty(), false, false, 0);
     if (limitFile > 0) net.OpenLimit(limitFile, 1, false);
+    if (nameFile > 0) net.OpenRoadName(nameFile, true);
     std::cout << "links " << net.LinkCount() << "\n";
     for (int32_t l = 1; l <= std::min(show, net.LinkCount()); ++l) {
-      const uint16_t w = net.AttributeGet(l);
-      std::cout << "link " << l << " attribute " << w << " class " << (w & kovra::cAttrRoadClass) << " oneway "
-                << ((w & kovra::cAttrOneway) >> 9);
+      std::cout << "link " << l;
+      if (!attrTable.empty()) {
+        const uint16_t w = net.AttributeGet(l);
+        std::cout << " attribute " << w << " class " << (w & kovra::cAttrRoadClass) << " oneway "
+                  << ((w & kovra::cAttrOneway) >> 9);
+      }
       if (limitFile > 0) std::cout << " limit" << limitFile << " " << int(net.GetLimit(1, l));
+      if (nameFile > 0) std::cout << " name \"" << net.Link2RoadName(nameFile, l) << "\"";
       std::cout << "\n";
     }
     net.Close();
