@@ -6,15 +6,24 @@
 // links) of the same tables, the text one as a .mid with its .mif. Target: no
 // slower than the geometry read stage of a shapefile of as many links
 // (bench_import).
+// External ids: 10^7 Int64 ids and 10^7 text ids of width 12 from the read
+// events, index pair written, against std::sort of the same (bucket, id)
+// pairs. Target: within 1.5x of the sort. The process's peak resident size
+// is reported with each (about 2W + 12 bytes per text id is the goal).
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "foundation/kovra_functions.h"
 #include "import/kovra_importattributes.h"
+#include "platform/kovra_sysutils.h"
 
 namespace {
 
@@ -149,11 +158,83 @@ void Roadname(benchmark::State& state, const std::string& Table, kovra::TFileKin
 void BM_ExecuteRoadnameMid(benchmark::State& state) { Roadname(state, MidPath(), kovra::fkCSV); }
 void BM_ExecuteRoadnameDbf(benchmark::State& state) { Roadname(state, DbfPath(), kovra::fkDBF); }
 
+constexpr int64_t cIds = 10000000;
+
+// A scrambled id of link k, distinct for every k.
+inline int64_t IdOf(int64_t k) { return int64_t(uint64_t(k) * 0x9E3779B97F4A7C15ull >> 8); }
+std::string TextOf(int64_t k) {
+  std::string s = "R" + std::to_string(IdOf(k) % 100000000000);
+  return s;
+}
+
+void PeakMemory(benchmark::State& state) {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  state.counters["peak_MB"] = double(u.ru_maxrss) / 1024.0;
+}
+
+void BM_ExternalIDInt64Event(benchmark::State& state) {
+  kovra::TImportAttributes a;
+  a.SetDirectory((Folder() / "out").string());
+  a.OnReadExternalIDInt = [](kovra::TObject*, int32_t link, int64_t& id, bool& last) {
+    id = IdOf(link);
+    last = link == cIds;
+  };
+  for (auto _ : state) a.ExecuteExternalIDintEvent(true);
+  state.SetItemsProcessed(state.iterations() * cIds);
+  PeakMemory(state);
+}
+
+void BM_ExternalIDTextEvent(benchmark::State& state) {
+  kovra::TImportAttributes a;
+  a.SetDirectory((Folder() / "out").string());
+  a.OnReadExternalIDString = [](kovra::TObject*, int32_t link, std::string& id, bool& last) {
+    id = TextOf(link);
+    last = link == cIds;
+  };
+  for (auto _ : state) a.ExecuteExternalIDStringEvent(12);
+  state.SetItemsProcessed(state.iterations() * cIds);
+  PeakMemory(state);
+}
+
+void BM_SortInt64Pairs(benchmark::State& state) {
+  std::vector<std::pair<int64_t, int32_t>> pairs(cIds);
+  for (auto _ : state) {
+    for (int64_t k = 0; k < cIds; ++k) pairs[size_t(k)] = {IdOf(k + 1), int32_t(k + 1)};
+    std::sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) {
+      const uint64_t bx = uint64_t(x.first) & 255u, by = uint64_t(y.first) & 255u;
+      return bx != by ? bx < by : x.first < y.first;
+    });
+    benchmark::DoNotOptimize(pairs.data());
+  }
+  state.SetItemsProcessed(state.iterations() * cIds);
+}
+
+void BM_SortTextPairs(benchmark::State& state) {
+  std::vector<std::pair<uint8_t, std::u16string>> pairs(cIds);
+  for (int64_t k = 0; k < cIds; ++k) {
+    std::u16string u = kovra::ToUtf16(TextOf(k + 1));
+    pairs[size_t(k)] = {uint8_t(kovra::HashString(u, 255)), std::move(u)};
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto copy = pairs;
+    state.ResumeTiming();
+    std::sort(copy.begin(), copy.end());
+    benchmark::DoNotOptimize(copy.data());
+  }
+  state.SetItemsProcessed(state.iterations() * cIds);
+}
+
 BENCHMARK(BM_ExecuteAttributeDbf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ogr2ogrDbf)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExecuteAttributeCsv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ogr2ogrCsv)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExecuteRoadnameMid)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExecuteRoadnameDbf)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExternalIDInt64Event)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SortInt64Pairs)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ExternalIDTextEvent)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SortTextPairs)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -27,6 +27,7 @@
 namespace kovra {
 
 class TFileReplacement;
+class TKvStream;
 
 // Which table reader a table-driven Execute uses.
 enum class TFileKind : uint8_t {
@@ -55,6 +56,21 @@ inline constexpr const char* cMsgFieldNotValid = "Field %d not valid - should be
 inline constexpr const char* cMsgNegativeFieldIndex = "Field %d not valid - should be 0 or more";
 inline constexpr const char* cMsgMifMissing = "Corresponding MIF file is missing for MID file ";
 inline constexpr const char* cMsgRoadNamePasses = "Number of road names differs between passes (%d, %d)";
+inline constexpr const char* cMsgExternalIDNotUnique = "External ID is not unique";
+inline constexpr const char* cMsgExternalIDWidth = "External ID width %d must be 1..254";
+inline constexpr const char* cMsgExternalIDEmpty = "External ID of record %d is empty";
+
+// One id of an integer external-id import: the id and its link.
+struct TInt64Item {
+  int64_t value = 0;
+  int32_t index = 0;
+};
+
+// True when Count text ids of Width code units make index1.bin pass 2 GB, so
+// that index2.bin keeps 64-bit bucket offsets (byte 1 of the header).
+constexpr bool ExternalIDLargeOffsets(int64_t Count, int32_t Width) {
+  return Width > 0 && Count * Width * 2 + 4 > 2147483647;
+}
 
 class TImportAttributes : public TFileBase {
 public:
@@ -79,6 +95,21 @@ public:
   // limit<LimitFileIndex>.bin, values 0..255, as ExecuteAttribute.
   void ExecuteLimit(int32_t fieldindex, const std::string& fieldname, TFileKind fk);
   void ExecuteLimitEvent();
+
+  // index1.bin and index2.bin: the external id of every link, and the links
+  // in 256 hash buckets sorted by id. Integer ids (Int32, clamped to
+  // +-2147483647, or Int64 with useint64) or text ids of a width W of 1..254
+  // UTF-16 code units. A text id is keyed by its text trimmed, cut to W and
+  // trimmed again: its bucket, its order and its uniqueness come from that
+  // key, which is also what is stored (padded with U+0000) and what a reader
+  // compares. A repeated id raises "External ID is not unique". Both files
+  // are installed together, only when complete.
+  void ExecuteExternalIDint(int32_t fieldindex, const std::string& fieldname, TFileKind fk, bool useint64);
+  void ExecuteExternalIDintEvent(bool useint64);
+  // W is the longest trimmed value of a CSV column (one extra pass) or the
+  // declared width of a DBF field.
+  void ExecuteExternalIDstring(int32_t fieldindex, const std::string& fieldname, TFileKind fk);
+  void ExecuteExternalIDStringEvent(int32_t width);
 
   // Road-name pair RoadNameFileIndex ("roadnameNN.bin", "roadnumberNN.bin")
   // from one text column. fkCSV: for a .mid input, the matching .mif gives
@@ -126,6 +157,27 @@ protected:
   void ExecuteValues(int32_t fieldindex, const std::string& fieldname, TFileKind fk, const std::string& Target,
                      int32_t Bytes, int64_t Max, const char* RangeMessage);
   std::string LimitFileName() const;
+
+  // The ids of one external-id run, flat: integer ids with their links, or
+  // text keys of fWidth units each (link k at (k-1)*fWidth) with their buckets.
+  void CreateIntBuckets();
+  void CreateStringBuckets(int32_t Width);
+  void AddStringID(std::u16string_view Text, TKvStream& Index1);
+  // Sorts by bucket and id, refuses a repeated id, then writes index2.bin
+  // and installs both files (Index1 is the pending index1.bin). A cancel
+  // while writing drops both.
+  void WriteIntIndex(TFileReplacement& Index1);
+  void WriteStringIndex(TFileReplacement& Index1);
+  // The entries of index2.bin for Order (links by bucket and id), Buckets[k]
+  // the bucket of link k + 1.
+  void WriteIndex2(TFileReplacement& Index1, const std::vector<int32_t>& Order, const std::vector<uint8_t>& Buckets,
+                   bool Offsets64);
+
+  std::vector<TInt64Item> bucketsI;
+  std::vector<char16_t> bucketsS;  // the text keys, fWidth units each
+  std::vector<uint8_t> fBucketOfLink;
+  int32_t fWidth = 0;
+  bool f2_Int64 = false;
 
   std::vector<std::string> ffiles;
   int32_t FLimitFileIndex = 1;

@@ -66,9 +66,12 @@ public:
   bool NextInteger(int64_t& Value) override {
     if (fRecord >= fDbf.RecordCount()) return false;
     ++fRecord;
-    Value = fDbf.IsNull(fField, fRecord) ? 0 : fDbf.ReadInteger(fField, fRecord);
+    fNull = fDbf.IsNull(fField, fRecord);
+    Value = fNull ? 0 : fDbf.ReadInteger(fField, fRecord);
     return true;
   }
+  // The record NextInteger read last was NULL.
+  bool LastNull() const { return fNull; }
   // The record's text, trimmed.
   bool NextText(std::string& Value) override;
   int32_t Field() const { return fField; }
@@ -78,6 +81,7 @@ private:
   TDbfFiles fDbf;
   int32_t fField = 0;
   int32_t fRecord = 0;
+  bool fNull = false;
 };
 
 }  // namespace kovra

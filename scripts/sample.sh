@@ -106,4 +106,10 @@ for kind in mif tab; do
   fi
 done
 
+# The unique link_id ("way/5016127#1") as text ids, each looked up again.
+"$attributes" -d net-shp --externalid shp/roads.dbf link_id --show 8 | tee ids-shp.txt
+if [ "$(grep -c ' id "way/' ids-shp.txt)" != 8 ]; then echo "sample.sh: external ids missing"; exit 1; fi
+awk '{ if ($NF != $2) { print "sample.sh: link " $2 " leads back to link " $NF; bad = 1 } } END { exit bad }' \
+  <(grep '^link ' ids-shp.txt)
+
 echo "sample.sh: ok"

@@ -4,7 +4,10 @@
 //
 //   kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]
 //                    [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]
-//                    [--show COUNT]
+//                    [--externalid TABLE FIELD] [--show COUNT]
+//
+// With --externalid the column's values become text ids; each link shown is
+// printed with its id and the link that id leads back to.
 //
 // TABLE is a .dbf/.dat (FIELD a name) or a .csv/.mid (FIELD a 0-based index,
 // or for road names from a .mid the column name declared in its .mif).
@@ -21,7 +24,8 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]\n"
-               "                        [--limit N TABLE FIELD] [--roadname NN TABLE FIELD] [--show COUNT]\n";
+               "                        [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]\n"
+               "                        [--externalid TABLE FIELD] [--show COUNT]\n";
   return 2;
 }
 
@@ -48,7 +52,7 @@ void Column(kovra::TImportAttributes& A, const std::string& Table, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir, attrTable, attrField, limitTable, limitField, nameTable, nameField;
+  std::string dir, attrTable, attrField, limitTable, limitField, nameTable, nameField, idTable, idField;
   int32_t limitFile = 0, nameFile = 0, show = 10;
   int64_t key = 0;
   try {
@@ -71,6 +75,9 @@ int main(int argc, char** argv) {
         nameFile = kovra::StrToInt(value());
         nameTable = value();
         nameField = value();
+      } else if (a == "--externalid") {
+        idTable = value();
+        idField = value();
       } else if (a == "--show") show = kovra::StrToInt(value());
       else return Usage();
     }
@@ -93,11 +100,14 @@ int main(int argc, char** argv) {
       Column(imp, nameTable, nameField,
              [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteRoadname(i, n, fk); });
     }
+    if (!idTable.empty())
+      Column(imp, idTable, idField,
+             [&](int32_t i, const std::string& n, kovra::TFileKind fk) { imp.ExecuteExternalIDstring(i, n, fk); });
 
     kovra::TNetwork net;
     net.SetDirectory(dir);
     net.SetEncryptionKey(key);
-    net.Open(!attrTable.empty(), false, false, 0);
+    net.Open(!attrTable.empty(), false, false, idTable.empty() ? 0 : 1);
     if (limitFile > 0) net.OpenLimit(limitFile, 1, false);
     if (nameFile > 0) net.OpenRoadName(nameFile, true);
     std::cout << "links " << net.LinkCount() << "\n";
@@ -110,6 +120,10 @@ int main(int argc, char** argv) {
       }
       if (limitFile > 0) std::cout << " limit" << limitFile << " " << int(net.GetLimit(1, l));
       if (nameFile > 0) std::cout << " name \"" << net.Link2RoadName(nameFile, l) << "\"";
+      if (!idTable.empty()) {
+        const std::string id = net.Link2ExternalID(l);
+        std::cout << " id \"" << id << "\" -> link " << net.ExternalID2Link(id);
+      }
       std::cout << "\n";
     }
     net.Close();
