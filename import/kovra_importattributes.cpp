@@ -82,13 +82,13 @@ std::string TImportAttributes::LimitFileName() const {
 
 std::unique_ptr<TImportAttributes::TColumn> TImportAttributes::OpenColumn(int32_t fieldindex,
                                                                           const std::string& fieldname,
-                                                                          TFileKind fk) {
+                                                                          TFileKind fk,
+                                                                          uint16_t CsvCodePage) {
   if (ffiles.empty()) throw EFileMissing("Cannot find input file to import.");
   if (fk == fkCSV) {
     // A negative index would read outside the line's fields.
     if (fieldindex < 0) throw EInvalidFieldIndex(Format(cMsgNegativeFieldIndex, fieldindex));
-    // Integers only: the code page cannot change a digit.
-    return std::make_unique<TCsvColumn>(ffiles, 0, fieldindex);
+    return std::make_unique<TCsvColumn>(ffiles, CsvCodePage, fieldindex);
   }
   return std::make_unique<TDbfColumn>(ffiles, FCodePageDbf, fieldindex, fieldname);
 }

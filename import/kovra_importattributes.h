@@ -147,7 +147,9 @@ protected:
 
   // The column of the listed tables, opened and checked (field name and
   // index) before any output exists. Raises EFileMissing for an empty list.
-  std::unique_ptr<TColumn> OpenColumn(int32_t fieldindex, const std::string& fieldname, TFileKind fk);
+  // CsvCodePage: that of text tables (0 for integers, where it cannot matter).
+  std::unique_ptr<TColumn> OpenColumn(int32_t fieldindex, const std::string& fieldname, TFileKind fk,
+                                      uint16_t CsvCodePage = 0);
   // The link count of Directory's settings file, or -1 when there is none.
   int32_t ExpectedLinkCount() const;
   // Raises the record-count error unless Expected is -1 or equals Count.

@@ -206,7 +206,7 @@ void TImportAttributes::ExecuteExternalIDstring(int32_t fieldindex, const std::s
   FCancelled = false;
   CheckDirectory();
   const int32_t expected = ExpectedLinkCount();
-  std::unique_ptr<TColumn> column = OpenColumn(fieldindex, fieldname, fk);
+  std::unique_ptr<TColumn> column = OpenColumn(fieldindex, fieldname, fk, FCodePageCSV);
   std::string text;
   int64_t count = 0;
   int32_t W = 0;
@@ -225,7 +225,7 @@ void TImportAttributes::ExecuteExternalIDstring(int32_t fieldindex, const std::s
       return;
     }
     done = column->Total();
-    column = OpenColumn(fieldindex, fieldname, fk);
+    column = OpenColumn(fieldindex, fieldname, fk, FCodePageCSV);
   } else {
     W = static_cast<TDbfColumn&>(*column).FieldInfo().Width;
     count = column->Records();

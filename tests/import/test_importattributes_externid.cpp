@@ -55,7 +55,7 @@ protected:
     for (const auto& k : Keys) list += k + "\n";
     WriteBytes(In("keys.txt"), list);
     std::string out;
-    RunCommand("python3 '" KOVRA_TEST_SCRIPTS_DIR "/externid_oracle.py' '" + fOut + "' '" + In("keys.txt") + "'",
+    RunCommand("/usr/bin/python3 '" KOVRA_TEST_SCRIPTS_DIR "/externid_oracle.py' '" + fOut + "' '" + In("keys.txt") + "'",
                &out);
     return out.substr(0, out.find('\n'));
   }
@@ -128,6 +128,13 @@ TEST_F(ExternalIDImport, EveryKindRoundTrips) {
          a.ExecuteExternalIDstring(1, "", fkCSV);
        },
        {"abc", "abcdefg", "x"}, 7, 4 + 14 * 3},
+      {"csv text in code page 1251", 2,
+       [&](TImportAttributes& a) {
+         a.SetCodepageCSV(1251);
+         a.Add(Csv("c.csv", {"\xcc\xe8\xf0\xe0", "\xc0"}));
+         a.ExecuteExternalIDstring(0, "", fkCSV);
+       },
+       {"Мира", "А"}, 4, 4 + 8 * 2},
       {"event text cut to the width", 3,
        [&](TImportAttributes& a) {
          a.OnReadExternalIDString = Texts({"abcd1234", " wxyz9", "k"});

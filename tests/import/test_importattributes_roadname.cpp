@@ -60,7 +60,7 @@ protected:
     const std::string json = In(Name + ".json");
     WriteBytes(json, JsonCollection(feats));
     std::string out;
-    EXPECT_EQ(RunCommand("python3 -c 'import json,sys\nfor f in json.load(open(sys.argv[1]))[\"features\"]: "
+    EXPECT_EQ(RunCommand("/usr/bin/python3 -c 'import json,sys\nfor f in json.load(open(sys.argv[1]))[\"features\"]: "
                          "print(f[\"properties\"][\"NAME\"])' '" +
                              json + "'",
                          &out),
