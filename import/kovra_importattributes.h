@@ -170,8 +170,8 @@ protected:
   // while writing drops both.
   void WriteIntIndex(TFileReplacement& Index1);
   void WriteStringIndex(TFileReplacement& Index1);
-  // The entries of index2.bin for Order (links by bucket and id), Buckets[k]
-  // the bucket of link k + 1.
+  // The entries of index2.bin for Order (links by bucket and id), Buckets[i]
+  // the bucket of Order[i].
   void WriteIndex2(TFileReplacement& Index1, const std::vector<int32_t>& Order, const std::vector<uint8_t>& Buckets,
                    bool Offsets64);
 

@@ -80,7 +80,7 @@ void TImportAttributes::WriteIndex2(TFileReplacement& Index1, const std::vector<
   SetProgressMaxValue(cBuckets);
   size_t k = 0;
   for (int32_t b = 0; b < cBuckets && !FCancelled; ++b) {
-    for (; k < Order.size() && Buckets[size_t(Order[k]) - 1] == b; ++k) out.WriteInt32(Order[k]);
+    for (; k < Order.size() && Buckets[k] == b; ++k) out.WriteInt32(Order[k]);
     ProgressExecute(b);
   }
   if (!FCancelled) {
@@ -104,7 +104,7 @@ void TImportAttributes::WriteIntIndex(TFileReplacement& Index1) {
   std::vector<uint8_t> buckets(bucketsI.size());
   for (size_t i = 0; i < bucketsI.size(); ++i) {
     order[i] = bucketsI[i].index;
-    buckets[size_t(bucketsI[i].index) - 1] = IntBucket(bucketsI[i].value);
+    buckets[i] = IntBucket(bucketsI[i].value);
   }
   CreateIntBuckets();
   WriteIndex2(Index1, order, buckets, false);
@@ -129,8 +129,9 @@ void TImportAttributes::WriteStringIndex(TFileReplacement& Index1) {
       CreateIntBuckets();
       throw Exception(cMsgExternalIDNotUnique);
     }
-  std::vector<uint8_t> buckets;
-  buckets.swap(fBucketOfLink);
+  std::vector<uint8_t> buckets(order.size());
+  for (size_t i = 0; i < order.size(); ++i) buckets[i] = fBucketOfLink[size_t(order[i]) - 1];
+  fBucketOfLink = {};
   bucketsS = {};
   WriteIndex2(Index1, order, buckets, f2_Int64);
 }
