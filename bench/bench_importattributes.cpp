@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <string>
 
+#include "foundation/kovra_configfile.h"
 #include "foundation/kovra_functions.h"
 #include "import/kovra_importattributes.h"
 #include "platform/kovra_sysutils.h"
@@ -173,9 +174,20 @@ void PeakMemory(benchmark::State& state) {
   state.counters["peak_MB"] = double(u.ru_maxrss) / 1024.0;
 }
 
+// A folder whose settings file gives the link count, as after an import.
+std::string IdFolder() {
+  static const std::string dir = [] {
+    const fs::path d = Folder() / "ids";
+    fs::create_directories(d);
+    kovra::WriteConfig(d.string() + "/", false, kovra::cuM, "", "", 0, int32_t(cIds), kovra::TFloatRect{0, 0, 1, 1});
+    return d.string();
+  }();
+  return dir;
+}
+
 void BM_ExternalIDInt64Event(benchmark::State& state) {
   kovra::TImportAttributes a;
-  a.SetDirectory((Folder() / "out").string());
+  a.SetDirectory(IdFolder());
   a.OnReadExternalIDInt = [](kovra::TObject*, int32_t link, int64_t& id, bool& last) {
     id = IdOf(link);
     last = link == cIds;
@@ -187,7 +199,7 @@ void BM_ExternalIDInt64Event(benchmark::State& state) {
 
 void BM_ExternalIDTextEvent(benchmark::State& state) {
   kovra::TImportAttributes a;
-  a.SetDirectory((Folder() / "out").string());
+  a.SetDirectory(IdFolder());
   a.OnReadExternalIDString = [](kovra::TObject*, int32_t link, std::string& id, bool& last) {
     id = TextOf(link);
     last = link == cIds;

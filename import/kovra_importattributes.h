@@ -164,6 +164,8 @@ protected:
   // text keys of fWidth units each (link k at (k-1)*fWidth) with their buckets.
   void CreateIntBuckets();
   void CreateStringBuckets(int32_t Width);
+  // Room for Count ids when known (Width 0: integer ids).
+  void ReserveIds(int64_t Count, int32_t Width);
   void AddStringID(std::u16string_view Text, TKvStream& Index1);
   // Sorts by bucket and id, refuses a repeated id, then writes index2.bin
   // and installs both files (Index1 is the pending index1.bin). A cancel

@@ -51,6 +51,17 @@ void TImportAttributes::CreateStringBuckets(int32_t Width) {
   fWidth = Width;
 }
 
+void TImportAttributes::ReserveIds(int64_t Count, int32_t Width) {
+  // Growing by copies would touch every id's memory again at each step.
+  if (Count <= 0) return;
+  if (Width == 0) {
+    bucketsI.reserve(size_t(Count));
+  } else {
+    bucketsS.reserve(size_t(Count) * size_t(Width));
+    fBucketOfLink.reserve(size_t(Count));
+  }
+}
+
 void TImportAttributes::AddStringID(std::u16string_view Text, TKvStream& Index1) {
   const std::u16string_view key = TextKey(Text, fWidth);
   fBucketOfLink.push_back(uint8_t(HashString(key, 255)));
@@ -148,6 +159,7 @@ void TImportAttributes::ExecuteExternalIDint(int32_t fieldindex, const std::stri
   if (column->Records() >= 0) CheckRecordCount(column->Records(), expected);
   auto* dbf = dynamic_cast<TDbfColumn*>(column.get());
   CreateIntBuckets();
+  ReserveIds(column->Records() >= 0 ? column->Records() : expected, 0);
   SetProgressMaxValue(column->Total());
   TFileReplacement index1(Directory() + cIndex1FileName);
   TKvStream& out = index1.Stream();
@@ -181,6 +193,7 @@ void TImportAttributes::ExecuteExternalIDintEvent(bool useint64) {
   CheckDirectory();
   const int32_t expected = ExpectedLinkCount();
   CreateIntBuckets();
+  ReserveIds(expected, 0);
   TFileReplacement index1(Directory() + cIndex1FileName);
   TKvStream& out = index1.Stream();
   out.WriteInt32(useint64 ? -1 : 0);
@@ -236,8 +249,7 @@ void TImportAttributes::ExecuteExternalIDstring(int32_t fieldindex, const std::s
   CheckRecordCount(count, expected);
   f2_Int64 = ExternalIDLargeOffsets(count, W);
   CreateStringBuckets(W);
-  bucketsS.reserve(size_t(count) * size_t(W));
-  fBucketOfLink.reserve(size_t(count));
+  ReserveIds(count, W);
   TFileReplacement index1(Directory() + cIndex1FileName);
   TKvStream& out = index1.Stream();
   out.WriteInt32(W + 256 * int32_t(f2_Int64));
@@ -262,6 +274,7 @@ void TImportAttributes::ExecuteExternalIDStringEvent(int32_t width) {
   CheckWidth(width);
   const int32_t expected = ExpectedLinkCount();
   CreateStringBuckets(width);
+  ReserveIds(expected, width);
   TFileReplacement index1(Directory() + cIndex1FileName);
   TKvStream& out = index1.Stream();
   out.WriteInt32(width);
