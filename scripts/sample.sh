@@ -97,18 +97,18 @@ for kind in mif tab; do
 done
 # Road names from the name column: cp1252 in the MID and TAB tables, UTF-8
 # with a .cpg in the shapefile; the three networks must give the same names.
-"$attributes" -d net-shp --roadname 1 shp/roads.dbf name --show 8 | tee names-shp.txt
-"$attributes" -d net-mif --roadname 1 mif/roads.mid name --show 8 > names-mif.txt
-"$attributes" -d net-tab --roadname 1 tab/roads.dat name --show 8 > names-tab.txt
+"$attributes" -d net-shp --roadname 1 shp/roads.dbf name --show 8 --named | tee names-shp.txt
+"$attributes" -d net-mif --roadname 1 mif/roads.mid name --show 8 --named > names-mif.txt
+"$attributes" -d net-tab --roadname 1 tab/roads.dat name --show 8 --named > names-tab.txt
 for kind in mif tab; do
   if ! cmp -s names-shp.txt names-$kind.txt; then
     echo "sample.sh: the $kind road names differ from the shapefile's"; diff names-shp.txt names-$kind.txt || true; exit 1
   fi
 done
 
-# The unique link_id ("way/5016127#1") as text ids, each looked up again.
+# The unique link_id ("4040439#1": way and piece) as text ids, each looked up again.
 "$attributes" -d net-shp --externalid shp/roads.dbf link_id --show 8 | tee ids-shp.txt
-if [ "$(grep -c ' id "way/' ids-shp.txt)" != 8 ]; then echo "sample.sh: external ids missing"; exit 1; fi
+if [ "$(grep -c ' id "[^"]' ids-shp.txt)" != 8 ]; then echo "sample.sh: external ids missing"; exit 1; fi
 awk '{ if ($NF != $2) { print "sample.sh: link " $2 " leads back to link " $NF; bad = 1 } } END { exit bad }' \
   <(grep '^link ' ids-shp.txt)
 

@@ -4,7 +4,7 @@
 //
 //   kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]
 //                    [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]
-//                    [--externalid TABLE FIELD] [--show COUNT]
+//                    [--externalid TABLE FIELD] [--show COUNT] [--named]
 //
 // With --externalid the column's values become text ids; each link shown is
 // printed with its id and the link that id leads back to.
@@ -25,7 +25,8 @@ namespace {
 int Usage() {
   std::cerr << "usage: kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]\n"
                "                        [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]\n"
-               "                        [--externalid TABLE FIELD] [--show COUNT]\n";
+               "                        [--externalid TABLE FIELD] [--show COUNT] [--named]\n"
+               "  --named: show only links with a road name\n";
   return 2;
 }
 
@@ -54,6 +55,7 @@ void Column(kovra::TImportAttributes& A, const std::string& Table, const std::st
 int main(int argc, char** argv) {
   std::string dir, attrTable, attrField, limitTable, limitField, nameTable, nameField, idTable, idField;
   int32_t limitFile = 0, nameFile = 0, show = 10;
+  bool named = false;
   int64_t key = 0;
   try {
     for (int i = 1; i < argc; ++i) {
@@ -78,7 +80,8 @@ int main(int argc, char** argv) {
       } else if (a == "--externalid") {
         idTable = value();
         idField = value();
-      } else if (a == "--show") show = kovra::StrToInt(value());
+      } else if (a == "--named") named = true;
+      else if (a == "--show") show = kovra::StrToInt(value());
       else return Usage();
     }
     if (dir.empty()) return Usage();
@@ -111,7 +114,12 @@ int main(int argc, char** argv) {
     if (limitFile > 0) net.OpenLimit(limitFile, 1, false);
     if (nameFile > 0) net.OpenRoadName(nameFile, true);
     std::cout << "links " << net.LinkCount() << "\n";
-    for (int32_t l = 1; l <= std::min(show, net.LinkCount()); ++l) {
+    // The first valid links: a rejected object has no values to show.
+    int32_t shown = 0;
+    for (int32_t l = 1; l <= net.LinkCount() && shown < show; ++l) {
+      if (net.Lengths()[size_t(l)] == 0) continue;
+      if (named && nameFile > 0 && net.Link2RoadName(nameFile, l).empty()) continue;
+      ++shown;
       std::cout << "link " << l;
       if (!attrTable.empty()) {
         const uint16_t w = net.AttributeGet(l);
