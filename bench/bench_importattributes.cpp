@@ -107,7 +107,9 @@ void BM_ExecuteAttributeCsv(benchmark::State& state) { Run(state, CsvPath(), 1, 
 
 void Ogr(benchmark::State& state, const std::string& Table) {
   const std::string out = (Folder() / "ogr.csv").string();
-  const std::string cmd = "ogr2ogr -overwrite -f CSV -select ATTR '" + out + "' '" + Table + "' >/dev/null 2>&1";
+  // The CSV driver does not overwrite a file: it goes first.
+  const std::string cmd =
+      "rm -f '" + out + "' && ogr2ogr -f CSV -select ATTR '" + out + "' '" + Table + "' >/dev/null 2>&1";
   for (auto _ : state) {
     if (std::system(cmd.c_str()) != 0) {
       state.SkipWithError("ogr2ogr failed");
