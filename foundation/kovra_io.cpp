@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -669,6 +670,37 @@ int32_t TKvBufferedStream::Write(const void* Buffer, int32_t Count) {
   }
   SyncOut(true);
   return Count;
+}
+
+// ---------------------------------------------------------------------------
+// TFileReplacement
+
+TFileReplacement::TFileReplacement(std::string Target)
+    : fTarget(std::move(Target)),
+      fTemp(fTarget + ".tmp"),
+      fStream(std::make_unique<TKvBufferedStream>(std::make_unique<TKvFileStream>(fTemp, fmCreate))) {}
+
+TFileReplacement::~TFileReplacement() {
+  fStream.reset();
+  if (!fCommitted) std::remove(fTemp.c_str());
+}
+
+void TFileReplacement::Write(const void* Data, int64_t Bytes) {
+  const auto* p = static_cast<const uint8_t*>(Data);
+  while (Bytes > 0) {
+    const int32_t n = int32_t(std::min<int64_t>(Bytes, 1 << 30));
+    fStream->WriteBuffer(p, n);
+    p += n;
+    Bytes -= n;
+  }
+}
+
+void TFileReplacement::Commit() {
+  fStream->Close();  // a failed flush or close raises here
+  fStream.reset();
+  if (std::rename(fTemp.c_str(), fTarget.c_str()) != 0)
+    throw EFCreateError(Format(cMsgFCreateError, fTarget, std::strerror(errno)));
+  fCommitted = true;
 }
 
 }  // namespace kovra

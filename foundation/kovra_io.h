@@ -384,4 +384,34 @@ private:
   void SyncOut(bool Writing = false);
 };
 
+// ---------------------------------------------------------------------------
+// A file that replaces Target once complete: written under "<Target>.tmp"
+// beside it and renamed over it by Commit. Until then, and whenever Commit
+// does not finish, the destructor removes the temporary file, so a failure or
+// a cancel leaves Target as it was (or absent).
+class TFileReplacement {
+public:
+  // Creates (or truncates) the temporary file: the stream's creation error.
+  explicit TFileReplacement(std::string Target);
+  ~TFileReplacement();
+  TFileReplacement(const TFileReplacement&) = delete;
+  TFileReplacement& operator=(const TFileReplacement&) = delete;
+
+  // The buffered stream on the temporary file, for typed writes.
+  TKvStream& Stream() { return *fStream; }
+  // Writes Bytes of Data, in pieces the stream accepts.
+  void Write(const void* Data, int64_t Bytes);
+  // Flushes and closes (EWriteError on failure), then renames over Target
+  // (EFCreateError naming Target on failure).
+  void Commit();
+  const std::string& Target() const { return fTarget; }
+  const std::string& TempName() const { return fTemp; }
+
+private:
+  std::string fTarget;
+  std::string fTemp;
+  std::unique_ptr<TKvBufferedStream> fStream;
+  bool fCommitted = false;
+};
+
 }  // namespace kovra

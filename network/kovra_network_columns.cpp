@@ -50,45 +50,6 @@ void CheckValue(float v, bool AllowNotPositive, const char* Message) {
   if (std::isinf(v)) RaiseOverflow();
 }
 
-// A file written under "<name>.tmp" beside its target and renamed over it by
-// Commit; until then, and when Commit fails, the destructor removes it.
-class TReplacement {
-public:
-  explicit TReplacement(std::string Target)
-      : fTarget(std::move(Target)),
-        fTemp(fTarget + ".tmp"),
-        fStream(std::make_unique<TKvBufferedStream>(std::make_unique<TKvFileStream>(fTemp, fmCreate))) {}
-  TReplacement(const TReplacement&) = delete;
-  TReplacement& operator=(const TReplacement&) = delete;
-  ~TReplacement() {
-    fStream.reset();
-    if (!fCommitted) std::remove(fTemp.c_str());
-  }
-
-  void Write(const void* Data, int64_t Bytes) {
-    const auto* p = static_cast<const uint8_t*>(Data);
-    while (Bytes > 0) {
-      const int32_t n = int32_t(std::min<int64_t>(Bytes, 1 << 30));
-      fStream->WriteBuffer(p, n);
-      p += n;
-      Bytes -= n;
-    }
-  }
-  void Commit() {
-    fStream->Close();  // a failed flush or close raises here
-    fStream.reset();
-    if (std::rename(fTemp.c_str(), fTarget.c_str()) != 0)
-      throw EFCreateError(Format(cMsgFCreateError, fTarget, std::strerror(errno)));
-    fCommitted = true;
-  }
-
-private:
-  std::string fTarget;
-  std::string fTemp;
-  std::unique_ptr<TKvBufferedStream> fStream;
-  bool fCommitted = false;
-};
-
 // Fills Column[1..L] with Value(l). When Safe is false some value may not fit
 // a Single: the values are then computed aside and an overflow raises before
 // the column changes.
@@ -139,7 +100,7 @@ void TNetwork::AttributeSave() {
   SetProgressMaxValue(double(L));
   SetProgressStart(0);
   SetProgressStop(100);
-  TReplacement file(Directory() + cAttributeFileName);
+  TFileReplacement file(Directory() + cAttributeFileName);
   T32Encryption cipher(fEncryptionKey);
   cipher.Restart();
   std::vector<uint16_t> block(size_t(std::min(cBlock, L)));
@@ -204,7 +165,7 @@ void TNetwork::SaveLimit(int32_t FileNumber, int32_t LimitID) {
   // A slot never loaded has no bytes to write.
   if (slot.empty()) throw Exception(cMsgInvalidLimitID);
   const int64_t L = FLinkCount;
-  TReplacement file(LimitFileName(FileNumber));
+  TFileReplacement file(LimitFileName(FileNumber));
   T32Encryption cipher(fEncryptionKey);
   cipher.Restart();
   std::vector<uint8_t> block(size_t(std::min(cBlock, L)));

@@ -43,6 +43,9 @@ inline constexpr const char* cMsgRoadNameLinkCount =
     "LinkCount parameter value and links in the roadname file is different";
 inline constexpr const char* cMsgRoadNameFileMissing = "%s does not exist";
 inline constexpr const char* cMsgRoadNameFileNotOpen = "Roadnamefile %d is not open";
+// A column whose length is not the network's link count (the attribute import
+// uses the same text for its value files).
+inline constexpr const char* cMsgRecordCount = "Number of records (%d) differs from the number of links (%d)";
 
 // "roadname" / "roadnumber" + two-digit FileNumber + ".bin".
 std::string RoadNameFileName(int32_t FileNumber);
@@ -78,6 +81,13 @@ public:
   // be a character field (EInvalidFieldType "Invalid field type").
   void Import2(const std::vector<std::string>& Files, const std::string& Directory, uint16_t CodePage,
                int32_t FileNumber, int32_t FieldIndex, const std::string& FieldName);
+
+  // When 0 or more, Import1 and Import2 raise Exception "Number of records
+  // (%d) differs from the number of links (%d)" after the first pass, before
+  // any file is written, for a column of another number of values. -1 (the
+  // default) checks nothing.
+  int32_t ExpectedCount() const { return fExpectedCount; }
+  void SetExpectedCount(int32_t value) { fExpectedCount = value; }
 
   // Opens pair FileNumber of Directory; Cache holds the name file in memory.
   // StartKey has no effect (the pair is never enciphered). Raises
@@ -124,6 +134,7 @@ private:
   // Checks the record order and sets fOrder when the records do not ascend.
   void DecodeRecords();
 
+  int32_t fExpectedCount = -1;
   TKvStream* fCallerNumber = nullptr;  // borrowed
   TKvStream* fCallerName = nullptr;    // borrowed
   bool FOpen = false;

@@ -161,7 +161,13 @@ void TRoadNameFile::Build(TInput& Input, const std::string& Directory, int32_t F
     ProgressExecuteZero();
     SetProgressStart(0);
     SetProgressStop(40);
-    pass([&](const std::u16string& n) { tree.Add(n); });
+    int64_t values = 0;
+    pass([&](const std::u16string& n) {
+      tree.Add(n);
+      ++values;
+    });
+    if (!Cancelled() && fExpectedCount >= 0 && values != fExpectedCount)
+      throw Exception(Format(cMsgRecordCount, values, fExpectedCount));
     if (!Cancelled()) {
       tree.CreateID();
       tree.Write(pair.Create(0));

@@ -12,8 +12,9 @@ cd "$root"
 bash scripts/deps.sh --sample
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j4 --target kovra-import
+cmake --build build -j4 --target kovra-import kovra-attributes
 import="$root/build/examples/kovra-import"
+attributes="$root/build/examples/kovra-attributes"
 oracle="$root/tests/scripts/shp_nodes_oracle.py"
 
 work="$root/sample"
@@ -73,6 +74,26 @@ if [ "$report_links" != "$oracle_links" ] || [ "$report_loops" != "$oracle_loops
   echo "sample.sh: the report differs from the oracle"; exit 1
 fi
 
+# The attribute word and limit 1 of the shapefile network, computed from the
+# table by SQL: road class from highway in bits 0-4, one-way in bit 9 (with
+# the digitising direction) or 10 (against it); limit 1 is maxspeed when that
+# is a number 0..255, else 0.
+rm -f attr.dbf
+ogr2ogr -q -f "ESRI Shapefile" -dialect SQLite -sql "SELECT
+  CAST((CASE highway WHEN 'motorway' THEN 1 WHEN 'trunk' THEN 2 WHEN 'primary' THEN 3
+    WHEN 'secondary' THEN 4 WHEN 'tertiary' THEN 5 WHEN 'unclassified' THEN 6
+    WHEN 'residential' THEN 7 WHEN 'service' THEN 8 WHEN 'living_street' THEN 9
+    WHEN 'track' THEN 10 ELSE 11 END)
+  + (CASE WHEN oneway IN ('yes', 'true', '1') THEN 512 WHEN oneway IN ('-1', 'reverse') THEN 1024 ELSE 0 END)
+  AS INTEGER) AS attr,
+  CAST(CASE WHEN maxspeed GLOB '[0-9]*' AND maxspeed NOT GLOB '*[^0-9]*' AND CAST(maxspeed AS INTEGER) <= 255
+    THEN CAST(maxspeed AS INTEGER) ELSE 0 END AS INTEGER) AS limit1
+  FROM roads" attr.dbf shp/roads.shp
+"$attributes" -d net-shp --attribute attr.dbf ATTR --limit 1 attr.dbf LIMIT1 --show 8
+if [ ! -f net-shp/attribute.bin ] || [ ! -f net-shp/limit1.bin ]; then
+  echo "sample.sh: attribute.bin or limit1.bin missing"; exit 1
+fi
+
 # The same roads as MIF and TAB: one link per object, in the same order.
 timed_import mif
 timed_import tab
@@ -82,4 +103,21 @@ for kind in mif tab; do
   echo "sample.sh: $kind: links $l, nodes $n"
   if [ "$l" != "$report_links" ]; then echo "sample.sh: the $kind import has $l links, the shapefile $report_links"; exit 1; fi
 done
+# Road names from the name column: cp1252 in the MID and TAB tables, UTF-8
+# with a .cpg in the shapefile; the three networks must give the same names.
+"$attributes" -d net-shp --roadname 1 shp/roads.dbf name --show 8 --named | tee names-shp.txt
+"$attributes" -d net-mif --roadname 1 mif/roads.mid name --show 8 --named > names-mif.txt
+"$attributes" -d net-tab --roadname 1 tab/roads.dat name --show 8 --named > names-tab.txt
+for kind in mif tab; do
+  if ! cmp -s names-shp.txt names-$kind.txt; then
+    echo "sample.sh: the $kind road names differ from the shapefile's"; diff names-shp.txt names-$kind.txt || true; exit 1
+  fi
+done
+
+# The unique link_id ("4040439#1": way and piece) as text ids, each looked up again.
+"$attributes" -d net-shp --externalid shp/roads.dbf link_id --show 8 | tee ids-shp.txt
+if [ "$(grep -c ' id "[^"]' ids-shp.txt)" != 8 ]; then echo "sample.sh: external ids missing"; exit 1; fi
+awk '{ if ($NF != $2) { print "sample.sh: link " $2 " leads back to link " $NF; bad = 1 } } END { exit bad }' \
+  <(grep '^link ' ids-shp.txt)
+
 echo "sample.sh: ok"
