@@ -2,7 +2,8 @@
 // node on the same 1M-link network (target: within 2x), and against the
 // literal pass-per-group walk at 100k links (quadratic, so only there);
 // connected groups on a connected 1M-link grid against the Boost Graph
-// Library's connected components of the same graph (target: within 3x).
+// Library's connected components of the same graph, with and without
+// building the graph (target: within 3x).
 // Layers go to the in-memory table.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -104,5 +105,16 @@ void BM_BoostConnectedComponents(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BoostConnectedComponents)->Arg(1'000'000)->ArgName("links")->Unit(benchmark::kMillisecond);
+
+// The components alone, on a graph built once.
+void BM_BoostConnectedComponentsOnly(benchmark::State& state) {
+  TNetwork& net = Grid(state.range(0)).Net();
+  boost::adjacency_list<boost::vecS, boost::vecS, boost::undirectedS> g(size_t(net.NodeCount()) + 1);
+  for (int32_t l = 1; l <= net.LinkCount(); ++l)
+    if (net.Lengths()[size_t(l)] != 0) boost::add_edge(size_t(net.Fromnodes()[size_t(l)]), size_t(net.Tonodes()[size_t(l)]), g);
+  std::vector<int> component(boost::num_vertices(g));
+  for (auto _ : state) benchmark::DoNotOptimize(boost::connected_components(g, component.data()));
+}
+BENCHMARK(BM_BoostConnectedComponentsOnly)->Arg(1'000'000)->ArgName("links")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -51,8 +51,8 @@ void TFromToNodeTree::CreateZ() {
     }
     previous = &node;  // nodes never move in the store
   });
-  IndexedNodes.clear();
-  IndexedNodes.reserve(size_t(NodeCount()));
+  // The map holds exactly the tree's ids: the indexes go in place, without
+  // emptying and refilling it.
   InOrder([&](int32_t index, TFromToNode& node) { IndexedNodes[node.ExtNode] = index; });
 }
 
