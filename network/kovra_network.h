@@ -500,8 +500,10 @@ public:
   // Reads the external ids of every link's two end nodes from InputFile (one
   // line per link, in link order; see ReadExternalNodeIds) and writes the
   // table OutputFile of ZFrom and ZTo per link: 1..k for the k ids ending at
-  // one network node, 0 for an id alone at its node. The whole input is read
-  // and checked before the output is created; a failure leaves no output.
+  // one network node, 0 for an id alone at its node (rejected objects join
+  // no node). More than nine ids at a node raise EOutOfRange. The whole input
+  // is read and checked before the output is created; a failure leaves no
+  // output.
   void ExternalNodeId2ZLevels(const std::string& InputFile, const std::string& OutputFile, TGISFormat GF);
 
   // === End of joined links and z-levels ======================================
