@@ -99,7 +99,8 @@ void BM_BoostConnectedComponents(benchmark::State& state) {
   for (auto _ : state) {
     boost::adjacency_list<boost::vecS, boost::vecS, boost::undirectedS> g(size_t(net.NodeCount()) + 1);
     for (int32_t l = 1; l <= net.LinkCount(); ++l)
-      if (net.Lengths()[size_t(l)] != 0) boost::add_edge(size_t(net.Fromnodes()[size_t(l)]), size_t(net.Tonodes()[size_t(l)]), g);
+      if (net.Lengths()[size_t(l)] != 0)
+        boost::add_edge(size_t(net.Fromnodes()[size_t(l)]), size_t(net.Tonodes()[size_t(l)]), g);
     std::vector<int> component(boost::num_vertices(g));
     benchmark::DoNotOptimize(boost::connected_components(g, component.data()));
   }
@@ -111,7 +112,8 @@ void BM_BoostConnectedComponentsOnly(benchmark::State& state) {
   TNetwork& net = Grid(state.range(0)).Net();
   boost::adjacency_list<boost::vecS, boost::vecS, boost::undirectedS> g(size_t(net.NodeCount()) + 1);
   for (int32_t l = 1; l <= net.LinkCount(); ++l)
-    if (net.Lengths()[size_t(l)] != 0) boost::add_edge(size_t(net.Fromnodes()[size_t(l)]), size_t(net.Tonodes()[size_t(l)]), g);
+    if (net.Lengths()[size_t(l)] != 0)
+      boost::add_edge(size_t(net.Fromnodes()[size_t(l)]), size_t(net.Tonodes()[size_t(l)]), g);
   std::vector<int> component(boost::num_vertices(g));
   for (auto _ : state) benchmark::DoNotOptimize(boost::connected_components(g, component.data()));
 }
