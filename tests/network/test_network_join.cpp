@@ -118,7 +118,9 @@ TEST_F(JoinTest, ChainsRingsGroupsAndSpurs) {
     ASSERT_EQ(rows.size(), size_t(MaxOf(c.IA)));
     for (size_t r = 0; r < rows.size(); ++r) {
       EXPECT_EQ(std::get<int32_t>(rows[r].Attr[0]), int32_t(r) + 1);
-      if (!c.Parts.empty()) EXPECT_EQ(rows[r].Coord, c.Parts[r]) << "record " << r;
+      if (!c.Parts.empty()) {
+        EXPECT_EQ(rows[r].Coord, c.Parts[r]) << "record " << r;
+      }
     }
   }
 }
@@ -353,13 +355,17 @@ TEST_F(JoinTest, NodeToNodeGroupsAreWalksThroughDegreeTwoNodes) {
         ++ends[net.Link2FromNode(l)];
         ++ends[net.Link2ToNode(l)];
         total += net.LinkLength(l);
-        if (attributes) EXPECT_EQ(net.AttributeGet(l), net.AttributeGet(links[0]));
+        if (attributes) {
+          EXPECT_EQ(net.AttributeGet(l), net.AttributeGet(links[0]));
+        }
       }
       int32_t open = 0;
       for (const auto& [node, count] : ends) {
         if (count == 1) ++open;
         // Where the walk passes a node, the node has two link ends.
-        if (count >= 2 && links.size() > 1) EXPECT_EQ(net.Degree(node), 2) << "group " << g << " node " << node;
+        if (count >= 2 && links.size() > 1) {
+          EXPECT_EQ(net.Degree(node), 2) << "group " << g << " node " << node;
+        }
       }
       EXPECT_TRUE(open == 2 || (links.size() == 1 && open == 0)) << "group " << g;
       // A walk in order joins into one line.
@@ -418,7 +424,9 @@ TEST_F(JoinTest, ALongConnectedChainNeedsNoDeepStack) {
   Open(w, true);
   for (int32_t topology : {1, 3}) {
     const TIntegerArray IA = Join(topology, 0, false, gfArray, "deep");
-    if (topology == 1) EXPECT_EQ(MaxOf(IA), 1);
+    if (topology == 1) {
+      EXPECT_EQ(MaxOf(IA), 1);
+    }
     EXPECT_EQ(int32_t(Records(*fNet).size()), MaxOf(IA));
     for (int32_t l = 1; l <= w.LinkCount(); ++l) ASSERT_NE(IA[size_t(l)], 0) << l;
   }
