@@ -483,6 +483,31 @@ public:
   // records written; no file when none.
   int32_t ObjectCheck(const std::string& filename, TGISFormat GF, int32_t turn_angle);
 
+  // === Joined links and z-levels from external node ids
+  // (kovra_network_join.cpp, kovra_network_zlevels.cpp) =====================
+
+  // Merges links into joined links: topology 0 groups of equal values
+  // (attribute word and/or road name of slot RoadFileID), 1 connected
+  // groups, 2 node to node, 3 node to node passing cul-de-sac spurs. IA[l]
+  // := the joined link of link l (1.. in the order written; 0 for links of
+  // length 0). Writes the joined links as the polyline layer filename (ID,
+  // Roadname<RoadFileID>, Attribute) and every turn set k as
+  // "<filename>_<k>.turn" in joined numbers. Every argument is checked before
+  // IA is sized or a file exists; an empty filename raises EInvalidParameter.
+  // On an error IA is left empty.
+  void Join(const std::string& filename, TGISFormat GF, int32_t topology, int32_t RoadFileID, bool attributes,
+            TIntegerArray& IA);
+  // Reads the external ids of every link's two end nodes from InputFile (one
+  // line per link, in link order; see ReadExternalNodeIds) and writes the
+  // table OutputFile of ZFrom and ZTo per link: 1..k for the k ids ending at
+  // one network node, 0 for an id alone at its node (rejected objects join
+  // no node). More than nine ids at a node raise EOutOfRange. The whole input
+  // is read and checked before the output is created; a failure leaves no
+  // output.
+  void ExternalNodeId2ZLevels(const std::string& InputFile, const std::string& OutputFile, TGISFormat GF);
+
+  // === End of joined links and z-levels ======================================
+
   // How a layer written through WriteOutput ends.
   struct TOutputTail {
     bool DropEmpty = false;     // an output without records leaves no file

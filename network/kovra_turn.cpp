@@ -269,6 +269,11 @@ void TTurnRestrictions::ExportTxt(const std::string& filename, const TIntegerArr
     const int32_t* p = FLinks.data() + e.offset;
     for (int32_t i = 0; i < e.count; ++i) {
       const int32_t m = IA[size_t(p[i])];
+      // A link the map leaves out (0) has no id to be written as.
+      if (m == 0) {
+        mapped.clear();
+        break;
+      }
       if (mapped.empty() || mapped.back() != m) mapped.push_back(m);
     }
     if (mapped.size() >= 2) WriteTurnLine(w, line, mapped, e.value);

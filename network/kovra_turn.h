@@ -102,8 +102,8 @@ public:
   void ExportTxt(const std::string& filename) const;
   // The same with every id l written as IA[l]; a mapped id equal to the one
   // kept just before it is dropped and a restriction left with fewer than two
-  // ids is skipped. IA needs Size + 1 entries (EInvalidParameter before the
-  // file is created otherwise).
+  // ids is skipped, and so is one holding a link that IA maps to 0. IA needs
+  // Size + 1 entries (EInvalidParameter before the file is created otherwise).
   void ExportTxt(const std::string& filename, const TIntegerArray& IA) const;
   // A new set of the same Size holding every live restriction reversed, each
   // with its own value, added in bucket order (equal reversed sequences

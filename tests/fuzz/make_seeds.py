@@ -168,8 +168,18 @@ def columns():
     put('columns', 'text-field', bytes([2 << 3]) + limit + four)
 
 
+def zlevels():
+    # Link count byte, then the input file.
+    put('zlevels', 'crossing', bytes([7]) + b'1,4\n4,2\n3,7\n7,5\n0,0\n8,19\n18,10\n')
+    put('zlevels', 'real_ids', bytes([4]) + b'1,123456,x\r\n123456,2\r\n3,-5\r\n-5,5\r\n')
+    put('zlevels', 'short_line', bytes([3]) + b'1,2\n3\n4,5\n')
+    put('zlevels', 'not_integer', bytes([2]) + b'1,2.5\n"3",$1F\n')
+    put('zlevels', 'count', bytes([2]) + b'1,2\n')
+    put('zlevels', 'many', bytes([15]) + b''.join(b'%d,%d\n' % (i, 100 + i) for i in range(15)))
+
+
 TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'dbf': dbf,
-           'bufstream': bufstream, 'columns': columns}
+           'bufstream': bufstream, 'columns': columns, 'zlevels': zlevels}
 
 
 def main():

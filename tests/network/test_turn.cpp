@@ -361,7 +361,8 @@ TEST_F(TurnFiles, ExportTxtThroughALinkMap) {
   Add(ts, {1, 2, 3, 5}, -1);       // 1 1 2 3 -> 1 2 3
   Add(ts, {3, 4, 5}, 4);           // 2 2 3 -> 2 3
   Add(ts, {1, 3, 2}, -1);          // 1 2 1: only neighbours collapse
-  const TIntegerArray IA = {0, 1, 1, 2, 2, 3, 3};
+  Add(ts, {2, 6, 3}, -1);          // 1 0 2: link 6 is mapped nowhere, not written
+  const TIntegerArray IA = {0, 1, 1, 2, 2, 3, 0};
   const std::string name = fTemp.File("joined.turn");
   ts.ExportTxt(name, IA);
   EXPECT_EQ(ReadBytes(name), cHeader +
