@@ -57,6 +57,9 @@ class TRoadClassSpeed;
 class TRoadClassTurnCost;
 class TRoadNameFile;
 class TTurnRestrictions;
+class TTrafficList;
+struct TMIPen;
+struct TPolyGeneration;
 struct TTurnRestriction;
 
 // Numbers in the messages below are %g (coordinates) or %n (percents), and
@@ -606,6 +609,51 @@ public:
 
  public:
   // === End of turn sets ========================================================
+
+  // === Link, node and list exports (kovra_network_export.cpp) and the
+  // restriction table (kovra_network_restrictions.cpp) =========================
+  // Every check raises before a file is created; each layer ends through
+  // WriteOutput (the in-memory table and GeoJSON text handed over).
+
+  // Every valid link selected by BA (null: all; else at least LinkCount + 1
+  // bits), split at the split points of LL and extended to its end points
+  // (percent -2: from-end, -1: to-end). LL may be null; an unsorted list is
+  // walked in sorted order (the caller's list is left alone); items on links
+  // that are not written are passed over. Every item must name a link
+  // 1..LinkCount and have a percent of -2, -1 or 0..1. Raises "Full network
+  // could not be exported (2 GB limit reached)" after a full file is closed.
+  void ExportLinks(const std::string& filename, TGISFormat GF, const TLocationList* LL, const TBitArray* BA);
+  // Every segment of every valid link selected by BA; segments of two equal
+  // points are skipped.
+  void ExportLinksFullSplit(const std::string& filename, TGISFormat GF, const TBitArray* BA);
+  // Every node with a symbol by its degree.
+  void ExportNodes(const std::string& filename, TGISFormat GF);
+  // Each item at its stored point.
+  void ExportLocationList(const std::string& filename, TGISFormat GF, const TLocationList& LL);
+  // Each entry must be a node id (checked first); an empty list writes an
+  // empty layer.
+  void ExportNodeList(const std::string& filename, TGISFormat GF, const TIntegerList& NL);
+  // Two point layers, filename + "_StartPoints" and filename +
+  // "_CoordCostSite"; gfArray and gfGeoJSON are refused.
+  void ExportPolyGeneration(const std::string& filename, TGISFormat GF, const TPolyGeneration& Poly);
+  // One line per item, or its origin and destination as two points.
+  void ExportTrafficList(const std::string& filename, TGISFormat GF, const TTrafficList& TL, bool lines);
+  // One table of turn restrictions of set TurnIndex (two links: a line
+  // between their midpoints; three to six: drawn through the junctions; a
+  // link of length 0: a record without geometry and coordinates 0), one-way
+  // links, links with a limit in slots 1..4 and closed links.
+  void ExportXQDRestrictions(const std::string& filename, TGISFormat GF, int32_t TurnIndex, const TMIPen& PenOneWayF,
+                             const TMIPen& PenOneWayR, const TMIPen& PenTurn);
+
+ private:
+  // The columns both link exports end with: external id, limits, road names.
+  int32_t LinkTailFieldCount() const;
+  void AddLinkTailFields(TGISWriter& W) const;
+  void AppendLinkTail(std::string& s, int32_t link) const;
+  void CheckLinkSelection(const TBitArray* BA) const;
+
+ public:
+  // === End of exports ===========================================================
 
   // === Value columns: attribute words written back, limit slots, time and
   // cost columns, lower-bound factors (kovra_network_columns.cpp), and their
