@@ -77,6 +77,24 @@ TEST_F(Exports, LinksWithoutLocationsOneRowPerValidLink) {
   EXPECT_EQ(t.Field[14].Width, 6);
 }
 
+TEST_F(Exports, LongRoadNamesAreNotCut) {
+  // 130 UTF-16 units take 260 bytes in the road-name file: the column is as
+  // wide as a DBF text column can be, and the name reads back whole.
+  TTestNetworkWriter w;
+  w.AddLink({{0, 0}, {100, 0}});
+  const std::string name(130, 'x');
+  w.SetRoadNames(1, {name});
+  TNetwork& net = Open(w);
+  net.OpenRoadName(1, false);
+  net.ExportLinks("", gfArray, nullptr, nullptr);
+  ASSERT_EQ(net.GISarray().Field.back().Name, "Roadname1");
+  EXPECT_EQ(net.GISarray().Field.back().Width, 254);
+  net.ExportLinks(PathOf("long"), gfSHP, nullptr, nullptr);
+  const TOgrLayer layer = ReadOgrLayer(PathOf("long.shp"));
+  ASSERT_EQ(layer.Features.size(), 1u);
+  EXPECT_EQ(layer.Value(0, "Roadname1"), name);
+}
+
 TEST_F(Exports, LinksSplitAndExtendedAtLocations) {
   TNetwork& net = OpenSample();
   struct TRow {
