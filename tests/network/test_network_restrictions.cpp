@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -36,6 +37,7 @@ protected:
     w.SetLimit(1, std::vector<uint8_t>(10, 0));
     w.SetLimit(5, {0, 0, 0, 4, 0, 0, 0, 0, 0, 0});
     w.SetLimit(2, std::vector<uint8_t>(10, 1));
+    w.Epsg = 27700;
     TNetwork& net = Open(w);
     net.OpenLimit(1, 1, false);
     net.OpenLimit(5, 2, false);
@@ -120,22 +122,34 @@ TEST_F(Restrictions, ShortLinksRejectedLinksAndEmptyTables) {
   EXPECT_FALSE(std::filesystem::exists(PathOf("r.shp")));
 }
 
-TEST_F(Restrictions, ShapefileKeepsSixteenDistinctFieldsAndNullShapes) {
+TEST_F(Restrictions, GdalReadsEveryFormatWithSixteenDistinctFieldsAndNullShapes) {
   TNetwork& net = OpenSample();
   net.TurnRestrictionComplex(0, 5, 7, 9, 0, 0, 0, 2.5f);
   const int32_t onRejected[] = {5, 3};
   net.TurnSet(0).Add({onRejected, -1});
   net.OneWaySet(1, cAttrOnewayFromTo);
-  net.ExportXQDRestrictions(PathOf("r"), gfSHP, 0, pen, pen, pen);
-  const TOgrLayer layer = ReadOgrLayer(PathOf("r.shp"));
-  ASSERT_TRUE(layer.Opened);
-  EXPECT_EQ(layer.FeatureCount, 4);  // two turns, one one-way link, one limit
-  std::set<std::string> names;
-  for (const TOgrField& f : layer.Fields) names.insert(f.Name);
-  EXPECT_EQ(names.size(), 16u);
-  int32_t nulls = 0;
-  for (const TOgrFeature& f : layer.Features) nulls += f.Wkt.empty();
-  EXPECT_EQ(nulls, 2);
+  for (const auto& [GF, ext] : std::vector<std::pair<TGISFormat, std::string>>{
+           {gfSHP, ".shp"}, {gfMIF, ".mif"}, {gfGeoJSON, ".geojson"}, {gfGML2, ".xml"}, {gfKML2, ".kml"}}) {
+    SCOPED_TRACE(ext);
+    const std::string name = "r" + std::to_string(int(GF));
+    net.ExportXQDRestrictions(PathOf(name), GF, 0, pen, pen, pen);
+    const TOgrLayer layer = ReadOgrLayer(PathOf(name + ext));
+    ASSERT_TRUE(layer.Opened);
+    EXPECT_TRUE(layer.Failures.empty());
+    EXPECT_EQ(layer.FeatureCount, 4);  // two turns, one one-way link, one limit
+    int32_t nulls = 0;
+    for (const TOgrFeature& f : layer.Features) nulls += f.Wkt.empty();
+    EXPECT_EQ(nulls, 2);
+    if (GF == gfSHP) {
+      // The DBF cuts names to ten bytes; the cut names stay distinct.
+      std::set<std::string> names;
+      for (const TOgrField& f : layer.Fields) names.insert(f.Name);
+      EXPECT_EQ(names.size(), 16u);
+    }
+  }
+  // GeoJSON text is handed over like every other layer's.
+  net.ExportXQDRestrictions("", gfGeoJSON, 0, pen, pen, pen);
+  EXPECT_NE(net.GeoJSON().find("RestrictionType"), std::string::npos);
 }
 
 }  // namespace
