@@ -26,6 +26,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <span>
@@ -53,8 +54,13 @@ class TNetwork;
 class TQuadTree;
 class TQuadTreeCell;
 class TRoadClassSpeed;
+class TRoadClassTurnCost;
 class TRoadNameFile;
 class TTurnRestrictions;
+class TTrafficList;
+struct TMIPen;
+struct TPolyGeneration;
+struct TTurnRestriction;
 
 // Numbers in the messages below are %g (coordinates) or %n (percents), and
 // NAN, INF or -INF where they are not finite: they come in as text.
@@ -96,6 +102,8 @@ inline constexpr const char* cMsgSplitDistance = "Distance should be >0 (is %s)"
 inline constexpr const char* cMsgSplitCount = "Distance %s gives more than 2147483647 split points";
 inline constexpr const char* cMsgEulerArrays = "Euler: arrays must cover links 1 to %d";
 inline constexpr const char* cMsgEulerUnbalanced = "Euler: link counts are not balanced at node %d";
+inline constexpr const char* cMsgDegreeAtLeast4 = "Degree for node should be >=4 (is %d)";
+inline constexpr const char* cMsgDegreeEven = "Degree for node should be even (is %d)";
 inline constexpr const char* cMsgRouteNodes = "Route of %d links must hold %d nodes (holds %d)";
 
 // The merge step of TNetwork::Euler: circuits (links L[c], nodes N[c], node
@@ -535,6 +543,147 @@ public:
 
  public:
   // --- Further concerns declare their member functions here ------------------
+
+  // === Turn sets: checked adds, counting, reversing, the text and binary
+  // files (kovra_network_turns.cpp, _turns_import.cpp), generated turns
+  // (kovra_network_turns_auto.cpp) and the restriction layer
+  // (kovra_network_turns_gis.cpp) ============================================
+  // Every public method starts with CheckTurnIndex(index).
+
+  // Grows the array of sets to n, each new set empty; never shrinks.
+  void CreateArrayTurn(int32_t n);
+  void TurnRestriction(int32_t index, int32_t link1, int32_t link2, float cost);
+  // link1, link2, then the non-zero ones of link3..link6, in that order.
+  void TurnRestrictionComplex(int32_t index, int32_t link1, int32_t link2, int32_t link3, int32_t link4,
+                              int32_t link5, int32_t link6, float cost);
+  void TurnClear(int32_t index);
+  void TurnReset(int32_t index);
+  int32_t TurnCount(int32_t index) const;
+  // Replaces the set by its reverse.
+  void TurnSwap(int32_t index);
+  void TurnExportBin(int32_t index, const std::string& filename) const;
+  void TurnImportBin(int32_t index, const std::string& filename);
+  void TurnExportTxt(int32_t index, const std::string& filename) const;
+  // The text file with external ids, UTF-8 without byte-order mark; a text
+  // id that is empty or holds a character up to U+0020, a comma or a double
+  // quote is written quoted (inner quotes doubled) so it reads back whole.
+  void TurnExportTxt2(int32_t index, const std::string& filename) const;
+  // Reads a turn-restriction text file into the set (nothing is cleared).
+  // Every line is read and resolved first; an error names its line
+  // (" (line N)" after the message) and leaves the set unchanged. A file
+  // with a UTF-8 byte-order mark, or valid UTF-8 holding bytes >= 0x80, is
+  // read as UTF-8, anything else in the system ANSI code page. Blank lines
+  // are skipped. Returns the number of restrictions added (Count after minus
+  // Count before).
+  int32_t TurnImportTxt(int32_t index, const std::string& filename);
+
+  // Checked adds; no turn-index check. A sequence holding a link of length 0
+  // is dropped, as is a prohibition (value exactly -1) the one-way codes
+  // already imply and a sequence whose consecutive links do not meet.
+  void AddTurnChecked(int32_t index, int32_t link1, int32_t link2, float value);
+  // Raises CheckLinkRange's error for an id outside 1..LinkCount first.
+  void AddTurnListChecked(int32_t index, const TTurnRestriction& restriction);
+  bool LinksShareNode(int32_t link1, int32_t link2) const;
+  // Driving link1 then link2 through their shared node is impossible by the
+  // one-way codes 1 and 2 (links joining the same two nodes never are).
+  bool TurnBlockedByOneWay(int32_t link1, int32_t link2) const;
+
+  // The eight factors cTJunction .. cSlow, in that order; no checks.
+  void TurnAutoProcessParams(double TJunction, double TJunctionCrossing, double Normal, double NormalCrossingTurn,
+                             double NormalCrossingStraight, double Fast, double Straight, double Slow);
+  // Turn costs at every junction of degree 3 and 4 from its geometry, the
+  // road-class weights of RCTC and the factors; onTurnT / onTurn decide a
+  // junction instead when assigned. RCTC may be null only when both
+  // callbacks are assigned, SkipNodes (a set bit leaves its node alone) must
+  // hold NodeCount + 1 bits when given; both raise EInvalidParameter before
+  // anything is added.
+  void TurnAutoProcess(int32_t index, bool LeftHandTraffic, const TRoadClassTurnCost* RCTC,
+                       const TBitArray* SkipNodes);
+  // Only straight-across movements stay at node (even degree >= 4).
+  void TurnStandard(int32_t index, int32_t node);
+  void TurnMandatory(int32_t index, int32_t link1, int32_t link2);
+  // No argument checks; ignore_error skips parallel and unconnected pairs.
+  void TurnMandatory_raw(int32_t index, int32_t link1, int32_t link2, bool ignore_error);
+  // One polyline per restriction, drawn through the junction.
+  void TurnExportGIS(int32_t index, const std::string& filename, TGISFormat GF);
+  // Entries 1..degree: the node's adjacency slots by increasing leaving
+  // angle (counter-clockwise from north), equal angles in slot order. No checks.
+  TIntegerArray SortLinksByAngle(int32_t node) const;
+  // The angle at which the link in adjacency slot `slot` leaves node; only
+  // its order means something. No checks.
+  double LinkLeavingAngle(int32_t node, int32_t slot) const;
+
+  // Scratch buffers of the restriction drawing, reused from record to record.
+  struct TRestrictionDrawing {
+    TFloatPointArrayEx Poly;
+    TFloatPointArrayEx Part;
+    TFloatPoint Last{};
+  };
+  // One record of a restriction layer: the restriction's links drawn from the
+  // middle of the first link, ten metres (at most a quarter of a link) short
+  // of each junction and past it, to the middle of the last; a restriction
+  // holding a link of length 0 becomes a record without geometry. Links
+  // must lie in 1..LinkCount and be at least two.
+  void WriteRestrictionObject(TGISWriter& W, std::span<const int32_t> links, const std::string& Attrib,
+                              TRestrictionDrawing& D) const;
+
+ private:
+  // TurnStandard after its checks.
+  void TurnStandardCore(int32_t index, int32_t node);
+  // A link in an adjacency slot (1-based) as its absolute id.
+  int32_t SlotLink(int32_t node, int32_t slot) const { return std::abs(Adjacent(node)[size_t(slot) - 1]); }
+  bool HasZeroLength(std::span<const int32_t> links) const;
+  // LinkLeavingAngle and SortLinksByAngle on the caller's buffers.
+  double LeavingAngle(int32_t node, int32_t link, TFloatPointArrayEx& poly) const;
+  void SortSlotsByAngle(int32_t node, TIntegerArray& order, TDoubleArray& angle, TFloatPointArrayEx& poly) const;
+
+ public:
+  // === End of turn sets ========================================================
+
+  // === Link, node and list exports (kovra_network_export.cpp) and the
+  // restriction table (kovra_network_restrictions.cpp) =========================
+  // Every check raises before a file is created; each layer ends through
+  // WriteOutput (the in-memory table and GeoJSON text handed over).
+
+  // Every valid link selected by BA (null: all; else at least LinkCount + 1
+  // bits), split at the split points of LL and extended to its end points
+  // (percent -2: from-end, -1: to-end). LL may be null; an unsorted list is
+  // walked in sorted order (the caller's list is left alone); items on links
+  // that are not written are passed over. Every item must name a link
+  // 1..LinkCount and have a percent of -2, -1 or 0..1. Raises "Full network
+  // could not be exported (2 GB limit reached)" after a full file is closed.
+  void ExportLinks(const std::string& filename, TGISFormat GF, const TLocationList* LL, const TBitArray* BA);
+  // Every segment of every valid link selected by BA; segments of two equal
+  // points are skipped.
+  void ExportLinksFullSplit(const std::string& filename, TGISFormat GF, const TBitArray* BA);
+  // Every node with a symbol by its degree.
+  void ExportNodes(const std::string& filename, TGISFormat GF);
+  // Each item at its stored point.
+  void ExportLocationList(const std::string& filename, TGISFormat GF, const TLocationList& LL);
+  // Each entry must be a node id (checked first); an empty list writes an
+  // empty layer.
+  void ExportNodeList(const std::string& filename, TGISFormat GF, const TIntegerList& NL);
+  // Two point layers, filename + "_StartPoints" and filename +
+  // "_CoordCostSite"; gfArray and gfGeoJSON are refused.
+  void ExportPolyGeneration(const std::string& filename, TGISFormat GF, const TPolyGeneration& Poly);
+  // One line per item, or its origin and destination as two points.
+  void ExportTrafficList(const std::string& filename, TGISFormat GF, const TTrafficList& TL, bool lines);
+  // One table of turn restrictions of set TurnIndex (two links: a line
+  // between their midpoints; three to six: drawn through the junctions; a
+  // link of length 0: a record without geometry and coordinates 0), one-way
+  // links, links with a limit in slots 1..4 and closed links.
+  void ExportXQDRestrictions(const std::string& filename, TGISFormat GF, int32_t TurnIndex, const TMIPen& PenOneWayF,
+                             const TMIPen& PenOneWayR, const TMIPen& PenTurn);
+
+ private:
+  // The columns both link exports end with: external id, limits, road names.
+  int32_t LinkTailFieldCount() const;
+  void AddLinkTailFields(TGISWriter& W) const;
+  void AppendLinkTail(std::string& s, int32_t link) const;
+  void CheckLinkSelection(const TBitArray* BA) const;
+
+ public:
+  // === End of exports ===========================================================
 
   // === Value columns: attribute words written back, limit slots, time and
   // cost columns, lower-bound factors (kovra_network_columns.cpp), and their
