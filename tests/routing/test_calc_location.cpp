@@ -371,6 +371,19 @@ TEST_F(LocationOracleTest, TargetListsGiveTheFullTreeCosts) {
           EXPECT_EQ(c.CostToLocation(LL.GetItem(i).loc), v) << i;
         }
       }
+      // A tree with a cost limit after one with a target list extends the
+      // limit by the network's largest link, not by the targets' largest.
+      int32_t shortest = 1;
+      for (int32_t L = 2; L <= nw.LinkCount(); ++L)
+        if (nw.Lengths()[size_t(L)] > 0 && nw.Lengths()[size_t(L)] < nw.Lengths()[size_t(shortest)]) shortest = L;
+      TLocationList shortLL;
+      shortLL.Add2(shortest, 0.5);
+      TCalc fresh(nw, turnmode);
+      fresh.SetMaxCost(c.MaxCost());
+      fresh.IsoCostDyn(s);
+      c.IsoCostListDyn(s, shortLL);
+      c.IsoCostDyn(s);
+      for (int32_t v = 1; v <= nw.NodeCount(); ++v) ASSERT_EQ(c.NodeCost(v), fresh.NodeCost(v)) << "node " << v;
     }
   }
 }
@@ -391,6 +404,32 @@ TEST_F(LocationOracleTest, CostToLocationDoesNotAllocate) {
     }
     EXPECT_EQ(tAllocations, before) << turnmode;
     EXPECT_GT(sum, 0);
+  }
+}
+
+// A lowered speed cap invalidates the stored largest-link cost: a target in
+// the middle of the slowest link still gets the oracle's cost.
+TEST_F(LocationOracleTest, LargestLinkFollowsTheSpeedCap) {
+  int32_t longest = 1;
+  for (int32_t L = 2; L <= nw.LinkCount(); ++L)
+    if (nw.Lengths()[size_t(L)] > nw.Lengths()[size_t(longest)] && nw.OneWayCode(L) == 0) longest = L;
+  const TLocation target{longest, 0.5};
+  TLocationList LL;
+  LL.Add1(target);
+  const TLocation s = Origins()[2];
+  for (const bool turnmode : {false, true}) {
+    TCalc c(nw, turnmode);
+    c.SetFastest(false);
+    c.IsoCostListDyn(s, LL);
+    c.SetMaxSpeed(20);
+    c.IsoCostListDyn(s, LL);
+    TOracleOptions o;
+    o.Criterion = rcTime;
+    o.MaxSpeed = 20;
+    const TBglOracle oracle(nw, o);
+    const float expected = oracle.NodeCostToLocation(oracle.NodeTreeFromLocation(s), target);
+    ASSERT_LT(expected, cInfinity);
+    EXPECT_EQ(c.CostToLocation(target), expected) << turnmode;
   }
 }
 
