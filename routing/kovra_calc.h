@@ -416,7 +416,11 @@ public:
 
   // Every place reachable from Loc, up to MaxCost (0 = no limit).
   void IsoCostDyn(const TLocation& Loc);
-  // Until every location of LL is reachable (no cost limit).
+  // Until every location of LL is reachable (no cost limit). In node mode a
+  // target counts only when its link is the one that settles a node, so a
+  // target on a link that never does (closed, or a longer parallel) lets the
+  // tree run to the end of the reachable network; the costs are right
+  // either way.
   void IsoCostListDyn(const TLocation& Loc, const TLocationList& LL);
   // Until N locations of LL are counted, up to MaxCost; IL := the positions
   // in LL of the N cheapest by CostToLocation.
@@ -443,7 +447,10 @@ public:
   float RouteFindDynApproach(const TLocation& loc, TApproach approach, TRoute& route) const;
   // LinkCostDyn without the argument checks; never allocates.
   float CostToLocation(const TLocation& loc) const;
-  // route == nullptr: cost only.
+  // route == nullptr: cost only. In turn mode the route is the walk back
+  // from the arrival state to the first predecessor that is the origin link
+  // as the tree left it, so a shortest route that drove through the origin
+  // link again on that side comes out without the loop before it.
   float RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) const;
 
   // mode 0: to the end or the cost limit; 1: every location of LL; 2: N of

@@ -78,22 +78,24 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
   const float ft = CostFT(L, 0), tf = CostTF(L, 0);
   const int32_t fL = FNW.Fromnodes()[size_t(L)], tL = FNW.Tonodes()[size_t(L)];
 
-  // The cost of each arrival, with unreached tested explicitly.
-  auto arriveForward = [&]() -> float {
-    if (FTurnMode) return StateReached(L, true) ? float(double(cost1(L)) - (1 - q) * double(ft)) : cInfinity;
-    return P0array(fL) != cNoPred ? AddMulCost(cost0(fL), q, ft) : cInfinity;
-  };
-  auto arriveBackward = [&]() -> float {
-    if (FTurnMode) return StateReached(L, false) ? float(double(cost2(L)) - q * double(tf)) : cInfinity;
-    return P0array(tL) != cNoPred ? AddMulCost(cost0(tL), 1 - q, tf) : cInfinity;
-  };
+  // The cost of each arrival, with unreached tested explicitly. Both are
+  // read before any branch on the one-way code, so the label loads overlap
+  // the attribute load instead of waiting on it.
+  float costF, costB;
+  if (FTurnMode) {
+    costF = StateReached(L, true) ? float(double(cost1(L)) - (1 - q) * double(ft)) : cInfinity;
+    costB = StateReached(L, false) ? float(double(cost2(L)) - q * double(tf)) : cInfinity;
+  } else {
+    costF = P0array(fL) != cNoPred ? AddMulCost(cost0(fL), q, ft) : cInfinity;
+    costB = P0array(tL) != cNoPred ? AddMulCost(cost0(tL), 1 - q, tf) : cInfinity;
+  }
 
   if (S == 0) {
     // After a tree from a node: the cost only.
     switch (e) {
-      case 0: return std::min(arriveBackward(), arriveForward());
-      case 1: return arriveForward();
-      case 2: return arriveBackward();
+      case 0: return std::min(costB, costF);
+      case 1: return costF;
+      case 2: return costB;
       default: return cInfinity;
     }
   }
@@ -113,10 +115,10 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
         cost = direct;
         if (FTurnMode) {
           if (q > p + 0.5 && StateReached(S, false)) {
-            const float c = arriveBackward();
+            const float c = costB;
             if (c < MulCost(h, tf)) cost = c, kind = cArrive, forward = false, detourSign = -1;
           } else if (p > q + 0.5 && StateReached(S, true)) {
-            const float c = arriveForward();
+            const float c = costF;
             if (c < direct) cost = c, kind = cArrive, forward = true, detourSign = 1;
           }
         } else {
@@ -132,11 +134,11 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
       }
       case 1:
         if (q >= p) kind = cDirect, cost = MulCost(h, ft);
-        else kind = cArrive, forward = true, cost = arriveForward();
+        else kind = cArrive, forward = true, cost = costF;
         break;
       case 2:
         if (q <= p) kind = cDirect, cost = MulCost(h, ft);
-        else kind = cArrive, forward = false, cost = arriveBackward();
+        else kind = cArrive, forward = false, cost = costB;
         break;
       default: break;
     }
@@ -161,12 +163,12 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
           kind = cArrive, forward = false;
         } else {
           kind = cArrive;
-          forward = arriveBackward() > arriveForward();
+          forward = costB > costF;
         }
         break;
       default: break;
     }
-    if (kind == cArrive) cost = forward ? arriveForward() : arriveBackward();
+    if (kind == cArrive) cost = forward ? costF : costB;
   } else {
     switch (e) {
       case 1: kind = cArrive, forward = true; break;
@@ -174,11 +176,11 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
       case 0:
         if (P0array(fL) == cNoPred && P0array(tL) == cNoPred) break;
         kind = cArrive;
-        forward = arriveBackward() > arriveForward();
+        forward = costB > costF;
         break;
       default: break;
     }
-    if (kind == cArrive) cost = forward ? arriveForward() : arriveBackward();
+    if (kind == cArrive) cost = forward ? costF : costB;
   }
 
   // Every unreachable case leaves the route empty.
