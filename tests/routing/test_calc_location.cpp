@@ -570,6 +570,13 @@ TEST_F(LocationFixture, TurnModeSides) {
   EXPECT_TRUE(Near(c.RouteFindDynApproach({3, 0.9}, apReverse, r), 1.6));
   EXPECT_EQ(r.links, (TIntegerArray{-1, -4, -3}));
   EXPECT_EQ(r.nodes, (TIntegerArray{A, D}));
+  // A target list with a departure side.
+  TLocationList LL;
+  LL.Add2(3, 0.9);
+  c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
+  EXPECT_TRUE(Near(c.LinkCostDyn({3, 0.9}), 2.4));
+  EXPECT_TRUE(Near(c.RouteFindDynApproach({3, 0.9}, apForward, r), 2.4));
+  EXPECT_EQ(r.links, (TIntegerArray{1, 2, 3}));
 }
 
 TEST_F(LocationFixture, Refusals) {
