@@ -229,8 +229,8 @@ TEST_F(LocationOracleTest, NodeModeEqualsTheOracle) {
           EXPECT_TRUE(r.links.empty() && r.nodes.empty());
           continue;
         }
-        EXPECT_EQ(r.percent1, s.percent);
-        EXPECT_EQ(r.percent2, q.percent);
+        EXPECT_EQ(r.percent1, double(s.percent));
+        EXPECT_EQ(r.percent2, double(q.percent));
         EXPECT_EQ(std::abs(r.links.front()), s.link);
         EXPECT_EQ(std::abs(r.links.back()), q.link);
         ExpectConnected(nw, r);
