@@ -406,6 +406,63 @@ public:
 
   std::unique_ptr<TBitArray> FNodeOnOff;
 
+  // --- Trees from locations; cost and route to a location
+  // (kovra_calc_location.cpp, kovra_calc_location_route.cpp) ------------------
+  //
+  // The origin is a point inside a link; the tree leaves it in the directions
+  // the link's one-way code, IgnoreOneway and the departure side allow. A
+  // target list stops the tree one largest-link cost after its targets' links
+  // were reached, so each target can still be reached from its link's far end.
+
+  // Every place reachable from Loc, up to MaxCost (0 = no limit).
+  void IsoCostDyn(const TLocation& Loc);
+  // Until every location of LL is reachable (no cost limit). In node mode a
+  // target counts only when its link is the one that settles a node, so a
+  // target on a link that never does (closed, or a longer parallel) lets the
+  // tree run to the end of the reachable network; the costs are right
+  // either way.
+  void IsoCostListDyn(const TLocation& Loc, const TLocationList& LL);
+  // Until N locations of LL are counted, up to MaxCost; IL := the positions
+  // in LL of the N cheapest by CostToLocation.
+  void IsoCostListNDyn(const TLocation& Loc, const TLocationList& LL, TIntegerList& IL, int32_t N);
+  // The position in LL of the cheapest location (the first of equal ones);
+  // -1 when none is reachable.
+  int32_t NearestDyn(const TLocation& Loc, const TLocationList& LL);
+  // Cost 0 and the nearer end when Loc's own link is open. Otherwise the
+  // nearest open link through either end; a side whose search reports cost
+  // 0 (nothing found, or an open link right at that end) counts as having
+  // found nothing, which matches NearestOpen's cost 0 for "nothing found".
+  void NearestOpenDyn(const TLocation& Loc, int32_t& NearestNode, int32_t& NearestLink, float& cost);
+  // Turn mode only: leaving Loc on the given side.
+  void IsoCostDynApproach(const TLocation& Loc, TApproach Approach);
+  void IsoCostListDynApproach(const TLocation& Loc, const TLocationList& LL, TApproach Approach);
+
+  // Cost of reaching loc from the last tree's origin; 1e38 when it cannot be
+  // reached. After a tree from a node RouteFindDyn gives the cost with an
+  // empty route (percent1 0, percent2 the target's percent). A route is
+  // empty whenever the cost is 1e38.
+  float LinkCostDyn(const TLocation& loc) const;
+  float LinkCostDynApproach(const TLocation& loc, TApproach approach) const;
+  float RouteFindDyn(const TLocation& Loc, TRoute& route) const;
+  float RouteFindDynApproach(const TLocation& loc, TApproach approach, TRoute& route) const;
+  // LinkCostDyn without the argument checks; never allocates.
+  float CostToLocation(const TLocation& loc) const;
+  // route == nullptr: cost only. In turn mode the route is the walk back
+  // from the arrival state to the first predecessor that is the origin link
+  // as the tree left it, so a shortest route that drove through the origin
+  // link again on that side comes out without the loop before it.
+  float RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) const;
+
+  // mode 0: to the end or the cost limit; 1: every location of LL; 2: N of
+  // them; 3: the first target link reached. A refused list raises before
+  // anything of the previous tree changes.
+  void TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, const TLocationList* LL, TApproach side,
+                        int32_t N);
+  // Per link, the target locations on it not yet counted; all 0 between trees.
+  std::vector<uint16_t> FLinkOnOff;
+  // The directions the last tree from a location left its origin in.
+  bool FLocForward = false, FLocBackward = false;
+
   // --- Search state ----------------------------------------------------------
 
   std::unique_ptr<TPQ> PQ1, PQ2;
@@ -528,6 +585,20 @@ private:
   // The opening the last search ran on; 0 = none.
   uint64_t fSearchGeneration = 0;
   bool fSearched = false;
+  // Trees from locations: the counting of one tree, and whether the stored
+  // largest-link cost was taken over target links only.
+  struct TTargetCount {
+    int32_t mode = 0;
+    int64_t remaining = 0;
+    float limit = 0;
+  };
+  void CountTargetsOnLink(TTargetCount& tc, int32_t L, float cost);
+  void TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc, int32_t ndt);
+  void TreeFromLocationNode(int32_t S, double p, TTargetCount& tc, int32_t ndt);
+  float NodeCostAfterLocation(int32_t node) const;
+  void WalkToLocation(int32_t L, bool forward, TRoute& route) const;
+  void WrapNodeRoute(int32_t node, int32_t L, TRoute& route) const;
+  bool fMaxICostTargets = false;
   // No-drive-through was in force for the last tree.
   bool fTreeNoDriveThrough = false;
 

@@ -277,6 +277,7 @@ void TCalc::SelectCheapestN(TCostArray& costs, TIntegerList& IL, int32_t N) cons
 
 float TCalc::NodeCost_raw(int32_t node) const {
   CheckLabels();
+  if (Flinkdyn != 0) return NodeCostAfterLocation(node);
   if (!FTurnMode) return cost0(node);
   if (node == FnodeTurnMode) return 0;
   const int32_t slot = CheapestArrival(node);

@@ -490,6 +490,40 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         int32_t n, l;
                                                         float cost;
                                                         c.NearestOpen(1, n, l, cost);
+                                                      }},
+                                           EntryPoint{"IsoCostDyn", [](TCalc& c) { c.IsoCostDyn({1, 0.5}); }},
+                                           EntryPoint{"IsoCostListDyn",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.7);
+                                                        c.IsoCostListDyn({1, 0.5}, LL);
+                                                      }},
+                                           EntryPoint{"IsoCostListNDyn",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        TIntegerList IL;
+                                                        LL.Add2(1, 0.7);
+                                                        c.IsoCostListNDyn({1, 0.5}, LL, IL, 1);
+                                                      }},
+                                           EntryPoint{"NearestDyn",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.7);
+                                                        c.NearestDyn({1, 0.5}, LL);
+                                                      }},
+                                           EntryPoint{"NearestOpenDyn",
+                                                      [](TCalc& c) {
+                                                        int32_t n, l;
+                                                        float cost;
+                                                        c.NearestOpenDyn({1, 0.5}, n, l, cost);
+                                                      }},
+                                           EntryPoint{"IsoCostDynApproach",
+                                                      [](TCalc& c) { c.IsoCostDynApproach({1, 0.5}, apForward); }},
+                                           EntryPoint{"IsoCostListDynApproach",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.7);
+                                                        c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
                                                       }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
