@@ -457,7 +457,7 @@ class LoopLinkTest : public CalcTest, public ::testing::WithParamInterface<Entry
 TEST_P(LoopLinkTest, Refused) {
   TNetwork& nw = Open(true);
   for (bool turnmode : {false, true}) {
-    TCalc c(nw, turnmode);
+    TRouteCalc c(nw, turnmode);  // every entry point, the routes' too
     EXPECT_EQ(MessageOf([&] { GetParam().run(c); }), "Loop links are not allowed in the network");
     EXPECT_TRUE(c.NodeLabelCount() == 0 && c.StateLabelCount() == 0);
   }
@@ -490,7 +490,9 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         int32_t n, l;
                                                         float cost;
                                                         c.NearestOpen(1, n, l, cost);
-                                                      }}),
+                                                      }},
+                                           EntryPoint{"Route",
+                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
