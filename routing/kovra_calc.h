@@ -607,4 +607,79 @@ private:
   int32_t fLabelLinks = -1, fLabelNodes = -1;
 };
 
+// ---------------------------------------------------------------------------
+// TRouteCalc: the route calculator. It runs goal-directed searches between
+// two places on the search state of TCalc and stops as soon as the goal is
+// settled. Where each method lives:
+//
+// | methods                                               | source                      |
+// |-------------------------------------------------------|-----------------------------|
+// | constructor, Alpha, DuplicateLinks, Hierarchy,        | kovra_routecalc.cpp         |
+// | SkipCulDeSacOptimization, SetHierarchyLevel,          |                             |
+// | SetSkipNodeList, UpdateAlpha, IsCulDeSacNode          |                             |
+// | Route                                                 | kovra_routecalc_route.cpp   |
+// | location routes, route matrices and their outputs,    | to come, one file each      |
+// | route pairs, bridges, nearest facilities, curb        |                             |
+// | matrices, alternative routes, traffic assignment,     |                             |
+// | subnets                                               |                             |
+//
+// Settings stay until changed and apply to every following search. The skip
+// node list is borrowed: the caller keeps it alive and its size unchanged
+// while it is set; clones share it read-only.
+//
+// Kept as they are, on purpose:
+// - the hierarchy's current level (Lmax) is one value for the whole search,
+//   taken from the link of the last entry taken from the queue;
+// - Route picks its cul-de-sac mode from the two ends alone, whatever the
+//   vehicle limits;
+// - SetHierarchyLevel ignores a bad combination (NaN included) silently.
+inline constexpr const char* cMsgSkipNodeListSize = "SkipNodeList has wrong size";
+
+class TRouteCalc : public TCalc {
+public:
+  TRouteCalc(TNetwork& NW, bool Turnmode);
+
+  // Weight of the A* estimate; 0 gives plain Dijkstra order, above 1 a
+  // weighted (inexact) search. Negative and non-finite values are ignored.
+  float Alpha() const { return FXAlpha; }
+  void SetAlpha(float value);
+  bool DuplicateLinks() const { return FDuplicateLinks; }
+  void SetDuplicateLinks(bool value) { FDuplicateLinks = value; }
+  bool Hierarchy() const { return fS.FHierarchy; }
+  void SetHierarchy(bool value) { fS.FHierarchy = value; }
+  bool SkipCulDeSacOptimization() const { return fS.FSkipCulDeSacOptimization; }
+  void SetSkipCulDeSacOptimization(bool value) { fS.FSkipCulDeSacOptimization = value; }
+
+  // The hierarchy's distance thresholds (km), kept only when
+  // h2 >= h3 >= h4 >= h5 > 0.
+  void SetHierarchyLevel(double h2, double h3, double h4, double h5);
+  // nil or exactly NodeCount + 1 bits (bit n: node n may be reached, never
+  // passed through); a refused list leaves the previous one set.
+  void SetSkipNodeList(const TBitArray* list);
+  const TBitArray* SkipNodeList() const { return FSkipNodeList; }
+
+  // The cost of the cheapest route from node1 to node2; 0 when they are
+  // equal, -1 when there is none or either is a skip node. The labels then
+  // describe the route for RouteFind and the other readers.
+  float Route(int32_t node1, int32_t node2);
+
+  // Work of the last Route: entries settled and entries pushed.
+  int64_t LastSettled() const { return fLastSettled; }
+  int64_t LastPushed() const { return fLastPushed; }
+
+private:
+  void UpdateAlpha();
+  bool IsCulDeSacNode(int32_t node) const;
+  bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
+  // A fresh generation with nothing reached but, when origin != 0, origin.
+  void StartEmptyRoute(int32_t origin);
+  float RouteNodeMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt);
+  float RouteTurnMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt);
+
+  float FXAlpha = 1.0f;
+  const TBitArray* FSkipNodeList = nullptr;
+  bool FDuplicateLinks = true;
+  int64_t fLastSettled = 0, fLastPushed = 0;
+};
+
 }  // namespace kovra

@@ -36,7 +36,7 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
   const TNodeLabel* const labels = fNodeLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
-  auto enqueue = [&](int32_t L, bool forward) {
+  auto enqueue = [&](int32_t L, bool forward) __attribute__((always_inline)) {
     const int32_t m = forward ? to[L] : from[L];
     const float c2 = AddCost(c, forward ? costFT(L) : costTF(L));
     const TNodeLabel& lm = labels[m];
@@ -95,7 +95,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
   auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
-  auto enter = [&](int32_t L, float t) {
+  auto enter = [&](int32_t L, float t) __attribute__((always_inline)) {
     int32_t next;
     float c2;
     if (from[L] == node && unreached(2 * L)) {

@@ -55,6 +55,8 @@ public:
 
   void Clear() { bottom = 0; }
   bool Empty() const { return bottom == 0; }
+  // Items held now.
+  int32_t Count() const { return bottom; }
   // Items the heap holds before it grows again.
   int32_t maxitems() const { return int32_t(heapitems.size() - 1); }
 

@@ -457,7 +457,7 @@ class LoopLinkTest : public CalcTest, public ::testing::WithParamInterface<Entry
 TEST_P(LoopLinkTest, Refused) {
   TNetwork& nw = Open(true);
   for (bool turnmode : {false, true}) {
-    TCalc c(nw, turnmode);
+    TRouteCalc c(nw, turnmode);  // every entry point, the routes' too
     EXPECT_EQ(MessageOf([&] { GetParam().run(c); }), "Loop links are not allowed in the network");
     EXPECT_TRUE(c.NodeLabelCount() == 0 && c.StateLabelCount() == 0);
   }
@@ -524,7 +524,9 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         TLocationList LL;
                                                         LL.Add2(1, 0.7);
                                                         c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
-                                                      }}),
+                                                      }},
+                                           EntryPoint{"Route",
+                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -47,7 +47,7 @@ TBglOracle::TBglOracle(const TNetwork& nw, const TOracleOptions& o) : fNW(nw), f
   const TAreaList& areas = nw.AreaList();
   for (int32_t i = 0; i < areas.Count(); ++i) {
     const TAreaListItem& it = areas.Item(i);
-    if (it.areaID == o.AllowedArea) continue;
+    if (it.areaID == o.AllowedArea || (o.AllowedArea2 != 0 && it.areaID == o.AllowedArea2)) continue;
     fForeign[size_t(it.link)] = 1;
     fExitFT[size_t(it.link)] = it.exitFT;
     fExitTF[size_t(it.link)] = it.exitTF;

@@ -46,6 +46,7 @@ struct TOracleOptions {
   // entered, not driven through. AllowedArea is the origin's area.
   int32_t NdtMode = 0;
   int32_t AllowedArea = 0;
+  int32_t AllowedArea2 = 0;  // a second allowed area (a route's target), 0 = none
   const TBitArray* Window = nullptr;  // nodes that may be expanded; nil = all
   // Admitted hierarchy per expanded node; empty = no hierarchy.
   std::function<int32_t(int32_t node)> Level;
