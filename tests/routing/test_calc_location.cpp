@@ -19,6 +19,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
 
@@ -75,17 +76,6 @@ void ExpectConnected(const TNetwork& nw, const TRoute& r) {
   }
 }
 
-struct TLocCase {
-  TRouteCriteria rc;
-  bool skip, limits, ignoreOneway, noDriveThrough;
-};
-
-std::string Describe(const TLocCase& t) {
-  return std::string("criterion ") + std::to_string(int(t.rc)) + (t.skip ? " skip" : "") +
-         (t.limits ? " limits" : "") + (t.ignoreOneway ? " ignore-oneway" : "") +
-         (t.noDriveThrough ? " no-drive-through" : "");
-}
-
 class LocationOracleTest : public TTempDirTest {
 protected:
   void SetUp() override {
@@ -102,29 +92,17 @@ protected:
     for (int32_t l = 3; l <= nw.LinkCount(); l += 13) skip->SetBit2(l, true);
   }
 
-  std::vector<TLocCase> Cases() const {
-    std::vector<TLocCase> cases;
+  std::vector<TSearchCase> Cases() const {
+    std::vector<TSearchCase> cases;
     for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
       for (int32_t bits = 0; bits < 16; bits += (rc == rcDist ? 1 : 5))
-        cases.push_back({rc, (bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0});
+        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
+                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0});
     return cases;
   }
 
-  TOracleOptions Configure(TCalc& c, const TLocCase& t, int32_t S, bool turnCosts) {
-    TOracleOptions o;
-    o.Criterion = t.rc;
-    if (t.rc == rcDist) c.SetShortest(turnCosts);
-    if (t.rc == rcTime) c.SetFastest(turnCosts);
-    if (t.rc == rcCost) c.SetCheapest(turnCosts);
-    o.TurnCosts = turnCosts;
-    c.SetSkipLinkList(t.skip ? skip.get() : nullptr);
-    o.Skip = t.skip ? skip.get() : nullptr;
-    c.SetLimit(1, t.limits ? 45 : 0);
-    c.SetLimit(2, t.limits ? 0x10 : 0);
-    if (t.limits) o.Vehicle[0] = 45, o.Vehicle[1] = 0x10;
-    c.SetIgnoreOneway(t.ignoreOneway);
-    o.IgnoreOneway = t.ignoreOneway;
-    c.SetNoDriveThrough(t.noDriveThrough);
+  TOracleOptions Configure(TCalc& c, const TSearchCase& t, int32_t S, bool turnCosts) {
+    TOracleOptions o = ApplySearchCase(c, t, turnCosts, skip.get());
     if (t.noDriveThrough) {
       o.NdtMode = 2;
       o.AllowedArea = nw.AreaList().GetArea(S);
@@ -206,7 +184,7 @@ protected:
 // bit for bit, and so does the cost to every target location.
 TEST_F(LocationOracleTest, NodeModeEqualsTheOracle) {
   int64_t reachedAll = 0;
-  for (const TLocCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     for (const TLocation& s : Origins()) {
       SCOPED_TRACE(Describe(t) + " from " + std::to_string(s.link) + "@" + std::to_string(s.percent));
       TCalc c(nw, false);
@@ -250,7 +228,7 @@ TEST_F(LocationOracleTest, NodeModeEqualsTheOracle) {
 // states of the origin, with restrictions and turn costs; the costs to the
 // targets follow the arrival rule from the oracle's state costs.
 TEST_F(LocationOracleTest, TurnModeEqualsTheOracle) {
-  for (const TLocCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     for (const TLocation& s : Origins()) {
       SCOPED_TRACE(Describe(t) + " from " + std::to_string(s.link) + "@" + std::to_string(s.percent));
       TCalc c(nw, true);
@@ -271,7 +249,7 @@ TEST_F(LocationOracleTest, TurnModeEqualsTheOracle) {
         const int32_t e = t.ignoreOneway ? 0 : nw.OneWayCode(L);
         const float w = oracle.LinkWeight(L);
         float expected = cInfinity;
-        if (oracle.Admitted(L) && !(t.skip && skip->GetBit(L))) {
+        if (oracle.Admitted(L) && !(t.skipLinks && skip->GetBit(L))) {
           if ((e == 0 || e == 1) && d[size_t(2 * L)] < cInfinity)
             expected = float(double(d[size_t(2 * L)]) - (1 - q.percent) * double(w));
           if ((e == 0 || e == 2) && d[size_t(2 * L + 1)] < cInfinity)
@@ -297,7 +275,7 @@ TEST_F(LocationOracleTest, TurnModeEqualsTheOracle) {
 
 // Departure sides: the oracle with only the allowed virtual arc.
 TEST_F(LocationOracleTest, ApproachFormsEqualTheOracle) {
-  const TLocCase t{rcTime, false, false, false, false};
+  const TSearchCase t{.rc = rcTime};
   for (const TLocation& s : Origins()) {
     for (const TApproach side : {apForward, apReverse}) {
       SCOPED_TRACE(std::to_string(s.link) + "@" + std::to_string(s.percent) + " side " + std::to_string(int(side)));

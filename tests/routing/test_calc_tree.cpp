@@ -16,6 +16,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
 
@@ -37,18 +38,6 @@ bool NearlyEqual(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::ma
 
 // --- Against the oracle -------------------------------------------------------
 
-struct TTreeCase {
-  TRouteCriteria rc;
-  bool speeds;  // MaxSpeed and RelativeSpeed under rcTime
-  bool skip, limits, ignoreOneway, noDriveThrough;
-};
-
-std::string Describe(const TTreeCase& t) {
-  return std::string("criterion ") + std::to_string(int(t.rc)) + (t.speeds ? " speeds" : "") +
-         (t.skip ? " skip" : "") + (t.limits ? " limits" : "") + (t.ignoreOneway ? " ignore-oneway" : "") +
-         (t.noDriveThrough ? " no-drive-through" : "");
-}
-
 class TreeOracleTest : public TTempDirTest {
 protected:
   void SetUp() override {
@@ -65,37 +54,19 @@ protected:
     for (int32_t l = 3; l <= nw.LinkCount(); l += 11) skip->SetBit2(l, true);
   }
 
-  std::vector<TTreeCase> Cases() const {
-    std::vector<TTreeCase> cases;
+  std::vector<TSearchCase> Cases() const {
+    std::vector<TSearchCase> cases;
     for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
       for (int32_t bits = 0; bits < 16; ++bits)
-        cases.push_back({rc, false, (bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0});
-    cases.push_back({rcTime, true, false, false, false, false});
-    cases.push_back({rcTime, true, true, true, false, false});
+        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
+                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0});
+    cases.push_back({.rc = rcTime, .speeds = true});
+    cases.push_back({.rc = rcTime, .speeds = true, .skipLinks = true, .limits = true});
     return cases;
   }
 
-  TOracleOptions Configure(TCalc& c, const TTreeCase& t, int32_t origin, bool turnCosts) {
-    TOracleOptions o;
-    o.Criterion = t.rc;
-    if (t.rc == rcDist) c.SetShortest(turnCosts);
-    if (t.rc == rcTime) c.SetFastest(turnCosts);
-    if (t.rc == rcCost) c.SetCheapest(turnCosts);
-    o.TurnCosts = turnCosts;
-    if (t.speeds) {
-      c.SetMaxSpeed(30);
-      c.SetRelativeSpeed(0.8);
-      o.MaxSpeed = 30;
-      o.RelativeSpeed = 0.8;
-    }
-    c.SetSkipLinkList(t.skip ? skip.get() : nullptr);
-    o.Skip = t.skip ? skip.get() : nullptr;
-    c.SetLimit(1, t.limits ? 45 : 0);
-    c.SetLimit(2, t.limits ? 0x10 : 0);
-    if (t.limits) o.Vehicle[0] = 45, o.Vehicle[1] = 0x10;
-    c.SetIgnoreOneway(t.ignoreOneway);
-    o.IgnoreOneway = t.ignoreOneway;
-    c.SetNoDriveThrough(t.noDriveThrough);
+  TOracleOptions Configure(TCalc& c, const TSearchCase& t, int32_t origin, bool turnCosts) {
+    TOracleOptions o = ApplySearchCase(c, t, turnCosts, skip.get());
     if (t.noDriveThrough) {
       o.NdtMode = 2;
       o.AllowedArea = nw.NodeArea(origin);
@@ -120,7 +91,7 @@ protected:
 // Node mode: every label equals BGL's distance bit for bit; a cost limit
 // reaches exactly the nodes within it; every route prices to its label.
 TEST_F(TreeOracleTest, NodeModeTreesEqualTheOracle) {
-  for (const TTreeCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     int64_t reachedAll = 0;
     for (const int32_t s : Origins()) {
       SCOPED_TRACE(Describe(t) + " from " + std::to_string(s));
@@ -173,7 +144,7 @@ TEST_F(TreeOracleTest, NodeModeTreesEqualTheOracle) {
 // NodeCost as the cheapest arrival, with 2-link restrictions, turn costs and
 // the U-turn rules.
 TEST_F(TreeOracleTest, TurnModeTreesEqualTheOracle) {
-  for (const TTreeCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     for (const bool uturn : {false, true}) {
       const int32_t s = Origins()[uturn ? 1 : 0];
       SCOPED_TRACE(Describe(t) + (uturn ? " u-turns" : "") + " from " + std::to_string(s));

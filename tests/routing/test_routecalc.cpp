@@ -20,6 +20,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
 
@@ -61,17 +62,6 @@ void ExpectValidRoute(const TNetwork& nw, const TRoute& r, int32_t a, int32_t b,
 
 // --- Against the oracle -------------------------------------------------------
 
-struct TRouteCase {
-  TRouteCriteria rc;
-  bool skipLinks, limits, ignoreOneway, noDriveThrough, skipNodes;
-};
-
-std::string Describe(const TRouteCase& t) {
-  return std::string("criterion ") + std::to_string(int(t.rc)) + (t.skipLinks ? " skip-links" : "") +
-         (t.limits ? " limits" : "") + (t.ignoreOneway ? " ignore-oneway" : "") +
-         (t.noDriveThrough ? " no-drive-through" : "") + (t.skipNodes ? " skip-nodes" : "");
-}
-
 class RouteOracleTest : public TTempDirTest {
 protected:
   void SetUp() override {
@@ -90,29 +80,18 @@ protected:
     for (int32_t n = 7; n <= nw.NodeCount(); n += 29) skipNodes->SetBit2(n, true);
   }
 
-  std::vector<TRouteCase> Cases() const {
-    std::vector<TRouteCase> cases;
+  std::vector<TSearchCase> Cases() const {
+    std::vector<TSearchCase> cases;
     for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
       for (int32_t bits = 0; bits < 32; ++bits)
-        cases.push_back({rc, (bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0, (bits & 16) != 0});
+        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
+                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0,
+                         .skipNodes = (bits & 16) != 0});
     return cases;
   }
 
-  TOracleOptions Configure(TRouteCalc& c, const TRouteCase& t, bool turnCosts) {
-    TOracleOptions o;
-    o.Criterion = t.rc;
-    if (t.rc == rcDist) c.SetShortest(turnCosts);
-    if (t.rc == rcTime) c.SetFastest(turnCosts);
-    if (t.rc == rcCost) c.SetCheapest(turnCosts);
-    o.TurnCosts = turnCosts;
-    c.SetSkipLinkList(t.skipLinks ? skipLinks.get() : nullptr);
-    o.Skip = t.skipLinks ? skipLinks.get() : nullptr;
-    c.SetLimit(1, t.limits ? 45 : 0);
-    c.SetLimit(2, t.limits ? 0x10 : 0);
-    if (t.limits) o.Vehicle[0] = 45, o.Vehicle[1] = 0x10;
-    c.SetIgnoreOneway(t.ignoreOneway);
-    o.IgnoreOneway = t.ignoreOneway;
-    c.SetNoDriveThrough(t.noDriveThrough);
+  TOracleOptions Configure(TRouteCalc& c, const TSearchCase& t, bool turnCosts) {
+    TOracleOptions o = ApplySearchCase(c, t, turnCosts, skipLinks.get());
     if (t.noDriveThrough) o.NdtMode = 1;
     c.SetSkipNodeList(t.skipNodes ? skipNodes.get() : nullptr);
     return o;
@@ -130,7 +109,7 @@ protected:
   struct TTrees {
     std::map<std::pair<int32_t, int32_t>, std::vector<float>> trees;
   };
-  const std::vector<float>& Tree(TTrees& cache, TOracleOptions o, const TRouteCase& t, int32_t a, int32_t b,
+  const std::vector<float>& Tree(TTrees& cache, TOracleOptions o, const TSearchCase& t, int32_t a, int32_t b,
                                  bool turnmode, bool cdsAllowed) {
     const int32_t area2 = t.noDriveThrough ? nw.NodeArea(b) : 0;
     auto& tree = cache.trees[{a, area2}];
@@ -182,7 +161,7 @@ void ExpectFewerSettled(const int64_t (&plain)[3], const int64_t (&astar)[3]) {
 TEST_F(RouteOracleTest, NodeModeRoutesEqualTheOracle) {
   // Settled per criterion over the pairs with a route.
   int64_t settled0[3] = {}, settled1[3] = {}, reached = 0, pairs = 0;
-  for (const TRouteCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     TRouteCalc c(nw, false), a1(nw, false);
     TCalc tree(nw, false);
     const TOracleOptions o = Configure(c, t, false);
@@ -244,7 +223,7 @@ TEST_F(RouteOracleTest, NodeModeRoutesEqualTheOracle) {
 // optimisation skipped, every pair is compared with the whole graph.
 TEST_F(RouteOracleTest, TurnModeRoutesEqualTheOracle) {
   int64_t settled0[3] = {}, settled1[3] = {}, reached = 0, pairs = 0;
-  for (const TRouteCase& t : Cases()) {
+  for (const TSearchCase& t : Cases()) {
     for (const bool skipCds : {false, true}) {
       TRouteCalc c(nw, true), a1(nw, true);
       const TOracleOptions o = Configure(c, t, true);
