@@ -25,15 +25,14 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/netgen.h"
 
+#include "bench_bgl_graph.h"
+
 using namespace kovra;
 using namespace kovra::testsupport;
+using namespace kovra::benchsupport;
 
 namespace {
 
-struct TEdge {
-  float w;
-};
-using TCsr = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, TEdge>;
 
 struct TBenchNet {
   explicit TBenchNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
@@ -46,22 +45,16 @@ struct TBenchNet {
         Origin = {L, 0.37};
         break;
       }
-    std::vector<std::pair<size_t, size_t>> arcs;
+    TArcs arcs;
     std::vector<TEdge> weights;
-    for (int32_t v = 1; v <= NW.NodeCount(); ++v)
-      for (const int32_t e : NW.Adjacent(v)) {
-        if (e < 1) continue;
-        arcs.emplace_back(size_t(v), size_t(from[e] + to[e] - v));
-        weights.push_back({w[e]});
-      }
+    AppendNodeArcs(NW, w, arcs, weights);
     Source = size_t(NW.NodeCount()) + 1;
     const int32_t S = Origin.link;
     arcs.emplace_back(Source, size_t(to[S]));
     weights.push_back({float((1 - Origin.percent) * double(w[S]))});
     arcs.emplace_back(Source, size_t(from[S]));
     weights.push_back({float(Origin.percent * double(w[S]))});
-    Nodes = std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
-                                   Source + 1);
+    Nodes = MakeCsr(arcs, weights, Source + 1);
   }
   static TNetGenOptions Options(int32_t nodes) {
     TNetGenOptions o;

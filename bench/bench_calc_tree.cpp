@@ -24,32 +24,24 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/netgen.h"
 
+#include "bench_bgl_graph.h"
+
 using namespace kovra;
 using namespace kovra::testsupport;
+using namespace kovra::benchsupport;
 
 namespace {
 
-struct TEdge {
-  float w;
-};
-using TCsr = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, TEdge>;
 
 struct TBenchNet {
   explicit TBenchNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
     const int32_t* from = NW.Fromnodes().data();
     const int32_t* to = NW.Tonodes().data();
     const float* w = NW.Lengths().data();
-    // Node graph: an arc per node and leaving link, as the expansion admits them.
-    std::vector<std::pair<size_t, size_t>> arcs;
+    TArcs arcs;
     std::vector<TEdge> weights;
-    for (int32_t v = 1; v <= NW.NodeCount(); ++v)
-      for (const int32_t e : NW.Adjacent(v)) {
-        if (e < 1) continue;
-        arcs.emplace_back(size_t(v), size_t(from[e] + to[e] - v));
-        weights.push_back({w[e]});
-      }
-    Nodes = std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
-                                   size_t(NW.NodeCount()) + 1);
+    AppendNodeArcs(NW, w, arcs, weights);
+    Nodes = MakeCsr(arcs, weights, size_t(NW.NodeCount()) + 1);
     // Link-state graph: vertex 2L forward, 2L + 1 backward, 0 the virtual source.
     arcs.clear();
     weights.clear();
@@ -64,8 +56,7 @@ struct TBenchNet {
       leave(size_t(2 * L), to[L], L);
       leave(size_t(2 * L + 1), from[L], L);
     }
-    States = std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
-                                    2 * (size_t(NW.LinkCount()) + 1));
+    States = MakeCsr(arcs, weights, 2 * (size_t(NW.LinkCount()) + 1));
     Origin = NW.NodeCount() / 2 + 1;
   }
   static TNetGenOptions Options(int32_t nodes) {
@@ -175,7 +166,7 @@ void BM_BglFull(benchmark::State& state) {
         arcs.emplace_back(0, size_t(2 * e + (n.NW.Fromnodes()[size_t(e)] == n.Origin ? 0 : 1)));
         w.push_back({n.NW.Lengths()[size_t(e)]});
       }
-    withSource = std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), w.begin(), V);
+    withSource = MakeCsr(arcs, w, V);
     src = withSource.get();
   }
   const TCsr& run = turn ? *src : g;

@@ -38,15 +38,14 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/netgen.h"
 
+#include "bench_bgl_graph.h"
+
 using namespace kovra;
 using namespace kovra::testsupport;
+using namespace kovra::benchsupport;
 
 namespace {
 
-struct TEdge {
-  float w;
-};
-using TCsr = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, TEdge>;
 using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
 
 constexpr float cInf = std::numeric_limits<float>::max();
@@ -60,16 +59,10 @@ struct TRouteNet {
     const int32_t* from = NW.Fromnodes().data();
     const int32_t* to = NW.Tonodes().data();
     const float* w = NW.Lengths().data();
-    std::vector<std::pair<size_t, size_t>> arcs;
+    TArcs arcs;
     std::vector<TEdge> weights;
-    for (int32_t v = 1; v <= NW.NodeCount(); ++v)
-      for (const int32_t e : NW.Adjacent(v)) {
-        if (e < 1) continue;
-        arcs.emplace_back(size_t(v), size_t(from[e] + to[e] - v));
-        weights.push_back({w[e]});
-      }
-    Nodes = std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
-                                   size_t(NW.NodeCount()) + 1);
+    AppendNodeArcs(NW, w, arcs, weights);
+    Nodes = MakeCsr(arcs, weights, size_t(NW.NodeCount()) + 1);
     // Link states: 2L forward (at the to-node), 2L + 1 backward; a route from
     // node a starts at the virtual vertex 2 (link 1's pair is kept for it:
     // vertex 2 + 2 (LinkCount + 1) below is the source of each query).

@@ -1,0 +1,41 @@
+// The network as a Boost Graph compressed_sparse_row_graph with float
+// weights: the baseline graph of the routing benchmarks.
+#pragma once
+
+#include <boost/graph/compressed_sparse_row_graph.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "network/kovra_network.h"
+
+namespace kovra::benchsupport {
+
+struct TEdge {
+  float w;
+};
+using TCsr = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, TEdge>;
+using TArcs = std::vector<std::pair<size_t, size_t>>;
+
+// Node graph: an arc per node and leaving link, as the expansion admits them
+// (positive adjacency entries), weighted w[link].
+inline void AppendNodeArcs(const TNetwork& NW, const float* w, TArcs& arcs, std::vector<TEdge>& weights) {
+  const int32_t* from = NW.Fromnodes().data();
+  const int32_t* to = NW.Tonodes().data();
+  for (int32_t v = 1; v <= NW.NodeCount(); ++v)
+    for (const int32_t e : NW.Adjacent(v)) {
+      if (e < 1) continue;
+      arcs.emplace_back(size_t(v), size_t(from[e] + to[e] - v));
+      weights.push_back({w[e]});
+    }
+}
+
+inline std::unique_ptr<TCsr> MakeCsr(const TArcs& arcs, const std::vector<TEdge>& weights, size_t vertices) {
+  return std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
+                                vertices);
+}
+
+}  // namespace kovra::benchsupport
