@@ -19,7 +19,6 @@
 using namespace kovra;
 using namespace kovra::testsupport;
 
-
 namespace {
 
 TFloatPointArrayEx Poly(std::vector<TFloatPoint> P) {

@@ -27,7 +27,6 @@
 using namespace kovra;
 using namespace kovra::testsupport;
 
-
 namespace {
 
 bool NearlyEqual(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::max(1.0, std::fabs(b)); }
