@@ -6,6 +6,7 @@
 
 #include "foundation/kovra_io.h"
 #include "platform/kovra_codepage.h"
+#include "platform/kovra_sysutils.h"
 
 namespace kovra {
 
@@ -220,19 +221,9 @@ void TTextFileReader::DecodeUtf8(const uint8_t* p, size_t n, bool final, size_t&
       ++i;
       continue;
     }
-    size_t len;
-    uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
+    uint8_t lo, hi;  // allowed range of the second byte
+    const size_t len = Utf8Lead(b, lo, hi);
+    if (len == 0) {
       out = PutReplacement(out);
       ++i;
       continue;

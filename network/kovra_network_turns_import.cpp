@@ -17,6 +17,7 @@
 #include "network/kovra_externid.h"
 #include "network/kovra_network.h"
 #include "network/kovra_turn.h"
+#include "platform/kovra_sysutils.h"
 
 namespace kovra {
 
@@ -77,19 +78,9 @@ size_t Utf8Prefix(const uint8_t* p, size_t n, bool& bad, bool& high) {
       continue;
     }
     high = true;
-    size_t len;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
+    uint8_t lo, hi;
+    const size_t len = Utf8Lead(b, lo, hi);
+    if (len == 0) {
       bad = true;
       return i;
     }

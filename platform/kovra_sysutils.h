@@ -3,6 +3,7 @@
 // conversions and division, and UTF-16 code-unit helpers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -176,6 +177,26 @@ inline char* PutUtf8(char* d, char32_t cp) {
     *d++ = char(0x80 | (cp & 0x3F));
   }
   return d;
+}
+// The length of the UTF-8 sequence a byte >= 0x80 leads (2..4), or 0 when it
+// leads none, with the range its second byte must lie in (no overlong form, no
+// surrogate, nothing past U+10FFFF); later bytes are 0x80..0xBF. For hot
+// scanners.
+inline size_t Utf8Lead(uint8_t b, uint8_t& lo, uint8_t& hi) {
+  lo = 0x80;
+  hi = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+    return 4;
+  }
+  return 0;
 }
 // Appends the UTF-8 form of code point cp (surrogates and values past U+10FFFF as U+FFFD).
 void AppendUtf8(std::string& out, char32_t cp);
