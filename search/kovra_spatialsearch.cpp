@@ -297,6 +297,10 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
     if (stamp[leaf.ID()] == visit) return;
     stamp[leaf.ID()] = visit;
     bool improved = false;
+    // Angular units: above the distance of some segment gathered from this
+    // leaf, so that a segment beyond it is certainly farther than the best
+    // and need not be gathered.
+    double cap = std::numeric_limits<double>::infinity();
     const std::span<const TSubLink> runs = tree.Runs(leaf);
     for (size_t i = 0; i < runs.size(); ++i) {
       Prefetch(s, runs, i);
@@ -332,8 +336,16 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
         for (int32_t j = run.sub1 + 1; j <= last; ++j) {
           const TFloatPoint b = v[j];
           const TSphereBound::TVertex bb = bound.Vertex(b);
-          if (!TSphereBound::SegmentBeyond(ba, bb, best))
+          if (!TSphereBound::SegmentBeyond(ba, bb, std::min(best, cap))) {
             s.fSegs.push_back({a, b, TSphereBound::SegmentLower(ba, bb), L, j});
+            // The kernel gives at most about the farther end's distance,
+            // which is at most its meridian-then-parallel path; the margin
+            // covers the kernel's rounding, so that a segment beyond the cap
+            // is strictly farther than this one and never ties the best.
+            // Beyond a radian the kernel's asin may round farther up.
+            const double far = std::max(ba.ub, bb.ub);
+            if (far <= 1) cap = std::min(cap, far * (1 + 1e-9) + 1e-12);
+          }
           a = b;
           ba = bb;
         }

@@ -253,22 +253,29 @@ TEST_F(NetworkWriterDir, MatchesThePythonModel) {
 }
 
 TEST(NetworkWriter, GridIsConnectedAndCurved) {
-  TTestNetworkWriter w;
-  const TGridOptions o = GridForLinks(1000, 6);
-  EXPECT_EQ(o.Columns, 23);  // 2 * 23 * 22 = 1012 >= 1000 > 2 * 22 * 21
-  w.AddGrid(o);
-  EXPECT_EQ(w.LinkCount(), 1012);
-  auto f = w.Files();
-  const Ints node = Values<int32_t>(f["node.bin"]);
-  // Inner nodes have degree 4, edges 3, corners 2.
-  ASSERT_EQ(node[0], 4);
-  EXPECT_EQ(node[1], 21 * 21);
-  EXPECT_EQ(node[2], 21 * 21 + 4 * 21);
-  EXPECT_EQ(node[3], 23 * 23);
-  EXPECT_EQ(node[4], 23 * 23);
-  const Ints index = Values<int32_t>(f["coord3i.bin"]);
-  int32_t most = 0;
-  for (size_t l = 1; l < index.size(); ++l) most = std::max(most, index[l] - index[l - 1]);
-  EXPECT_EQ(most, 6);
-  EXPECT_GT(index.back(), 1012 * 2);  // on average about three vertices a link
+  // 0.0009 is not a binary fraction: i x 0.0009 + 0.0009 and (i + 1) x 0.0009
+  // differ for some i, and a grid built by adding would split those nodes.
+  for (const double spacing : {100.0, 0.0009}) {
+    SCOPED_TRACE(spacing);
+    TTestNetworkWriter w;
+    w.Unit = spacing < 1 ? cuDeg : cuM;
+    TGridOptions o = GridForLinks(1000, 6);
+    o.Spacing = spacing;
+    EXPECT_EQ(o.Columns, 23);  // 2 * 23 * 22 = 1012 >= 1000 > 2 * 22 * 21
+    w.AddGrid(o);
+    EXPECT_EQ(w.LinkCount(), 1012);
+    auto f = w.Files();
+    const Ints node = Values<int32_t>(f["node.bin"]);
+    // Inner nodes have degree 4, edges 3, corners 2.
+    ASSERT_EQ(node[0], 4);
+    EXPECT_EQ(node[1], 21 * 21);
+    EXPECT_EQ(node[2], 21 * 21 + 4 * 21);
+    EXPECT_EQ(node[3], 23 * 23);
+    EXPECT_EQ(node[4], 23 * 23);
+    const Ints index = Values<int32_t>(f["coord3i.bin"]);
+    int32_t most = 0;
+    for (size_t l = 1; l < index.size(); ++l) most = std::max(most, index[l] - index[l - 1]);
+    EXPECT_EQ(most, 6);
+    EXPECT_GT(index.back(), 1012 * 2);  // on average about three vertices a link
+  }
 }

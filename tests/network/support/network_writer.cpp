@@ -90,9 +90,11 @@ void TTestNetworkWriter::AddGrid(const TGridOptions& o) {
   };
   for (int32_t j = 0; j < o.Rows; ++j)
     for (int32_t i = 0; i < o.Columns; ++i) {
+      // Every end from its indices: p.x + Spacing need not equal
+      // (i + 1) x Spacing (0.0009 degrees), which would split the node.
       const TFloatPoint p{i * o.Spacing, j * o.Spacing};
-      if (i + 1 < o.Columns) add(p, {p.x + o.Spacing, p.y});
-      if (j + 1 < o.Rows) add(p, {p.x, p.y + o.Spacing});
+      if (i + 1 < o.Columns) add(p, {(i + 1) * o.Spacing, p.y});
+      if (j + 1 < o.Rows) add(p, {p.x, (j + 1) * o.Spacing});
     }
 }
 
