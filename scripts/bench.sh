@@ -158,8 +158,8 @@ for line in open(sys.argv[1]):
 def fig(key, name):
     words = res.get(key, "").split()
     return float(words[words.index(name) + 1]) if name in words else None
-def fmt(v, spec="%.2f"):
-    return "-" if v is None else spec % v
+def fmt(v, pattern="%.2f"):
+    return "-" if v is None else pattern % v
 print("Tier: %s links; commit %s" % (res["links"], res["commit"]))
 print("Machine: %s; %s" % (res["machine"], res["tools"]))
 print()
