@@ -11,6 +11,7 @@
 #include "network/kovra_network.h"
 #include "network/kovra_roadnamefile.h"
 #include "network/kovra_routingresults.h"
+#include "platform/kovra_sysutils.h"
 
 namespace kovra {
 
@@ -20,11 +21,6 @@ inline constexpr const char* cMsgFullNetwork = "Full network could not be export
 inline constexpr const char* cMsgPolyGenerationFormat = "Array/GeoJSON format is not possible in ExportPolyGeneration";
 // Widest text column the writers take.
 inline constexpr int32_t cMaxCharWidth = 254;
-
-void AppendInt(std::string& s, int64_t v) {
-  char buf[24];
-  s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
 
 void AppendFloat(std::string& s, double v) { s += FloatToStrDot(v); }
 

@@ -6,6 +6,7 @@
 #include "giswriter/kovra_giswriter.h"
 #include "network/kovra_network.h"
 #include "network/kovra_turn.h"
+#include "platform/kovra_sysutils.h"
 
 namespace kovra {
 
@@ -15,11 +16,6 @@ namespace {
 constexpr size_t cMaxRestrictionLinks = 6;
 // Limit slots whose files give the restriction types 9..12 (8 + file number).
 constexpr int32_t cRestrictionLimitSlots = 4;
-
-void AppendInt(std::string& s, int64_t v) {
-  char buf[24];
-  s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
 
 void AppendPoint(std::string& s, const TFloatPoint& P) {
   s += ',';

@@ -9,6 +9,7 @@
 
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_textfilewriter.h"
+#include "platform/kovra_sysutils.h"
 
 namespace kovra {
 
@@ -16,12 +17,6 @@ namespace {
 
 // The text turn file is written in Windows-1252.
 constexpr uint16_t cTurnTextCodePage = 1252;
-
-void AppendInt(std::string& s, int32_t v) {
-  char buf[16];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  s.append(buf, r.ptr);
-}
 
 // One record line of the text file: type, ids each followed by a blank, value.
 void WriteTurnLine(TTextFileWriter& w, std::string& line, std::span<const int32_t> links, float value) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -104,6 +105,11 @@ std::string FloatToStrFixed(double v, int decimals);
 // Fixed with thousands separators ',' and `decimals` digits.
 std::string FloatToStrN(double v, int decimals);
 std::string IntToStr(int64_t v);
+// IntToStr appended to s, for record text built value by value.
+inline void AppendInt(std::string& s, int64_t v) {
+  char buf[24];
+  s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
 
 // ---------------------------------------------------------------------------
 // Format: the message patterns of the library.

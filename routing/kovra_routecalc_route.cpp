@@ -1,14 +1,11 @@
 // TRouteCalc::Route: the cheapest route between two nodes, in node mode and
 // in turn mode, directed by the A* estimate toward the target node.
 #include "routing/kovra_calc.h"
+#include "routing/kovra_calc_search.h"
 
 namespace kovra {
 
-namespace {
-
-inline bool Bit(const uint32_t* words, int32_t i) { return (words[size_t(i) >> 5] >> (uint32_t(i) & 31u)) & 1u; }
-
-}  // namespace
+using calcsearch::Bit;
 
 float TRouteCalc::Route(int32_t node1, int32_t node2) {
   CheckNetwork(true);
