@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/kovra_bitarray.h"
 #include "foundation/kovra_integerlist.h"
@@ -36,6 +37,8 @@
 #include "routing/kovra_pq.h"
 
 namespace kovra {
+
+class TSpatialSearch;
 
 inline constexpr const char* cMsgLoopLinksNotAllowed = "Loop links are not allowed in the network";
 inline constexpr const char* cMsgTimeSlotsNonValid = "One or more timeslots points to a non-valid Time-Array";
@@ -463,6 +466,51 @@ public:
   // The directions the last tree from a location left its origin in.
   bool FLocForward = false, FLocBackward = false;
 
+  // --- Matrix outputs: the pieces the route-matrix, route-pair and tree
+  // matrix outputs share (kovra_calc_matrixhelpers.cpp) -----------------------
+
+  // A label list of an output: UTF-8 strings, or nil for positions.
+  using TLabelList = std::vector<std::string>;
+  // Declares the id column Name: from W.SL2GISField of SL when given (its
+  // width too), else gfInteger of width 0. Returns the column's type, which
+  // decides whether a row writes its labels bare.
+  TGISField AddIDField(TGISWriter& W, const std::string& Name, const TLabelList* SL) const;
+  // Raises "Time arrays has not been setup" / "Cost arrays has not been
+  // setup" when a time (cost) value is asked and the calculator's time
+  // (cost) slots do not name columns of the network as it is open now.
+  void CheckValueColumns(bool time, bool cost) const;
+  // Whether a row needs its route: for geometry, or for a value that is not
+  // the criterion's own (time covers Time and TimeAsText).
+  bool RouteFindNeeded(bool showRoute, bool dist, bool time, bool cost) const;
+  // The values of a reached row: c is the search's result under the
+  // criterion, the others are priced along route. Only asked values are
+  // computed; the others stay 0.
+  struct TRowValues {
+    double Distance = 0, Time = 0, Cost = 0;
+  };
+  TRowValues RowValues(float c, const TRoute& route, bool dist, bool time, bool cost) const;
+  // NearestOpenDyn of loc: when it finds another open link, loc moves to that
+  // link's end at the node found and the result is true.
+  bool MoveToNearestOpen(TLocation& loc);
+  // Snaps the points of LL1 and LL2 (the same object or two) to the network
+  // and writes the locations back, the points staying: with foffroadspeed
+  // <> 0 by NearestLocation, filling fDist1 and fDist2 (the same array when
+  // the lists are) with each point's distance to the network in km; else by
+  // NearestLocationSimple. skiplinkbit keeps points off links whose skip
+  // bit is set; nearestOpen then moves items onto open links (their
+  // distance becomes 0). Everything is computed before anything is
+  // written: on an error the lists and the distances stay as they were.
+  void SnapMatrixPoints(TLocationList& LL1, TLocationList& LL2, bool nearestOpen, bool skiplinkbit);
+  // The spatial-index guard of s's queries ("Spatial index need to be open"),
+  // for a caller that must refuse before it writes anything.
+  void CheckSearchIndex(const TSpatialSearch& s) const;
+
+  // Work fields of the matrix outputs.
+  bool fShowRoute = false;
+  bool fCallRouteFind = false;
+  float foffroadspeed = 0;
+  std::shared_ptr<TDoubleArray> fDist1, fDist2;
+
   // --- Search state ----------------------------------------------------------
 
   std::unique_ptr<TPQ> PQ1, PQ2;
@@ -667,7 +715,58 @@ public:
   int64_t LastSettled() const { return fLastSettled; }
   int64_t LastPushed() const { return fLastPushed; }
 
+  // --- Route matrices (kovra_routecalc_matrix.cpp) ---------------------------
+  // One route per cell on the caller's thread. A cell that finds no route
+  // under the road hierarchy is computed once more without it (Hierarchy is
+  // back on afterwards, also after an error). With MatrixBuffer > 0 every
+  // search stays inside the box around the listed places grown by it.
+  // Cells: the cost, -1 without a route, 0 on the skipped diagonal of the
+  // one-list forms and in the extra row and column (last, with extra).
+  // The symmetric forms compute i -> j for i < j and store the same value
+  // for j -> i, also on a network with one-way links.
+
+  TMatrix RMatrix(const TIntegerList& NL, bool extra, bool symmetric);
+  TMatrix RMatrix2(const TIntegerList& NL1, const TIntegerList& NL2);
+  TMatrix RMatrixDyn(const TLocationList& LL, bool extra, bool symmetric);
+  TMatrix RMatrixDyn2(const TLocationList& LL1, const TLocationList& LL2);
+
+  // --- Route matrix outputs (kovra_routecalc_matrixout.cpp) ------------------
+  // One row per pair, one route per row; "the same list" means the same
+  // object (&LL1 == &LL2). Every argument is checked before the writer is
+  // made or a list changes. A pair without a route is a row of -1 (dropped
+  // when MaxCost is set). A pair of the same node or location is 0 without
+  // geometry. Labels: bare in an integer id column, else in double quotes
+  // with inner quotes doubled; the location outputs always quote them.
+  // gfArray rows go to GISarray, gfGeoJSON text to GeoJSON; the writer is
+  // always freed. A failure mid-run leaves no output and every setting as
+  // it was. No cancel and no 2 GB check.
+  // RMatrixDynOut with nearestOpen and RMatrixPOut write the moved or
+  // snapped locations back into the caller's lists (the points stay).
+
+  void RMatrixOut(const std::string& filename, TGISFormat GF, const TIntegerList& NL1, const TIntegerList& NL2,
+                  const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                  bool symmetric, bool routeobject);
+  void RMatrixDynOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                     const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                     bool symmetric, bool routeobject, bool nearestOpen);
+  void RMatrixPOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                   bool symmetric, bool routeobject, bool nearestOpen, double offroadspeed, bool skiplinkbit);
+
+  // --- Route pairs (kovra_routecalc_pairs.cpp) -------------------------------
+  // Trip i runs from LL1[i] to LL2[i]; one row per trip. The caller's lists
+  // are never changed (nearestopen moves copies).
+
+  void RoutePairs(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                  const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                  bool routeobject, bool nearestopen);
+  void RoutePairsP(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                   bool routeobject, bool nearestopen, double offroadspeed);
+
 private:
+  // A matrix cell: Route, once more without the hierarchy when it found none.
+  float CellRoute(int32_t node1, int32_t node2);
   void UpdateAlpha();
   bool IsCulDeSacNode(int32_t node) const;
   bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
