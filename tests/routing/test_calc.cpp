@@ -526,7 +526,27 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
                                                       }},
                                            EntryPoint{"Route",
-                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }}),
+                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }},
+                                           EntryPoint{"RMatrix",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1), NL.Add(2);
+                                                        static_cast<TRouteCalc&>(c).RMatrix(NL, false, false);
+                                                      }},
+                                           EntryPoint{"RMatrix2",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1);
+                                                        static_cast<TRouteCalc&>(c).RMatrix2(NL, NL);
+                                                      }},
+                                           EntryPoint{"RMatrixOut",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1), NL.Add(2);
+                                                        static_cast<TRouteCalc&>(c).RMatrixOut(
+                                                            "", gfArray, NL, NL, nullptr, nullptr, true, false,
+                                                            false, false, false, false);
+                                                      }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
