@@ -527,6 +527,14 @@ public:
   int32_t FNearLink = 0, FNearNode = 0;
 
 protected:
+  // Route builders from a location on link S (also the location routes').
+  // Turn mode: the walk back from L's state to S as it was left (S forward
+  // with apForward, backward with apReverse, either with apIgnore); node
+  // mode: the route to node, S in front and L behind, signs left to the
+  // caller.
+  void WalkToLocation(int32_t S, TApproach left, int32_t L, bool forward, TRoute& route) const;
+  void WrapNodeRoute(int32_t S, int32_t node, int32_t L, TRoute& route) const;
+
   TCalcSettings fS;
   TNetwork& FNW;
   const bool FTurnMode;
@@ -644,8 +652,6 @@ private:
   void TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc, int32_t ndt);
   void TreeFromLocationNode(int32_t S, double p, TTargetCount& tc, int32_t ndt);
   float NodeCostAfterLocation(int32_t node) const;
-  void WalkToLocation(int32_t L, bool forward, TRoute& route) const;
-  void WrapNodeRoute(int32_t node, int32_t L, TRoute& route) const;
   bool fMaxICostTargets = false;
   // No-drive-through was in force for the last tree.
   bool fTreeNoDriveThrough = false;
@@ -666,7 +672,8 @@ private:
 // | SkipCulDeSacOptimization, SetHierarchyLevel,          |                             |
 // | SetSkipNodeList, UpdateAlpha, IsCulDeSacNode          |                             |
 // | Route                                                 | kovra_routecalc_route.cpp   |
-// | location routes, route matrices and their outputs,    | to come, one file each      |
+// | RouteDyn, RouteDynEx, RouteDynApproach(Ex)            | kovra_routecalc_dyn.cpp     |
+// | route matrices and their outputs,                     | to come, one file each      |
 // | route pairs, bridges, nearest facilities, curb        |                             |
 // | matrices, alternative routes, traffic assignment,     |                             |
 // | subnets                                               |                             |
@@ -711,7 +718,22 @@ public:
   // describe the route for RouteFind and the other readers.
   float Route(int32_t node1, int32_t node2);
 
-  // Work of the last Route: entries settled and entries pushed.
+  // The cheapest route between two locations; -1 when there is none (also
+  // when one-way rules, the approach sides, skip nodes or vehicle limits
+  // close either end). With DuplicateLinks the duplicate of each end link
+  // is tried too and the cheapest combination wins (the first on a tie).
+  // The Ex forms clear aRoute first and fill it: signed links from the start
+  // link to the end link, the nodes passed; empty with -1.
+  float RouteDyn(const TLocation& loc1, const TLocation& loc2);
+  float RouteDynEx(const TLocation& loc1, const TLocation& loc2, TRoute& aRoute);
+  // With the side each location is left or reached from; the duplicate
+  // links are not tried.
+  float RouteDynApproach(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2);
+  float RouteDynApproachEx(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                           TRoute& aRoute);
+
+  // Work of the last Route or location route: entries settled and entries
+  // pushed (summed over the combinations of duplicate links).
   int64_t LastSettled() const { return fLastSettled; }
   int64_t LastPushed() const { return fLastPushed; }
 
@@ -767,6 +789,21 @@ public:
 private:
   // A matrix cell: Route, once more without the hierarchy when it found none.
   float CellRoute(int32_t node1, int32_t node2);
+  // The state of one location search (kovra_routecalc_dyn.cpp).
+  struct TDynSearch;
+  // route == nullptr: the cost only.
+  float RouteDynDuplicates(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                           TRoute* route);
+  float RouteDynSearch(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                       TRoute* route);
+  float RouteDynTurnMode(TDynSearch& s);
+  float RouteDynNodeMode(TDynSearch& s);
+  void BuildRouteTurnMode(const TDynSearch& s, TRoute& route) const;
+  void BuildRouteNodeMode(const TDynSearch& s, TRoute& route) const;
+  void SetRouteSigns(const TDynSearch& s, TRoute& route) const;
+  // Locations checked and the network open, in this order.
+  void CheckDynArguments(const TLocation& loc1, const TLocation& loc2) const;
+
   void UpdateAlpha();
   bool IsCulDeSacNode(int32_t node) const;
   bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
@@ -779,6 +816,8 @@ private:
   const TBitArray* FSkipNodeList = nullptr;
   bool FDuplicateLinks = true;
   int64_t fLastSettled = 0, fLastPushed = 0;
+  // Scratch routes of the duplicate combinations, kept for their capacity.
+  TRoute fDynScratch, fDynBest;
 };
 
 }  // namespace kovra

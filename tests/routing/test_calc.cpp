@@ -546,6 +546,26 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         static_cast<TRouteCalc&>(c).RMatrixOut(
                                                             "", gfArray, NL, NL, nullptr, nullptr, true, false,
                                                             false, false, false, false);
+                                                      }},
+                                           EntryPoint{"RouteDyn",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RouteDyn({1, 0.5}, {2, 0.5});
+                                                      }},
+                                           EntryPoint{"RouteDynEx",
+                                                      [](TCalc& c) {
+                                                        TRoute r;
+                                                        static_cast<TRouteCalc&>(c).RouteDynEx({1, 0.5}, {2, 0.5}, r);
+                                                      }},
+                                           EntryPoint{"RouteDynApproach",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RouteDynApproach(
+                                                            {1, 0.5}, {2, 0.5}, apForward, apIgnore);
+                                                      }},
+                                           EntryPoint{"RouteDynApproachEx",
+                                                      [](TCalc& c) {
+                                                        TRoute r;
+                                                        static_cast<TRouteCalc&>(c).RouteDynApproachEx(
+                                                            {1, 0.5}, {2, 0.5}, apIgnore, apReverse, r);
                                                       }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
