@@ -673,8 +673,10 @@ private:
 // | SetSkipNodeList, UpdateAlpha, IsCulDeSacNode          |                             |
 // | Route                                                 | kovra_routecalc_route.cpp   |
 // | RouteDyn, RouteDynEx, RouteDynApproach(Ex)            | kovra_routecalc_dyn.cpp     |
-// | route matrices and their outputs,                     | to come, one file each      |
-// | route pairs, bridges, nearest facilities, curb        |                             |
+// | RMatrix, RMatrix2, RMatrixDyn, RMatrixDyn2            | kovra_routecalc_matrix.cpp  |
+// | RMatrixOut, RMatrixDynOut, RMatrixPOut                | kovra_routecalc_matrixout.cpp |
+// | RoutePairs, RoutePairsP                               | kovra_routecalc_pairs.cpp   |
+// | bridges, nearest facilities, curb                     | to come, one file each      |
 // | matrices, alternative routes, traffic assignment,     |                             |
 // | subnets                                               |                             |
 //
@@ -787,8 +789,19 @@ public:
                    bool routeobject, bool nearestopen, double offroadspeed);
 
 private:
-  // A matrix cell: Route, once more without the hierarchy when it found none.
+  // A matrix cell: Route (RouteDyn, RouteDynEx with route), once more
+  // without the hierarchy when it found none.
   float CellRoute(int32_t node1, int32_t node2);
+  float CellRouteDyn(const TLocation& loc1, const TLocation& loc2, TRoute* route);
+  // The frame and rows of RMatrixDynOut (points false) and RMatrixPOut.
+  void LocationMatrixOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                         const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost,
+                         bool directdist, bool symmetric, bool routeobject, bool nearestOpen, bool points,
+                         double offroadspeed, bool skiplinkbit);
+  // The frame and rows of RoutePairs (points false) and RoutePairsP.
+  void RoutePairsRun(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                     const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost,
+                     bool directdist, bool routeobject, bool nearestopen, bool points, double offroadspeed);
   // The state of one location search (kovra_routecalc_dyn.cpp).
   struct TDynSearch;
   // route == nullptr: the cost only.

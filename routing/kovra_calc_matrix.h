@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "foundation/kovra_bitarray.h"
 #include "foundation/kovra_functions.h"
@@ -74,6 +75,28 @@ inline std::string IdText(const TCalc::TLabelList* SL, int32_t i, bool Bare) {
 inline std::string DurationText(double Minutes) {
   return Minutes == -1 ? std::string("\"-1\"") : MinutesToQuotedStr(Minutes);
 }
+
+// Puts the items of a caller's list back unless the run that changes them
+// commits: a failed output leaves the list as it was.
+class TListRestore {
+public:
+  explicit TListRestore(TLocationList& LL) : fLL(LL) {
+    fItems.reserve(size_t(LL.Count()));
+    for (int32_t i = 0; i < LL.Count(); ++i) fItems.push_back(LL.GetItem(i));
+  }
+  ~TListRestore() {
+    if (fCommitted) return;
+    for (int32_t i = 0; i < int32_t(fItems.size()) && i < fLL.Count(); ++i) fLL.SetItem(i, fItems[size_t(i)]);
+  }
+  TListRestore(const TListRestore&) = delete;
+  TListRestore& operator=(const TListRestore&) = delete;
+  void Commit() { fCommitted = true; }
+
+private:
+  TLocationList& fLL;
+  std::vector<TLocationListItem> fItems;
+  bool fCommitted = false;
+};
 
 // Values joined by "," in column order.
 class TRowText {

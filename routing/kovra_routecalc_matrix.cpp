@@ -46,6 +46,15 @@ float TRouteCalc::CellRoute(int32_t node1, int32_t node2) {
   return Route(node1, node2);
 }
 
+float TRouteCalc::CellRouteDyn(const TLocation& loc1, const TLocation& loc2, TRoute* route) {
+  auto once = [&] { return route ? RouteDynEx(loc1, loc2, *route) : RouteDyn(loc1, loc2); };
+  const float c = once();
+  if (c != -1 || !fS.FHierarchy) return c;
+  calcmatrix::TRestore<bool> hierarchy(fS.FHierarchy);
+  fS.FHierarchy = false;
+  return once();
+}
+
 TMatrix TRouteCalc::RMatrix(const TIntegerList& NL, bool extra, bool symmetric) {
   FNW.CheckOpen();
   FNW.CheckNodeList(NL);
@@ -69,6 +78,35 @@ TMatrix TRouteCalc::RMatrix2(const TIntegerList& NL1, const TIntegerList& NL2) {
   calcmatrix::TIncludeWindow window(*this, IncludeNodesFromNodes(NL1, &NL2));
   TMatrix M = TwoListMatrix(*this, NL1.Count(), NL2.Count(),
                             [&](int32_t i, int32_t j) { return CellRoute(NL1.GetItem(i), NL2.GetItem(j)); });
+  ProgressExecuteZero();
+  return M;
+}
+
+TMatrix TRouteCalc::RMatrixDyn(const TLocationList& LL, bool extra, bool symmetric) {
+  FNW.CheckOpen();
+  FNW.CheckLocationList(LL);
+  SetProgressMaxValue(LL.Count());
+  SetProgressStart(0);
+  SetProgressStop(100);
+  calcmatrix::TIncludeWindow window(*this, IncludeNodesFromLocations(LL, nullptr));
+  TMatrix M = OneListMatrix(*this, LL.Count(), extra, symmetric, [&](int32_t i, int32_t j) {
+    return CellRouteDyn(LL.GetItem(i).loc, LL.GetItem(j).loc, nullptr);
+  });
+  ProgressExecuteZero();
+  return M;
+}
+
+TMatrix TRouteCalc::RMatrixDyn2(const TLocationList& LL1, const TLocationList& LL2) {
+  FNW.CheckOpen();
+  FNW.CheckLocationList(LL1);
+  FNW.CheckLocationList(LL2);
+  SetProgressMaxValue(LL1.Count());
+  SetProgressStart(0);
+  SetProgressStop(100);
+  calcmatrix::TIncludeWindow window(*this, IncludeNodesFromLocations(LL1, &LL2));
+  TMatrix M = TwoListMatrix(*this, LL1.Count(), LL2.Count(), [&](int32_t i, int32_t j) {
+    return CellRouteDyn(LL1.GetItem(i).loc, LL2.GetItem(j).loc, nullptr);
+  });
   ProgressExecuteZero();
   return M;
 }
