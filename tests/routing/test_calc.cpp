@@ -566,6 +566,50 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         TRoute r;
                                                         static_cast<TRouteCalc&>(c).RouteDynApproachEx(
                                                             {1, 0.5}, {2, 0.5}, apIgnore, apReverse, r);
+                                                      }},
+                                           EntryPoint{"RMatrixDyn",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5), LL.Add2(2, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDyn(LL, false, true);
+                                                      }},
+                                           EntryPoint{"RMatrixDyn2",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDyn2(LL, LL);
+                                                      }},
+                                           EntryPoint{"RMatrixDynOut",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5), LL.Add2(2, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDynOut(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, true);
+                                                      }},
+                                           EntryPoint{"RMatrixPOut",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add5(0.5, 0.1), LL.Add5(1.5, 0.1);
+                                                        static_cast<TRouteCalc&>(c).RMatrixPOut(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, true, 30, false);
+                                                      }},
+                                           EntryPoint{"RoutePairs",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RoutePairs(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false);
+                                                      }},
+                                           EntryPoint{"RoutePairsP",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add5(0.5, 0.1);
+                                                        static_cast<TRouteCalc&>(c).RoutePairsP(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, 30);
                                                       }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
