@@ -33,6 +33,39 @@ inline void AppendNodeArcs(const TNetwork& NW, const float* w, TArcs& arcs, std:
     }
 }
 
+// Thrown by a visitor to stop a search at its goal.
+struct TFound {};
+
+// Stops a search when the goal is examined, and records every vertex whose
+// distance it wrote, so the next query can reset only those.
+template <class Base>
+class TGoalVisitor : public Base {
+public:
+  using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
+  TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled)
+      : fGoal(goal), fTouched(touched), fSettled(settled) {}
+  template <class G>
+  void examine_vertex(TVertex u, const G& g) {
+    ++*fSettled;
+    if (u == fGoal) throw TFound();
+    Base::examine_vertex(u, g);
+  }
+  template <class E, class G>
+  void edge_relaxed(E e, const G& g) {
+    if (fTouched) fTouched->push_back(boost::target(e, g));
+  }
+  template <class G>
+  void discover_vertex(TVertex u, const G& g) {
+    if (fTouched) fTouched->push_back(u);
+    Base::discover_vertex(u, g);
+  }
+
+private:
+  TVertex fGoal;
+  std::vector<TVertex>* fTouched;
+  int64_t* fSettled;
+};
+
 inline std::unique_ptr<TCsr> MakeCsr(const TArcs& arcs, const std::vector<TEdge>& weights, size_t vertices) {
   return std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
                                 vertices);

@@ -202,37 +202,6 @@ void BM_Route(benchmark::State& state) {
   state.counters["pushed"] = double(pushed) / double(queries);
 }
 
-struct TFound {};
-
-// Stops a search when the goal is examined, and records every vertex whose
-// distance it wrote, so the next query can reset only those.
-template <class Base>
-class TGoalVisitor : public Base {
-public:
-  TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled)
-      : fGoal(goal), fTouched(touched), fSettled(settled) {}
-  template <class G>
-  void examine_vertex(TVertex u, const G& g) {
-    ++*fSettled;
-    if (u == fGoal) throw TFound();
-    Base::examine_vertex(u, g);
-  }
-  template <class E, class G>
-  void edge_relaxed(E e, const G& g) {
-    if (fTouched) fTouched->push_back(boost::target(e, g));
-  }
-  template <class G>
-  void discover_vertex(TVertex u, const G& g) {
-    if (fTouched) fTouched->push_back(u);
-    Base::discover_vertex(u, g);
-  }
-
-private:
-  TVertex fGoal;
-  std::vector<TVertex>* fTouched;
-  int64_t* fSettled;
-};
-
 // Turn mode: a state vertex is the goal when it arrives at b; the first such
 // state examined is the cheapest.
 struct TStateGoal : boost::default_astar_visitor {
