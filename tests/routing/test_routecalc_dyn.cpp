@@ -122,8 +122,8 @@ float OracleCost(const TNetwork& nw, const TBglOracle& o, const std::vector<TOra
 // route runs along the shared link.
 void ExpectValidRoute(const TNetwork& nw, const TRoute& r, const TLocation& l1, const TLocation& l2,
                       const std::vector<int32_t>& starts, const std::vector<int32_t>& ends) {
-  EXPECT_EQ(r.percent1, l1.percent);
-  EXPECT_EQ(r.percent2, l2.percent);
+  EXPECT_EQ(r.percent1, double(l1.percent));
+  EXPECT_EQ(r.percent2, double(l2.percent));
   ASSERT_FALSE(r.links.empty());
   auto has = [](const std::vector<int32_t>& v, int32_t L) { return std::find(v.begin(), v.end(), L) != v.end(); };
   EXPECT_TRUE(has(starts, std::abs(r.links.front()))) << r.links.front();
@@ -467,8 +467,8 @@ TEST_F(RouteDynFixture, EdgeCases) {
         EXPECT_TRUE(Relative(got, want, 1e-6)) << got << " vs " << want;
         const float costOnly = r.approach ? c.RouteDynApproach(r.l1, r.l2, r.a1, r.a2) : c.RouteDyn(r.l1, r.l2);
         EXPECT_EQ(costOnly, got);
-        EXPECT_EQ(route.percent1, r.l1.percent);
-        EXPECT_EQ(route.percent2, r.l2.percent);
+        EXPECT_EQ(route.percent1, double(r.l1.percent));
+        EXPECT_EQ(route.percent2, double(r.l2.percent));
         if (want < 0) {
           EXPECT_TRUE(route.links.empty() && route.nodes.empty());
           continue;
