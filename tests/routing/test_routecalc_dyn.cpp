@@ -122,8 +122,8 @@ float OracleCost(const TNetwork& nw, const TBglOracle& o, const std::vector<TOra
 // route runs along the shared link.
 void ExpectValidRoute(const TNetwork& nw, const TRoute& r, const TLocation& l1, const TLocation& l2,
                       const std::vector<int32_t>& starts, const std::vector<int32_t>& ends) {
-  EXPECT_EQ(r.percent1, l1.percent);
-  EXPECT_EQ(r.percent2, l2.percent);
+  EXPECT_EQ(r.percent1, double(l1.percent));
+  EXPECT_EQ(r.percent2, double(l2.percent));
   ASSERT_FALSE(r.links.empty());
   auto has = [](const std::vector<int32_t>& v, int32_t L) { return std::find(v.begin(), v.end(), L) != v.end(); };
   EXPECT_TRUE(has(starts, std::abs(r.links.front()))) << r.links.front();
@@ -325,5 +325,258 @@ void RouteDynOracleTest::Run(bool turnmode) {
 
 TEST_F(RouteDynOracleTest, NodeMode) { Run(false); }
 TEST_F(RouteDynOracleTest, TurnMode) { Run(true); }
+
+// With the road hierarchy a route is never cheaper than without it, and
+// it is a valid route priced at its result.
+TEST_F(RouteDynOracleTest, Hierarchy) {
+  for (const bool turnmode : {false, true}) {
+    SCOPED_TRACE(turnmode);
+    TRouteCalc free(nw, turnmode), h(nw, turnmode);
+    free.SetAlpha(0);
+    h.SetHierarchy(true);
+    h.SetHierarchyLevel(4, 2, 1, 0.5);
+    TRng g{3};
+    int32_t found = 0;
+    TRoute route;
+    for (int32_t k = 0; k < 300; ++k) {
+      const TLocation l1 = RandomLocation(g), l2 = RandomLocation(g);
+      const float best = free.RouteDyn(l1, l2);
+      const float r = h.RouteDynEx(l1, l2, route);
+      if (r < 0) continue;
+      ++found;
+      ASSERT_GE(best, 0.0f);
+      EXPECT_GE(r, best * (1 - 1e-6f));
+      std::vector<int32_t> starts{l1.link}, ends{l2.link};
+      if (const int32_t d = nw.GetDuplicateLink(l1.link)) starts.push_back(d);
+      if (const int32_t d = nw.GetDuplicateLink(l2.link)) ends.push_back(d);
+      ExpectValidRoute(nw, route, l1, l2, starts, ends);
+      EXPECT_TRUE(Relative(nw.RouteLength(route), r, 1e-5));
+    }
+    EXPECT_GT(found, 50);
+  }
+}
+
+// --- Hand-made networks ------------------------------------------------------------
+
+// In km:
+//   D(0,1) -3- E(1,1) -4- F(2,1) -12- Y(3,1)
+//   |5         |6         |7          |11
+//   A(0,0) -1> B(1,0) -2- C(2,0) =9/10= X(3,0)       G(5,0) -8> H(6,0)
+// 1 is one-way A to B, 8 one-way G to H (a component of its own), 9 (C to
+// X) and 10 (X to C) a duplicate pair over one line.
+class RouteDynFixture : public TTempDirTest {
+protected:
+  void Open(std::vector<uint8_t> limits = {}) {
+    TTestNetworkWriter w;
+    w.Unit = cuKm;
+    w.AddLink({{0, 0}, {1, 0}}, cAttrOnewayFromTo);
+    w.AddLink({{1, 0}, {2, 0}});
+    w.AddLink({{0, 1}, {1, 1}});
+    w.AddLink({{1, 1}, {2, 1}});
+    w.AddLink({{0, 0}, {0, 1}});
+    w.AddLink({{1, 0}, {1, 1}});
+    w.AddLink({{2, 0}, {2, 1}});
+    w.AddLink({{5, 0}, {6, 0}}, cAttrOnewayFromTo);
+    w.AddLink({{2, 0}, {3, 0}}, cAttrOnewayFromTo);
+    w.AddLink({{2, 0}, {3, 0}}, cAttrOnewayToFrom);
+    w.AddLink({{3, 0}, {3, 1}});
+    w.AddLink({{3, 1}, {2, 1}});
+    w.AddRejected();  // link 13, length 0
+    if (limits.empty()) limits.assign(13, 0);
+    w.SetLimit(1, limits);
+    w.SpatialIndex = true;
+    w.Write(dir.string() + "/");
+    nw.SetDirectory(dir.string() + "/");
+    nw.Open(true, false, true, 0);
+    nw.OpenLimit(1, 1, false);
+    A = N(0, 0), B = N(1, 0), C = N(2, 0), D = N(0, 1), E = N(1, 1), F = N(2, 1), X = N(3, 0), Y = N(3, 1);
+  }
+  int32_t N(double x, double y) const {
+    for (int32_t n = 1; n <= nw.NodeCount(); ++n)
+      if (nw.X()[size_t(n)] == x && nw.Y()[size_t(n)] == y) return n;
+    return 0;
+  }
+  TNetwork nw;
+  int32_t A = 0, B = 0, C = 0, D = 0, E = 0, F = 0, X = 0, Y = 0;
+};
+
+// The edge cases, in both modes, with plain order and A*.
+TEST_F(RouteDynFixture, EdgeCases) {
+  std::vector<uint8_t> limits(13, 0);
+  limits[4 - 1] = 40;  // link 4 bars a vehicle of 45
+  Open(limits);
+  ASSERT_EQ(nw.GetDuplicateLink(9), 10);
+  struct Row {
+    const char* name;
+    TLocation l1, l2;
+    bool approach;  // RouteDynApproachEx, else RouteDynEx
+    TApproach a1, a2;
+    int32_t skipNode;
+    bool limit;
+    float node, turn;  // cost per mode
+    TIntegerArray links, nodes;  // node-mode route (turn mode's where both agree)
+  };
+  const float no = -1;
+  const std::vector<Row> rows = {
+      {"forward along one link", {2, 0.2}, {2, 0.7}, false, apIgnore, apIgnore, 0, false, 0.5f, 0.5f, {2}, {}},
+      {"backward along one link", {2, 0.7}, {2, 0.2}, false, apIgnore, apIgnore, 0, false, 0.5f, 0.5f, {-2}, {}},
+      {"same place", {2, 0.4}, {2, 0.4}, false, apIgnore, apIgnore, 0, false, 0, 0, {-2}, {}},
+      {"one-way: around the block", {1, 0.7}, {1, 0.2}, false, apIgnore, apIgnore, 0, false, 3.5f, 3.5f,
+       {1, 6, -3, -5, 1}, {B, E, D, A}},
+      {"one-way: no way around", {8, 0.7}, {8, 0.2}, false, apIgnore, apIgnore, 0, false, no, no, {}, {}},
+      {"leaving a one-way backwards", {1, 0.5}, {2, 0.5}, true, apReverse, apIgnore, 0, false, no, no, {}, {}},
+      {"free start", {2, 0.5}, {5, 0.5}, false, apIgnore, apIgnore, 0, false, 3, 3, {-2, 6, -3, -5}, {B, E, D}},
+      {"start forward", {2, 0.5}, {5, 0.5}, true, apForward, apIgnore, 0, false, 4, 4, {2, 7, -4, -3, -5},
+       {C, F, E, D}},
+      {"end reverse", {2, 0.5}, {5, 0.5}, true, apIgnore, apReverse, 0, false, 3, 3, {-2, 6, -3, -5}, {B, E, D}},
+      // Reaching 5 from A needs a turn at A onto the link just driven.
+      {"end forward", {2, 0.5}, {5, 0.5}, true, apIgnore, apForward, 0, false, 4, no, {-2, 6, -3, -5, 5},
+       {B, E, D, A}},
+      {"the cheaper duplicate", {9, 0.5}, {2, 0.5}, false, apIgnore, apIgnore, 0, false, 1, 1, {-10, -2}, {C}},
+      {"the approach form ignores duplicates", {9, 0.5}, {2, 0.5}, true, apIgnore, apIgnore, 0, false, 2, 2,
+       {9, -10, -2}, {X, C}},
+      {"end of one link to start of the next", {1, 1.0}, {2, 0.0}, false, apIgnore, apIgnore, 0, false, 0, 0,
+       {1, 2}, {B}},
+      {"end link's from-node skipped", {5, 0.5}, {2, 0.5}, false, apIgnore, apIgnore, B, false, 4, 4,
+       {5, 3, 4, -7, -2}, {D, E, F, C}},
+      {"end link's from-node free", {5, 0.5}, {2, 0.5}, false, apIgnore, apIgnore, 0, false, 2, 2, {-5, 1, 2}, {A, B}},
+      {"vehicle-barred link", {4, 0.2}, {4, 0.7}, false, apIgnore, apIgnore, 0, true, no, no, {}, {}},
+      {"vehicle-barred start", {4, 0.2}, {3, 0.7}, false, apIgnore, apIgnore, 0, true, no, no, {}, {}},
+      {"around a barred link", {3, 0.5}, {7, 0.5}, false, apIgnore, apIgnore, 0, true, 3, 3, {3, -6, 2, 7}, {E, B, C}},
+      {"the barred link unbarred", {3, 0.5}, {7, 0.5}, false, apIgnore, apIgnore, 0, false, 2, 2, {3, 4, -7}, {E, F}},
+      {"another component", {2, 0.5}, {8, 0.5}, false, apIgnore, apIgnore, 0, false, no, no, {}, {}},
+      {"end side closed by its one-way", {2, 0.5}, {1, 0.5}, true, apIgnore, apReverse, 0, false, no, no, {}, {}},
+      {"start node skipped", {2, 0.5}, {5, 0.5}, true, apForward, apIgnore, C, false, no, no, {}, {}},
+  };
+  TBitArray skip(int64_t(nw.NodeCount()) + 1);
+  for (const bool turnmode : {false, true})
+    for (const float alpha : {0.0f, 1.0f}) {
+      TRouteCalc c(nw, turnmode);
+      c.SetAlpha(alpha);
+      for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.name) + (turnmode ? " turn" : " node") + " alpha " + std::to_string(alpha));
+        skip.SetAllFalse();
+        if (r.skipNode) skip.SetBit2(r.skipNode, true);
+        c.SetSkipNodeList(r.skipNode ? &skip : nullptr);
+        c.SetLimit(1, r.limit ? 45 : 0);
+        TRoute route;
+        route.links = {99};
+        const float got =
+            r.approach ? c.RouteDynApproachEx(r.l1, r.l2, r.a1, r.a2, route) : c.RouteDynEx(r.l1, r.l2, route);
+        const float want = turnmode ? r.turn : r.node;
+        EXPECT_TRUE(Relative(got, want, 1e-6)) << got << " vs " << want;
+        const float costOnly = r.approach ? c.RouteDynApproach(r.l1, r.l2, r.a1, r.a2) : c.RouteDyn(r.l1, r.l2);
+        EXPECT_EQ(costOnly, got);
+        EXPECT_EQ(route.percent1, double(r.l1.percent));
+        EXPECT_EQ(route.percent2, double(r.l2.percent));
+        if (want < 0) {
+          EXPECT_TRUE(route.links.empty() && route.nodes.empty());
+          continue;
+        }
+        EXPECT_TRUE(Relative(nw.RouteLength(route), want, 1e-6));
+        if (alpha != 0) continue;  // A* may take another route of the same cost
+        EXPECT_EQ(route.links, r.links);
+        EXPECT_EQ(route.nodes, r.nodes);
+      }
+    }
+}
+
+// The direct cost along a shared link does not end the turn-mode search
+// early: a label above it can still arrive below it. On S = A-B (cost 1,
+// two-way) from 0.9 to 0.1 the way back along S costs 0.8, but forward to B
+// (0.1), over the one-way P from B to A (0.01) and forward to 0.1 (0.1)
+// costs 0.21; the detour X-Y over C (1.5) is taken from the queue at 0.85
+// before the label of S at B (1.11) and must not end the search.
+using RouteDynTurnMode = TTempDirTest;
+
+TEST_F(RouteDynTurnMode, DoesNotStopAtTheDirectCost) {
+  TTestNetworkWriter w;
+  w.Unit = cuKm;
+  w.AddLink({{0, 0}, {1, 0}});                          // S
+  w.AddLink({{1, 0}, {0.5, -0.2}, {0, 0}}, cAttrOnewayFromTo);  // P, from B to A
+  w.AddLink({{1, 0}, {0.5, 0.8}});                      // X
+  w.AddLink({{0.5, 0.8}, {0, 0}});                      // Y
+  w.SpatialIndex = true;
+  w.Write(dir.string() + "/");
+  TNetwork nw;
+  nw.SetDirectory(dir.string() + "/");
+  nw.Open(true, false, true, 0);
+  ASSERT_EQ(nw.CulDeSacs().CountTrue(), 0);
+  nw.CreateArrayTime(1);
+  const float times[] = {1, 0.01f, 0.75f, 0.75f};
+  for (int32_t l = 1; l <= 4; ++l) nw.SetTime(0, l, times[l - 1]);
+  const int32_t a = nw.Fromnodes()[1], b = nw.Tonodes()[1];
+  TRouteCalc node(nw, false);
+  node.SetFastest(false);
+  node.SetAlpha(0);
+  TRoute route;
+  const float want = node.RouteDynEx({1, 0.9}, {1, 0.1}, route);
+  EXPECT_TRUE(Relative(want, 0.21, 1e-6)) << want;
+  EXPECT_EQ(route.links, (TIntegerArray{1, 2, 1}));
+  EXPECT_EQ(route.nodes, (TIntegerArray{b, a}));
+  for (const float alpha : {0.0f, 1.0f}) {
+    SCOPED_TRACE(alpha);
+    TRouteCalc turn(nw, true);
+    turn.SetFastest(false);
+    turn.SetAlpha(alpha);
+    const float got = turn.RouteDynEx({1, 0.9}, {1, 0.1}, route);
+    EXPECT_TRUE(Relative(got, want, 1e-6)) << got;
+    EXPECT_EQ(route.links, (TIntegerArray{1, 2, 1}));
+    EXPECT_EQ(route.nodes, (TIntegerArray{b, a}));
+  }
+}
+
+// Bad locations and a closed network raise before anything of the last
+// search changes; every method checks both locations.
+TEST_F(RouteDynFixture, BadInput) {
+  Open();
+  const std::string big = std::to_string(nw.LinkCount() + 1), count = std::to_string(nw.LinkCount());
+  struct Bad {
+    TLocation loc;
+    std::string message;
+  };
+  const Bad bad[] = {
+      {{0, 0.5}, "Link-ID must be >=1: 0"},
+      {{nw.LinkCount() + 1, 0.5}, "Link-ID must be <=" + count + ": " + big},
+      {{2, -0.1}, "Percentage must be 0<=percent<=1: -0.10"},
+      {{2, 1.5}, "Percentage must be 0<=percent<=1: 1.50"},
+      {{2, std::nan("")}, ""},
+      {{13, 0.5}, "Location (link 13), is a non-valid link"},
+  };
+  for (const bool turnmode : {false, true}) {
+    SCOPED_TRACE(turnmode);
+    TRouteCalc c(nw, turnmode);
+    c.SetAlpha(0);
+    ASSERT_EQ(c.RouteDyn({2, 0.5}, {5, 0.5}), 3.0f);
+    const float before = c.NodeCost(E);
+    ASSERT_LT(before, cInfinity);
+    const TLocation good{2, 0.5};
+    for (const Bad& b : bad) {
+      SCOPED_TRACE(b.message);
+      for (int32_t which = 0; which < 8; ++which) {
+        const TLocation l1 = which % 2 == 0 ? b.loc : good, l2 = which % 2 == 0 ? good : b.loc;
+        TRoute route;
+        route.links = {99};
+        const std::string m = MessageOf([&] {
+          switch (which / 2) {
+            case 0: c.RouteDyn(l1, l2); break;
+            case 1: c.RouteDynEx(l1, l2, route); break;
+            case 2: c.RouteDynApproach(l1, l2, apIgnore, apIgnore); break;
+            default: c.RouteDynApproachEx(l1, l2, apIgnore, apIgnore, route); break;
+          }
+        });
+        if (b.message.empty()) EXPECT_EQ(m.rfind("Percentage must be 0<=percent<=1: ", 0), 0u) << m;
+        else EXPECT_EQ(m, b.message);
+        EXPECT_EQ(c.NodeCost(E), before);
+      }
+    }
+    nw.Close();
+    EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { c.RouteDyn({2, 0.5}, {5, 0.5}); }), "Network is not open");
+    TRoute route;
+    EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { c.RouteDynApproachEx({2, 0.5}, {5, 0.5}, apIgnore, apIgnore, route); }),
+              "Network is not open");
+    nw.Open(true, false, true, 0);
+  }
+}
 
 }  // namespace
