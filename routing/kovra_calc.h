@@ -760,12 +760,15 @@ public:
   // made or a list changes. A pair without a route is a row of -1 (dropped
   // when MaxCost is set). A pair of the same node or location is 0 without
   // geometry. Labels: bare in an integer id column, else in double quotes
-  // with inner quotes doubled; the location outputs always quote them.
+  // with inner quotes doubled; the location outputs always quote them, also
+  // in an integer column (the writers' comma-text split removes the
+  // quotes). A text Time column holds "-1" for a pair without a route.
   // gfArray rows go to GISarray, gfGeoJSON text to GeoJSON; the writer is
-  // always freed. A failure mid-run leaves no output and every setting as
-  // it was. No cancel and no 2 GB check.
+  // always freed. A failure mid-run leaves no output, every setting and the
+  // caller's lists as they were. No cancel and no 2 GB check.
   // RMatrixDynOut with nearestOpen and RMatrixPOut write the moved or
-  // snapped locations back into the caller's lists (the points stay).
+  // snapped locations back into the caller's lists (the points stay);
+  // RMatrixPOut's offroadspeed must be >= 0 (NaN is refused).
 
   void RMatrixOut(const std::string& filename, TGISFormat GF, const TIntegerList& NL1, const TIntegerList& NL2,
                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
@@ -778,8 +781,12 @@ public:
                    bool symmetric, bool routeobject, bool nearestOpen, double offroadspeed, bool skiplinkbit);
 
   // --- Route pairs (kovra_routecalc_pairs.cpp) -------------------------------
-  // Trip i runs from LL1[i] to LL2[i]; one row per trip. The caller's lists
-  // are never changed (nearestopen moves copies).
+  // Trip i runs from LL1[i] to LL2[i]; one row per trip, without a second
+  // try without the hierarchy. The caller's lists are never changed
+  // (nearestopen moves copies; a moved end drops RoutePairsP's legs).
+  // RoutePairsP snaps the items' points, needs the spatial index and an
+  // offroadspeed >= 0, and with a speed > 0 adds the straight legs from
+  // the points to the network (three-part lines).
 
   void RoutePairs(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,

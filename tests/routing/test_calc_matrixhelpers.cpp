@@ -67,7 +67,8 @@ TEST_F(SnapTest, NearestOpen) {
   c.SnapMatrixPoints(LL, LL, true, false);
   const TLocation moved = LL.GetItem(0).loc;
   EXPECT_TRUE(moved.link == 3 || moved.link == 8) << moved.link;
-  EXPECT_EQ(moved.percent, nw.Link2FromNode(moved.link) == D ? 0.0 : 1.0);
+  const double percent = moved.percent;  // a copy: the location is packed
+  EXPECT_EQ(percent, nw.Link2FromNode(moved.link) == D ? 0.0 : 1.0);
   EXPECT_EQ((*c.fDist1)[0], 0);
   EXPECT_NEAR((*c.fDist1)[1], 1, 1e-12);
   EXPECT_FALSE(c.SmartInit());  // switched on for the moves only
