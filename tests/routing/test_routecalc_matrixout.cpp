@@ -129,6 +129,9 @@ TEST_F(RMatrixOutTest, RowsValuesAndMaxCost) {
   L = ReadOgrLayer(Out("miles") + ".dbf");
   ASSERT_EQ(L.FeatureCount, 3);  // symmetric: n(n - 1) / 2
   EXPECT_EQ(Nums(L, "Distance"), (std::vector<double>{1.864, 2.485, 0.621}));
+  c->RMatrixOut(Out("miles2"), gfSHP, NL, NL, nullptr, nullptr, true, false, false, false, false, false);
+  L = ReadOgrLayer(Out("miles2") + ".dbf");
+  EXPECT_EQ(Nums(L, "Distance"), (std::vector<double>{1.864, 2.485, 1.864, 0.621, -1, -1}));
   c->SetDistanceUnit(duKm);
 
   // MaxCost drops the rows above it and the rows without a route.
