@@ -216,8 +216,6 @@ void BM_RouteDyn(benchmark::State& state) {
   state.counters["dup_share"] = n.DuplicateShare;
 }
 
-struct TFound {};
-
 // The virtual target: the cheapest arrival at the end location so far; the
 // search ends when the vertex examined (by its key) cannot arrive cheaper.
 struct TTarget {
