@@ -19,8 +19,10 @@
 // walk order decides. A disagreement stops that benchmark with a message.
 //
 // Arguments: size (0: 10k, 1: 100k, 2: 1M nodes), unit (0 planar, 1
-// degrees), cached (0/1; the rtree benchmarks have none), and for the
-// selections the radius in metres.
+// degrees), cached (0/1; for the rtrees 1, and 0 for plane rtrees on a degree
+// network, timed only: they measure degrees as if flat, the cheapest
+// baseline though not the same question), and for the selections the radius
+// in metres.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -156,10 +158,10 @@ public:
       n->Open(true, cached, true, 0);
     }
     const TNetwork& n = *fNet[true];
-    if (Degrees)
-      fSphere = std::make_unique<TSphereTrees>(n);
-    else
-      fPlanar = std::make_unique<TPlanarTrees>(n);
+    // Degree networks get plane rtrees too: they answer another question
+    // (distances in degrees as if flat), timed only, as the cheapest baseline.
+    fPlanar = std::make_unique<TPlanarTrees>(n);
+    if (Degrees) fSphere = std::make_unique<TSphereTrees>(n);
     TRandom r;
     r.SetSeed(42);
     const TFloatRect& m = n.MBR();
@@ -469,6 +471,13 @@ auto WithTrees(const TBenchNetwork& b, TFn&& Fn) {
   return b.Degrees() ? Fn(b.Sphere()) : Fn(b.Planar());
 }
 
+// The rtree benchmarks' trees: argument 2 is 1 for the trees that answer as
+// the search does, 0 for the plane trees of a degree network.
+template <class TFn>
+auto WithTimedTrees(const benchmark::State& state, const TBenchNetwork& b, TFn&& Fn) {
+  return state.range(2) != 0 ? WithTrees(b, Fn) : Fn(b.Planar());
+}
+
 // --- The search ---------------------------------------------------------------
 
 void Label(benchmark::State& state, const std::string& extra = "") {
@@ -579,15 +588,28 @@ void BM_NearestLink(benchmark::State& state) {
 
 // --- The rtree baseline -----------------------------------------------------------
 
+template <class TT>
+bool Spherical(const TT&) {
+  return std::is_same_v<TT, TSphereTrees>;
+}
+
+// The radius in the trees' distance: the plane trees of a degree network
+// measure in degrees.
+template <class TT>
+double TreeRadius(const TBenchNetwork& b, const TT& t, double km) {
+  const double r = RtreeUnits(b.Net(true), km);
+  return b.Degrees() && !Spherical(t) ? r * 57.29577951308232 : r;
+}
+
 void RtreeLabel(benchmark::State& state, const std::string& extra = "") {
-  state.SetLabel(SizeText(state) + " rtree" + extra);
+  state.SetLabel(SizeText(state) + (state.range(2) ? " rtree" : " plane rtree") + extra);
   state.SetItemsProcessed(state.iterations());
 }
 
 template <class TTreeOf>
 void RtreeNearest(benchmark::State& state, TTreeOf&& TreeOf) {
   TBenchNetwork& b = Network(state);
-  WithTrees(b, [&](const auto& t) {
+  WithTimedTrees(state, b, [&](const auto& t) {
     using TT = std::decay_t<decltype(t)>;
     const auto& tree = TreeOf(t);
     std::vector<typename std::decay_t<decltype(tree)>::value_type> hit;
@@ -614,14 +636,15 @@ void BM_RtreeNearestVertex(benchmark::State& state) {
 
 void BM_RtreeSelectLinks(benchmark::State& state) {
   TBenchNetwork& b = Network(state);
-  const double r = RtreeUnits(b.Net(true), double(state.range(3)) / 1000);
+  const double km = double(state.range(3)) / 1000;
   size_t found = 0;
-  WithTrees(b, [&](const auto& t) {
+  WithTimedTrees(state, b, [&](const auto& t) {
     std::vector<std::pair<typename std::decay_t<decltype(t)>::TSeg, int32_t>> hit;
     std::vector<int32_t> links;
+    const double r = TreeRadius(b, t, km);
     size_t i = 0;
     for (auto _ : state) {
-      RtreeSelectLinks(t, b.Point(i++), r, b.Degrees(), hit, links);
+      RtreeSelectLinks(t, b.Point(i++), r, Spherical(t), hit, links);
       found += links.size();
     }
     return 0;
@@ -632,14 +655,15 @@ void BM_RtreeSelectLinks(benchmark::State& state) {
 
 void BM_RtreeSelectNodes(benchmark::State& state) {
   TBenchNetwork& b = Network(state);
-  const double r = RtreeUnits(b.Net(true), double(state.range(3)) / 1000);
+  const double km = double(state.range(3)) / 1000;
   size_t found = 0;
-  WithTrees(b, [&](const auto& t) {
+  WithTimedTrees(state, b, [&](const auto& t) {
     std::vector<std::pair<typename std::decay_t<decltype(t)>::TPt, int32_t>> hit;
     std::vector<int32_t> nodes;
+    const double r = TreeRadius(b, t, km);
     size_t i = 0;
     for (auto _ : state) {
-      RtreeSelectNodes(t, b.Point(i++), r, b.Degrees(), hit, nodes);
+      RtreeSelectNodes(t, b.Point(i++), r, Spherical(t), hit, nodes);
       found += nodes.size();
     }
     return 0;
@@ -665,13 +689,15 @@ void Radii(benchmark::internal::Benchmark* b) {
 }
 void Baseline(benchmark::internal::Benchmark* b) {
   for (int64_t size = 0; size < 3; ++size)
-    for (int64_t unit = 0; unit < 2; ++unit) b->Args({size, unit, 1, 0});
+    for (int64_t unit = 0; unit < 2; ++unit)
+      for (int64_t same = 1; same >= 1 - unit; --same) b->Args({size, unit, same, 0});
 }
 template <int64_t... Metres>
 void BaselineRadii(benchmark::internal::Benchmark* b) {
   for (int64_t size = 0; size < 3; ++size)
     for (int64_t unit = 0; unit < 2; ++unit)
-      for (int64_t metres : {Metres...}) b->Args({size, unit, 1, metres});
+      for (int64_t same = 1; same >= 1 - unit; --same)
+        for (int64_t metres : {Metres...}) b->Args({size, unit, same, metres});
 }
 
 BENCHMARK(BM_NearestNode)->Apply(Nearest);

@@ -159,6 +159,14 @@ private:
   return g * g * l >= e * e;
 }
 
+// True when the planar PointDistance(P, Q) >= Limit for certain: the square
+// sum rounds within a few ulps of the square of hypot's result, spared the
+// library call.
+[[gnu::always_inline]] inline bool PlanarPointBeyond(const TFloatPoint& P, const TFloatPoint& Q, double Limit) {
+  const double dx = Q.x - P.x, dy = Q.y - P.y;
+  return (dx * dx + dy * dy) * (1 - 1e-12) >= Limit * Limit && Limit * Limit > 1e-280 && Limit < 1e150;
+}
+
 // Closed rectangles meet (touching counts).
 inline bool Overlaps(const TFloatRect& a, const TFloatRect& b) {
   return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
