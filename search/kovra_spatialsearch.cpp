@@ -381,14 +381,14 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
         }
       };
       if (seed >= 0) measure(seed);
+      // Beyond the next double above the best: certainly no tie.
+      double above = std::nextafter(best, std::numeric_limits<double>::infinity());
       for (ptrdiff_t k = 0; k < n; ++k) {
         if (k == seed) continue;
         const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
-        // Beyond the next double above the best: certainly no tie.
-        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B),
-                                        std::nextafter(best, std::numeric_limits<double>::infinity())))
-          continue;
+        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B), above)) continue;
         measure(k);
+        above = std::nextafter(best, std::numeric_limits<double>::infinity());
       }
       segs.clear();
     }

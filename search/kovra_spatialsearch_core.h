@@ -130,8 +130,11 @@ public:
     const double lb12 = std::max(dy, std::max(0.0, 1 - A.y * A.y / 2) * SinBelow(dx));
     const double den = SinBelow(A.lb) * SinBelow(lb12);
     if (!(den > 1e-280)) return false;
-    const double margin = A.ub * (8 * std::sqrt(64 * 2.220446049250313e-16 / den) + 1e-12) + 1e-13;
-    return lb - margin >= Limit;
+    // lb - margin >= Limit with margin = A.ub * (8 * sqrt(64 eps / den) +
+    // 1e-12) + 1e-13, squared to spare the root and the division.
+    const double g = lb - Limit - A.ub * 1e-12 - 1e-13;
+    const double m = 8 * A.ub;
+    return g >= 0 && g * g * den >= m * m * (64 * 2.220446049250313e-16) * (1 + 1e-9);
   }
 
 private:
