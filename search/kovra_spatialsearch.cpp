@@ -674,8 +674,11 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
         if (Inside(box, Q)) s.fSel.push_back(n);
         continue;
       }
-      if constexpr (K != TKind::Planar)
+      if constexpr (K == TKind::Planar) {
+        if (PlanarPointBeyond(P, Q, r)) continue;
+      } else {
         if (TSphereBound::PointBeyond(bound.Vertex(Q), r)) continue;
+      }
       if (PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
     }
   });
