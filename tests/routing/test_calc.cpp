@@ -526,7 +526,17 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
                                                       }},
                                            EntryPoint{"Route",
-                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }}),
+                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }},
+                                           EntryPoint{"Bridges",
+                                                      [](TCalc& c) {
+                                                        TIntegerArray IA;
+                                                        static_cast<TRouteCalc&>(c).Bridges(IA);
+                                                      }},
+                                           EntryPoint{"RoadNameTest",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RoadNameTest("never", gfArray, 1,
+                                                                                                 10);
+                                                      }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
