@@ -639,6 +639,12 @@ inline constexpr const char* cMsgSkipNodeListSize = "SkipNodeList has wrong size
 inline constexpr const char* cMsgNumOfRoutes = "NumOfRoutes should be >0";
 inline constexpr const char* cMsgTooFewNodes = "NodeCount should be >1";
 
+// The links whose removal disconnects their two ends in the undirected
+// network of every link of non-zero length, whatever its one-way code:
+// Bridge[link] := 1 for those, 0 for the others (LinkCount + 1 entries).
+// Linear time; the network must be open.
+void UndirectedBridges(const TNetwork& NW, std::vector<uint8_t>& Bridge);
+
 // One position of a route in the road-name scan: the link, the length of the
 // flagged run it belongs to (0 = none), its road-name id and the suggested
 // road-name id.
@@ -699,7 +705,10 @@ public:
   // link and IgnoreOneway are restored on every exit, also when a route or
   // the progress handler raises (IA is then left empty). A link met an odd
   // number of times on a route found is on a cycle with the tested link and
-  // is not tested itself; a link driven there and back is.
+  // is not tested itself; a link driven there and back is. A link that no
+  // route could replace in any setting (UndirectedBridges) is a bridge
+  // without its route: that route would search the whole side of the
+  // network it starts in.
   int32_t Bridges(TIntegerArray& IA);
   // NumOfRoutes routes between random nodes (seeded from the process-wide
   // source): a run of other road names between two links of one name in

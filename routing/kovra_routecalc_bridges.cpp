@@ -2,6 +2,8 @@
 // on the node-to-node route, and the road-name scan behind the second.
 #include <algorithm>
 #include <cstdlib>
+#include <span>
+#include <vector>
 
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_random.h"
@@ -56,6 +58,49 @@ void MergeRoadNameRuns(std::span<const Ty> route, TIntegerArray& RunLength, TInt
   }
 }
 
+// Tarjan's low links over an iterative depth-first search. The link a node
+// was reached by is skipped by id, so a parallel link counts as a way back.
+void UndirectedBridges(const TNetwork& NW, std::vector<uint8_t>& Bridge) {
+  NW.CheckOpen();
+  const int32_t nodes = NW.NodeCount();
+  const int32_t* from = NW.Fromnodes().data();
+  const int32_t* to = NW.Tonodes().data();
+  Bridge.assign(size_t(NW.LinkCount()) + 1, 0);
+  std::vector<int32_t> disc(size_t(nodes) + 1, 0), low(size_t(nodes) + 1, 0);
+  struct TFrame {
+    int32_t node, link, slot;  // link: the one node was reached by
+  };
+  std::vector<TFrame> stack;
+  int32_t time = 0;
+  for (int32_t s = 1; s <= nodes; ++s) {
+    if (disc[size_t(s)] != 0) continue;
+    disc[size_t(s)] = low[size_t(s)] = ++time;
+    stack.push_back({s, 0, 0});
+    while (!stack.empty()) {
+      TFrame& f = stack.back();
+      const std::span<const int32_t> slots = NW.Adjacent(f.node);
+      if (size_t(f.slot) < slots.size()) {
+        const int32_t l = std::abs(slots[size_t(f.slot++)]);
+        if (l == f.link) continue;
+        const int32_t m = from[l] + to[l] - f.node;
+        if (disc[size_t(m)] == 0) {
+          disc[size_t(m)] = low[size_t(m)] = ++time;
+          stack.push_back({m, l, 0});  // f is not used after this
+        } else {
+          low[size_t(f.node)] = std::min(low[size_t(f.node)], disc[size_t(m)]);
+        }
+        continue;
+      }
+      const TFrame done = f;
+      stack.pop_back();
+      if (stack.empty()) break;
+      const int32_t p = stack.back().node;
+      low[size_t(p)] = std::min(low[size_t(p)], low[size_t(done.node)]);
+      if (low[size_t(done.node)] > disc[size_t(p)]) Bridge[size_t(done.link)] = 1;
+    }
+  }
+}
+
 int32_t TRouteCalc::Bridges(TIntegerArray& IA) {
   CheckNetwork(true);
   // Puts back what the run changes in the shared network and the settings,
@@ -99,11 +144,19 @@ int32_t TRouteCalc::Bridges(TIntegerArray& IA) {
     const int32_t* to = FNW.Tonodes().data();
     // Per link, whether it was met an odd number of times on the route.
     std::vector<uint8_t> odd(size_t(n) + 1, 0);
+    // No route can replace these, whatever the settings: the answer of their
+    // route is known, and finding it would search one whole side.
+    std::vector<uint8_t> undirected;
+    UndirectedBridges(FNW, undirected);
     for (int32_t link = 1; link <= n; ++link) {
       if (IA[size_t(link)] != 2) continue;
       ProgressExecute(link);
       if (FNW.OneWayCode(link) != 0) {
         IA[size_t(link)] = 0;
+        continue;
+      }
+      if (undirected[size_t(link)]) {
+        IA[size_t(link)] = 1;
         continue;
       }
       restore.Close(link);
