@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/kovra_random.h"
@@ -41,13 +42,19 @@ namespace {
 int32_t NodesFor(int32_t links) { return int32_t(double(links) / 1.8); }
 
 // A generated network with road names by grid row and column, every ninth
-// link interrupting its road with another name.
+// link interrupting its road with another name; with oneway false every
+// link is two-way.
 struct TNamedNet {
-  explicit TNamedNet(int32_t links) {
+  TNamedNet(int32_t links, bool oneway) {
     TNetGenOptions o;
     o.Seed = 3;
     o.Nodes = NodesFor(links);
     o.SpatialIndex = false;
+    if (!oneway) {
+      o.OneWay = 0;
+      o.Closed = 0;
+      o.Duplicate = 0;
+    }
     Gen = GenerateNetwork(o);
     std::vector<std::string> names;
     for (int32_t l = 1; l <= Gen.LinkCount(); ++l) {
@@ -60,7 +67,9 @@ struct TNamedNet {
       names.push_back(name);
     }
     Gen.Writer.SetRoadNames(1, names);
-    Dir = (std::filesystem::temp_directory_path() / ("kovra_bench_bridges_" + std::to_string(links))).string();
+    Dir = (std::filesystem::temp_directory_path() /
+           ("kovra_bench_bridges_" + std::to_string(links) + (oneway ? "_oneway" : "_twoway")))
+              .string();
     std::filesystem::create_directories(Dir);
     Gen.Write(Dir);
     Gen.Open(NW, Dir);
@@ -76,15 +85,15 @@ struct TNamedNet {
   std::string Dir;
 };
 
-TNamedNet& Net(int32_t links) {
-  static std::map<int32_t, std::unique_ptr<TNamedNet>> nets;
-  auto& n = nets[links];
-  if (!n) n = std::make_unique<TNamedNet>(links);
+TNamedNet& Net(int64_t links, int64_t oneway = 1) {
+  static std::map<std::pair<int64_t, int64_t>, std::unique_ptr<TNamedNet>> nets;
+  auto& n = nets[{links, oneway}];
+  if (!n) n = std::make_unique<TNamedNet>(int32_t(links), oneway != 0);
   return *n;
 }
 
 void BM_Bridges(benchmark::State& state) {
-  TNetwork& nw = Net(int32_t(state.range(0))).NW;
+  TNetwork& nw = Net(state.range(0), state.range(2)).NW;
   TRouteCalc c(nw, state.range(1) != 0);
   TIntegerArray IA;
   int32_t bridges = 0;
@@ -97,9 +106,9 @@ void BM_Bridges(benchmark::State& state) {
 // range(2) = 1 answers the undirected bridges without a route, as Bridges
 // does.
 void BM_BridgesEveryLink(benchmark::State& state) {
-  TNetwork& nw = Net(int32_t(state.range(0))).NW;
+  TNetwork& nw = Net(state.range(0), state.range(2)).NW;
   TRouteCalc c(nw, state.range(1) != 0);
-  const bool known = state.range(2) != 0;
+  const bool known = state.range(3) != 0;
   const int32_t* from = nw.Fromnodes().data();
   const int32_t* to = nw.Tonodes().data();
   int64_t routes = 0;
@@ -127,7 +136,7 @@ void BM_BridgesEveryLink(benchmark::State& state) {
 }
 
 void BM_BglBiconnected(benchmark::State& state) {
-  TNetwork& nw = Net(int32_t(state.range(0))).NW;
+  TNetwork& nw = Net(state.range(0), state.range(1)).NW;
   struct TEdge {
     size_t component = 0;
   };
@@ -150,7 +159,7 @@ void BM_BglBiconnected(benchmark::State& state) {
 constexpr int32_t cRoutes = 1000;
 
 void BM_RoadNameTest(benchmark::State& state) {
-  TNetwork& nw = Net(int32_t(state.range(0))).NW;
+  TNetwork& nw = Net(state.range(0)).NW;
   TRouteCalc c(nw, state.range(1) != 0);
   for (auto _ : state) {
     SeedProcessRandom(9);
@@ -161,7 +170,7 @@ void BM_RoadNameTest(benchmark::State& state) {
 
 // The same node pairs (the same seeding), routed and extracted only.
 void BM_RoutesAlone(benchmark::State& state) {
-  TNetwork& nw = Net(int32_t(state.range(0))).NW;
+  TNetwork& nw = Net(state.range(0)).NW;
   TRouteCalc c(nw, state.range(1) != 0);
   int64_t links = 0;
   for (auto _ : state) {
@@ -189,18 +198,34 @@ void Args(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-// The plain loop searches one whole side of the network per bridge: hours
-// on 1M links, so only 100k.
+// Networks with one-way links (oneway=1) or two-way links only. A route
+// that finds nothing searches one whole side of the network: the plain loop
+// pays that for every bridge (hours on 1M links, so only 100k), and with
+// one-way links so does every loop for every link whose to-node cannot
+// reach its from-node without it (also hours on 1M links).
+void BridgesArgs(benchmark::internal::Benchmark* b) {
+  for (const int64_t links : {100000, 1000000})
+    for (const int64_t turn : {0, 1})
+      for (const int64_t oneway : {0, 1})
+        if (!(oneway && links == 1000000)) b->Args({links, turn, oneway});
+  b->ArgNames({"links", "turn", "oneway"})->Iterations(1)->Unit(benchmark::kMillisecond);
+}
 void EveryLinkArgs(benchmark::internal::Benchmark* b) {
   for (const int64_t links : {100000, 1000000})
     for (const int64_t turn : {0, 1})
-      for (const int64_t known : {0, 1})
-        if (known || links == 100000) b->Args({links, turn, known});
-  b->ArgNames({"links", "turn", "known"})->Iterations(1)->Unit(benchmark::kMillisecond);
+      for (const int64_t oneway : {0, 1})
+        for (const int64_t known : {0, 1})
+          if (links == 100000 || (known && !oneway)) b->Args({links, turn, oneway, known});
+  b->ArgNames({"links", "turn", "oneway", "known"})->Iterations(1)->Unit(benchmark::kMillisecond);
 }
 
-BENCHMARK(BM_Bridges)->Apply(Args);
+BENCHMARK(BM_Bridges)->Apply(BridgesArgs);
 BENCHMARK(BM_BridgesEveryLink)->Apply(EveryLinkArgs);
-BENCHMARK(BM_BglBiconnected)->Args({100000})->Args({1000000})->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BglBiconnected)
+    ->Args({100000, 0})
+    ->Args({1000000, 0})
+    ->ArgNames({"links", "oneway"})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoadNameTest)->Apply(Args);
 BENCHMARK(BM_RoutesAlone)->Apply(Args);
