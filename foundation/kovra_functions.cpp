@@ -161,6 +161,15 @@ std::string MinutesToStr(double Minutes) {
 
 std::string MinutesToQuotedStr(double Minutes) { return "\"" + MinutesToStr(Minutes) + "\""; }
 
+void AppendQuoted(std::string& s, std::string_view Value) {
+  s += '"';
+  for (const char c : Value) {
+    if (c == '"') s += '"';
+    s += c;
+  }
+  s += '"';
+}
+
 std::string BoundsToStr(double xmin, double ymin, double xmax, double ymax) {
   auto num = [](double v) { return FloatToStrDot(std::fabs(v) < 1e-7 ? 0.0 : v); };
   return "Bounds (" + num(xmin) + ", " + num(ymin) + ") (" + num(xmax) + ", " + num(ymax) + ")";

@@ -54,6 +54,9 @@ std::string IntToStrZeroPad(int32_t Value);
 // passed: it gives "0s".
 std::string MinutesToStr(double Minutes);
 std::string MinutesToQuotedStr(double Minutes);
+// Appends Value between double quotes, inner double quotes doubled: a text
+// value of a writer's attribute text.
+void AppendQuoted(std::string& s, std::string_view Value);
 std::string BoundsToStr(double xmin, double ymin, double xmax, double ymax);
 // Largest number of UTF-16 code units of any line; 0 for an empty list.
 int32_t MaxStringLength(const std::vector<std::string>& List);

@@ -24,16 +24,6 @@ inline constexpr int32_t cMaxCharWidth = 254;
 
 void AppendFloat(std::string& s, double v) { s += FloatToStrDot(v); }
 
-// A text value between double quotes, inner quotes doubled.
-void AppendQuoted(std::string& s, std::string_view v) {
-  s += '"';
-  for (const char c : v) {
-    if (c == '"') s += '"';
-    s += c;
-  }
-  s += '"';
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

@@ -90,12 +90,8 @@ private:
     const int32_t first = Abs(chain[0]);
     text = IntToStr(group);
     if (RoadFileID != 0) {
-      text += ",\"";
-      for (const char c : N.RoadNameFile(RoadFileID)->RoadName1(first)) {
-        if (c == '"') text += '"';
-        text += c;
-      }
-      text += '"';
+      text += ',';
+      AppendQuoted(text, N.RoadNameFile(RoadFileID)->RoadName1(first));
     }
     if (attributes) {
       text += ',';

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -676,7 +677,8 @@ private:
 // | RMatrix, RMatrix2, RMatrixDyn, RMatrixDyn2            | kovra_routecalc_matrix.cpp  |
 // | RMatrixOut, RMatrixDynOut, RMatrixPOut                | kovra_routecalc_matrixout.cpp |
 // | RoutePairs, RoutePairsP                               | kovra_routecalc_pairs.cpp   |
-// | bridges, nearest facilities, curb                     | to come, one file each      |
+// | Bridges, RoadNameTest                                 | kovra_routecalc_bridges.cpp |
+// | nearest facilities, curb                              | to come, one file each      |
 // | matrices, alternative routes, traffic assignment,     |                             |
 // | subnets                                               |                             |
 //
@@ -691,6 +693,35 @@ private:
 //   vehicle limits;
 // - SetHierarchyLevel ignores a bad combination (NaN included) silently.
 inline constexpr const char* cMsgSkipNodeListSize = "SkipNodeList has wrong size";
+inline constexpr const char* cMsgNumOfRoutes = "NumOfRoutes should be >0";
+inline constexpr const char* cMsgTooFewNodes = "NodeCount should be >1";
+
+// The links whose removal disconnects their two ends in the undirected
+// network of every link of non-zero length, whatever its one-way code:
+// Bridge[link] := 1 for those, 0 for the others (LinkCount + 1 entries).
+// Linear time; the network must be open.
+void UndirectedBridges(const TNetwork& NW, std::vector<uint8_t>& Bridge);
+
+// One position of a route in the road-name scan: the link, the length of the
+// flagged run it belongs to (0 = none), its road-name id and the suggested
+// road-name id.
+struct Ty {
+  int32_t id = 0;
+  int32_t mark = 0;
+  int32_t str = 0;
+  int32_t str2 = 0;
+};
+
+// The road-name scan of one route, its positions in driving order with str
+// filled: every run of other names between two positions of one name gets
+// mark := the run's length and str2 := that name. A later run that covers a
+// position again overwrites it (the last flag wins). Routes of two links or
+// fewer flag nothing; mark and str2 are cleared first.
+void ScanRoadNameRuns(std::span<Ty> route);
+// Folds one scanned route into the per-link results (entry 0 unused): a
+// flagged position sets its link's run length and suggestion when the link
+// has none yet or a longer one.
+void MergeRoadNameRuns(std::span<const Ty> route, TIntegerArray& RunLength, TIntegerArray& Suggestion);
 
 class TRouteCalc : public TCalc {
 public:
@@ -733,6 +764,33 @@ public:
   float RouteDynApproach(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2);
   float RouteDynApproachEx(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
                            TRoute& aRoute);
+
+  // --- Network checks by routes (kovra_routecalc_bridges.cpp) ----------------
+
+  // The two-way links whose removal disconnects their two ends under the
+  // calculator's other settings (criterion, turn mode and rules, limits,
+  // skip lists, no-drive-through, hierarchy): IA[link] 1 for a bridge, 0
+  // otherwise (zero-length and cul-de-sac links are never tested). Returns
+  // the number of bridges. Each tested link is closed in the network for
+  // its route, so no other calculator may use the network meanwhile; the
+  // link and IgnoreOneway are restored on every exit, also when a route or
+  // the progress handler raises (IA is then left empty). A link met an odd
+  // number of times on a route found is on a cycle with the tested link and
+  // is not tested itself; a link driven there and back is. A link that no
+  // route could replace in any setting (UndirectedBridges) is a bridge
+  // without its route: that route would search the whole side of the
+  // network it starts in.
+  int32_t Bridges(TIntegerArray& IA);
+  // NumOfRoutes routes between random nodes (seeded from the process-wide
+  // source): a run of other road names between two links of one name in
+  // file RoadFileID is flagged with its length and that name; each link
+  // keeps the shortest run it was found in. Writes the flagged links that
+  // are not roundabouts as the polyline layer filename (ID, Count,
+  // RoadName, Suggestion); gfGeoJSON leaves the text in GeoJSON, gfArray
+  // the rows in GISarray. Every argument is checked before any route or
+  // output; a failure while writing leaves no layer. A route of cost 0 and
+  // routes of two links or fewer are not scanned.
+  void RoadNameTest(const std::string& filename, TGISFormat GF, int32_t RoadFileID, int32_t NumOfRoutes);
 
   // Work of the last Route or location route: entries settled and entries
   // pushed (summed over the combinations of duplicate links).

@@ -610,6 +610,16 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         static_cast<TRouteCalc&>(c).RoutePairsP(
                                                             "", gfArray, LL, LL, nullptr, nullptr, true, false,
                                                             false, false, false, false, 30);
+                                                      }},
+                                           EntryPoint{"Bridges",
+                                                      [](TCalc& c) {
+                                                        TIntegerArray IA;
+                                                        static_cast<TRouteCalc&>(c).Bridges(IA);
+                                                      }},
+                                           EntryPoint{"RoadNameTest",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RoadNameTest("never", gfArray, 1,
+                                                                                                 10);
                                                       }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
