@@ -7,6 +7,8 @@
 //   Z(9,9) -7- Z2(9,10)                                    (7 hierarchy 6)
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "network/kovra_network.h"
@@ -14,6 +16,16 @@
 #include "support/temp_dir_test.h"
 
 namespace kovra::testsupport {
+
+// A node list made in place; it converts to the list it holds, so one
+// object passed twice is the same list.
+struct Nodes {
+  Nodes(std::initializer_list<int32_t> ns) {
+    for (const int32_t n : ns) L.Add(n);
+  }
+  operator const TIntegerList&() const { return L; }
+  TIntegerList L;
+};
 
 class MatrixFixture : public TTempDirTest {
 protected:

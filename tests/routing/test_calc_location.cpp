@@ -19,6 +19,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/allocation_counter.h"
@@ -54,7 +55,7 @@ void ExpectConnected(const TNetwork& nw, const TRoute& r) {
   }
 }
 
-class LocationOracleTest : public TTempDirTest {
+class LocationOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
@@ -63,11 +64,8 @@ protected:
     o.Restrictions2 = 200;
     o.Areas = 4;
     o.LimitShare = 0.15;
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
-    skip = std::make_unique<TBitArray>(int64_t(nw.LinkCount()) + 1);
-    for (int32_t l = 3; l <= nw.LinkCount(); l += 13) skip->SetBit2(l, true);
+    Generate(o);
+    skip = EveryNth(nw.LinkCount(), 3, 13);
   }
 
   std::vector<TSearchCase> Cases() const {
@@ -153,8 +151,6 @@ protected:
     return d;
   }
 
-  TGenNetwork gen;
-  TNetwork nw;
   std::unique_ptr<TBitArray> skip;
 };
 

@@ -17,6 +17,7 @@
 #include "routing/kovra_calc_search.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "support/temp_dir_test.h"
 
 using namespace kovra;
@@ -53,7 +54,7 @@ std::string Describe(const TFilterCase& f) {
          std::to_string(f.ndt) + ", turn costs " + (f.turnCosts ? "on" : "off");
 }
 
-class ExpansionOracleTest : public TTempDirTest {
+class ExpansionOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
@@ -62,11 +63,8 @@ protected:
     o.Restrictions2 = 150;
     o.Areas = 3;
     o.LimitShare = 0.2;
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
-    skip = std::make_unique<TBitArray>(int64_t(nw.LinkCount()) + 1);
-    for (int32_t l = 1; l <= nw.LinkCount(); l += 7) skip->SetBit2(l, true);
+    Generate(o);
+    skip = EveryNth(nw.LinkCount(), 1, 7);
     window = std::make_unique<TBitArray>(int64_t(nw.NodeCount()) + 1);
     const double mid = (nw.MBR().xmin + nw.MBR().xmax) / 2;
     for (int32_t n = 1; n <= nw.NodeCount(); ++n) window->SetBit2(n, nw.X()[size_t(n)] < mid);
@@ -117,8 +115,6 @@ protected:
     return cases;
   }
 
-  TGenNetwork gen;
-  TNetwork nw;
   std::unique_ptr<TBitArray> skip, window;
   TFloatPoint target;
 };

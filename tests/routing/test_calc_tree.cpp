@@ -16,6 +16,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
@@ -38,7 +39,7 @@ bool NearlyEqual(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::ma
 
 // --- Against the oracle -------------------------------------------------------
 
-class TreeOracleTest : public TTempDirTest {
+class TreeOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
@@ -47,11 +48,8 @@ protected:
     o.Restrictions2 = 300;
     o.Areas = 4;
     o.LimitShare = 0.15;
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
-    skip = std::make_unique<TBitArray>(int64_t(nw.LinkCount()) + 1);
-    for (int32_t l = 3; l <= nw.LinkCount(); l += 11) skip->SetBit2(l, true);
+    Generate(o);
+    skip = EveryNth(nw.LinkCount(), 3, 11);
   }
 
   std::vector<TSearchCase> Cases() const {
@@ -83,8 +81,6 @@ protected:
     return v;
   }
 
-  TGenNetwork gen;
-  TNetwork nw;
   std::unique_ptr<TBitArray> skip;
 };
 

@@ -20,6 +20,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
@@ -62,7 +63,7 @@ void ExpectValidRoute(const TNetwork& nw, const TRoute& r, int32_t a, int32_t b,
 
 // --- Against the oracle -------------------------------------------------------
 
-class RouteOracleTest : public TTempDirTest {
+class RouteOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
@@ -71,13 +72,9 @@ protected:
     o.Restrictions2 = 300;
     o.Areas = 4;
     o.LimitShare = 0.15;
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
-    skipLinks = std::make_unique<TBitArray>(int64_t(nw.LinkCount()) + 1);
-    for (int32_t l = 3; l <= nw.LinkCount(); l += 11) skipLinks->SetBit2(l, true);
-    skipNodes = std::make_unique<TBitArray>(int64_t(nw.NodeCount()) + 1);
-    for (int32_t n = 7; n <= nw.NodeCount(); n += 29) skipNodes->SetBit2(n, true);
+    Generate(o);
+    skipLinks = EveryNth(nw.LinkCount(), 3, 11);
+    skipNodes = EveryNth(nw.NodeCount(), 7, 29);
   }
 
   std::vector<TSearchCase> Cases() const {
@@ -141,8 +138,6 @@ protected:
     return best;
   }
 
-  TGenNetwork gen;
-  TNetwork nw;
   std::unique_ptr<TBitArray> skipLinks, skipNodes;
 };
 

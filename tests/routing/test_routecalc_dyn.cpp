@@ -19,6 +19,7 @@
 #include "routing/kovra_calc.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
@@ -155,7 +156,7 @@ struct TRng {
 
 // --- Against the oracle ----------------------------------------------------------
 
-class RouteDynOracleTest : public TTempDirTest {
+class RouteDynOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
@@ -165,13 +166,9 @@ protected:
     o.Areas = 3;
     o.LimitShare = 0.15;
     o.Duplicate = 0.05;
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
-    skipLinks = std::make_unique<TBitArray>(int64_t(nw.LinkCount()) + 1);
-    for (int32_t l = 3; l <= nw.LinkCount(); l += 13) skipLinks->SetBit2(l, true);
-    skipNodes = std::make_unique<TBitArray>(int64_t(nw.NodeCount()) + 1);
-    for (int32_t n = 7; n <= nw.NodeCount(); n += 31) skipNodes->SetBit2(n, true);
+    Generate(o);
+    skipLinks = EveryNth(nw.LinkCount(), 3, 13);
+    skipNodes = EveryNth(nw.NodeCount(), 7, 31);
     for (int32_t l = 1; l <= nw.LinkCount(); ++l) {
       if (nw.Lengths()[size_t(l)] == 0) continue;
       valid.push_back(l);
@@ -227,8 +224,6 @@ protected:
 
   void Run(bool turnmode);
 
-  TGenNetwork gen;
-  TNetwork nw;
   std::unique_ptr<TBitArray> skipLinks, skipNodes;
   std::vector<int32_t> valid, duplicated;
 };

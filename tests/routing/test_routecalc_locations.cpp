@@ -19,6 +19,7 @@
 #include "routing/matrix_fixture.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "support/gdal_readback.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
@@ -30,18 +31,14 @@ namespace {
 
 // --- Matrices against the oracle ----------------------------------------------
 
-class RMatrixDynOracleTest : public TTempDirTest {
+class RMatrixDynOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
     o.Seed = 91;
     o.Nodes = 900 * RoutingScale();
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
+    Generate(o);
   }
-  TGenNetwork gen;
-  TNetwork nw;
 };
 
 // Locations on distinct links; the oracle's tree from a location vertex

@@ -12,6 +12,7 @@
 #include "routing/matrix_fixture.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
+#include "routing/support/netgen_test.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
 
@@ -20,30 +21,16 @@ using namespace kovra::testsupport;
 
 namespace {
 
-// A node list made in place; it converts to the list it holds, so one
-// object passed twice is the same list.
-struct Nodes {
-  Nodes(std::initializer_list<int32_t> ns) {
-    for (const int32_t n : ns) L.Add(n);
-  }
-  operator const TIntegerList&() const { return L; }
-  TIntegerList L;
-};
-
 // --- Against the oracle -------------------------------------------------------
 
-class RMatrixOracleTest : public TTempDirTest {
+class RMatrixOracleTest : public TGenNetworkTest {
 protected:
   void SetUp() override {
     TNetGenOptions o;
     o.Seed = 71;
     o.Nodes = 900 * RoutingScale();
-    gen = GenerateNetwork(o);
-    gen.Write(dir.string());
-    gen.Open(nw, dir.string());
+    Generate(o);
   }
-  TGenNetwork gen;
-  TNetwork nw;
 };
 
 // Plain Dijkstra order (Alpha 0) in node mode gives the oracle's costs bit

@@ -24,16 +24,6 @@ using namespace kovra::testsupport;
 
 namespace {
 
-// A node list made in place; it converts to the list it holds, so one
-// object passed twice is the same list.
-struct Nodes {
-  Nodes(std::initializer_list<int32_t> ns) {
-    for (const int32_t n : ns) L.Add(n);
-  }
-  operator const TIntegerList&() const { return L; }
-  TIntegerList L;
-};
-
 // The numbers of a column (the DBF writer pads them with decimals).
 std::vector<double> Nums(const TOgrLayer& L, const std::string& name) {
   std::vector<double> v;
