@@ -28,6 +28,8 @@
 # build/bench-output/routing/. FILTER narrows the benchmarks (a regular
 # expression). The generated networks stay in build/bench-networks/. Any
 # benchmark that stops (a baseline that disagrees) makes the script fail.
+# KOVRA_BENCH_REPS and KOVRA_BENCH_MIN_TIME (seconds) change the repetitions
+# and the shortest run of each.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"

@@ -30,7 +30,8 @@ regex="nodes:($sizes)/"
   echo "pinned ${pin[*]:-no}"
 } | tee "$out/machine.txt"
 status=0
-"${pin[@]}" "$build/bench/bench_routing" --benchmark_filter="$regex" --benchmark_repetitions=5 \
+"${pin[@]}" "$build/bench/bench_routing" --benchmark_filter="$regex" --benchmark_repetitions="${KOVRA_BENCH_REPS:-5}" \
+  --benchmark_min_time="${KOVRA_BENCH_MIN_TIME:-0.2}" \
   --benchmark_report_aggregates_only=false --benchmark_display_aggregates_only=true \
   --benchmark_out="$json" --benchmark_out_format=json || status=$?
 echo "load after $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$out/machine.txt"
