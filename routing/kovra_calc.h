@@ -570,10 +570,13 @@ private:
   std::vector<TStateLabel> fStateLabels;
   uint32_t fStamp = 1;
   // Crow-fly distance to the target per node, stamped with fDistGen.
-  struct TDistEntry {
+  // Packed: 12 bytes instead of 16 per node. The distance is read whole
+  // either way (x86 and ARMv8 load unaligned doubles).
+  struct __attribute__((packed)) TDistEntry {
     double d;
     uint32_t stamp;
   };
+  static_assert(sizeof(TDistEntry) == 12);
   std::vector<TDistEntry> fDist;
   uint32_t fDistGen = 1, fDistForStamp = 0;
   TFloatPoint fDistTarget{};
