@@ -22,7 +22,7 @@ if command -v taskset >/dev/null; then
   pin=(taskset -c "$core")
 fi
 json="$out/bench_routing.json"
-regex="nodes:($sizes)/"
+regex="nodes:($sizes)(/|$)"
 [ -n "$filter" ] && regex="$regex.*$filter|$filter.*$regex"
 {
   echo "commit $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . 2>/dev/null || echo '+changes')"
