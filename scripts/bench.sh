@@ -22,7 +22,7 @@
 # defaults to 3.
 #
 # The routing suite (bench_routing, bench/routing/): every benchmark on the
-# 10k and 100k networks (--1m: also the 1M ones), five repetitions, pinned
+# 10k and 100k networks (--1m: the 1M tier alone), five repetitions, pinned
 # to one core with taskset when it exists; prints the medians with their
 # spread (min..max of the repetitions) and keeps the JSON in
 # build/bench-output/routing/. FILTER narrows the benchmarks (a regular
