@@ -33,6 +33,50 @@ inline void AppendNodeArcs(const TNetwork& NW, const float* w, TArcs& arcs, std:
     }
 }
 
+// Thrown by a visitor to stop a search at its goal.
+struct TFound {};
+
+// Stops a search when the goal is examined, and records every vertex whose
+// distance it wrote, so the next query can reset only those.
+template <class Base>
+class TGoalVisitor : public Base {
+public:
+  using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
+  TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled)
+      : fGoal(goal), fTouched(touched), fSettled(settled) {}
+  // On a link-state graph the goal is a node: every vertex v with
+  // stateNode[v] == goal reaches it, and the first examined is the cheapest.
+  // found receives the goal vertex examined.
+  TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled, const std::vector<int32_t>* stateNode,
+               TVertex* found)
+      : fGoal(goal), fTouched(touched), fSettled(settled), fStateNode(stateNode), fFound(found) {}
+  template <class G>
+  void examine_vertex(TVertex u, const G& g) {
+    ++*fSettled;
+    if (fStateNode ? (*fStateNode)[u] == int32_t(fGoal) : u == fGoal) {
+      if (fFound) *fFound = u;
+      throw TFound();
+    }
+    Base::examine_vertex(u, g);
+  }
+  template <class E, class G>
+  void edge_relaxed(E e, const G& g) {
+    if (fTouched) fTouched->push_back(boost::target(e, g));
+  }
+  template <class G>
+  void discover_vertex(TVertex u, const G& g) {
+    if (fTouched) fTouched->push_back(u);
+    Base::discover_vertex(u, g);
+  }
+
+private:
+  TVertex fGoal;
+  std::vector<TVertex>* fTouched;
+  int64_t* fSettled;
+  const std::vector<int32_t>* fStateNode = nullptr;
+  TVertex* fFound = nullptr;
+};
+
 inline std::unique_ptr<TCsr> MakeCsr(const TArcs& arcs, const std::vector<TEdge>& weights, size_t vertices) {
   return std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),
                                 vertices);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/kovra_bitarray.h"
 #include "foundation/kovra_integerlist.h"
@@ -36,6 +37,8 @@
 #include "routing/kovra_pq.h"
 
 namespace kovra {
+
+class TSpatialSearch;
 
 inline constexpr const char* cMsgLoopLinksNotAllowed = "Loop links are not allowed in the network";
 inline constexpr const char* cMsgTimeSlotsNonValid = "One or more timeslots points to a non-valid Time-Array";
@@ -477,6 +480,51 @@ public:
   // The directions the last tree from a location left its origin in.
   bool FLocForward = false, FLocBackward = false;
 
+  // --- Matrix outputs: the pieces the route-matrix, route-pair and tree
+  // matrix outputs share (kovra_calc_matrixhelpers.cpp) -----------------------
+
+  // A label list of an output: UTF-8 strings, or nil for positions.
+  using TLabelList = std::vector<std::string>;
+  // Declares the id column Name: from W.SL2GISField of SL when given (its
+  // width too), else gfInteger of width 0. Returns the column's type, which
+  // decides whether a row writes its labels bare.
+  TGISField AddIDField(TGISWriter& W, const std::string& Name, const TLabelList* SL) const;
+  // Raises "Time arrays has not been setup" / "Cost arrays has not been
+  // setup" when a time (cost) value is asked and the calculator's time
+  // (cost) slots do not name columns of the network as it is open now.
+  void CheckValueColumns(bool time, bool cost) const;
+  // Whether a row needs its route: for geometry, or for a value that is not
+  // the criterion's own (time covers Time and TimeAsText).
+  bool RouteFindNeeded(bool showRoute, bool dist, bool time, bool cost) const;
+  // The values of a reached row: c is the search's result under the
+  // criterion, the others are priced along route. Only asked values are
+  // computed; the others stay 0.
+  struct TRowValues {
+    double Distance = 0, Time = 0, Cost = 0;
+  };
+  TRowValues RowValues(float c, const TRoute& route, bool dist, bool time, bool cost) const;
+  // NearestOpenDyn of loc: when it finds another open link, loc moves to that
+  // link's end at the node found and the result is true.
+  bool MoveToNearestOpen(TLocation& loc);
+  // Snaps the points of LL1 and LL2 (the same object or two) to the network
+  // and writes the locations back, the points staying: with foffroadspeed
+  // <> 0 by NearestLocation, filling fDist1 and fDist2 (the same array when
+  // the lists are) with each point's distance to the network in km; else by
+  // NearestLocationSimple. skiplinkbit keeps points off links whose skip
+  // bit is set; nearestOpen then moves items onto open links (their
+  // distance becomes 0). Everything is computed before anything is
+  // written: on an error the lists and the distances stay as they were.
+  void SnapMatrixPoints(TLocationList& LL1, TLocationList& LL2, bool nearestOpen, bool skiplinkbit);
+  // The spatial-index guard of s's queries ("Spatial index need to be open"),
+  // for a caller that must refuse before it writes anything.
+  void CheckSearchIndex(const TSpatialSearch& s) const;
+
+  // Work fields of the matrix outputs.
+  bool fShowRoute = false;
+  bool fCallRouteFind = false;
+  float foffroadspeed = 0;
+  std::shared_ptr<TDoubleArray> fDist1, fDist2;
+
   // --- Search state ----------------------------------------------------------
 
   std::unique_ptr<TPQ> PQ1, PQ2;
@@ -493,6 +541,14 @@ public:
   int32_t FNearLink = 0, FNearNode = 0;
 
 protected:
+  // Route builders from a location on link S (also the location routes').
+  // Turn mode: the walk back from L's state to S as it was left (S forward
+  // with apForward, backward with apReverse, either with apIgnore); node
+  // mode: the route to node, S in front and L behind, signs left to the
+  // caller.
+  void WalkToLocation(int32_t S, TApproach left, int32_t L, bool forward, TRoute& route) const;
+  void WrapNodeRoute(int32_t S, int32_t node, int32_t L, TRoute& route) const;
+
   TCalcSettings fS;
   TNetwork& FNW;
   const bool FTurnMode;
@@ -613,8 +669,6 @@ private:
   void TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc, int32_t ndt);
   void TreeFromLocationNode(int32_t S, double p, TTargetCount& tc, int32_t ndt);
   float NodeCostAfterLocation(int32_t node) const;
-  void WalkToLocation(int32_t L, bool forward, TRoute& route) const;
-  void WrapNodeRoute(int32_t node, int32_t L, TRoute& route) const;
   bool fMaxICostTargets = false;
   // No-drive-through was in force for the last tree.
   bool fTreeNoDriveThrough = false;
@@ -635,8 +689,11 @@ private:
 // | SkipCulDeSacOptimization, SetHierarchyLevel,          |                             |
 // | SetSkipNodeList, UpdateAlpha, IsCulDeSacNode          |                             |
 // | Route                                                 | kovra_routecalc_route.cpp   |
-// | location routes, route matrices and their outputs,    | to come, one file each      |
-// | route pairs, bridges, nearest facilities, curb        |                             |
+// | RouteDyn, RouteDynEx, RouteDynApproach(Ex)            | kovra_routecalc_dyn.cpp     |
+// | RMatrix, RMatrix2, RMatrixDyn, RMatrixDyn2            | kovra_routecalc_matrix.cpp  |
+// | RMatrixOut, RMatrixDynOut, RMatrixPOut                | kovra_routecalc_matrixout.cpp |
+// | RoutePairs, RoutePairsP                               | kovra_routecalc_pairs.cpp   |
+// | bridges, nearest facilities, curb                     | to come, one file each      |
 // | matrices, alternative routes, traffic assignment,     |                             |
 // | subnets                                               |                             |
 //
@@ -680,11 +737,110 @@ public:
   // describe the route for RouteFind and the other readers.
   float Route(int32_t node1, int32_t node2);
 
-  // Work of the last Route: entries settled and entries pushed.
+  // The cheapest route between two locations; -1 when there is none (also
+  // when one-way rules, the approach sides, skip nodes or vehicle limits
+  // close either end). With DuplicateLinks the duplicate of each end link
+  // is tried too and the cheapest combination wins (the first on a tie).
+  // The Ex forms clear aRoute first and fill it: signed links from the start
+  // link to the end link, the nodes passed; empty with -1.
+  float RouteDyn(const TLocation& loc1, const TLocation& loc2);
+  float RouteDynEx(const TLocation& loc1, const TLocation& loc2, TRoute& aRoute);
+  // With the side each location is left or reached from; the duplicate
+  // links are not tried.
+  float RouteDynApproach(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2);
+  float RouteDynApproachEx(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                           TRoute& aRoute);
+
+  // Work of the last Route or location route: entries settled and entries
+  // pushed (summed over the combinations of duplicate links).
   int64_t LastSettled() const { return fLastSettled; }
   int64_t LastPushed() const { return fLastPushed; }
 
+  // --- Route matrices (kovra_routecalc_matrix.cpp) ---------------------------
+  // One route per cell on the caller's thread. A cell that finds no route
+  // under the road hierarchy is computed once more without it (Hierarchy is
+  // back on afterwards, also after an error). With MatrixBuffer > 0 every
+  // search stays inside the box around the listed places grown by it.
+  // Cells: the cost, -1 without a route, 0 on the skipped diagonal of the
+  // one-list forms and in the extra row and column (last, with extra).
+  // The symmetric forms compute i -> j for i < j and store the same value
+  // for j -> i, also on a network with one-way links.
+
+  TMatrix RMatrix(const TIntegerList& NL, bool extra, bool symmetric);
+  TMatrix RMatrix2(const TIntegerList& NL1, const TIntegerList& NL2);
+  TMatrix RMatrixDyn(const TLocationList& LL, bool extra, bool symmetric);
+  TMatrix RMatrixDyn2(const TLocationList& LL1, const TLocationList& LL2);
+
+  // --- Route matrix outputs (kovra_routecalc_matrixout.cpp) ------------------
+  // One row per pair, one route per row; "the same list" means the same
+  // object (&LL1 == &LL2). Every argument is checked before the writer is
+  // made or a list changes. A pair without a route is a row of -1 (dropped
+  // when MaxCost is set). A pair of the same node or location is 0 without
+  // geometry. Labels: bare in an integer id column, else in double quotes
+  // with inner quotes doubled; the location outputs always quote them, also
+  // in an integer column (the writers' comma-text split removes the
+  // quotes). A text Time column holds "-1" for a pair without a route.
+  // gfArray rows go to GISarray, gfGeoJSON text to GeoJSON; the writer is
+  // always freed. A failure mid-run leaves no output, every setting and the
+  // caller's lists as they were. No cancel and no 2 GB check.
+  // RMatrixDynOut with nearestOpen and RMatrixPOut write the moved or
+  // snapped locations back into the caller's lists (the points stay);
+  // RMatrixPOut's offroadspeed must be >= 0 (NaN is refused).
+
+  void RMatrixOut(const std::string& filename, TGISFormat GF, const TIntegerList& NL1, const TIntegerList& NL2,
+                  const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                  bool symmetric, bool routeobject);
+  void RMatrixDynOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                     const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                     bool symmetric, bool routeobject, bool nearestOpen);
+  void RMatrixPOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                   bool symmetric, bool routeobject, bool nearestOpen, double offroadspeed, bool skiplinkbit);
+
+  // --- Route pairs (kovra_routecalc_pairs.cpp) -------------------------------
+  // Trip i runs from LL1[i] to LL2[i]; one row per trip, without a second
+  // try without the hierarchy. The caller's lists are never changed
+  // (nearestopen moves copies; a moved end drops RoutePairsP's legs).
+  // RoutePairsP snaps the items' points, needs the spatial index and an
+  // offroadspeed >= 0, and with a speed > 0 adds the straight legs from
+  // the points to the network (three-part lines).
+
+  void RoutePairs(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                  const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                  bool routeobject, bool nearestopen);
+  void RoutePairsP(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                   const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost, bool directdist,
+                   bool routeobject, bool nearestopen, double offroadspeed);
+
 private:
+  // A matrix cell: Route (RouteDyn, RouteDynEx with route), once more
+  // without the hierarchy when it found none.
+  float CellRoute(int32_t node1, int32_t node2);
+  float CellRouteDyn(const TLocation& loc1, const TLocation& loc2, TRoute* route);
+  // The frame and rows of RMatrixDynOut (points false) and RMatrixPOut.
+  void LocationMatrixOut(const std::string& filename, TGISFormat GF, TLocationList& LL1, TLocationList& LL2,
+                         const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost,
+                         bool directdist, bool symmetric, bool routeobject, bool nearestOpen, bool points,
+                         double offroadspeed, bool skiplinkbit);
+  // The frame and rows of RoutePairs (points false) and RoutePairsP.
+  void RoutePairsRun(const std::string& filename, TGISFormat GF, const TLocationList& LL1, const TLocationList& LL2,
+                     const TLabelList* SL1, const TLabelList* SL2, bool dist, bool time, bool cost,
+                     bool directdist, bool routeobject, bool nearestopen, bool points, double offroadspeed);
+  // The state of one location search (kovra_routecalc_dyn.cpp).
+  struct TDynSearch;
+  // route == nullptr: the cost only.
+  float RouteDynDuplicates(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                           TRoute* route);
+  float RouteDynSearch(const TLocation& loc1, const TLocation& loc2, TApproach Approach1, TApproach Approach2,
+                       TRoute* route);
+  float RouteDynTurnMode(TDynSearch& s);
+  float RouteDynNodeMode(TDynSearch& s);
+  void BuildRouteTurnMode(const TDynSearch& s, TRoute& route) const;
+  void BuildRouteNodeMode(const TDynSearch& s, TRoute& route) const;
+  void SetRouteSigns(const TDynSearch& s, TRoute& route) const;
+  // Locations checked and the network open, in this order.
+  void CheckDynArguments(const TLocation& loc1, const TLocation& loc2) const;
+
   void UpdateAlpha();
   bool IsCulDeSacNode(int32_t node) const;
   bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
@@ -697,6 +853,8 @@ private:
   const TBitArray* FSkipNodeList = nullptr;
   bool FDuplicateLinks = true;
   int64_t fLastSettled = 0, fLastPushed = 0;
+  // Scratch routes of the duplicate combinations, kept for their capacity.
+  TRoute fDynScratch, fDynBest;
 };
 
 }  // namespace kovra

@@ -189,8 +189,8 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
     route->links.push_back(q > p ? S : -S);
     return cost;
   }
-  if (FTurnMode) WalkToLocation(L, forward, *route);
-  else WrapNodeRoute(forward ? fL : tL, L, *route);
+  if (FTurnMode) WalkToLocation(S, Fapproachdyn, L, forward, *route);
+  else WrapNodeRoute(S, forward ? fL : tL, L, *route);
   if (detourSign != 0) {
     route->links.front() = detourSign * S;
     route->links.back() = detourSign * S;
@@ -205,12 +205,11 @@ float TCalc::RouteToLocation(const TLocation& loc, TApproach a, TRoute* route) c
 // Turn mode: from L's state back to the origin link. The walk ends at the
 // first predecessor that is the origin link as the tree left it; a loop that
 // re-entered the origin link on that side is not followed.
-void TCalc::WalkToLocation(int32_t L, bool forward, TRoute& route) const {
+void TCalc::WalkToLocation(int32_t S, TApproach left, int32_t L, bool forward, TRoute& route) const {
   const int32_t* from = FNW.Fromnodes().data();
   const int32_t* to = FNW.Tonodes().data();
-  const int32_t S = Flinkdyn;
   auto isOrigin = [&](int32_t pred) {
-    switch (Fapproachdyn) {
+    switch (left) {
       case apForward: return pred == S;
       case apReverse: return pred == -S;
       default: return Abs(pred) == S;
@@ -235,11 +234,11 @@ void TCalc::WalkToLocation(int32_t L, bool forward, TRoute& route) const {
 
 // Node mode: the route from the seeded end of the origin link to node, with
 // the origin link in front and L behind (signs set by the caller).
-void TCalc::WrapNodeRoute(int32_t node, int32_t L, TRoute& route) const {
+void TCalc::WrapNodeRoute(int32_t S, int32_t node, int32_t L, TRoute& route) const {
   const TRoute r = ExtractRoute(node);
   route.nodes = r.nodes;
   route.links.reserve(r.links.size() + 2);
-  route.links.push_back(Flinkdyn);
+  route.links.push_back(S);
   route.links.insert(route.links.end(), r.links.begin(), r.links.end());
   route.links.push_back(L);
 }

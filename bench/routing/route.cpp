@@ -36,42 +36,6 @@ using namespace kovra::benchsupport;
 
 namespace {
 
-struct TFound {};
-
-// Stops a search when a goal vertex is examined, recording it; records every
-// vertex whose distance it wrote, so the next query can reset only those.
-template <class Base>
-class TGoalVisitor : public Base {
-public:
-  TGoalVisitor(const TRoutingNet* n, int32_t goal, bool states, std::vector<TVertex>* touched, int64_t* settled,
-               TVertex* found)
-      : fN(n), fGoal(goal), fStates(states), fTouched(touched), fSettled(settled), fFound(found) {}
-  template <class G>
-  void examine_vertex(TVertex u, const G& g) {
-    ++*fSettled;
-    // Turn mode: the first state examined that arrives at the goal node is
-    // the cheapest of them.
-    if (fStates ? fN->StateNode[u] == fGoal : u == TVertex(fGoal)) {
-      *fFound = u;
-      throw TFound();
-    }
-    Base::examine_vertex(u, g);
-  }
-  template <class E, class G>
-  void edge_relaxed(E e, const G& g) {
-    if (fTouched) fTouched->push_back(boost::target(e, g));
-    Base::edge_relaxed(e, g);
-  }
-
-private:
-  const TRoutingNet* fN;
-  int32_t fGoal;
-  bool fStates;
-  std::vector<TVertex>* fTouched;
-  int64_t* fSettled;
-  TVertex* fFound;
-};
-
 // Crow-fly distance from a vertex's node to the goal times the factor.
 class THeuristic : public boost::astar_heuristic<TCsr, float> {
 public:
@@ -120,19 +84,20 @@ public:
     }
     std::vector<TVertex>* touched = fNoInit ? &fTouched : nullptr;
     TVertex found = TVertex(-1);
+    const std::vector<int32_t>* stateNode = fTurn ? &fN.StateNode : nullptr;
     const THeuristic h(&fN, p.b, fTurn);
     fDist[s] = 0;
     fCost[s] = fAstar ? h(s) : 0;
     try {
       if (fAstar) {
-        TGoalVisitor<boost::default_astar_visitor> vis(&fN, p.b, fTurn, touched, &Settled, &found);
+        TGoalVisitor<boost::default_astar_visitor> vis(TVertex(p.b), touched, &Settled, stateNode, &found);
         auto params = boost::visitor(vis).distance_map(dmap).predecessor_map(pmap).weight_map(wmap).rank_map(cmap).color_map(colmap);
         if (fNoInit)
           boost::astar_search_no_init(fG, s, h, params);
         else
           boost::astar_search(fG, s, h, params);
       } else {
-        TGoalVisitor<boost::default_dijkstra_visitor> vis(&fN, p.b, fTurn, touched, &Settled, &found);
+        TGoalVisitor<boost::default_dijkstra_visitor> vis(TVertex(p.b), touched, &Settled, stateNode, &found);
         if (fNoInit)
           boost::dijkstra_shortest_paths_no_color_map_no_init(fG, s, pmap, dmap, wmap, idx, std::less<float>(),
                                                               boost::closed_plus<float>(cUnreached), cUnreached,

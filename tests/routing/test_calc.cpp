@@ -526,7 +526,91 @@ INSTANTIATE_TEST_SUITE_P(Calc, LoopLinkTest,
                                                         c.IsoCostListDynApproach({1, 0.5}, LL, apForward);
                                                       }},
                                            EntryPoint{"Route",
-                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }}),
+                                                      [](TCalc& c) { static_cast<TRouteCalc&>(c).Route(1, 2); }},
+                                           EntryPoint{"RMatrix",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1), NL.Add(2);
+                                                        static_cast<TRouteCalc&>(c).RMatrix(NL, false, false);
+                                                      }},
+                                           EntryPoint{"RMatrix2",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1);
+                                                        static_cast<TRouteCalc&>(c).RMatrix2(NL, NL);
+                                                      }},
+                                           EntryPoint{"RMatrixOut",
+                                                      [](TCalc& c) {
+                                                        TIntegerList NL;
+                                                        NL.Add(1), NL.Add(2);
+                                                        static_cast<TRouteCalc&>(c).RMatrixOut(
+                                                            "", gfArray, NL, NL, nullptr, nullptr, true, false,
+                                                            false, false, false, false);
+                                                      }},
+                                           EntryPoint{"RouteDyn",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RouteDyn({1, 0.5}, {2, 0.5});
+                                                      }},
+                                           EntryPoint{"RouteDynEx",
+                                                      [](TCalc& c) {
+                                                        TRoute r;
+                                                        static_cast<TRouteCalc&>(c).RouteDynEx({1, 0.5}, {2, 0.5}, r);
+                                                      }},
+                                           EntryPoint{"RouteDynApproach",
+                                                      [](TCalc& c) {
+                                                        static_cast<TRouteCalc&>(c).RouteDynApproach(
+                                                            {1, 0.5}, {2, 0.5}, apForward, apIgnore);
+                                                      }},
+                                           EntryPoint{"RouteDynApproachEx",
+                                                      [](TCalc& c) {
+                                                        TRoute r;
+                                                        static_cast<TRouteCalc&>(c).RouteDynApproachEx(
+                                                            {1, 0.5}, {2, 0.5}, apIgnore, apReverse, r);
+                                                      }},
+                                           EntryPoint{"RMatrixDyn",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5), LL.Add2(2, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDyn(LL, false, true);
+                                                      }},
+                                           EntryPoint{"RMatrixDyn2",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDyn2(LL, LL);
+                                                      }},
+                                           EntryPoint{"RMatrixDynOut",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5), LL.Add2(2, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RMatrixDynOut(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, true);
+                                                      }},
+                                           EntryPoint{"RMatrixPOut",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add5(0.5, 0.1), LL.Add5(1.5, 0.1);
+                                                        static_cast<TRouteCalc&>(c).RMatrixPOut(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, true, 30, false);
+                                                      }},
+                                           EntryPoint{"RoutePairs",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add2(1, 0.5);
+                                                        static_cast<TRouteCalc&>(c).RoutePairs(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false);
+                                                      }},
+                                           EntryPoint{"RoutePairsP",
+                                                      [](TCalc& c) {
+                                                        TLocationList LL;
+                                                        LL.Add5(0.5, 0.1);
+                                                        static_cast<TRouteCalc&>(c).RoutePairsP(
+                                                            "", gfArray, LL, LL, nullptr, nullptr, true, false,
+                                                            false, false, false, false, 30);
+                                                      }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

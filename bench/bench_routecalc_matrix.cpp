@@ -1,0 +1,251 @@
+// Route matrices and route-matrix outputs on generated networks of 100k and
+// 1M grid nodes (planar, 100 m grid, by distance), with the N places of a
+// matrix inside a 3 km square in the middle of the network.
+//
+// - BM_RMatrix / BM_RMatrixDyn: N = 10 and 100, without and with a
+//   MatrixBuffer of 1 km; total time per matrix and per cell (cell_s).
+// - BM_BglCells: the baseline, N (N - 1) astar_search queries (crow-fly
+//   heuristic x the network's factor, stopped at the goal) on a
+//   compressed_sparse_row_graph of the same network. Target: RMatrix at
+//   least 2x faster per cell.
+// - BM_RMatrixOut / BM_RMatrixOutDirect: rows per second to gfCSV and gfSHP,
+//   without and with geometry, N = 30; the direct form makes the same Route,
+//   ExtractRoute, GetGISSectionRoute and writer calls by hand. Target: within
+//   1.1x.
+#include <benchmark/benchmark.h>
+
+#include <boost/graph/astar_search.hpp>
+#include <boost/graph/compressed_sparse_row_graph.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/kovra_functions.h"
+#include "network/kovra_network.h"
+#include "routing/kovra_calc.h"
+#include "routing/support/netgen.h"
+
+#include "bench_bgl_graph.h"
+
+using namespace kovra;
+using namespace kovra::testsupport;
+using namespace kovra::benchsupport;
+
+namespace {
+
+using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
+constexpr float cInf = std::numeric_limits<float>::max();
+
+struct TMatrixNet {
+  explicit TMatrixNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
+    TArcs arcs;
+    std::vector<TEdge> weights;
+    AppendNodeArcs(NW, NW.Lengths().data(), arcs, weights);
+    Graph = MakeCsr(arcs, weights, size_t(NW.NodeCount()) + 1);
+    double xmin = 1e300, xmax = -1e300, ymin = 1e300, ymax = -1e300;
+    for (int32_t n = 1; n <= NW.NodeCount(); ++n) {
+      xmin = std::min(xmin, NW.X()[size_t(n)]), xmax = std::max(xmax, NW.X()[size_t(n)]);
+      ymin = std::min(ymin, NW.Y()[size_t(n)]), ymax = std::max(ymax, NW.Y()[size_t(n)]);
+    }
+    const double cx = (xmin + xmax) / 2, cy = (ymin + ymax) / 2;
+    // Every node of the middle 3 km square, in a fixed shuffled order.
+    for (int32_t n = 1; n <= NW.NodeCount(); ++n)
+      if (std::abs(NW.X()[size_t(n)] - cx) < 1500 && std::abs(NW.Y()[size_t(n)] - cy) < 1500) Square.push_back(n);
+    uint64_t r = 99;
+    for (size_t i = Square.size(); i > 1; --i) {
+      r = r * 6364136223846793005ull + 1442695040888963407ull;
+      std::swap(Square[i - 1], Square[size_t((r >> 33) % i)]);
+    }
+  }
+  static TNetGenOptions Options(int32_t nodes) {
+    TNetGenOptions o;
+    o.Seed = 5;
+    o.Nodes = nodes;
+    o.SpatialIndex = true;
+    return o;
+  }
+  void Nodes(int32_t n, TIntegerList& NL) const {
+    NL.Clear();
+    for (int32_t i = 0; i < n; ++i) NL.Add(Square[size_t(i)]);
+  }
+  void Locations(int32_t n, TLocationList& LL) const {
+    LL.Clear();
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t node = Square[size_t(i)];
+      for (const int32_t e : NW.Adjacent(node)) {
+        const int32_t L = e < 0 ? -e : e;
+        if (NW.Lengths()[size_t(L)] > 0) {
+          LL.Add2(L, 0.5);
+          break;
+        }
+      }
+    }
+  }
+  TGeneratedNetwork G;
+  TNetwork& NW;
+  std::unique_ptr<TCsr> Graph;
+  std::vector<int32_t> Square;
+};
+
+TMatrixNet& Net(int32_t nodes) {
+  static std::map<int32_t, std::unique_ptr<TMatrixNet>> nets;
+  auto& p = nets[nodes];
+  if (!p) p = std::make_unique<TMatrixNet>(nodes);
+  return *p;
+}
+
+// Seconds per cell (the counter inverts the cell rate).
+void Cells(benchmark::State& state, int64_t cells) {
+  state.counters["cell_s"] = benchmark::Counter(double(cells), benchmark::Counter::kIsIterationInvariantRate |
+                                                                   benchmark::Counter::kInvert);
+}
+
+// Args: nodes, N, buffer (km, 0 = none).
+void BM_RMatrix(benchmark::State& state) {
+  TMatrixNet& n = Net(int32_t(state.range(0)));
+  TIntegerList NL;
+  n.Nodes(int32_t(state.range(1)), NL);
+  TRouteCalc c(n.NW, false);
+  c.SetMatrixBuffer(double(state.range(2)));
+  for (auto _ : state) benchmark::DoNotOptimize(c.RMatrix(NL, false, false));
+  Cells(state, int64_t(NL.Count()) * (NL.Count() - 1));
+}
+
+void BM_RMatrixDyn(benchmark::State& state) {
+  TMatrixNet& n = Net(int32_t(state.range(0)));
+  TLocationList LL;
+  n.Locations(int32_t(state.range(1)), LL);
+  TRouteCalc c(n.NW, false);
+  c.SetMatrixBuffer(double(state.range(2)));
+  for (auto _ : state) benchmark::DoNotOptimize(c.RMatrixDyn(LL, false, false));
+  Cells(state, int64_t(LL.Count()) * (LL.Count() - 1));
+}
+
+class THeuristic : public boost::astar_heuristic<TCsr, float> {
+public:
+  THeuristic(const TNetwork& nw, float factor, int32_t goal) : fNW(nw), fFactor(factor), fGoal(goal) {}
+  float operator()(TVertex v) const {
+    return v == 0 ? 0 : float(double(fFactor) * fNW.DistanceBetweenNodes_raw(int32_t(v), fGoal));
+  }
+
+private:
+  const TNetwork& fNW;
+  float fFactor;
+  int32_t fGoal;
+};
+
+// Args: nodes, N.
+void BM_BglCells(benchmark::State& state) {
+  TMatrixNet& n = Net(int32_t(state.range(0)));
+  TIntegerList NL;
+  n.Nodes(int32_t(state.range(1)), NL);
+  const TCsr& g = *n.Graph;
+  const size_t V = boost::num_vertices(g);
+  std::vector<float> dist(V, cInf), cost(V, cInf);
+  std::vector<TVertex> pred(V);
+  std::vector<boost::default_color_type> color(V, boost::white_color);
+  int64_t settled = 0;
+  for (auto _ : state)
+    for (int32_t i = 0; i < NL.Count(); ++i)
+      for (int32_t j = 0; j < NL.Count(); ++j) {
+        if (i == j) continue;
+        const TVertex s = TVertex(NL.GetItem(i)), goal = TVertex(NL.GetItem(j));
+        auto idx = boost::get(boost::vertex_index, g);
+        const THeuristic h(n.NW, n.NW.LengthAlpha(), int32_t(goal));
+        TGoalVisitor<boost::default_astar_visitor> vis(goal, nullptr, &settled);
+        try {
+          boost::astar_search(g, s, h,
+                              boost::visitor(vis)
+                                  .distance_map(boost::make_iterator_property_map(dist.begin(), idx))
+                                  .predecessor_map(boost::make_iterator_property_map(pred.begin(), idx))
+                                  .weight_map(boost::get(&TEdge::w, g))
+                                  .rank_map(boost::make_iterator_property_map(cost.begin(), idx))
+                                  .color_map(boost::make_iterator_property_map(color.begin(), idx)));
+        } catch (const TFound&) {
+        }
+        benchmark::DoNotOptimize(dist[goal]);
+      }
+  Cells(state, int64_t(NL.Count()) * (NL.Count() - 1));
+}
+
+void MatrixArgs(benchmark::internal::Benchmark* b) {
+  for (const int64_t nodes : {100'000, 1'000'000})
+    for (const int64_t N : {10, 100})
+      for (const int64_t buffer : {0, 1000}) b->Args({nodes, N, buffer});
+}
+BENCHMARK(BM_RMatrix)->Apply(MatrixArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RMatrixDyn)->Apply(MatrixArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BglCells)
+    ->Args({100'000, 10})
+    ->Args({100'000, 100})
+    ->Args({1'000'000, 10})
+    ->Args({1'000'000, 100})
+    ->Unit(benchmark::kMillisecond);
+
+std::string OutFile() { return (std::filesystem::temp_directory_path() / "kovra_bench_rmatrixout").string(); }
+
+// Args: nodes, format (0 CSV, 1 SHP), geometry.
+void BM_RMatrixOut(benchmark::State& state) {
+  TMatrixNet& n = Net(int32_t(state.range(0)));
+  TIntegerList NL;
+  n.Nodes(30, NL);
+  TRouteCalc c(n.NW, false);
+  const TGISFormat GF = state.range(1) ? gfSHP : gfCSV;
+  for (auto _ : state)
+    c.RMatrixOut(OutFile(), GF, NL, NL, nullptr, nullptr, true, false, false, true, false, state.range(2) != 0);
+  state.counters["rows_per_s"] =
+      benchmark::Counter(double(NL.Count() * (NL.Count() - 1)), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The same routes and writer calls made directly.
+void BM_RMatrixOutDirect(benchmark::State& state) {
+  TMatrixNet& n = Net(int32_t(state.range(0)));
+  TIntegerList NL;
+  n.Nodes(30, NL);
+  TRouteCalc c(n.NW, false);
+  const TGISFormat GF = state.range(1) ? gfSHP : gfCSV;
+  const bool geometry = state.range(2) != 0 && GF == gfSHP;
+  for (auto _ : state) {
+    std::unique_ptr<TGISWriter> w = n.NW.GISoutputInit(OutFile(), GF);
+    w->StartHeader(4, geometry ? otPline : otNone);
+    w->AddField("ID_from", gfInteger, 0, 0);
+    w->AddField("ID_to", gfInteger, 0, 0);
+    w->AddField("Distance", gfFloat, 0, 0);
+    w->AddField("DirectDist", gfFloat, 0, 0);
+    for (int32_t i = 0; i < NL.Count(); ++i)
+      for (int32_t j = 0; j < NL.Count(); ++j) {
+        if (i == j) continue;
+        const int32_t a = NL.GetItem(i), b = NL.GetItem(j);
+        const float cst = c.Route(a, b);
+        const std::string text = IntToStr(i) + "," + IntToStr(j) + "," + FloatToStrDecimals(cst, -1) + "," +
+                                 FloatToStrDecimals(n.NW.DistanceBetweenNodes_raw(a, b), -1);
+        if (geometry && cst > 0) {
+          TFloatPointArrayEx line = n.NW.GetGISSectionRoute(c.ExtractRoute(b));
+          w->AddObject(1, false, text);
+          w->AddSection(1, line);
+        } else {
+          w->AddObject(0, false, text);
+        }
+      }
+    w->Close();
+  }
+  state.counters["rows_per_s"] =
+      benchmark::Counter(double(NL.Count() * (NL.Count() - 1)), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void OutArgs(benchmark::internal::Benchmark* b) {
+  for (const int64_t nodes : {100'000, 1'000'000})
+    for (const int64_t shp : {0, 1})
+      for (const int64_t geometry : {0, 1}) b->Args({nodes, shp, geometry});
+}
+BENCHMARK(BM_RMatrixOut)->Apply(OutArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RMatrixOutDirect)->Apply(OutArgs)->Unit(benchmark::kMillisecond);
+
+}  // namespace
