@@ -197,6 +197,52 @@ uint64_t TreesFromLocations(TGuardNet& n) {
   return h.Value();
 }
 
+// Routes between locations with Alpha 0 and 1, DuplicateLinks off and on:
+// the cost, the labels and the route.
+uint64_t RoutesBetweenLocations(TGuardNet& n) {
+  TDigest h;
+  ForEachSetting(n, [&](TRouteCalc& c) {
+    for (const int32_t k : {0, 1, 2, 3}) {
+      c.SetAlpha(float(k & 1));
+      c.SetDuplicateLinks(k >= 2);
+      for (const TLocation& a : n.Origins)
+        for (int32_t i = 0; i < n.TargetLocs.Count(); i += 3) {
+          TRoute r;
+          h.Float(c.RouteDynEx(a, n.TargetLocs.GetItem(i).loc, r));
+          HashLabels(h, c);
+          HashRoute(h, r);
+        }
+    }
+  });
+  return h.Value();
+}
+
+// Route matrices between nodes and between locations, Alpha 0 and 1: every
+// cell and the labels of the last search.
+uint64_t RouteMatrices(TGuardNet& n) {
+  TDigest h;
+  TIntegerList NL;
+  for (int32_t i = 0; i < 6; ++i) NL.Add(n.Targets.GetItem(i));
+  TLocationList LL;
+  for (int32_t i = 0; i < 6; ++i) LL.Add1(n.TargetLocs.GetItem(i).loc);
+  auto hashMatrix = [&h](const TMatrix& m) {
+    for (const auto& row : m) {
+      h.Int(int64_t(row.size()));
+      for (const float v : row) h.Float(v);
+    }
+  };
+  ForEachSetting(n, [&](TRouteCalc& c) {
+    for (const float alpha : {0.0f, 1.0f}) {
+      c.SetAlpha(alpha);
+      hashMatrix(c.RMatrix(NL, false, false));
+      HashLabels(h, c);
+      hashMatrix(c.RMatrixDyn(LL, false, false));
+      HashLabels(h, c);
+    }
+  });
+  return h.Value();
+}
+
 struct TFamily {
   const char* name;
   uint64_t (*run)(TGuardNet&);
@@ -205,12 +251,13 @@ struct TFamily {
 void PrintTo(const TFamily& f, std::ostream* os) { *os << f.name; }
 
 // One digest per family, so that a family added later leaves the others as
-// they are. New families (routes between locations, route matrices) go at
-// the end of this table with their own digest.
+// they are. New families go at the end of this table with their own digest.
 const TFamily cFamilies[] = {
     {"TreesFromNodes", TreesFromNodes, 0x0ff34338630b7f96ull},
     {"Routes", Routes, 0xd8a3854a805cb4e1ull},
     {"TreesFromLocations", TreesFromLocations, 0x8cfc7e9d1626b6abull},
+    {"RoutesBetweenLocations", RoutesBetweenLocations, 0xfd59a6da27a3e44dull},
+    {"RouteMatrices", RouteMatrices, 0x55fd83f7792d120cull},
 };
 
 class TieOrderGuard : public testing::TestWithParam<TFamily> {
