@@ -18,7 +18,6 @@
 
 #include <boost/graph/dijkstra_shortest_paths_no_color_map.hpp>
 
-#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -30,6 +29,7 @@
 #include "routing/support/netgen.h"
 
 #include "bench_bgl_graph.h"
+#include "bench_latency.h"
 
 namespace kovra::benchsupport {
 
@@ -89,26 +89,6 @@ void BglDijkstra(const TCsr& g, size_t source, std::vector<float>& dist, std::ve
 bool Agrees(benchmark::State& state, bool ok, const std::string& what);
 // Exact for Alpha 0; relative 1e-6 (the oracle suites' tolerance) otherwise.
 bool SameCost(float ours, float theirs, bool exact);
-
-// Queries per second and the latency quantiles of the timed loop; one
-// iteration runs every pair, so that every run measures the same set.
-class TLatency {
-public:
-  template <class F>
-  void Run(benchmark::State& state, const std::vector<TPair>& pairs, F query) {
-    for (auto _ : state)
-      for (const TPair& p : pairs) {
-        const auto t0 = std::chrono::steady_clock::now();
-        query(p);
-        fUs.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
-      }
-    Report(state);
-  }
-
-private:
-  void Report(benchmark::State& state);
-  std::vector<double> fUs;
-};
 
 // Heap bytes of the process, counted by the program's operator new.
 struct THeapCount {

@@ -118,14 +118,6 @@ bool SameCost(float ours, float theirs, bool exact) {
   return std::abs(double(ours) - double(theirs)) <= 1e-6 * std::max(std::abs(double(theirs)), 1.0);
 }
 
-void TLatency::Report(benchmark::State& state) {
-  if (fUs.empty()) return;
-  std::sort(fUs.begin(), fUs.end());
-  state.counters["p50_us"] = fUs[fUs.size() / 2];
-  state.counters["p95_us"] = fUs[std::min(fUs.size() - 1, fUs.size() * 95 / 100)];
-  state.counters["qps"] = benchmark::Counter(double(fUs.size()), benchmark::Counter::kIsRate);
-}
-
 // --- Heap counting ------------------------------------------------------------
 
 namespace {
