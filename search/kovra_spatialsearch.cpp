@@ -62,17 +62,21 @@ void RegisterSpatialSearch() {
 struct TSearchCore {
   // Link's polyline as GetGISSection_raw gives it; cached vertices are read
   // in place, others through list1.
-  static TPolyView View(TSpatialSearch& s, int32_t link);
+  [[gnu::always_inline]] static TPolyView View(TSpatialSearch& s, int32_t link);
   // Starts the memory reads for the runs ahead of run i: their link ends, the
   // ends' coordinates and cached vertices. Node numbers follow degree, not
   // position, so these reads miss the cache and would otherwise wait one
   // after another.
-  static void Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i);
+  [[gnu::always_inline]] static void Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i);
   template <TKind K>
   static bool NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& node, double& best);
   template <TKind K>
   static bool NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32_t& link, int32_t& segment,
                               double& best);
+  // The smallest vertex distance in km over the links not skipped; every
+  // vertex at that distance in s.fVertexTies.
+  template <TKind K>
+  static bool NearestVertex(TSpatialSearch& s, const TFloatPoint& P, double& best);
   template <TKind K>
   static void SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r);
   template <TKind K>
@@ -157,7 +161,7 @@ void TSpatialSearch::ReadLink1(int32_t link) {
   fList1Link = link;
 }
 
-TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
+inline TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
   const TNetwork& nw = *s.FNW;
   if (s.fCacheFirst && link >= 1 && link <= s.fCacheLinks) {
     const int32_t first = s.fCacheFirst[link - 1];
@@ -170,7 +174,7 @@ TPolyView TSearchCore::View(TSpatialSearch& s, int32_t link) {
   return {v + 1, s.list1.Count, v[0], v[s.list1.Count - 1]};
 }
 
-void TSearchCore::Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i) {
+inline void TSearchCore::Prefetch(const TSpatialSearch& s, std::span<const TSubLink> runs, size_t i) {
   if (!s.fCacheFirst) return;
   const TNetwork& nw = *s.FNW;
   const int32_t* from = nw.Fromnodes().data();
@@ -260,8 +264,11 @@ bool TSearchCore::NearestNode(TSpatialSearch& s, const TFloatPoint& P, int32_t& 
     for (const int32_t n : tree.Nodes(leaf)) {
       if (skip && skip->GetBit(n)) continue;
       const TFloatPoint Q{X[n], Y[n]};
-      if constexpr (K != TKind::Planar)
+      if constexpr (K == TKind::Planar) {
+        if (PlanarPointBeyond(P, Q, best)) continue;
+      } else {
         if (TSphereBound::PointBeyond(bound.Vertex(Q), best)) continue;
+      }
       const double d = PointDistance<K>(P, Q);
       if (d < best) {
         best = d;
@@ -374,14 +381,14 @@ bool TSearchCore::NearestLocation(TSpatialSearch& s, const TFloatPoint& P, int32
         }
       };
       if (seed >= 0) measure(seed);
+      // Beyond the next double above the best: certainly no tie.
+      double above = std::nextafter(best, std::numeric_limits<double>::infinity());
       for (ptrdiff_t k = 0; k < n; ++k) {
         if (k == seed) continue;
         const TSpatialSearch::TSegEntry& e = segs[size_t(k)];
-        // Beyond the next double above the best: certainly no tie.
-        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B),
-                                        std::nextafter(best, std::numeric_limits<double>::infinity())))
-          continue;
+        if (TSphereBound::SegmentBeyond(bound.Vertex(e.A), bound.Vertex(e.B), above)) continue;
         measure(k);
+        above = std::nextafter(best, std::numeric_limits<double>::infinity());
       }
       segs.clear();
     }
@@ -421,21 +428,23 @@ int32_t TSpatialSearch::NearestNodeSimple(const TFloatPoint& P) {
   return node;
 }
 
-bool TSpatialSearch::NearestLocation_raw(const TFloatPoint& P, TLocation& Loc, int32_t& side, double& distance,
-                                         TFloatPoint& Pnew) {
+bool TSpatialSearch::NearestSegment_raw(const TFloatPoint& P, int32_t& link, int32_t& segment, double& best) {
   fList1Link = 0;
   BeginPolylines();
+  switch (KindOf(FNW->CoordinateUnit())) {
+    case TKind::Rad: return TSearchCore::NearestLocation<TKind::Rad>(*this, P, link, segment, best);
+    case TKind::Deg: return TSearchCore::NearestLocation<TKind::Deg>(*this, P, link, segment, best);
+    case TKind::Grad: return TSearchCore::NearestLocation<TKind::Grad>(*this, P, link, segment, best);
+    default: return TSearchCore::NearestLocation<TKind::Planar>(*this, P, link, segment, best);
+  }
+}
+
+bool TSpatialSearch::NearestLocation_raw(const TFloatPoint& P, TLocation& Loc, int32_t& side, double& distance,
+                                         TFloatPoint& Pnew) {
   const TKind K = KindOf(FNW->CoordinateUnit());
   int32_t link = 0, segment = 0;
   double best = 0;
-  bool found = false;
-  switch (K) {
-    case TKind::Rad: found = TSearchCore::NearestLocation<TKind::Rad>(*this, P, link, segment, best); break;
-    case TKind::Deg: found = TSearchCore::NearestLocation<TKind::Deg>(*this, P, link, segment, best); break;
-    case TKind::Grad: found = TSearchCore::NearestLocation<TKind::Grad>(*this, P, link, segment, best); break;
-    default: found = TSearchCore::NearestLocation<TKind::Planar>(*this, P, link, segment, best); break;
-  }
-  if (!found) return false;
+  if (!NearestSegment_raw(P, link, segment, best)) return false;
 
   // Position along the winning polyline: the lengths of the segments before
   // the nearest one, plus the foot's distance along it.
@@ -512,32 +521,40 @@ void TSpatialSearch::NearestVertex(const TFloatPoint& P, int32_t& link, int32_t&
   CheckSpatialIndex();
   FNW->CheckCoordinate(P);
   CheckSkipLinks();
-  TLocation loc{0, 0};
-  int32_t side = 0;
-  double d = 0;
-  TFloatPoint F{};
-  if (!NearestLocation_raw(P, loc, side, d, F)) throw Exception(Format(cMsgNoLinkFound, "NearestVertex"));
-  const int32_t L = loc.link;
+  fList1Link = 0;
+  BeginPolylines();
+  fVertexTies.clear();
   int32_t bestLink = 0, bestIndex = 0;
-  double best = cBest0;
-  auto measure = [&](int32_t l) {
-    ReadLink1(l);
-    for (int32_t i = 0; i < list1.Count; ++i) {
-      const double dv = FNW->DistanceBetweenPoints_raw(P, list1.Pnt[size_t(i)]);
-      if (dv < best) {
-        best = dv;
+  double best = 0;
+  bool found = false;
+  switch (KindOf(FNW->CoordinateUnit())) {
+    case TKind::Rad: found = TSearchCore::NearestVertex<TKind::Rad>(*this, P, best); break;
+    case TKind::Deg: found = TSearchCore::NearestVertex<TKind::Deg>(*this, P, best); break;
+    case TKind::Grad: found = TSearchCore::NearestVertex<TKind::Grad>(*this, P, best); break;
+    default: found = TSearchCore::NearestVertex<TKind::Planar>(*this, P, best); break;
+  }
+  if (!found) throw Exception(Format(cMsgNoLinkFound, "NearestVertex"));
+  // Among vertices at the same distance the nearest link's come first, then
+  // the other links ascending, each link's lowest index first. The nearest
+  // link is only needed when the ties span several links (a shared node).
+  auto lowest = [&](int32_t only) {
+    bool any = false;
+    for (const auto& [l, i] : fVertexTies)
+      if ((only == 0 || l == only) && (!any || l < bestLink || (l == bestLink && i < bestIndex))) {
         bestLink = l;
         bestIndex = i;
+        any = true;
       }
-    }
+    return any;
   };
-  measure(L);
-  // A vertex of another link that is nearer lies on a segment within the
-  // distance found so far.
-  SelectLinks_raw(P, best / FNW->DistFactor());
-  std::sort(fSel.begin(), fSel.end());
-  for (const int32_t l : fSel)
-    if (l != L) measure(l);
+  lowest(0);
+  const bool oneLink = std::all_of(fVertexTies.begin(), fVertexTies.end(),
+                                   [&](const std::pair<int32_t, int32_t>& t) { return t.first == bestLink; });
+  if (!oneLink) {
+    int32_t L = 0, segment = 0;
+    double d = 0;
+    if (NearestSegment_raw(P, L, segment, d)) lowest(L);
+  }
   link = bestLink;
   index = bestIndex;
   distance = best;
@@ -545,6 +562,61 @@ void TSpatialSearch::NearestVertex(const TFloatPoint& P, int32_t& link, int32_t&
 
 // ---------------------------------------------------------------------------
 // Selections
+
+template <TKind K>
+bool TSearchCore::NearestVertex(TSpatialSearch& s, const TFloatPoint& P, double& best) {
+  const TQuadTree& tree = *s.FNW->QuadTree();
+  const TBitArray* skip = s.FSkipLinks;
+  const double factor = s.FNW->DistFactor();
+  s.NewVisit();
+  uint32_t* stamp = s.fCellStamp.data();
+  const uint32_t visit = s.fVisit;
+  const TSphereBound bound(P, RadiansPerUnit(K));
+  auto& ties = s.fVertexTies;
+  best = cBest0;
+  // The best in the unit's measure, a little above it, so that the box and
+  // the bounds below keep every vertex that may tie.
+  double reach = cBest0;
+  bool found = false;
+  TFloatRect box{};
+  auto scan = [&](const TQuadTreeCell& leaf) {
+    if (stamp[leaf.ID()] == visit) return;
+    stamp[leaf.ID()] = visit;
+    bool improved = false;
+    const std::span<const TSubLink> runs = tree.Runs(leaf);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      Prefetch(s, runs, i);
+      const TSubLink& run = runs[i];
+      const int32_t L = run.Link;
+      if (skip && skip->GetBit(L)) continue;
+      const TPolyView v = View(s, L);
+      const int32_t last = std::min<int32_t>(run.sub2, v.Count - 1);
+      for (int32_t j = run.sub1; j <= last; ++j) {
+        const TFloatPoint Q = v[j];
+        if constexpr (K == TKind::Planar) {
+          if (PlanarPointBeyond(P, Q, reach)) continue;
+        } else {
+          if (TSphereBound::PointBeyond(bound.Vertex(Q), reach)) continue;
+        }
+        // As TNetwork::DistanceBetweenPoints_raw measures.
+        const double d = PointDistance<K>(P, Q) * factor;
+        if (d < best) {
+          best = d;
+          reach = best / factor * (1 + 1e-9);
+          ties.clear();
+          improved = true;
+        }
+        if (d == best) ties.push_back({L, j});
+      }
+    }
+    if (improved) {
+      found = true;
+      box = s.SearchBox(P, reach);
+    }
+  };
+  GrowingSearch(s, P, scan, found, reach, box);
+  return found;
+}
 
 template <TKind K>
 void TSearchCore::SelectLinks(TSpatialSearch& s, const TFloatPoint& P, double r) {
@@ -602,8 +674,11 @@ void TSearchCore::SelectNodes(TSpatialSearch& s, const TFloatPoint& P, double r)
         if (Inside(box, Q)) s.fSel.push_back(n);
         continue;
       }
-      if constexpr (K != TKind::Planar)
+      if constexpr (K == TKind::Planar) {
+        if (PlanarPointBeyond(P, Q, r)) continue;
+      } else {
         if (TSphereBound::PointBeyond(bound.Vertex(Q), r)) continue;
+      }
       if (PointDistance<K>(P, Q) < r) s.fSel.push_back(n);
     }
   });

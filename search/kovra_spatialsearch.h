@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/kovra_bitarray.h"
@@ -193,6 +194,9 @@ private:
   bool NearestNode_raw(const TFloatPoint& P, int32_t& node, double& best);
   bool NearestLocation_raw(const TFloatPoint& P, TLocation& Loc, int32_t& side, double& distance,
                            TFloatPoint& Pnew);
+  // The nearest link's search alone: link, 1-based segment, distance in the
+  // unit's measure.
+  bool NearestSegment_raw(const TFloatPoint& P, int32_t& link, int32_t& segment, double& best);
   // Fills fSel with the selected links (nodes), unsorted.
   void SelectLinks_raw(const TFloatPoint& P, double r);
   void SelectNodes_raw(const TFloatPoint& P, double r);
@@ -228,6 +232,7 @@ private:
   };
   std::vector<TSegEntry> fSegs;        // a leaf's segments waiting to be measured
   std::vector<uint64_t> fLinkMark;     // links selected by the running query; all clear between queries
+  std::vector<std::pair<int32_t, int32_t>> fVertexTies;  // nearest vertices found so far: link, index
 };
 
 }  // namespace kovra

@@ -130,8 +130,11 @@ public:
     const double lb12 = std::max(dy, std::max(0.0, 1 - A.y * A.y / 2) * SinBelow(dx));
     const double den = SinBelow(A.lb) * SinBelow(lb12);
     if (!(den > 1e-280)) return false;
-    const double margin = A.ub * (8 * std::sqrt(64 * 2.220446049250313e-16 / den) + 1e-12) + 1e-13;
-    return lb - margin >= Limit;
+    // lb - margin >= Limit with margin = A.ub * (8 * sqrt(64 eps / den) +
+    // 1e-12) + 1e-13, squared to spare the root and the division.
+    const double g = lb - Limit - A.ub * 1e-12 - 1e-13;
+    const double m = 8 * A.ub;
+    return g >= 0 && g * g * den >= m * m * (64 * 2.220446049250313e-16) * (1 + 1e-9);
   }
 
 private:
@@ -157,6 +160,14 @@ private:
   if (!(e < 1e100)) return false;
   const double l = (B.x - A.x) * (B.x - A.x) + (B.y - A.y) * (B.y - A.y);
   return g * g * l >= e * e;
+}
+
+// True when the planar PointDistance(P, Q) >= Limit for certain: the square
+// sum rounds within a few ulps of the square of hypot's result, spared the
+// library call.
+[[gnu::always_inline]] inline bool PlanarPointBeyond(const TFloatPoint& P, const TFloatPoint& Q, double Limit) {
+  const double dx = Q.x - P.x, dy = Q.y - P.y;
+  return (dx * dx + dy * dy) * (1 - 1e-12) >= Limit * Limit && Limit * Limit > 1e-280 && Limit < 1e150;
 }
 
 // Closed rectangles meet (touching counts).

@@ -337,6 +337,34 @@ TEST_F(SearchEdges, EqualDistancesGoToTheFirstInWalkOrder) {
   EXPECT_EQ(d, std::hypot(30.0, 30.0) * 0.001);
 }
 
+// A node is a vertex of every link at it. Among equally near vertices the
+// nearest link's comes first, else the lowest link: links 1 to 3 meet at
+// the origin, link 4 runs 25 m south of it with its vertices far away.
+TEST_F(SearchEdges, NearestVertexTiesGoToTheNearestLinkThenTheLowest) {
+  TTestNetworkWriter w;
+  w.AddLink({{0, 0}, {-100, 0}});
+  w.AddLink({{0, 0}, {0, 100}});
+  w.AddLink({{0, 0}, {100, 0}});
+  w.AddLink({{-300, -25}, {300, -25}});
+  for (const bool cached : {false, true}) {
+    fNet.reset();
+    TNetwork& net = Open(w, false, cached);
+    TSpatialSearch s(net);
+    struct TCase {
+      TFloatPoint P;
+      int32_t link;  // the nearest link holds the origin, or not
+    };
+    for (const TCase& c : {TCase{{10, -5}, 3}, TCase{{5, -15}, 1}}) {
+      int32_t link = 0, index = -1;
+      double d = 0;
+      s.NearestVertex(c.P, link, index, d);
+      EXPECT_EQ(link, c.link) << c.P.x << " " << c.P.y;
+      EXPECT_EQ(index, 0);
+      EXPECT_EQ(d, std::hypot(c.P.x, c.P.y) * 0.001);
+    }
+  }
+}
+
 TEST_F(SearchEdges, NetworkSeamFindsTheNearestNode) {
   TTestNetworkWriter w;
   TRandom r;
