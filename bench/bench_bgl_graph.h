@@ -44,10 +44,19 @@ public:
   using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
   TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled)
       : fGoal(goal), fTouched(touched), fSettled(settled) {}
+  // On a link-state graph the goal is a node: every vertex v with
+  // stateNode[v] == goal reaches it, and the first examined is the cheapest.
+  // found receives the goal vertex examined.
+  TGoalVisitor(TVertex goal, std::vector<TVertex>* touched, int64_t* settled, const std::vector<int32_t>* stateNode,
+               TVertex* found)
+      : fGoal(goal), fTouched(touched), fSettled(settled), fStateNode(stateNode), fFound(found) {}
   template <class G>
   void examine_vertex(TVertex u, const G& g) {
     ++*fSettled;
-    if (u == fGoal) throw TFound();
+    if (fStateNode ? (*fStateNode)[u] == int32_t(fGoal) : u == fGoal) {
+      if (fFound) *fFound = u;
+      throw TFound();
+    }
     Base::examine_vertex(u, g);
   }
   template <class E, class G>
@@ -64,6 +73,8 @@ private:
   TVertex fGoal;
   std::vector<TVertex>* fTouched;
   int64_t* fSettled;
+  const std::vector<int32_t>* fStateNode = nullptr;
+  TVertex* fFound = nullptr;
 };
 
 inline std::unique_ptr<TCsr> MakeCsr(const TArcs& arcs, const std::vector<TEdge>& weights, size_t vertices) {

@@ -29,7 +29,6 @@
 #include <boost/property_map/property_map.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -43,6 +42,7 @@
 #include "routing/support/netgen.h"
 
 #include "bench_bgl_graph.h"
+#include "bench_latency.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -177,27 +177,6 @@ const std::vector<float>& Want(TDynNet& n, bool turn) {
   }
   return v;
 }
-
-// Queries per second and the latency quantiles of the timed loop.
-class TLatency {
-public:
-  template <class F>
-  void Run(benchmark::State& state, const std::vector<TLocPair>& pairs, F query) {
-    for (auto _ : state)
-      for (const TLocPair& p : pairs) {
-        const auto t0 = std::chrono::steady_clock::now();
-        query(p);
-        fUs.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
-      }
-    std::sort(fUs.begin(), fUs.end());
-    state.counters["p50_us"] = fUs[fUs.size() / 2];
-    state.counters["p95_us"] = fUs[std::min(fUs.size() - 1, fUs.size() * 95 / 100)];
-    state.counters["qps"] = benchmark::Counter(double(fUs.size()), benchmark::Counter::kIsRate);
-  }
-
-private:
-  std::vector<double> fUs;
-};
 
 // Args: nodes, turn mode, alpha, duplicate links.
 void BM_RouteDyn(benchmark::State& state) {

@@ -353,7 +353,21 @@ public:
   // The admitted hierarchy at crow-fly distance d (km) from the target.
   int32_t HierarchyLevel(double d, int32_t aLmax) const;
   // Crow-fly km from node to target, cached per node for the search.
-  double TargetDistance(int32_t node, const TFloatPoint& target);
+  double TargetDistance(int32_t node, const TFloatPoint& target) {
+    PrepareTargetDistances(target);
+    return CachedTargetDistance(node, target);
+  }
+  // The two halves of TargetDistance, so that an expansion checks the cache
+  // once and reads it inline per link: PrepareTargetDistances sizes the
+  // cache and starts a new generation of it when the search or the target
+  // changed; CachedTargetDistance is TargetDistance after it.
+  void PrepareTargetDistances(const TFloatPoint& target);
+  double CachedTargetDistance(int32_t node, const TFloatPoint& target) {
+    assert(size_t(node) < fDist.size());
+    TDistEntry& e = fDist[size_t(node)];
+    if (e.stamp != fDistGen) e = {FNW.DistanceBetweenPoints_raw(FNW.Node2Coordinate_raw(node), target), fDistGen};
+    return e.d;
+  }
   // Turn mode: the signed slot (1-based) of the cheapest reached arrival at
   // node, + arriving forward, - backward; 0 when none. Ties keep the first.
   int32_t CheapestArrival(int32_t node) const;
@@ -613,10 +627,13 @@ private:
   std::vector<TStateLabel> fStateLabels;
   uint32_t fStamp = 1;
   // Crow-fly distance to the target per node, stamped with fDistGen.
-  struct TDistEntry {
+  // Packed: 12 bytes instead of 16 per node. The distance is read whole
+  // either way (x86 and ARMv8 load unaligned doubles).
+  struct __attribute__((packed)) TDistEntry {
     double d;
     uint32_t stamp;
   };
+  static_assert(sizeof(TDistEntry) == 12);
   std::vector<TDistEntry> fDist;
   uint32_t fDistGen = 1, fDistForStamp = 0;
   TFloatPoint fDistTarget{};

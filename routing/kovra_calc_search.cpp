@@ -125,7 +125,7 @@ int32_t TCalc::HierarchyLevel(double d, int32_t aLmax) const {
   return 5;
 }
 
-double TCalc::TargetDistance(int32_t node, const TFloatPoint& target) {
+void TCalc::PrepareTargetDistances(const TFloatPoint& target) {
   const size_t nodes = size_t(FNW.NodeCount()) + 1;
   if (fDist.size() != nodes) {
     fDist.assign(nodes, TDistEntry{0, 0});
@@ -140,10 +140,6 @@ double TCalc::TargetDistance(int32_t node, const TFloatPoint& target) {
     fDistForStamp = fStamp;
     fDistTarget = target;
   }
-  assert(size_t(node) < fDist.size());
-  TDistEntry& e = fDist[size_t(node)];
-  if (e.stamp != fDistGen) e = {FNW.DistanceBetweenPoints_raw(FNW.Node2Coordinate_raw(node), target), fDistGen};
-  return e.d;
 }
 
 int32_t TCalc::CheapestArrival(int32_t node) const {

@@ -36,12 +36,13 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
   const TNodeLabel* const labels = fNodeLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
+  if (astar) PrepareTargetDistances(target);
   auto enqueue = [&](int32_t L, bool forward) __attribute__((always_inline)) {
     const int32_t m = forward ? to[L] : from[L];
     const float c2 = AddCost(c, forward ? costFT(L) : costTF(L));
     const TNodeLabel& lm = labels[m];
     if (!((lm.stamp == stamp ? lm.cost : cInfinity) > c2)) return;
-    const float key = astar ? float(double(c2) + double(alpha) * TargetDistance(m, target)) : c2;
+    const float key = astar ? float(double(c2) + double(alpha) * CachedTargetDistance(m, target)) : c2;
     PQ.Enq(TPQitem{node, m, L, c2, key});
   };
   if (ignoreAll) {
@@ -94,6 +95,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   const TStateLabel* const labels = fStateLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
+  if (astar) PrepareTargetDistances(target);
   auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
   auto enter = [&](int32_t L, float t) __attribute__((always_inline)) {
     int32_t next;
@@ -108,7 +110,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
       return;
     }
     const float key =
-        astar && L != noEstimateLink ? float(double(c2) + double(alpha) * TargetDistance(next, target)) : c2;
+        astar && L != noEstimateLink ? float(double(c2) + double(alpha) * CachedTargetDistance(next, target)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
   if (ignoreAll) {

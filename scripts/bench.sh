@@ -14,14 +14,29 @@
 #     build/bench-output/<links>/summary.md.
 #
 #   scripts/bench.sh [--runs N] [--no-baselines] [--no-stages] [TIER]
+#   scripts/bench.sh routing [--1m] [FILTER]
 #
 # TIER is 1m (1,000,000 links, the default; about 3 GB of disk and 10 to 20
 # minutes), 10m (10,000,000 links: about 30 GB, an hour or more; by hand only),
 # or a link count (small counts make a quick trial of the script). RUNS
 # defaults to 3.
+#
+# The routing suite (bench_routing, bench/routing/): every benchmark on the
+# 10k and 100k networks (--1m: the 1M tier alone), five repetitions, pinned
+# to one core with taskset when it exists; prints the medians with their
+# spread (min..max of the repetitions) and keeps the JSON in
+# build/bench-output/routing/. FILTER narrows the benchmarks (a regular
+# expression). The generated networks stay in build/bench-networks/. Any
+# benchmark that stops (a baseline that disagrees) makes the script fail.
+# KOVRA_BENCH_REPS and KOVRA_BENCH_MIN_TIME (seconds) change the repetitions
+# and the shortest run of each.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+if [ "${1:-}" = routing ]; then
+  shift
+  exec "$root/scripts/bench_routing.sh" "$@"
+fi
 runs=3 baselines=1 stages=1 tier=1m
 while [ "$#" -gt 0 ]; do
   case "$1" in

@@ -11,6 +11,7 @@ packages=(
   gdal-bin libgdal-dev shapelib
   clang libclang-rt-14-dev
   libboost-dev libboost-graph-dev libgeos-dev
+  valgrind
 )
 # The sample import (scripts/sample.sh) also fetches its data with npm.
 if [ "${1:-}" = "--sample" ] && ! command -v npm >/dev/null; then packages+=(npm); fi

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 #include "network/kovra_turn.h"
 
@@ -195,17 +198,22 @@ namespace {
 
 std::string WithSlash(const std::string& dir) { return !dir.empty() && dir.back() == '/' ? dir : dir + "/"; }
 
+// The files Write puts into Directory.
+void OpenFiles(TNetwork& nw, const std::string& Directory, const TNetGenOptions& o) {
+  nw.SetDirectory(WithSlash(Directory));
+  nw.Open(true, false, o.SpatialIndex, 0);
+  if (o.Limits) {
+    nw.OpenLimit(1, 1, false);
+    nw.OpenLimit(2, 2, true);
+  }
+}
+
 }  // namespace
 
 void TGenNetwork::Write(const std::string& Directory) const { Writer.Write(WithSlash(Directory)); }
 
 void TGenNetwork::Open(TNetwork& nw, const std::string& Directory) const {
-  nw.SetDirectory(WithSlash(Directory));
-  nw.Open(true, false, Options.SpatialIndex, 0);
-  if (Options.Limits) {
-    nw.OpenLimit(1, 1, false);
-    nw.OpenLimit(2, 2, true);
-  }
+  OpenFiles(nw, Directory, Options);
   const int32_t L = nw.LinkCount();
   if (!Times.empty()) {
     nw.CreateArrayTime(int32_t(Times.size()));
@@ -235,6 +243,66 @@ TGeneratedNetwork::~TGeneratedNetwork() {
   std::error_code ec;
   std::filesystem::remove_all(fDir, ec);
 }
+
+std::string TCachedNetwork::Key(const TNetGenOptions& o) {
+  // Bump the version when the generator makes other networks from the same options.
+  std::ostringstream k;
+  k.precision(17);
+  k << "netgen 1 seed " << o.Seed << " nodes " << o.Nodes << " degrees " << o.Degrees << " south " << o.South
+    << " west " << o.West << " drop " << o.Drop << " bent " << o.Bent << " oneway " << o.OneWay << " closed "
+    << o.Closed << " parallel " << o.Parallel << " duplicate " << o.Duplicate << " deadends " << o.DeadEnds
+    << " hierarchy " << o.Hierarchy << " nouturn " << o.NoUTurn << " areas " << o.Areas << " limits " << o.Limits
+    << " limitshare " << o.LimitShare << " index " << o.SpatialIndex;
+  return k.str();
+}
+
+TCachedNetwork::TCachedNetwork(const TNetGenOptions& Options, const std::string& Root) {
+  namespace fs = std::filesystem;
+  if (Options.TimeColumns != 0 || Options.CostColumns != 0 || Options.Restrictions2 != 0 ||
+      Options.Restrictions3 != 0)
+    throw std::invalid_argument("a cached network keeps no time or cost columns and no restrictions");
+  const std::string key = Key(Options);
+  const fs::path dir = fs::path(Root) / ((Options.Degrees ? "deg-" : "m-") + std::to_string(Options.Nodes) + "-seed" +
+                                        std::to_string(Options.Seed));
+  const fs::path keyFile = dir / "netgen-key.txt";
+  auto readKey = [&](std::string& line, int32_t& nodes, int32_t& links) {
+    std::ifstream in(keyFile);
+    return bool(std::getline(in, line) && in >> nodes >> links);
+  };
+  std::string line;
+  int32_t nodes = 0, links = 0;
+  if (readKey(line, nodes, links) && line == key) {
+    try {
+      OpenFiles(NW, dir.string(), Options);
+      if (NW.NodeCount() == nodes && NW.LinkCount() == links) return;
+    } catch (const std::exception&) {
+    }
+    try {
+      NW.Close();
+    } catch (const std::exception&) {
+    }
+  }
+  // Missing or stale: make it again.
+  Generated = true;
+  const TGenNetwork g = GenerateNetwork(Options);
+  const fs::path part = dir.string() + ".part" + std::to_string(getpid());
+  fs::remove_all(part);
+  fs::create_directories(part);
+  g.Write(part.string());
+  {
+    TNetwork check;
+    OpenFiles(check, part.string(), Options);
+    std::ofstream out(part / "netgen-key.txt");
+    out << key << '\n' << check.NodeCount() << ' ' << check.LinkCount() << '\n';
+    check.Close();
+    if (!out.flush()) throw std::runtime_error("cannot write " + (part / "netgen-key.txt").string());
+  }
+  fs::remove_all(dir);
+  fs::rename(part, dir);
+  OpenFiles(NW, dir.string(), Options);
+}
+
+TCachedNetwork::~TCachedNetwork() = default;
 
 int32_t RoutingScale() {
   const char* s = std::getenv("KOVRA_ROUTING_SCALE");

@@ -98,6 +98,27 @@ private:
   std::string fDir;
 };
 
+// A generated network kept on disk between runs: Root/<key>/ holds the
+// network files and "netgen-key.txt", the options it was made with and its
+// node and link counts. A folder whose key file is missing or differs, or
+// whose network opens with other counts or not at all, is made again (into a
+// temporary folder, renamed into place). Only what Write puts on disk is
+// kept, so the options may not ask for time or cost columns or restrictions.
+class TCachedNetwork {
+public:
+  TCachedNetwork(const TNetGenOptions& Options, const std::string& Root);
+  ~TCachedNetwork();
+  TCachedNetwork(const TCachedNetwork&) = delete;
+  TCachedNetwork& operator=(const TCachedNetwork&) = delete;
+
+  TNetwork NW;
+  // Whether this run had to generate the network.
+  bool Generated = false;
+
+  // Every option that shapes the files, one line.
+  static std::string Key(const TNetGenOptions& Options);
+};
+
 // The factor KOVRA_ROUTING_SCALE gives (1 when unset or not a number >= 1):
 // the random suites multiply their network sizes by it for soak runs.
 int32_t RoutingScale();
