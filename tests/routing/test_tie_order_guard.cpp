@@ -243,6 +243,59 @@ uint64_t RouteMatrices(TGuardNet& n) {
   return h.Value();
 }
 
+// Routes between locations by the side each end is left or reached from,
+// beside RouteDynEx, with DuplicateLinks off and on (only RouteDynEx tries
+// the duplicates). Half the ends lie on links that have a duplicate (both
+// one-way), inside and at both ends, so that the duplicates and the closed
+// sides have something to decide; the target locations are those the
+// family above leaves out. The cost, the labels and the route with its
+// nodes.
+struct TSideCase {
+  bool sides;  // RouteDynApproachEx, else RouteDynEx
+  TApproach leave, arrive;
+  bool duplicates;
+};
+const TSideCase cSideCases[] = {
+    {false, apIgnore, apIgnore, false},  {false, apIgnore, apIgnore, true},  {true, apIgnore, apIgnore, true},
+    {true, apForward, apForward, false}, {true, apForward, apReverse, true}, {true, apReverse, apForward, false},
+    {true, apReverse, apReverse, true},  {true, apIgnore, apReverse, false}, {true, apForward, apIgnore, true},
+};
+
+uint64_t RoutesBetweenLocationsBySide(TGuardNet& n) {
+  std::vector<int32_t> dupLinks;
+  for (int32_t L = 1; L <= n.NW.LinkCount(); ++L)
+    if (n.NW.GetDuplicateLink(L) != 0) dupLinks.push_back(L);
+  EXPECT_GE(dupLinks.size(), 4u) << "the generated network has too few duplicate links";
+  if (dupLinks.size() < 4) return 0;
+  const double ps[] = {0.3, 0.7, 0.0, 1.0};
+  std::vector<TLocation> d;
+  for (size_t i = 0; i < 4; ++i) d.push_back({dupLinks[i * dupLinks.size() / 4], ps[i]});
+  const auto t = [&n](int32_t i) { return n.TargetLocs.GetItem(i).loc; };
+  const std::pair<TLocation, TLocation> pairs[] = {
+      {d[0], d[1]}, {d[2], d[3]}, {d[1], t(1)}, {n.Origins[0], d[0]},
+      {n.Origins[1], d[2]}, {n.Origins[2], t(4)}, {n.Origins[3], t(7)}, {t(7), d[3]},
+  };
+  TDigest h;
+  h.Int(int64_t(dupLinks.size()));
+  ForEachSetting(n, [&](TRouteCalc& c) {
+    for (const float alpha : {0.0f, 1.0f}) {
+      c.SetAlpha(alpha);
+      for (const TSideCase& k : cSideCases) {
+        c.SetDuplicateLinks(k.duplicates);
+        for (const auto& [a, b] : pairs) {
+          TRoute r;
+          h.Float(k.sides ? c.RouteDynApproachEx(a, b, k.leave, k.arrive, r) : c.RouteDynEx(a, b, r));
+          HashLabels(h, c);
+          HashRoute(h, r);
+          h.Int(int64_t(r.nodes.size()));
+          for (const int32_t v : r.nodes) h.Int(v);
+        }
+      }
+    }
+  });
+  return h.Value();
+}
+
 struct TFamily {
   const char* name;
   uint64_t (*run)(TGuardNet&);
@@ -258,6 +311,7 @@ const TFamily cFamilies[] = {
     {"TreesFromLocations", TreesFromLocations, 0x8cfc7e9d1626b6abull},
     {"RoutesBetweenLocations", RoutesBetweenLocations, 0xfd59a6da27a3e44dull},
     {"RouteMatrices", RouteMatrices, 0x55fd83f7792d120cull},
+    {"RoutesBetweenLocationsBySide", RoutesBetweenLocationsBySide, 0xad98f760e29e2eb9ull},
 };
 
 class TieOrderGuard : public testing::TestWithParam<TFamily> {
