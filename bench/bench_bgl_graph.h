@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -76,6 +77,21 @@ private:
   const std::vector<int32_t>* fStateNode = nullptr;
   TVertex* fFound = nullptr;
 };
+
+// Before a *_no_init search: the distance, key and colour maps back to
+// unreached at the vertices the last search touched, and the touched list
+// started anew with the source.
+inline void ResetTouched(std::vector<boost::graph_traits<TCsr>::vertex_descriptor>& touched, std::vector<float>& dist,
+                         std::vector<float>& cost, std::vector<boost::default_color_type>& color,
+                         boost::graph_traits<TCsr>::vertex_descriptor source) {
+  for (const auto v : touched) {
+    dist[v] = std::numeric_limits<float>::max();
+    cost[v] = std::numeric_limits<float>::max();
+    color[v] = boost::white_color;
+  }
+  touched.clear();
+  touched.push_back(source);
+}
 
 inline std::unique_ptr<TCsr> MakeCsr(const TArcs& arcs, const std::vector<TEdge>& weights, size_t vertices) {
   return std::make_unique<TCsr>(boost::edges_are_unsorted_multi_pass, arcs.begin(), arcs.end(), weights.begin(),

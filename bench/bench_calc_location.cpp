@@ -23,19 +23,18 @@
 #include "network/kovra_locationlist.h"
 #include "network/kovra_network.h"
 #include "routing/kovra_calc.h"
-#include "routing/support/netgen.h"
 
 #include "bench_bgl_graph.h"
+#include "bench_netcache.h"
 
 using namespace kovra;
-using namespace kovra::testsupport;
 using namespace kovra::benchsupport;
 
 namespace {
 
 
 struct TBenchNet {
-  explicit TBenchNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
+  explicit TBenchNet(int32_t nodes) : G(CachedOptions(4, nodes)), NW(G.NW) {
     const int32_t* from = NW.Fromnodes().data();
     const int32_t* to = NW.Tonodes().data();
     const float* w = NW.Lengths().data();
@@ -56,13 +55,6 @@ struct TBenchNet {
     weights.push_back({float(Origin.percent * double(w[S]))});
     Nodes = MakeCsr(arcs, weights, Source + 1);
   }
-  static TNetGenOptions Options(int32_t nodes) {
-    TNetGenOptions o;
-    o.Seed = 4;
-    o.Nodes = nodes;
-    o.SpatialIndex = false;
-    return o;
-  }
   // count random target locations, the same for every run.
   std::vector<TLocation> Targets(int32_t count) const {
     std::vector<TLocation> v;
@@ -75,7 +67,8 @@ struct TBenchNet {
     }
     return v;
   }
-  TGeneratedNetwork G;
+  // The routing suite's network of seed 4 (its spatial index unused here).
+  TBenchCachedNetwork G;
   TNetwork& NW;
   std::unique_ptr<TCsr> Nodes;
   TLocation Origin{1, 0.5};

@@ -39,13 +39,12 @@
 
 #include "network/kovra_network.h"
 #include "routing/kovra_calc.h"
-#include "routing/support/netgen.h"
 
 #include "bench_bgl_graph.h"
 #include "bench_latency.h"
+#include "bench_netcache.h"
 
 using namespace kovra;
-using namespace kovra::testsupport;
 using namespace kovra::benchsupport;
 
 namespace {
@@ -77,7 +76,7 @@ struct TSourced {
 };
 
 struct TDynNet {
-  explicit TDynNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
+  explicit TDynNet(int32_t nodes) : G(CachedOptions(4, nodes)), NW(G.NW) {
     const int32_t* from = NW.Fromnodes().data();
     const int32_t* to = NW.Tonodes().data();
     const float* w = NW.Lengths().data();
@@ -141,15 +140,8 @@ struct TDynNet {
     s.G = MakeCsr(arcs, weights, vertices);
     s.Arc0 = size_t((*boost::out_edges(s.Source, *s.G).first).idx);
   }
-  static TNetGenOptions Options(int32_t nodes) {
-    TNetGenOptions o;
-    o.Seed = 4;
-    o.Nodes = nodes;
-    o.SpatialIndex = true;
-    return o;
-  }
 
-  TGeneratedNetwork G;
+  TBenchCachedNetwork G;
   TNetwork& NW;
   std::vector<int32_t> valid;
   double DuplicateShare = 0;
@@ -321,15 +313,7 @@ void BM_BglDyn(benchmark::State& state) {
       t.partF = p.b.percent * double(w[L2]);
       t.partB = (1 - p.b.percent) * double(w[L2]);
     }
-    if (noInit) {
-      for (const TVertex v : touched) {
-        dist[v] = cInf;
-        cost[v] = cInf;
-        color[v] = boost::white_color;
-      }
-      touched.clear();
-      touched.push_back(s.Source);
-    }
+    if (noInit) ResetTouched(touched, dist, cost, color, s.Source);
     const THeuristic h(&n, &s, n.NW.Location2Coordinate_raw(p.b, 0));
     dist[s.Source] = 0;
     cost[s.Source] = astar ? h(s.Source) : 0;

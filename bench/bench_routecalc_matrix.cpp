@@ -30,12 +30,11 @@
 #include "foundation/kovra_functions.h"
 #include "network/kovra_network.h"
 #include "routing/kovra_calc.h"
-#include "routing/support/netgen.h"
 
 #include "bench_bgl_graph.h"
+#include "bench_netcache.h"
 
 using namespace kovra;
-using namespace kovra::testsupport;
 using namespace kovra::benchsupport;
 
 namespace {
@@ -44,7 +43,7 @@ using TVertex = boost::graph_traits<TCsr>::vertex_descriptor;
 constexpr float cInf = std::numeric_limits<float>::max();
 
 struct TMatrixNet {
-  explicit TMatrixNet(int32_t nodes) : G(Options(nodes)), NW(G.NW) {
+  explicit TMatrixNet(int32_t nodes) : G(CachedOptions(5, nodes)), NW(G.NW) {
     TArcs arcs;
     std::vector<TEdge> weights;
     AppendNodeArcs(NW, NW.Lengths().data(), arcs, weights);
@@ -64,13 +63,6 @@ struct TMatrixNet {
       std::swap(Square[i - 1], Square[size_t((r >> 33) % i)]);
     }
   }
-  static TNetGenOptions Options(int32_t nodes) {
-    TNetGenOptions o;
-    o.Seed = 5;
-    o.Nodes = nodes;
-    o.SpatialIndex = true;
-    return o;
-  }
   void Nodes(int32_t n, TIntegerList& NL) const {
     NL.Clear();
     for (int32_t i = 0; i < n; ++i) NL.Add(Square[size_t(i)]);
@@ -88,7 +80,7 @@ struct TMatrixNet {
       }
     }
   }
-  TGeneratedNetwork G;
+  TBenchCachedNetwork G;
   TNetwork& NW;
   std::unique_ptr<TCsr> Graph;
   std::vector<int32_t> Square;

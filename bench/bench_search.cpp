@@ -6,8 +6,9 @@
 //
 // The networks come from the routing tests' generator and are kept under
 // <build>/bench-networks/ (or $KOVRA_BENCH_NETWORKS), one folder per seed,
-// size and unit, with a stamp of what was generated; a folder whose stamp or
-// files do not match is generated again. Generation is never timed.
+// size and unit, with the options they were made with; a folder whose
+// options or files do not match is generated again. Generation is never
+// timed.
 //
 // Baseline: rtrees bulk-loaded with the network's nodes, polyline vertices
 // and segments; nearest(P, 1), and intersects(box) plus a distance filter
@@ -27,7 +28,6 @@
 // baseline though not the same question), and for the selections the radius
 // in metres.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <boost/geometry.hpp>
@@ -35,8 +35,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -48,65 +46,20 @@
 
 #include "foundation/kovra_random.h"
 #include "network/kovra_network.h"
-#include "routing/support/netgen.h"
 #include "search/kovra_spatialsearch.h"
 
+#include "bench_netcache.h"
+
 using namespace kovra;
-using namespace kovra::testsupport;
+using namespace kovra::benchsupport;
 namespace bg = boost::geometry;
 namespace bgi = boost::geometry::index;
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int32_t cNodes[] = {10'000, 100'000, 1'000'000};
 constexpr uint64_t cSeed = 38;
 constexpr size_t cPoints = 1 << 14;  // query points per network, all checked
-// Raised whenever the generator's output for the same options changes.
-constexpr int32_t cStampVersion = 1;
-
-// --- Cached generated networks ------------------------------------------------
-
-fs::path CacheRoot() {
-  if (const char* e = std::getenv("KOVRA_BENCH_NETWORKS"); e && *e) return e;
-  // The program lies in <build>/bench/.
-  return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "bench-networks";
-}
-
-// What a folder must hold: the options, then every file with its size.
-std::string Stamp(const TNetGenOptions& o, const fs::path& dir) {
-  std::ostringstream s;
-  s << "version " << cStampVersion << "\nseed " << o.Seed << "\nnodes " << o.Nodes << "\nunit "
-    << (o.Degrees ? "deg" : "m") << "\n";
-  std::vector<std::pair<std::string, uintmax_t>> files;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.is_regular_file() && e.path().filename() != "bench-stamp.txt")
-      files.push_back({e.path().filename().string(), e.file_size()});
-  std::sort(files.begin(), files.end());
-  for (const auto& [name, size] : files) s << name << " " << size << "\n";
-  return s.str();
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// The folder of a generated network, written now unless a sound copy is there.
-std::string CachedNetwork(const TNetGenOptions& o) {
-  const fs::path dir = CacheRoot() / ("search-s" + std::to_string(o.Seed) + "-n" + std::to_string(o.Nodes) +
-                                      (o.Degrees ? "-deg" : "-m"));
-  std::error_code ec;
-  if (fs::exists(dir / "bench-stamp.txt", ec) && ReadFile(dir / "bench-stamp.txt") == Stamp(o, dir))
-    return dir.string() + "/";
-  fs::remove_all(dir, ec);
-  fs::create_directories(dir);
-  const TGenNetwork g = GenerateNetwork(o);
-  g.Write(dir.string());
-  // The stamp last, so that a cut-off write is generated again.
-  std::ofstream(dir / "bench-stamp.txt", std::ios::binary) << Stamp(o, dir);
-  return dir.string() + "/";
-}
 
 // --- Rtrees -------------------------------------------------------------------
 
@@ -148,19 +101,10 @@ using TSphereTrees = TTrees<bg::cs::spherical_equatorial<bg::degree>>;
 // One generated network with both opened forms, its rtrees and query points.
 class TBenchNetwork {
 public:
-  TBenchNetwork(int32_t Nodes, bool Degrees) : fDegrees(Degrees) {
-    TNetGenOptions o;
-    o.Seed = cSeed;
-    o.Nodes = Nodes;
-    o.Degrees = Degrees;
-    const std::string dir = CachedNetwork(o);
-    for (const bool cached : {false, true}) {
-      auto& n = fNet[cached];
-      n = std::make_unique<TNetwork>();
-      n->SetDirectory(dir);
-      n->Open(true, cached, true, 0);
-    }
-    const TNetwork& n = *fNet[true];
+  TBenchNetwork(int32_t Nodes, bool Degrees) : fDegrees(Degrees), fFile(CachedOptions(cSeed, Nodes, Degrees)) {
+    fCached.SetDirectory(fFile.Directory);
+    fCached.Open(true, true, true, 0);
+    const TNetwork& n = fCached;
     // Degree networks get plane rtrees too: they answer another question
     // (distances in degrees as if flat), timed only, as the cheapest baseline.
     fPlanar = std::make_unique<TPlanarTrees>(n);
@@ -171,7 +115,8 @@ public:
     for (size_t i = 0; i < cPoints; ++i)
       fPoints.push_back({m.xmin + r.NextDouble() * (m.xmax - m.xmin), m.ymin + r.NextDouble() * (m.ymax - m.ymin)});
   }
-  TNetwork& Net(bool cached) const { return *fNet.at(cached); }
+  TNetwork& Net(bool cached) { return cached ? fCached : fFile.NW; }
+  const TNetwork& Net(bool cached) const { return cached ? fCached : fFile.NW; }
   const TFloatPoint& Point(size_t i) const { return fPoints[i & (cPoints - 1)]; }
   bool Degrees() const { return fDegrees; }
   const TPlanarTrees& Planar() const { return *fPlanar; }
@@ -179,7 +124,9 @@ public:
 
 private:
   bool fDegrees;
-  std::map<bool, std::unique_ptr<TNetwork>> fNet;
+  // Vertices read from the file, and cached.
+  TBenchCachedNetwork fFile;
+  TNetwork fCached;
   std::unique_ptr<TPlanarTrees> fPlanar;
   std::unique_ptr<TSphereTrees> fSphere;
   std::vector<TFloatPoint> fPoints;
@@ -711,25 +658,30 @@ void BM_RtreeSelectNodes(benchmark::State& state) {
 // The GPS candidates' baseline is the bare selection at their radius.
 void BM_RtreeNearestLink(benchmark::State& state) { BM_RtreeSelectLinks(state); }
 
+// The arguments are named, so that a filter can pick a size ("size:0").
 void Nearest(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"size", "unit", "cached", "metres"});
   for (int64_t size = 0; size < 3; ++size)
     for (int64_t unit = 0; unit < 2; ++unit)
       for (int64_t cached = 1; cached >= 0; --cached) b->Args({size, unit, cached, 0});
 }
 template <int64_t... Metres>
 void Radii(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"size", "unit", "cached", "metres"});
   for (int64_t size = 0; size < 3; ++size)
     for (int64_t unit = 0; unit < 2; ++unit)
       for (int64_t cached = 1; cached >= 0; --cached)
         for (int64_t metres : {Metres...}) b->Args({size, unit, cached, metres});
 }
 void Baseline(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"size", "unit", "same", "metres"});
   for (int64_t size = 0; size < 3; ++size)
     for (int64_t unit = 0; unit < 2; ++unit)
       for (int64_t same = 1; same >= 1 - unit; --same) b->Args({size, unit, same, 0});
 }
 template <int64_t... Metres>
 void BaselineRadii(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"size", "unit", "same", "metres"});
   for (int64_t size = 0; size < 3; ++size)
     for (int64_t unit = 0; unit < 2; ++unit)
       for (int64_t same = 1; same >= 1 - unit; --same)

@@ -15,6 +15,7 @@
 #
 #   scripts/bench.sh [--runs N] [--no-baselines] [--no-stages] [TIER]
 #   scripts/bench.sh routing [--1m] [FILTER]
+#   scripts/bench.sh search [--1m] [FILTER]
 #
 # TIER is 1m (1,000,000 links, the default; about 3 GB of disk and 10 to 20
 # minutes), 10m (10,000,000 links: about 30 GB, an hour or more; by hand only),
@@ -28,14 +29,15 @@
 # build/bench-output/routing/. FILTER narrows the benchmarks (a regular
 # expression). The generated networks stay in build/bench-networks/. Any
 # benchmark that stops (a baseline that disagrees) makes the script fail.
+# The search suite (bench_search) runs the same way on its 10k and 100k
+# networks (--1m: the 1M tier alone) into build/bench-output/search/.
 # KOVRA_BENCH_REPS and KOVRA_BENCH_MIN_TIME (seconds) change the repetitions
 # and the shortest run of each.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-if [ "${1:-}" = routing ]; then
-  shift
-  exec "$root/scripts/bench_routing.sh" "$@"
+if [ "${1:-}" = routing ] || [ "${1:-}" = search ]; then
+  exec "$root/scripts/bench_suite.sh" "$@"
 fi
 runs=3 baselines=1 stages=1 tier=1m
 while [ "$#" -gt 0 ]; do

@@ -73,15 +73,7 @@ public:
     auto cmap = boost::make_iterator_property_map(fCost.begin(), idx);
     auto colmap = boost::make_iterator_property_map(fColor.begin(), idx);
     auto wmap = boost::get(&TEdge::w, fG);
-    if (fNoInit) {
-      for (const TVertex v : fTouched) {
-        fDist[v] = cUnreached;
-        fCost[v] = cUnreached;
-        fColor[v] = boost::white_color;
-      }
-      fTouched.clear();
-      fTouched.push_back(s);
-    }
+    if (fNoInit) ResetTouched(fTouched, fDist, fCost, fColor, s);
     std::vector<TVertex>* touched = fNoInit ? &fTouched : nullptr;
     TVertex found = TVertex(-1);
     const std::vector<int32_t>* stateNode = fTurn ? &fN.StateNode : nullptr;

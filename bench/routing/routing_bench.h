@@ -30,6 +30,7 @@
 
 #include "bench_bgl_graph.h"
 #include "bench_latency.h"
+#include "bench_netcache.h"
 
 namespace kovra::benchsupport {
 
@@ -44,7 +45,7 @@ class TRoutingNet {
 public:
   TRoutingNet(int32_t nodes, bool degrees);
 
-  testsupport::TCachedNetwork Cache;
+  TBenchCachedNetwork Cache;
   TNetwork& NW;
   std::unique_ptr<TCsr> Nodes, States;
   // The node a state vertex arrives at; 0 for the source vertices.

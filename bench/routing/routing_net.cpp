@@ -13,28 +13,7 @@
 
 namespace kovra::benchsupport {
 
-namespace {
-
-testsupport::TNetGenOptions Options(int32_t nodes, bool degrees) {
-  testsupport::TNetGenOptions o;
-  o.Seed = 4;
-  o.Nodes = nodes;
-  o.Degrees = degrees;
-  o.TimeColumns = 0;
-  o.CostColumns = 0;
-  return o;
-}
-
-std::string CacheRoot() {
-  const char* env = std::getenv("KOVRA_BENCH_NETWORKS");
-  return env != nullptr && *env != '\0' ? env : KOVRA_BENCH_NETWORKS;
-}
-
-}  // namespace
-
-TRoutingNet::TRoutingNet(int32_t nodes, bool degrees) : Cache(Options(nodes, degrees), CacheRoot()), NW(Cache.NW) {
-  if (Cache.Generated) std::fprintf(stderr, "generated %d nodes (%s) into %s\n", nodes, degrees ? "degrees" : "metres",
-                                    CacheRoot().c_str());
+TRoutingNet::TRoutingNet(int32_t nodes, bool degrees) : Cache(CachedOptions(4, nodes, degrees)), NW(Cache.NW) {
   TArcs arcs;
   std::vector<TEdge> weights;
   AppendNodeArcs(NW, NW.Lengths().data(), arcs, weights);

@@ -265,6 +265,7 @@ TCachedNetwork::TCachedNetwork(const TNetGenOptions& Options, const std::string&
   const fs::path dir = fs::path(Root) / ((Options.Degrees ? "deg-" : "m-") + std::to_string(Options.Nodes) + "-seed" +
                                         std::to_string(Options.Seed));
   const fs::path keyFile = dir / "netgen-key.txt";
+  Directory = WithSlash(dir.string());
   auto readKey = [&](std::string& line, int32_t& nodes, int32_t& links) {
     std::ifstream in(keyFile);
     return bool(std::getline(in, line) && in >> nodes >> links);

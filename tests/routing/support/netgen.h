@@ -112,6 +112,9 @@ public:
   TCachedNetwork& operator=(const TCachedNetwork&) = delete;
 
   TNetwork NW;
+  // The folder of the network files, ending in '/', for opening them again
+  // in another way (say with the vertices cached).
+  std::string Directory;
   // Whether this run had to generate the network.
   bool Generated = false;
 
