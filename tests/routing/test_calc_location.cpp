@@ -69,12 +69,7 @@ protected:
   }
 
   std::vector<TSearchCase> Cases() const {
-    std::vector<TSearchCase> cases;
-    for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
-      for (int32_t bits = 0; bits < 16; bits += (rc == rcDist ? 1 : 5))
-        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
-                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0});
-    return cases;
+    return FilterCases(false, 5);
   }
 
   TOracleOptions Configure(TCalc& c, const TSearchCase& t, int32_t S, bool turnCosts) {

@@ -53,11 +53,7 @@ protected:
   }
 
   std::vector<TSearchCase> Cases() const {
-    std::vector<TSearchCase> cases;
-    for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
-      for (int32_t bits = 0; bits < 16; ++bits)
-        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
-                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0});
+    std::vector<TSearchCase> cases = FilterCases(false);
     cases.push_back({.rc = rcTime, .speeds = true});
     cases.push_back({.rc = rcTime, .speeds = true, .skipLinks = true, .limits = true});
     return cases;

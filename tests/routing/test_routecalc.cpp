@@ -78,13 +78,7 @@ protected:
   }
 
   std::vector<TSearchCase> Cases() const {
-    std::vector<TSearchCase> cases;
-    for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
-      for (int32_t bits = 0; bits < 32; ++bits)
-        cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
-                         .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0,
-                         .skipNodes = (bits & 16) != 0});
-    return cases;
+    return FilterCases(true);
   }
 
   TOracleOptions Configure(TRouteCalc& c, const TSearchCase& t, bool turnCosts) {

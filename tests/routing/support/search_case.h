@@ -2,7 +2,9 @@
 // on the oracle, for the tests that compare searches with the oracle.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "foundation/kovra_bitarray.h"
 #include "routing/kovra_calc.h"
@@ -15,6 +17,11 @@ struct TSearchCase {
   bool speeds = false;  // MaxSpeed 30 and RelativeSpeed 0.8
   bool skipLinks = false, limits = false, ignoreOneway = false, noDriveThrough = false, skipNodes = false;
 };
+
+// Every combination of skip links, limits, IgnoreOneway, no-drive-through
+// and (with SkipNodes) skip nodes under distance, time and cost, in that
+// order; criteria other than distance take every OtherStride-th combination.
+std::vector<TSearchCase> FilterCases(bool SkipNodes, int32_t OtherStride = 1);
 
 // "criterion 1 skip-links limits ..." for traces.
 std::string Describe(const TSearchCase& t);
