@@ -10,16 +10,6 @@
 #include "app/core/studio_common.h"
 #include "app/qt/studio_qtports.h"
 
-// Leaks of the system's libraries under the leak checker: Qt's platform and
-// font set-up keeps caches for the process's life.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libQt6Core.so\n"
-         "leak:libQt6Gui.so\n"
-         "leak:libQt6Widgets.so\n"
-         "leak:libfontconfig.so\n"
-         "leak:libglib-2.0.so\n";
-}
-
 int main(int argc, char** argv) {
   // A child started by the tests reports the program's own name.
   if (argc == 2 && std::strcmp(argv[1], "--print-exe-file-name") == 0) {
