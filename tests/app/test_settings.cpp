@@ -45,6 +45,29 @@ std::string TopologyDump(const std::vector<std::pair<std::string, std::string>>&
 
 class SettingsFileTest : public StudioTest {};
 
+// Runs Body in a forked child (for what must not touch this process: a
+// changed user, a file size limit) and returns the text it reports.
+std::string InChild(const std::function<std::string()>& Body) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child < 0) return "no fork";
+  if (child == 0) {
+    const std::string r = Body();
+    (void)!write(fds[1], r.data(), r.size());
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return out;
+}
+
 }  // namespace
 
 // File -> window state -> file, read back by python3's configparser.
@@ -212,26 +235,13 @@ TEST_F(SettingsFileTest, UnreadableFileIsReportedAndNeverReplaced) {
   if (geteuid() != 0) {
     problem = SettingsReadProblem(name).value_or("");
   } else {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    problem = InChild([&] {
       const passwd* nobody = getpwnam("nobody");
-      std::string r = "no user nobody";
-      if (nobody && setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) == 0 &&
-          setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) == 0)
-        r = SettingsReadProblem(name).value_or("");
-      (void)!write(fds[1], r.data(), r.size());
-      _exit(0);
-    }
-    close(fds[1]);
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) problem.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+      if (!nobody || setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
+          setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
+        return std::string("cannot become nobody");
+      return SettingsReadProblem(name).value_or("");
+    });
   }
   EXPECT_EQ(problem, std::strerror(EACCES));
   chmod(name.c_str(), 0644);
@@ -244,33 +254,19 @@ TEST_F(SettingsFileTest, FailedSaveKeepsTheOldFile) {
   WriteSettings(content);
   const std::string name = SettingsFile();
   // Files may not grow past 16 bytes in a child (root too): the write fails.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const std::string result = InChild([&] {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{16, 16};
     setrlimit(RLIMIT_FSIZE, &limit);
-    std::string r = "saved";
     try {
       TWindowSettings s;
       LoadSettingsFile(name, cDot, s, {});
       SaveSettingsFile(name, s, cDot, {});
     } catch (const std::exception& e) {
-      r = e.what();
+      return std::string(e.what());
     }
-    (void)!write(fds[1], r.data(), r.size());
-    _exit(0);
-  }
-  close(fds[1]);
-  std::string result;
-  char buf[256];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) result.append(buf, size_t(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+    return std::string("saved");
+  });
   EXPECT_EQ(result, "Unable to write to " + name);
   EXPECT_EQ(ReadBytes(name), content);
   size_t files = 0;
