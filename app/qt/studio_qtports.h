@@ -1,5 +1,5 @@
-// The desktop ports on Qt: message and file dialogs, the shell's "open", and
-// the regional number format of the user's locale.
+// The desktop ports on Qt: message and file dialogs, the shell's "open", the
+// HTTP GET, and the regional number format of the user's locale.
 #pragma once
 
 #include <QPointer>
@@ -34,6 +34,24 @@ private:
 class QtShell : public IShell {
 public:
   bool openUrl(const std::string& Url) override;
+};
+
+// One blocking GET of a small text over Qt Network. It waits in a local
+// event loop with the window busy (wait cursor, no input), never longer than
+// the time-out, and takes only a 2xx answer of at most cMaxBody bytes:
+// anything else, including an error page's body, is no text.
+class QtHttpGet : public IHttpGet {
+public:
+  static constexpr qint64 cMaxBody = 64 * 1024;
+
+  // The window kept busy during a GET (may be set later, may be null).
+  explicit QtHttpGet(QWidget* Window = nullptr) : FWindow(Window) {}
+  void SetParentWindow(QWidget* Window) { FWindow = Window; }
+
+  std::optional<std::string> get(const std::string& Url, std::chrono::milliseconds Timeout) override;
+
+private:
+  QPointer<QWidget> FWindow;
 };
 
 // The separators of a locale as the window shows numbers.
