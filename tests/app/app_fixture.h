@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -80,6 +82,49 @@ public:
   }
 };
 
+// Sets an environment variable (unsets it for a null Value) for one scope.
+class ScopedEnv {
+public:
+  ScopedEnv(const char* Name, const char* Value) : FName(Name) {
+    if (const char* old = std::getenv(Name)) FOld = old;
+    if (Value)
+      setenv(Name, Value, 1);
+    else
+      unsetenv(Name);
+  }
+  ~ScopedEnv() {
+    if (FOld)
+      setenv(FName, FOld->c_str(), 1);
+    else
+      unsetenv(FName);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+  const char* FName;
+  std::optional<std::string> FOld;
+};
+
+// Answers GETs from a queue (a failure when it is empty) and records them.
+class FakeHttpGet : public IHttpGet {
+public:
+  struct TRequest {
+    std::string Url;
+    std::chrono::milliseconds Timeout;
+  };
+  std::vector<TRequest> Requests;
+  std::deque<std::optional<std::string>> Bodies;
+
+  std::optional<std::string> get(const std::string& Url, std::chrono::milliseconds Timeout) override {
+    Requests.push_back({Url, Timeout});
+    if (Bodies.empty()) return std::nullopt;
+    auto body = Bodies.front();
+    Bodies.pop_front();
+    return body;
+  }
+};
+
 // A temporary folder with the data folder "config/orvellastudio/" and the
 // program folder "prog/" (help pages are looked up there); '.' numbers.
 class StudioTest : public kovra::testsupport::TTempDirTest {
@@ -96,7 +141,7 @@ protected:
   void TearDown() override { AppState().CurrentNetwork.reset(); }
 
   std::unique_ptr<TForm1> NewForm() {
-    auto form = std::make_unique<TForm1>(TPorts{&dialogs, &shell, nullptr});
+    auto form = std::make_unique<TForm1>(TPorts{&dialogs, &shell, &http});
     form->show();
     return form;
   }
@@ -117,6 +162,7 @@ protected:
 
   FakeDialogs dialogs;
   FakeShell shell;
+  FakeHttpGet http;
 };
 
 }  // namespace studio::testsupport

@@ -18,28 +18,6 @@ const NumberFormat cEnglish{".", ","};
 NumberFormat German() { return NumberFormatOf(QLocale(QLocale::German, QLocale::Germany)); }
 NumberFormat French() { return NumberFormatOf(QLocale(QLocale::French, QLocale::France)); }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-  ScopedEnv(const char* Name, const char* Value) : FName(Name) {
-    if (const char* old = std::getenv(Name)) FOld = old;
-    if (Value)
-      setenv(Name, Value, 1);
-    else
-      unsetenv(Name);
-  }
-  ~ScopedEnv() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-
-private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
-
 }  // namespace
 
 TEST(RegionalNumbers, SeparatorsOfTheLocales) {

@@ -1,14 +1,17 @@
-// The HTTP GET on Qt Network against a scripted server on 127.0.0.1 in this
-// process.
+// The HTTP GET on Qt Network against servers on 127.0.0.1 only: a scripted
+// one in this process, and python3's own http.server in a child process.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 
+#include "app/core/uCheckVersion.h"
 #include "app/qt/studio_qtports.h"
 #include "app_fixture.h"
 
@@ -193,4 +196,60 @@ TEST_F(QtHttpGetTest, NothingButLoopbackWebAddressesAreFetched) {
   for (const std::string& url : urls) {
     EXPECT_EQ(get.get(url, 5s), std::nullopt) << url;
   }
+}
+
+namespace {
+
+// python3's http.server serving a folder on 127.0.0.1 at a port of its own
+// choosing; it stops when its standard input closes, so it never outlives
+// the test, not even one that crashes.
+class UpdateCheckSiteTest : public StudioTest {
+protected:
+  void SetUp() override {
+    StudioTest::SetUp();
+    site = dir / "site";
+    std::filesystem::create_directories(site / "versions");
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start("python3", {KOVRA_TEST_SCRIPTS_DIR "/serve_folder.py", QString::fromStdString(site.string())});
+    ASSERT_TRUE(server.waitForStarted(10000)) << "python3 did not start";
+    std::string line;
+    while (line.find('\n') == std::string::npos && server.waitForReadyRead(10000))
+      line += server.readAll().toStdString();
+    ASSERT_NE(line.find('\n'), std::string::npos) << "the server named no port: " << line;
+    address = "http://127.0.0.1:" + line.substr(0, line.find('\n'));  // no final '/': it is added
+  }
+  void TearDown() override {
+    server.closeWriteChannel();
+    if (!server.waitForFinished(5000)) server.kill();
+    server.waitForFinished(5000);
+    StudioTest::TearDown();
+  }
+
+  std::filesystem::path site;
+  QProcess server;
+  std::string address;
+};
+
+}  // namespace
+
+TEST_F(UpdateCheckSiteTest, WholeCheckAgainstAPlainWebServer) {
+  ScopedEnv env(cSiteVariable, address.c_str());
+  QtHttpGet get;
+  const TPorts ports{&dialogs, &shell, &get};
+  kovra::testsupport::WriteBytes((site / "versions" / "orvellastudio.txt").string(), "1.07\n");
+  CheckForUpdatesEx(ports, "orvellastudio", "1.07", true);
+  EXPECT_EQ(dialogs.Messages, (std::vector<FakeDialogs::TMessage>{{"information", cMsgNoUpdates}}));
+
+  dialogs.Messages.clear();
+  dialogs.Answers = {true};
+  kovra::testsupport::WriteBytes((site / "versions" / "orvellastudio.txt").string(), "1.08\r\n");
+  CheckForUpdatesEx(ports, "orvellastudio", "1.07", false);
+  EXPECT_EQ(dialogs.Messages, (std::vector<FakeDialogs::TMessage>{{"information", cMsgUpdateAvailable},
+                                                                    {"question", cMsgGoToWebsite}}));
+  EXPECT_EQ(shell.Urls, std::vector<std::string>{address + "/download.php"});
+
+  dialogs.Messages.clear();
+  std::filesystem::remove(site / "versions" / "orvellastudio.txt");  // 404
+  CheckForUpdatesEx(ports, "orvellastudio", "1.07", true);
+  EXPECT_EQ(dialogs.Messages, (std::vector<FakeDialogs::TMessage>{{"information", cMsgUpdatesUndetermined}}));
 }
