@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
 
   studio::QtDialogs dialogs;
   studio::QtShell shell;
+  studio::QtHttpGet http;
   try {
     studio::LoadLibraries();
   } catch (const std::exception& e) {
@@ -24,9 +25,10 @@ int main(int argc, char** argv) {
   }
   studio::InitAppState();
 
-  studio::TForm1 form({&dialogs, &shell, nullptr});
+  studio::TForm1 form({&dialogs, &shell, &http});
   studio::Form1 = &form;
   dialogs.SetParentWindow(&form);
+  http.SetParentWindow(&form);
   form.show();
   const int status = app.exec();
   studio::Form1 = nullptr;

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "app/core/studio_common.h"
+#include "app/core/uCheckVersion.h"
 #include "app/qt/studio_about.h"
 #include "app/qt/studio_busy.h"
 #include "foundation/kovra_functions.h"
@@ -114,7 +115,7 @@ void TForm1::BuildMenus() {
   Producthelp1->setShortcut(Qt::Key_F1);
   connect(Producthelp1, &QAction::triggered, this, [this] { Guarded([this] { Producthelp1Click(); }); });
   Checkforupdates1 = action(Help1, "Checkforupdates1", "Check for updates");
-  Checkforupdates1->setEnabled(false);  // until the update check is there
+  connect(Checkforupdates1, &QAction::triggered, this, [this] { Guarded([this] { Checkforupdates1Click(); }); });
   About1 = action(Help1, "About1", "About");
   connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
 }
@@ -261,6 +262,8 @@ void TForm1::Producthelp1Click() {
   const std::string url = QUrl::fromLocalFile(Q(*file)).toString(QUrl::FullyEncoded).toStdString();
   if (!Shell().openUrl(url)) Dialogs().error(kovra::Format(cMsgCouldNotOpen, *file));
 }
+
+void TForm1::Checkforupdates1Click() { CheckForUpdates(FPorts, cProgramName, cProgramVersion); }
 
 void TForm1::About1Click() { FAboutForm->exec(); }
 

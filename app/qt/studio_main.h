@@ -142,6 +142,7 @@ private:
   void SHP1Click(QAction* Sender);
   void Km1Click(QAction* Sender);
   void Producthelp1Click();
+  void Checkforupdates1Click();
   void About1Click();
 
   IDialogs& Dialogs() const { return *FPorts.Dialogs; }

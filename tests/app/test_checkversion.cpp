@@ -1,5 +1,5 @@
 // The update check with fake ports: what the version file says, the site
-// address it is fetched from, the messages, the download page.
+// address it is fetched from, the messages, the download page, the menu.
 #include <optional>
 #include <string>
 #include <vector>
@@ -161,4 +161,26 @@ TEST_F(CheckVersionTest, MessagesAndTheDownloadPage) {
     EXPECT_EQ(dialogs.Messages, c.Shown) << label;
     EXPECT_EQ(shell.Urls, c.Opened) << label;
   }
+}
+
+TEST_F(CheckVersionTest, MenuItemChecksThisProgramsVersion) {
+  auto form = NewForm();
+  ASSERT_TRUE(form->Checkforupdates1->isEnabled());
+  http.Bodies = {"1.08\r\n"};
+  dialogs.Answers = {true};
+  form->Checkforupdates1->trigger();
+  ASSERT_EQ(http.Requests.size(), 1u);
+  EXPECT_EQ(http.Requests[0].Url, cVersionFile);
+  EXPECT_EQ(dialogs.Messages, (std::vector<FakeDialogs::TMessage>{{"information", cMsgUpdateAvailable},
+                                                                    {"question", cMsgGoToWebsite}}));
+  EXPECT_EQ(shell.Urls, std::vector<std::string>{std::string(cSite) + "/download.php"});
+
+  // A shell that raises: the window reports it and goes on.
+  dialogs.Messages.clear();
+  http.Bodies = {"1.08"};
+  dialogs.Answers = {true};
+  shell.Raise = "no browser";
+  form->Checkforupdates1->trigger();
+  EXPECT_EQ(dialogs.Messages.back(), (FakeDialogs::TMessage{"error", "no browser"}));
+  EXPECT_TRUE(form->isVisible());
 }

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "app/core/uCheckVersion.h"
+#include "app/qt/studio_busy.h"
 #include "app/qt/studio_qtports.h"
 #include "app_fixture.h"
 
@@ -196,6 +197,31 @@ TEST_F(QtHttpGetTest, NothingButLoopbackWebAddressesAreFetched) {
   for (const std::string& url : urls) {
     EXPECT_EQ(get.get(url, 5s), std::nullopt) << url;
   }
+}
+
+// The GET blocks the window: busy (wait cursor, no input) while it runs,
+// itself again afterwards.
+TEST_F(QtHttpGetTest, TheWindowIsBusyDuringTheCheck) {
+  TScriptedServer server;
+  server.Paths["/versions/orvellastudio.txt"] = {TScriptedServer::TMode::Answer, Answer("200 OK", "1.07\r\n")};
+  ScopedEnv site(cSiteVariable, server.Url("/").c_str());
+  QtHttpGet get;
+  auto form = std::make_unique<TForm1>(TPorts{&dialogs, &shell, &get});
+  get.SetParentWindow(form.get());
+  form->show();
+  bool busy = false;
+  Qt::CursorShape cursor = Qt::ArrowCursor;
+  server.OnRequest = [&] {
+    busy = BusyGuard::Active(*form);
+    if (QApplication::overrideCursor()) cursor = QApplication::overrideCursor()->shape();
+  };
+  form->Checkforupdates1->trigger();
+  ASSERT_EQ(server.Requests.size(), 1u);
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(cursor, Qt::WaitCursor);
+  EXPECT_FALSE(BusyGuard::Active(*form));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(dialogs.Messages, (std::vector<FakeDialogs::TMessage>{{"information", cMsgNoUpdates}}));
 }
 
 namespace {
