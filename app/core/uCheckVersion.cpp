@@ -92,7 +92,7 @@ void CheckForUpdatesEx(const TPorts& Ports, const std::string& name, const std::
       break;
     case TUpdateOutcome::uoUpdateAvailable:
       Ports.Dialogs->information(cMsgUpdateAvailable);
-      // The shell's answer is ignored: a missing browser reports itself.
+      // The shell's answer is ignored: the check is over either way.
       if (Ports.Dialogs->question(cMsgGoToWebsite))
         if (const auto site = SiteAddress()) Ports.Shell->openUrl(DownloadPage(*site));
       break;
