@@ -68,6 +68,7 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
 
   std::vector<TGenLink> links;
   std::vector<uint16_t> attr;
+  std::vector<uint8_t> hairpin;  // per link (0-based)
   auto hierarchy = [&]() -> uint16_t { return o.Hierarchy ? uint16_t(r.Below(8) << 5) : 0; };
   auto oneway = [&]() -> uint16_t {
     if (r.Chance(o.Closed)) return cAttrOneway;
@@ -80,23 +81,26 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
     if (r.Chance(o.NoUTurn)) v |= cAttrUturnTo;
     return v;
   };
-  auto add = [&](int32_t a, int32_t b, bool bent, uint16_t word) {
+  auto add = [&](int32_t a, int32_t b, bool bent, uint16_t word, bool far = false) {
     TFloatPointArray line{P[size_t(a)]};
     if (bent) {
       const TFloatPoint& A = P[size_t(a)];
       const TFloatPoint& B = P[size_t(b)];
-      const double off = (r.Real() - 0.5) * 0.5;
+      const double off = far ? 3 + r.Real() : (r.Real() - 0.5) * 0.5;
       line.push_back({(A.x + B.x) / 2 - (B.y - A.y) * off, (A.y + B.y) / 2 + (B.x - A.x) * off});
     }
     line.push_back(P[size_t(b)]);
     w.AddLink(line);
     links.push_back({a, b});
     attr.push_back(word);
+    hairpin.push_back(far);
   };
   auto gridLink = [&](int32_t a, int32_t b) {
     if (r.Chance(o.Drop)) return;
     if (r.Chance(0.5)) std::swap(a, b);
-    add(a, b, r.Chance(o.Bent), uint16_t(oneway() | hierarchy() | uturn()));
+    // Drawn only when asked for, so that other options give the same networks.
+    const bool far = o.CheapBends > 0 && r.Chance(o.CheapBends);
+    add(a, b, far || r.Chance(o.Bent), uint16_t(oneway() | hierarchy() | uturn()), far);
     if (r.Chance(o.Parallel)) add(a, b, true, uint16_t(oneway() | hierarchy() | uturn()));
     if (r.Chance(o.Duplicate)) {
       const uint16_t h = hierarchy();
@@ -160,6 +164,17 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
   };
   for (int32_t c = 0; c < o.TimeColumns; ++c) g.Times.push_back(column(0.02, 0.5));
   for (int32_t c = 0; c < o.CostColumns; ++c) g.Costs.push_back(column(0.5, 20.0));
+  // A hairpin costs the cheapest value per grid spacing of its chord: about
+  // the fastest chord ratio of the other links, and a fifth of it or less
+  // per km of its line.
+  for (int32_t l = 1; l <= L; ++l) {
+    if (!hairpin[size_t(l - 1)]) continue;
+    const TFloatPoint& A = P[size_t(links[size_t(l - 1)].a)];
+    const TFloatPoint& B = P[size_t(links[size_t(l - 1)].b)];
+    const double chord = std::hypot(B.x - A.x, B.y - A.y) / spacing;
+    for (auto& t : g.Times) t[size_t(l)] = float(0.02 * chord);
+    for (auto& c : g.Costs) c[size_t(l)] = float(0.5 * chord);
+  }
 
   // Restrictions: sequences of links that meet end to end at generator nodes.
   std::vector<std::vector<int32_t>> at(P.size());
@@ -253,6 +268,7 @@ std::string TCachedNetwork::Key(const TNetGenOptions& o) {
     << o.Closed << " parallel " << o.Parallel << " duplicate " << o.Duplicate << " deadends " << o.DeadEnds
     << " hierarchy " << o.Hierarchy << " nouturn " << o.NoUTurn << " areas " << o.Areas << " limits " << o.Limits
     << " limitshare " << o.LimitShare << " index " << o.SpatialIndex;
+  if (o.CheapBends > 0) k << " cheapbends " << o.CheapBends;
   return k.str();
 }
 
