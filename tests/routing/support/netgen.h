@@ -76,6 +76,7 @@ struct TGenNetwork {
   std::vector<std::vector<float>> Times;  // [column][link], entry 0 unused
   std::vector<std::vector<float>> Costs;
   std::vector<TGenRestriction> Restrictions;
+  std::vector<int32_t> Hairpins;  // the links CheapBends drew, ascending
 
   int32_t LinkCount() const { return Writer.LinkCount(); }
   // Every file into Directory (which must exist).
