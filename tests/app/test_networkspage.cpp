@@ -260,6 +260,7 @@ TEST_F(NetworksPageTest, AddAndCopyThroughTheWindow) {
   dialogs.Files = {std::nullopt};
   form->AddNetwork->click();
   EXPECT_EQ(dialogs.Messages, (std::vector<Msg>{{"open", "Locate networks"}}));
+  EXPECT_EQ(dialogs.OpenFilters, "Kovra 4 networks (kovra_config.ini)");
   EXPECT_EQ(form->NetworkList().Count(), 2) << "a cancelled dialog adds nothing";
 
   dialogs.Files = {"/data/new net/kovra_config.ini"};
@@ -307,6 +308,8 @@ TEST_F(NetworksPageTest, TurnFileButton) {
   dialogs.Files = {std::nullopt};
   form->SpeedButton1->click();
   EXPECT_EQ(dialogs.Messages, (std::vector<Msg>{{"open", "Locate networks"}}));
+  EXPECT_EQ(dialogs.OpenFilters, "Turn restriction file (*.txt *.TXT);;Turn restriction file (*)");
+  EXPECT_EQ(dialogs.OpenFolder, "/net/three/") << "starting in the row's folder";
   EXPECT_EQ(*form->NetworkList().Current(), before);
   EXPECT_FALSE(form->NetworkList().Editing());
   EXPECT_TRUE(form->close());
