@@ -156,18 +156,37 @@ TIniData::TKind TIniData::Classify(std::string_view text, std::string& name, std
   return TKind::Key;
 }
 
+namespace {
+// The quick test of a scan: only a line starting with '[' can open a section.
+bool MayBeSection(std::string_view text) {
+  const std::string_view t = TrimBlanks(text);
+  return !t.empty() && t[0] == '[';
+}
+}  // namespace
+
 int TIniData::FindSectionLine(std::string_view Section) const {
   std::string name, value;
+  const int hint = FSectionHint;
+  if (hint >= 0 && size_t(hint) < FLines.size() &&
+      Classify(FLines[size_t(hint)].text, name, value) == TKind::Section && SameName(name, Section))
+    return hint;
   for (size_t i = 0; i < FLines.size(); ++i)
-    if (Classify(FLines[i].text, name, value) == TKind::Section && SameName(name, Section)) return int(i);
+    if (MayBeSection(FLines[i].text) && Classify(FLines[i].text, name, value) == TKind::Section &&
+        SameName(name, Section)) {
+      FSectionHint = int(i);
+      return int(i);
+    }
   return -1;
 }
 
 int TIniData::SectionEnd(int header) const {
-  std::string name, value;
   for (size_t i = size_t(header) + 1; i < FLines.size(); ++i)
-    if (Classify(FLines[i].text, name, value) == TKind::Section) return int(i);
+    if (MayBeSection(FLines[i].text)) return int(i);
   return int(FLines.size());
+}
+
+void TIniData::LinesChangedAt(size_t at) {
+  if (FSectionHint >= 0 && at <= size_t(FSectionHint)) FSectionHint = -1;
 }
 
 int TIniData::FindKeyLine(int header, std::string_view Ident) const {
@@ -245,9 +264,11 @@ void TIniData::InsertLine(size_t at, std::string_view text) {
     if (FEncoding == TEncoding::Utf16LE && prev.raw.size() % 2 != 0) {
       prev.raw += '\0';
       prev.text = CodePageToString(prev.raw, cCodePageUTF16);
+      LinesChangedAt(at - 1);
     }
     prev.eol = l.eol;
   }
+  LinesChangedAt(at);
   FLines.insert(FLines.begin() + std::ptrdiff_t(at), std::move(l));
 }
 
@@ -256,6 +277,8 @@ void TIniData::Write(std::string_view Section, std::string_view Ident, std::stri
   const int h = FindSectionLine(Section);
   if (h < 0) {
     InsertLine(FLines.size(), "[" + std::string(Section) + "]");
+    // The only header of its name: its keys come next.
+    FSectionHint = int(FLines.size()) - 1;
     InsertLine(FLines.size(), text);
     return;
   }
@@ -279,6 +302,7 @@ void TIniData::Write(std::string_view Section, std::string_view Ident, std::stri
 bool TIniData::EraseSection(std::string_view Section) {
   const int h = FindSectionLine(Section);
   if (h < 0) return false;
+  LinesChangedAt(size_t(h));
   FLines.erase(FLines.begin() + h, FLines.begin() + SectionEnd(h));
   return true;
 }
@@ -288,11 +312,15 @@ bool TIniData::DeleteKey(std::string_view Section, std::string_view Ident) {
   if (h < 0) return false;
   const int k = FindKeyLine(h, Ident);
   if (k < 0) return false;
+  LinesChangedAt(size_t(k));
   FLines.erase(FLines.begin() + k);
   return true;
 }
 
-void TIniData::Clear() { FLines.clear(); }
+void TIniData::Clear() {
+  FLines.clear();
+  FSectionHint = -1;
+}
 
 void TIniData::SetEncoding(TEncoding Encoding) {
   if (Encoding == FEncoding) return;

@@ -79,6 +79,12 @@ private:
 
   TEncoding FEncoding = TEncoding::Ansi;
   std::vector<TLine> FLines;
+  // The header line of the section found last: callers read or write one
+  // section key after key, and a scan of every line per key made a file of
+  // many sections quadratic. It is the first header of its name; -1 when
+  // unknown. Lines inserted or erased at or before it clear it.
+  mutable int FSectionHint = -1;
+  void LinesChangedAt(size_t at);
 };
 
 class TCustomIniFile : public TObject {

@@ -147,14 +147,16 @@ void TForm1::FormCreate() {
   }
   setWindowTitle(QString(cProgramCaption) + " " + cProgramVersion);
 
-  // The network list is defined and opened empty here, and reads its
-  // sections from the same file below.
+  // The network list, empty since the window was built, reads its sections
+  // from the same file.
   TWindowSettings settings;  // the design state, where the file says nothing valid
-  const auto problem = LoadSettingsFile(SettingsFileName(app.DataFolder), app.Regional, settings, {});
+  const auto problem =
+      LoadSettingsFile(SettingsFileName(app.DataFolder), app.Regional, settings,
+                       [this, &app](kovra::TCustomIniFile& ini) { FNetworks.Load(ini, app.Regional); });
   if (problem) FSettingsWritable = false;
   if (!mitab && settings.OutputItem == cOutputFormatTAB) settings.OutputItem = cOutputFormatMIF;
   SetWindowSettings(settings);
-  // Here the speed grid of the network options is built, after the list.
+  NetworksChanged();
 
   PageControl1->setCurrentWidget(TabNetworks);
   ImportCodePageList->setCurrentIndex(0);
@@ -177,12 +179,14 @@ void TForm1::closeEvent(QCloseEvent* Event) {
 }
 
 bool TForm1::FormClose() {
-  // Here a pending edit of the network list is posted.
+  // A pending edit that cannot be posted stops the close, as a number text
+  // that does not convert does; the file stays.
+  PostNetworkEdit();
   if (!FSettingsWritable) return true;
-  // A number text that does not convert stops the close; the file stays.
   const TWindowSettings settings = WindowSettings();
   try {
-    SaveSettingsFile(SettingsFileName(AppState().DataFolder), settings, AppState().Regional, {});
+    SaveSettingsFile(SettingsFileName(AppState().DataFolder), settings, AppState().Regional,
+                     [this](kovra::TCustomIniFile& ini) { FNetworks.Save(ini, AppState().Regional); });
   } catch (const std::exception& e) {
     // The old file is intact; the window closes all the same.
     Dialogs().error(e.what());

@@ -4,15 +4,18 @@
 #pragma once
 
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <optional>
 
+#include "app/core/studio_networklist.h"
 #include "app/core/studio_ports.h"
 #include "app/core/studio_settings.h"
 #include "foundation/kovra_types.h"
 
 class QAction;
 class QActionGroup;
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -21,6 +24,8 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
+class QPushButton;
+class QToolButton;
 class QTabWidget;
 class QTableView;
 class QVBoxLayout;
@@ -29,6 +34,7 @@ class QGridLayout;
 namespace studio {
 
 class TAboutForm;
+class TNetworkGridModel;
 
 inline constexpr const char* cMsgMilesOnlyStatistics =
     "This only affects the statistics. Distances in topology checking output remain km";
@@ -60,6 +66,18 @@ public:
   bool SettingsWritable() const { return FSettingsWritable; }
   TAboutForm& AboutForm() { return *FAboutForm; }
 
+  // --- the network list ---
+  TNetworkList& NetworkList() { return FNetworks; }
+  // Posts a pending edit of the current row (before "Open", say); raises the
+  // list's message when it cannot be posted.
+  void PostNetworkEdit();
+  // Shows the list as it now is: grid, current row, options panel. Whoever
+  // changes the list outside the tab's own handlers (an import) calls it.
+  void NetworksChanged();
+  // While a network is open: grid, options panel, "Add", "Copy", "Delete"
+  // and "Open" off, so the current row cannot change.
+  void SetListEnabled(bool Enabled);
+
   // --- menus ---
   QMenu* File1 = nullptr;
   QAction* Exit1 = nullptr;
@@ -90,13 +108,32 @@ public:
   // --- "Manage Networks" (studio_page_networks.cpp) ---
   QWidget* TabNetworks = nullptr;
   QTableView* DBGrid1 = nullptr;
+  TNetworkGridModel* NetworkGridModel = nullptr;
   // Beside the grid: the list's buttons.
   QVBoxLayout* NetworkButtonsLayout = nullptr;
+  QPushButton* AddNetwork = nullptr;
+  QPushButton* CopyNetwork = nullptr;
+  QPushButton* DeleteNetwork = nullptr;
   // Under the grid: the options of the current row.
   QFrame* OptionsPanel = nullptr;
   QGridLayout* OptionsPanelLayout = nullptr;
+  QCheckBox* cbAttributes = nullptr;
+  QCheckBox* cbCoord3cache = nullptr;
+  QCheckBox* cbSpatialIndex = nullptr;
+  QLineEdit* edEncryption = nullptr;
+  QLineEdit* edRoadname = nullptr;
+  QLineEdit* edTurn = nullptr;
+  QToolButton* SpeedButton1 = nullptr;  // locates the turn file
+  // Radio groups; the button id is the stored value.
+  QButtonGroup* rgExternalID = nullptr;
+  QButtonGroup* rgLimit1 = nullptr;
+  QButtonGroup* rgLimit2 = nullptr;
+  QButtonGroup* rgLimit3 = nullptr;
+  // Edit (c, r) of the speed grid is SpeedEdits[8c + r], road class 8c + r.
+  std::array<QLineEdit*, cSpeedCount> SpeedEdits{};
   // Beside the options panel: opening and closing the network.
   QVBoxLayout* OpenCloseLayout = nullptr;
+  QPushButton* OpenNetwork = nullptr;  // made with the open and close commands
 
   // --- "Statistics" (studio_page_statistics.cpp) ---
   QWidget* TabStatistics = nullptr;
@@ -124,13 +161,30 @@ public:
   // Right of the options: the run (output folder, "Go !", step list).
   QVBoxLayout* TopologyRunLayout = nullptr;
 
+public slots:
+  // The tab's handlers; each runs guarded.
+  void AddNetworkClick();
+  void CopyNetworkClick();
+  void DeleteNetworkClick();
+  void SpeedButton1Click();
+  void DBGrid1KeyDown(int Key);
+
 protected:
   void closeEvent(QCloseEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
   void BuildMenus();
   QWidget* BuildImportPage();
   QWidget* BuildNetworksPage();
+  void BuildNetworkOptions();
+  // The options panel's controls from the current row and its pending edit.
+  void ShowNetworkOptions();
+  // The grid's current row from the list's, without posting.
+  void SelectCurrentNetwork();
+  void NetworkRowChanged(int Row);
+  // Asks "Are you sure?"; Yes deletes the current row.
+  void ConfirmDeleteNetwork();
   QWidget* BuildStatisticsPage();
   QWidget* BuildTopologyPage();
 
@@ -151,6 +205,10 @@ private:
   TPorts FPorts;
   TAboutForm* FAboutForm = nullptr;
   bool FSettingsWritable = true;
+  TNetworkList FNetworks;
+  bool FListEnabled = true;
+  // The window itself moves the grid's selection: no post, no panel refresh.
+  bool FSyncingGrid = false;
 };
 
 // The main window of the running program (set by the program's start).

@@ -41,9 +41,14 @@ public:
     Messages.push_back({"question", Text});
     return Pop(Answers, false);
   }
-  std::optional<std::string> openFileName(const std::string& Title, const std::string&,
-                                          const std::string&) override {
+  // The filters and starting folder of the last file dialog.
+  std::string OpenFilters, OpenFolder;
+
+  std::optional<std::string> openFileName(const std::string& Title, const std::string& Filters,
+                                          const std::string& Folder) override {
     Messages.push_back({"open", Title});
+    OpenFilters = Filters;
+    OpenFolder = Folder;
     return Pop(Files, std::optional<std::string>());
   }
   std::vector<std::string> openFileNames(const std::string& Title, const std::string&,

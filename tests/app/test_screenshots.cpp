@@ -4,6 +4,7 @@
 // window that drew nothing is one colour).
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <cstdlib>
 
@@ -24,8 +25,16 @@ protected:
     ASSERT_NE(folder, nullptr) << "run through the ctest entry app_screenshots";
     FFolder = folder;
     std::filesystem::create_directories(FFolder);
-    WriteSettings("[main]\r\noutputformat=3\r\nunit=0\r\n[topology]\r\nTurns=1\r\nShortLinksValue=2.5\r\n");
+    // Two networks; the second, current after the start's first, has every
+    // kind of option set.
+    WriteSettings("[main]\r\noutputformat=3\r\nunit=0\r\n[topology]\r\nTurns=1\r\nShortLinksValue=2.5\r\n"
+                  "[Network_1]\r\nID=1\r\nPath=/data/networks/london/\r\nAttributes=1\r\nSpatialIndex=1\r\n"
+                  "[Network_2]\r\nID=4\r\nPath=/data/networks/south-east/\r\nAttributes=1\r\nCoord3cache=1\r\n"
+                  "Encryption=73421\r\nExternalID=2\r\nLimit1=1\r\nLimit3=2\r\nRoadname=1\r\nSpatialIndex=1\r\n" +
+                  Speeds() + "Turn=/data/networks/south-east/turns.txt\r\n");
     FForm = NewForm();
+    // The second row, as a user picks it.
+    FForm->DBGrid1->selectRow(1);
   }
   void TearDown() override {
     FForm.reset();
@@ -48,6 +57,14 @@ protected:
   void ShootTab(QWidget* Tab, const std::string& Name) {
     FForm->PageControl1->setCurrentWidget(Tab);
     Shoot(*FForm, Name);
+  }
+
+  // Speeds by road class as a network of motorways down to tracks might have.
+  static std::string Speeds() {
+    std::string out;
+    for (int c = 0; c < 32; ++c)
+      out += "Speed" + std::to_string(c) + "=" + std::to_string(c < 8 ? 110 - 10 * c : c < 16 ? 50 : 30) + "\r\n";
+    return out;
   }
 
   std::string FFolder;

@@ -89,6 +89,16 @@ def inifile():
     put('inifile', 'utf8bom', bytes([2, 0]) + b'\xef\xbb\xbf[kovra]\nencrypted=1\nversion=RCv6\n')
 
 
+def networklist():
+    rows = (b'[main]\r\noutputformat=2\r\n[Network_1]\r\nID=7\r\nPath=/n/seven/\r\nAttributes=1\r\n'
+            b'ExternalID=9\r\nSpeed3=50.5\r\nTurn=/n/seven/t.txt\r\n[Network_2]\r\nID=3\r\nPath=/n/three/\r\n'
+            b'[network_x]\r\nID=1\r\n')
+    put('networklist', 'rows', bytes([0]) + rows)
+    put('networklist', 'comma', bytes([1]) + b'\xef\xbb\xbf[NETWORK_5]\r\nid=2147483647\r\nspeed0=7,25\r\n'
+        b'path="/quoted/"\r\nEncryption=0x10\r\n[Network_5]\r\nID=-4\r\n')
+    put('networklist', 'odd', bytes([0]) + b'[Network_1]\nID=abc\nPath= /blank/ \nSpeed31=1e400\n[Network_0]\nID=4\nID=5\n')
+
+
 def dbf():
     # Tables of the table-reader tests (python, byte by byte) and of ogr2ogr.
     tmp = tempfile.mkdtemp()
@@ -178,7 +188,7 @@ def zlevels():
     put('zlevels', 'many', bytes([15]) + b''.join(b'%d,%d\n' % (i, 100 + i) for i in range(15)))
 
 
-TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'dbf': dbf,
+TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'networklist': networklist, 'dbf': dbf,
            'bufstream': bufstream, 'columns': columns, 'zlevels': zlevels}
 
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -217,6 +218,38 @@ TEST_F(IniFileTest, SectionOperations) {
   ini.EraseSection("none");
   ini.DeleteKey("A", "none");
   EXPECT_EQ(Get(), before);
+}
+
+// One memory copy through reads and writes that jump between sections: the
+// first section of a name answers every time, whatever changed before it.
+TEST_F(IniFileTest, FirstSectionOfANameAfterEveryChange) {
+  Put("[A]\r\nk=a1\r\n[B]\r\nk=b\r\n[a]\r\nk=a2\r\n[b]\r\nk=b2\r\n");
+  TMemIniFile mem(file_);
+  struct Step {
+    std::string what;
+    std::function<void()> change;
+    std::string a, b;  // k of "a" and of "B" afterwards
+  };
+  const std::vector<Step> steps = {
+      {"reads", [] {}, "a1", "b"},
+      {"a key written into A, before B", [&] { mem.WriteString("A", "new", "1"); }, "a1", "b"},
+      {"A's key deleted", [&] { mem.DeleteKey("A", "k"); }, "", "b"},
+      {"the first A erased: the second answers", [&] { mem.EraseSection("A"); }, "a2", "b"},
+      {"the first B erased", [&] { mem.EraseSection("b"); }, "a2", "b2"},
+      {"a new section after them", [&] { mem.WriteString("C", "k", "c"); }, "a2", "b2"},
+      {"everything dropped", [&] { mem.Clear(); }, "", ""},
+      {"written anew", [&] { mem.WriteString("b", "k", "B3"); mem.WriteString("A", "k", "A3"); }, "A3", "B3"},
+  };
+  for (const Step& s : steps) {
+    s.change();
+    // Alternate so that each read follows one of the other section.
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(mem.ReadString("a", "k", ""), s.a) << s.what;
+      EXPECT_EQ(mem.ReadString("B", "K", ""), s.b) << s.what;
+    }
+  }
+  mem.UpdateFile();
+  EXPECT_EQ(Get(), "[b]\r\nk=B3\r\n[A]\r\nk=A3\r\n");
 }
 
 TEST_F(IniFileTest, MemIniFileSavesOnUpdateOnly) {
