@@ -34,7 +34,21 @@ const TCase cCases[] = {
     {"north_fine", cuDeg, {10, 50, 10.005, 50.004}, 0.05, true},
 };
 
-class SearchOracle : public TSearchTest, public testing::WithParamInterface<TCase> {};
+// A random network of 400 links over the case's region, with small leaves
+// so the walk goes deep, opened with its index.
+class TRandomNetworkTest : public TSearchTest {
+protected:
+  TNetwork& OpenRandom(const TCase& c, TRandom& r, uint64_t seed) {
+    r.SetSeed(seed);
+    TTestNetworkWriter w;
+    w.Unit = c.Unit;
+    w.MaxNodesPerCell = 6;
+    AddRandomLinks(w, r, c.Region, 400);
+    return Open(w, false, c.Cached);
+  }
+};
+
+class SearchOracle : public TRandomNetworkTest, public testing::WithParamInterface<TCase> {};
 
 TFloatPoint RandomPoint(TRandom& r, const TFloatRect& R) {
   // Up to 15 % beyond the bounds on each side: inside the default 20 % window.
@@ -51,12 +65,7 @@ TBitArray RandomSkip(TRandom& r, int32_t Count, int32_t PerCent) {
 TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
   const TCase& c = GetParam();
   TRandom r;
-  r.SetSeed(20240611);
-  TTestNetworkWriter w;
-  w.Unit = c.Unit;
-  w.MaxNodesPerCell = 6;
-  AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w, false, c.Cached);
+  TNetwork& net = OpenRandom(c, r, 20240611);
   TSpatialSearch s(net);
   TOracle o(net);
   const TFloatRect& mbr = net.MBR();
@@ -142,12 +151,7 @@ TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
 TEST_P(SearchOracle, PointsBesideLinksEqualTheFullScan) {
   const TCase& c = GetParam();
   TRandom r;
-  r.SetSeed(20240612);
-  TTestNetworkWriter w;
-  w.Unit = c.Unit;
-  w.MaxNodesPerCell = 6;
-  AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w, false, c.Cached);
+  TNetwork& net = OpenRandom(c, r, 20240612);
   TSpatialSearch s(net);
   TOracle o(net);
   for (int32_t q = 0; q < 300; ++q) {
@@ -194,18 +198,13 @@ struct TJudgeCase {
 
 const TJudgeCase cDegreeCases[] = {{cCases[1], 1e-5}, {cCases[2], 1e-5}, {cCases[4], 1e-5}, {cCases[5], 5e-5}};
 
-class SphereJudge : public TSearchTest, public testing::WithParamInterface<TJudgeCase> {};
+class SphereJudge : public TRandomNetworkTest, public testing::WithParamInterface<TJudgeCase> {};
 
 TEST_P(SphereJudge, DegreeAnswersAgreeWithTheSphere) {
   const TCase& c = GetParam().Case;
   const double tol = GetParam().TolKm, pointTol = 1e-9;
   TRandom r;
-  r.SetSeed(20240613);
-  TTestNetworkWriter w;
-  w.Unit = c.Unit;
-  w.MaxNodesPerCell = 6;
-  AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w, false, c.Cached);
+  TNetwork& net = OpenRandom(c, r, 20240613);
   TSpatialSearch s(net);
   const TSphereJudge judge(net);
   for (int32_t q = 0; q < 300; ++q) {
@@ -265,16 +264,16 @@ TEST_P(SphereJudge, DegreeAnswersAgreeWithTheSphere) {
     std::vector<char> tookLink(size_t(net.LinkCount()) + 1, 0), tookNode(size_t(net.NodeCount()) + 1, 0);
     for (const int32_t l : Items(links)) tookLink[size_t(l)] = 1;
     for (const int32_t n : Items(nodes)) tookNode[size_t(n)] = 1;
-    for (int32_t l = 1; l <= net.LinkCount(); ++l) {
-      if (!linkTaken(l)) EXPECT_FALSE(tookLink[size_t(l)]) << "link " << l;
-      else if (linkKm[size_t(l)] < c.RadiusKm - tol) EXPECT_TRUE(tookLink[size_t(l)]) << "link " << l;
-      else if (linkKm[size_t(l)] > c.RadiusKm + tol) EXPECT_FALSE(tookLink[size_t(l)]) << "link " << l;
-    }
-    for (int32_t n = 1; n <= net.NodeCount(); ++n) {
-      if (!nodeTaken(n)) EXPECT_FALSE(tookNode[size_t(n)]) << "node " << n;
-      else if (nodeKm[size_t(n)] < c.RadiusKm - pointTol) EXPECT_TRUE(tookNode[size_t(n)]) << "node " << n;
-      else if (nodeKm[size_t(n)] > c.RadiusKm + pointTol) EXPECT_FALSE(tookNode[size_t(n)]) << "node " << n;
-    }
+    // Inside the radius: taken; outside it or skipped: not; within the
+    // tolerance of its edge: either.
+    auto judged = [&](bool allowed, bool took, double km, double t) {
+      if (!allowed || km > c.RadiusKm + t) return !took;
+      return km >= c.RadiusKm - t || took;
+    };
+    for (int32_t l = 1; l <= net.LinkCount(); ++l)
+      EXPECT_TRUE(judged(linkTaken(l), tookLink[size_t(l)], linkKm[size_t(l)], tol)) << "link " << l;
+    for (int32_t n = 1; n <= net.NodeCount(); ++n)
+      EXPECT_TRUE(judged(nodeTaken(n), tookNode[size_t(n)], nodeKm[size_t(n)], pointTol)) << "node " << n;
   }
 }
 
