@@ -16,6 +16,7 @@
 #include <boost/graph/astar_search.hpp>
 #include <boost/graph/compressed_sparse_row_graph.hpp>
 #include <boost/graph/dijkstra_shortest_paths.hpp>
+#include <boost/graph/dijkstra_shortest_paths_no_color_map.hpp>
 
 #include <algorithm>
 #include <cstddef>
