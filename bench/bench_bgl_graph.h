@@ -1,7 +1,7 @@
 // The network as a Boost Graph compressed_sparse_row_graph with float
 // weights: the baseline graph of the routing benchmarks.
 //
-// Repeated queries: BglSearch below.
+// Repeated queries: TBglSearch below.
 //
 // Vertex order: a careful user of Boost Graph lays the graph out in a
 // cache-friendly order whatever order the network has, so every baseline
