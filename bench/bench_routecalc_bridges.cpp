@@ -7,7 +7,10 @@
 //   (known=1: the undirected bridges answered without a route, as Bridges
 //   answers them). Target: Bridges at most 0.3x its time;
 // - Boost Graph's biconnected_components on an undirected adjacency list of
-//   the same links (building excluded): the linear-time floor.
+//   the same links, its vertices in Hilbert order (bench_bgl_graph.h;
+//   building excluded): the linear-time floor. Before timing, its bridges
+//   (but the cul-de-sac links, which Bridges leaves out) are checked to be
+//   the links Bridges flags.
 // RoadNameTest with 1000 routes (output into the in-memory table) against
 // the same 1000 random node pairs routed with Route plus ExtractRoute alone.
 // Target: within 1.2x.
@@ -19,8 +22,10 @@
 #include <boost/graph/adjacency_list.hpp>
 #include <boost/graph/biconnected_components.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -32,6 +37,8 @@
 #include "network/kovra_network.h"
 #include "routing/kovra_calc.h"
 #include "routing/support/netgen.h"
+
+#include "bench_bgl_graph.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -142,15 +149,36 @@ void BM_BglBiconnected(benchmark::State& state) {
   };
   using G = boost::adjacency_list<boost::vecS, boost::vecS, boost::undirectedS, boost::no_property, TEdge>;
   // Each link split at a vertex of its own, so parallel links form cycles
-  // (Boost takes an edge back to the parent for the tree edge).
+  // (Boost takes an edge back to the parent for the tree edge). Nodes along
+  // the Hilbert curve, then the links' vertices by their from-nodes.
+  const benchsupport::TVertexOrder order = benchsupport::NodeOrder(nw);
   const size_t nodes = size_t(nw.NodeCount()) + 1;
+  std::vector<std::pair<size_t, int32_t>> byFrom;
+  for (int32_t l = 1; l <= nw.LinkCount(); ++l) byFrom.emplace_back(order(size_t(nw.Fromnodes()[size_t(l)])), l);
+  std::sort(byFrom.begin(), byFrom.end());
+  std::vector<size_t> mid(size_t(nw.LinkCount()) + 1);
+  for (size_t i = 0; i < byFrom.size(); ++i) mid[size_t(byFrom[i].second)] = nodes + 1 + i;
   G g(nodes + size_t(nw.LinkCount()) + 1);
+  std::vector<std::pair<int32_t, G::edge_descriptor>> half;  // a half of each link
   for (int32_t l = 1; l <= nw.LinkCount(); ++l)
     if (nw.Lengths()[size_t(l)] > 0 && nw.OneWayCode(l) == 0) {
-      boost::add_edge(size_t(nw.Fromnodes()[size_t(l)]), nodes + size_t(l), g);
-      boost::add_edge(nodes + size_t(l), size_t(nw.Tonodes()[size_t(l)]), g);
+      half.emplace_back(l, boost::add_edge(order(size_t(nw.Fromnodes()[size_t(l)])), mid[size_t(l)], g).first);
+      boost::add_edge(mid[size_t(l)], order(size_t(nw.Tonodes()[size_t(l)])), g);
     }
-  size_t components = 0;
+  size_t components = boost::biconnected_components(g, boost::get(&TEdge::component, g));
+  // A link is a bridge when its half is a component of its own.
+  std::vector<int32_t> size(components, 0);
+  for (auto [e, end] = boost::edges(g); e != end; ++e) ++size[g[*e].component];
+  TRouteCalc c(nw, false);
+  TIntegerArray IA;
+  c.Bridges(IA);
+  for (const auto& [l, e] : half) {
+    const bool bgl = size[g[e].component] == 1 && !nw.GetCulDeSac(l);
+    if (bgl == (IA[size_t(l)] != 0)) continue;
+    const std::string msg = "link " + std::to_string(l) + (bgl ? " is" : " is not") + " a bridge for BGL";
+    std::fprintf(stderr, "bench_routecalc_bridges: %s\n", msg.c_str());
+    return state.SkipWithError(msg.c_str());
+  }
   for (auto _ : state) components = boost::biconnected_components(g, boost::get(&TEdge::component, g));
   state.counters["links"] = nw.LinkCount();
   state.counters["components"] = double(components);

@@ -9,16 +9,19 @@
 //
 // Baseline: Boost Graph on a compressed_sparse_row_graph with float weights
 // built from the same network (the node graph, or the link-state graph
-// without U-turns for turn mode; building excluded), with two virtual
+// without U-turns for turn mode; building excluded; vertices in Hilbert
+// order, bench_bgl_graph.h), with two virtual
 // vertices per query: a source whose two arcs are pointed at the start
 // link's ends (node graph) or states (state graph) before each query, and a
 // target reached from the end link's ends or states, which the visitor
 // keeps (the cheapest arrival so far) and which ends the search once the
 // frontier has passed it. astar_search with the crow-fly heuristic to the
 // end location x the network's factor, and the early-exit
-// dijkstra_shortest_paths_no_color_map; the *_no_init variants reset only
-// the vertices a query touched. The first run of each baseline checks its
-// costs against RouteDyn's with Alpha 0, so both solve the same problem.
+// dijkstra_shortest_paths_no_color_map; the no_init variants (TBglSearch)
+// run the same searches on maps kept between queries and reset only the
+// vertices a query touched. Before timing, each baseline checks its costs
+// against RouteDyn's with Alpha 0 (1e-4 relative) and stops at the first
+// difference, so both solve the same problem.
 // Targets: Alpha 1 at least 2x the A* baseline's queries per second; Alpha 0
 // at most 1.0x the time of the early-exit Dijkstra.
 #include <benchmark/benchmark.h>
@@ -31,7 +34,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <string>
 #include <map>
 #include <memory>
 #include <utility>
@@ -61,9 +66,11 @@ struct TLocPair {
 // weights each query sets.
 struct TSourced {
   std::unique_ptr<TCsr> G;
+  TVertexOrder Order;  // the network's ids (nodes, or states 2L and 2L + 1) to vertices
   TVertex Source = 0;
   size_t Arc0 = 0;  // index of Source's first arc; the second follows
   std::vector<int32_t> Node;  // node of each vertex (0 for the source)
+  std::vector<TFloatPoint> At;  // its coordinates
 
   void Point(TVertex t0, float w0, TVertex t1, float w1) {
     G->m_forward.m_column[Arc0] = t0;
@@ -88,10 +95,11 @@ struct TDynNet {
       if (NW.GetDuplicateLink(L) != 0) ++dup;
     }
     DuplicateShare = double(dup) / double(links);
-    // Node graph: vertices 0..N, the source N + 1.
+    // Node graph: vertices 0..N in Hilbert order, the source N + 1.
+    Nodes.Order = NodeOrder(NW, 1);
     TArcs arcs;
     std::vector<TEdge> weights;
-    AppendNodeArcs(NW, w, arcs, weights);
+    AppendNodeArcs(NW, w, arcs, weights, &Nodes.Order);
     Nodes.Source = TVertex(NW.NodeCount() + 1);
     arcs.emplace_back(Nodes.Source, 1);
     arcs.emplace_back(Nodes.Source, 1);
@@ -99,9 +107,18 @@ struct TDynNet {
     weights.push_back({cInf});
     Finish(Nodes, arcs, weights, size_t(Nodes.Source) + 1);
     Nodes.Node.resize(size_t(Nodes.Source) + 1);
-    for (int32_t v = 0; v <= NW.NodeCount(); ++v) Nodes.Node[size_t(v)] = v;
-    // Link states: 2L forward (at the to-node), 2L + 1 backward, no U-turns;
-    // the source 2 (LinkCount + 1).
+    for (int32_t v = 0; v <= NW.NodeCount(); ++v) Nodes.Node[Nodes.Order(size_t(v))] = v;
+    // Link states: 2L forward (at the to-node), 2L + 1 backward, no U-turns,
+    // by the Hilbert position of the node they arrive at; the source
+    // 2 (LinkCount + 1).
+    std::vector<int32_t> stateNode(2 * (size_t(NW.LinkCount()) + 1) + 1, 0);
+    for (int32_t L = 1; L <= NW.LinkCount(); ++L) {
+      stateNode[size_t(2 * L)] = to[L];
+      stateNode[size_t(2 * L + 1)] = from[L];
+    }
+    States.Order = StateOrder(NW, Nodes.Order, stateNode);
+    States.Order.New.push_back(stateNode.size() - 1);  // the source keeps its id
+    States.Order.Invert();
     arcs.clear();
     weights.clear();
     for (int32_t L = 1; L <= NW.LinkCount(); ++L)
@@ -113,6 +130,7 @@ struct TDynNet {
           weights.push_back({w[e]});
         }
       }
+    Renumber(arcs, States.Order);
     States.Source = TVertex(2 * (NW.LinkCount() + 1));
     arcs.emplace_back(States.Source, 2);
     arcs.emplace_back(States.Source, 2);
@@ -120,10 +138,9 @@ struct TDynNet {
     weights.push_back({cInf});
     Finish(States, arcs, weights, size_t(States.Source) + 1);
     States.Node.assign(size_t(States.Source) + 1, 0);
-    for (int32_t L = 1; L <= NW.LinkCount(); ++L) {
-      States.Node[size_t(2 * L)] = to[L];
-      States.Node[size_t(2 * L + 1)] = from[L];
-    }
+    for (size_t s = 2; s < size_t(States.Source); ++s) States.Node[States.Order(s)] = stateNode[s];
+    Nodes.At = VertexPoints(NW, Nodes.Order, &Nodes.Node);
+    States.At = VertexPoints(NW, States.Order, &States.Node);
     Factor = NW.LengthAlpha();
     const int32_t n = nodes >= 1'000'000 ? 20 : 200;
     uint64_t r = 45;
@@ -190,10 +207,8 @@ void BM_RouteDyn(benchmark::State& state) {
 // The virtual target: the cheapest arrival at the end location so far; the
 // search ends when the vertex examined (by its key) cannot arrive cheaper.
 struct TTarget {
-  const TSourced* s = nullptr;
   const std::vector<float>* dist = nullptr;
   const std::vector<float>* key = nullptr;  // nil: Dijkstra, the distance is the key
-  std::vector<TVertex>* touched = nullptr;
   int64_t* settled = nullptr;
   bool turn = false;
   TVertex endF = 0, endB = 0;  // node mode: from2, to2; turn mode: the states of link2
@@ -222,23 +237,19 @@ public:
     fT->Examine(u);
     Base::examine_vertex(u, g);
   }
-  template <class E, class G>
-  void edge_relaxed(E e, const G& g) {
-    if (fT->touched) fT->touched->push_back(boost::target(e, g));
-  }
 
 private:
   TTarget* fT;
 };
 
+// Crow-fly distance from a vertex's node to the end location times the
+// factor, the node coordinates read per vertex in the graph's order.
 class THeuristic : public boost::astar_heuristic<TCsr, float> {
 public:
   THeuristic(const TDynNet* n, const TSourced* s, TFloatPoint target) : fN(n), fS(s), fTarget(target) {}
   float operator()(TVertex v) const {
-    const int32_t node = fS->Node[v];
-    if (node == 0) return 0;
-    return float(double(fN->Factor) *
-                 fN->NW.DistanceBetweenPoints_raw(fN->NW.Node2Coordinate_raw(node), fTarget));
+    if (fS->Node[v] == 0) return 0;
+    return float(double(fN->Factor) * fN->NW.DistanceBetweenPoints_raw(fS->At[v], fTarget));
   }
 
 private:
@@ -247,33 +258,19 @@ private:
   TFloatPoint fTarget;
 };
 
-// Args: nodes, turn mode, astar, no_init.
-void BM_BglDyn(benchmark::State& state) {
-  TDynNet& n = Net(int32_t(state.range(0)));
-  const bool turn = state.range(1) != 0, astar = state.range(2) != 0, noInit = state.range(3) != 0;
-  TSourced& s = turn ? n.States : n.Nodes;
-  const TCsr& g = *s.G;
-  const size_t V = boost::num_vertices(g);
-  std::vector<float> dist(V, cInf), cost(V, cInf);
-  std::vector<TVertex> pred(V);
-  std::vector<boost::default_color_type> color(V, boost::white_color);
-  std::vector<TVertex> touched;
-  const int32_t* from = n.NW.Fromnodes().data();
-  const int32_t* to = n.NW.Tonodes().data();
-  const float* w = n.NW.Lengths().data();
-  int64_t settled = 0, queries = 0;
-  std::vector<float> got;
-  auto idx = boost::get(boost::vertex_index, g);
-  auto dmap = boost::make_iterator_property_map(dist.begin(), idx);
-  auto pmap = boost::make_iterator_property_map(pred.begin(), idx);
-  auto cmap = boost::make_iterator_property_map(cost.begin(), idx);
-  auto colmap = boost::make_iterator_property_map(color.begin(), idx);
-  auto wmap = boost::get(&TEdge::w, g);
-  TLatency lat;
-  lat.Run(state, n.Pairs, [&](const TLocPair& p) {
-    ++queries;
+// One baseline: its maps and its query.
+class TBglDyn {
+public:
+  TBglDyn(TDynNet& n, bool turn, bool astar, bool noInit)
+      : fN(n), fS(turn ? n.States : n.Nodes), fTurn(turn), fAstar(astar), fNoInit(noInit), fSearch(*fS.G) {}
+  // The cost from p.a to p.b, -1 when there is no route.
+  float Run(const TLocPair& p) {
+    const TNetwork& NW = fN.NW;
+    const int32_t* from = NW.Fromnodes().data();
+    const int32_t* to = NW.Tonodes().data();
+    const float* w = NW.Lengths().data();
     const int32_t L1 = p.a.link, L2 = p.b.link;
-    const int32_t e1 = n.NW.OneWayCode(L1), e2 = n.NW.OneWayCode(L2);
+    const int32_t e1 = NW.OneWayCode(L1), e2 = NW.OneWayCode(L2);
     bool leaveF = e1 == 0 || e1 == 1, leaveB = e1 == 0 || e1 == 2;
     bool arriveF = e2 == 0 || e2 == 1, arriveB = e2 == 0 || e2 == 2;
     float f = cInf;
@@ -287,65 +284,77 @@ void BM_BglDyn(benchmark::State& state) {
     const float tf = leaveF ? float((1 - p.a.percent) * double(w[L1])) : cInf;
     const float tb = leaveB ? float(p.a.percent * double(w[L1])) : cInf;
     TTarget t;
-    t.s = &s;
-    t.dist = &dist;
-    t.key = astar ? &cost : nullptr;
-    t.touched = noInit ? &touched : nullptr;
-    t.settled = &settled;
-    t.turn = turn;
+    t.dist = &fSearch.Dist;
+    t.key = fAstar ? &fSearch.Key : nullptr;
+    t.settled = &Settled;
+    t.turn = fTurn;
     t.arriveF = arriveF;
     t.arriveB = arriveB;
     t.best = f;
-    if (turn) {
-      s.Point(TVertex(2 * L1), tf, TVertex(2 * L1 + 1), tb);
-      t.endF = TVertex(2 * L2);
-      t.endB = TVertex(2 * L2 + 1);
+    const TVertexOrder& at = fS.Order;
+    if (fTurn) {
+      fS.Point(TVertex(at(size_t(2 * L1))), tf, TVertex(at(size_t(2 * L1 + 1))), tb);
+      t.endF = TVertex(at(size_t(2 * L2)));
+      t.endB = TVertex(at(size_t(2 * L2 + 1)));
       t.partF = (1 - p.b.percent) * double(w[L2]);
       t.partB = p.b.percent * double(w[L2]);
       // A label lies up to the whole end link above its arrival; with A*
       // the key adds at most the estimate at the end state's node, itself
       // at most the end link.
-      t.slack = (astar ? 2.0 : 1.0) * double(w[L2]);
+      t.slack = (fAstar ? 2.0 : 1.0) * double(w[L2]);
     } else {
-      s.Point(TVertex(to[L1]), tf, TVertex(from[L1]), tb);
-      t.endF = TVertex(from[L2]);
-      t.endB = TVertex(to[L2]);
+      fS.Point(TVertex(at(size_t(to[L1]))), tf, TVertex(at(size_t(from[L1]))), tb);
+      t.endF = TVertex(at(size_t(from[L2])));
+      t.endB = TVertex(at(size_t(to[L2])));
       t.partF = p.b.percent * double(w[L2]);
       t.partB = (1 - p.b.percent) * double(w[L2]);
     }
-    if (noInit) ResetTouched(touched, dist, cost, color, s.Source);
-    const THeuristic h(&n, &s, n.NW.Location2Coordinate_raw(p.b, 0));
-    dist[s.Source] = 0;
-    cost[s.Source] = astar ? h(s.Source) : 0;
+    const THeuristic h(&fN, &fS, NW.Location2Coordinate_raw(p.b, 0));
     try {
-      if (astar) {
-        TTargetVisitor<boost::default_astar_visitor> vis(&t);
-        auto params = boost::visitor(vis).distance_map(dmap).predecessor_map(pmap).weight_map(wmap).rank_map(
-            cmap).color_map(colmap);
-        if (noInit) boost::astar_search_no_init(g, s.Source, h, params);
-        else boost::astar_search(g, s.Source, h, params);
+      if (fAstar) {
+        const TTargetVisitor<boost::default_astar_visitor> vis(&t);
+        fNoInit ? fSearch.AStar(fS.Source, h, vis) : fSearch.AStarUsual(fS.Source, h, vis);
       } else {
-        TTargetVisitor<boost::default_dijkstra_visitor> vis(&t);
-        if (noInit)
-          boost::dijkstra_shortest_paths_no_color_map_no_init(g, s.Source, pmap, dmap, wmap, idx,
-                                                               std::less<float>(), boost::closed_plus<float>(cInf),
-                                                               cInf, 0.0f, vis);
-        else
-          boost::dijkstra_shortest_paths_no_color_map(
-              g, s.Source, boost::weight_map(wmap).distance_map(dmap).predecessor_map(pmap).visitor(vis));
+        const TTargetVisitor<boost::default_dijkstra_visitor> vis(&t);
+        fNoInit ? fSearch.Dijkstra(fS.Source, vis) : fSearch.DijkstraUsual(fS.Source, vis);
       }
     } catch (const TFound&) {
     }
-    if (got.size() < n.Pairs.size()) got.push_back(t.best < cInf ? t.best : -1.0f);
-  });
-  state.counters["settled"] = double(settled) / double(queries);
+    return t.best < cInf ? t.best : -1.0f;
+  }
+  int64_t Settled = 0;
+
+private:
+  TDynNet& fN;
+  TSourced& fS;
+  bool fTurn, fAstar, fNoInit;
+  TBglSearch fSearch;
+};
+
+// Args: nodes, turn mode, astar, no_init.
+void BM_BglDyn(benchmark::State& state) {
+  TDynNet& n = Net(int32_t(state.range(0)));
+  const bool turn = state.range(1) != 0;
+  TBglDyn q(n, turn, state.range(2) != 0, state.range(3) != 0);
   // The same problem as RouteDyn's (U-turns aside in turn mode, which only
-  // the dead-end trees allow there): the costs agree.
+  // the dead-end trees allow there): the costs agree before any timing.
   const std::vector<float>& want = Want(n, turn);
-  int64_t differ = 0;
-  for (size_t i = 0; i < got.size(); ++i)
-    if (std::fabs(double(got[i]) - double(want[i])) > 1e-4 * std::max(1.0, double(std::fabs(want[i])))) ++differ;
-  state.counters["differ"] = double(differ);
+  for (size_t i = 0; i < n.Pairs.size(); ++i) {
+    const float got = q.Run(n.Pairs[i]);
+    if (std::fabs(double(got) - double(want[i])) <= 1e-4 * std::max(1.0, double(std::fabs(want[i])))) continue;
+    const std::string msg = "differs from RouteDyn: pair " + std::to_string(i) + ": " + std::to_string(got) +
+                            " against " + std::to_string(want[i]);
+    std::fprintf(stderr, "bench_routecalc_dyn: %s\n", msg.c_str());
+    return state.SkipWithError(msg.c_str());
+  }
+  q.Settled = 0;
+  int64_t queries = 0;
+  TLatency lat;
+  lat.Run(state, n.Pairs, [&](const TLocPair& p) {
+    ++queries;
+    benchmark::DoNotOptimize(q.Run(p));
+  });
+  state.counters["settled"] = double(q.Settled) / double(queries);
 }
 
 void DynArgs(benchmark::internal::Benchmark* b) {

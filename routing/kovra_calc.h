@@ -291,6 +291,14 @@ public:
     int32_t pred;
     uint32_t stamp;
   };
+  // A* searches, per node: the crow-fly distance to the target, stamped
+  // with its generation. Packed: 12 bytes instead of 16 per node. The
+  // distance is read whole either way (x86 and ARMv8 load unaligned doubles).
+  struct __attribute__((packed)) TDistEntry {
+    double d;
+    uint32_t stamp;
+  };
+  static_assert(sizeof(TDistEntry) == 12);
 
   // New generation: every label of the mode reads as unreached. Also takes
   // the settings, network arrays and bit arrays the expansions read, so it
@@ -646,14 +654,6 @@ private:
   std::vector<TNodeLabel> fNodeLabels;
   std::vector<TStateLabel> fStateLabels;
   uint32_t fStamp = 1;
-  // Crow-fly distance to the target per node, stamped with fDistGen.
-  // Packed: 12 bytes instead of 16 per node. The distance is read whole
-  // either way (x86 and ARMv8 load unaligned doubles).
-  struct __attribute__((packed)) TDistEntry {
-    double d;
-    uint32_t stamp;
-  };
-  static_assert(sizeof(TDistEntry) == 12);
   std::vector<TDistEntry> fDist;
   uint32_t fDistGen = 1, fDistForStamp = 0;
   TFloatPoint fDistTarget{};

@@ -6,13 +6,16 @@
 // entries per query; one iteration runs the whole set. Node and turn mode x
 // Alpha 0 and 1 x SmartInit off and on.
 //
-// Baselines on the CSR graphs (node graph, or link-state graph for turn mode):
+// Baselines on the CSR graphs (node graph, or link-state graph for turn mode),
+// their vertices in Hilbert order (routing_bench.h):
 // - astar_search with the crow-fly heuristic x the network's factor, stopped
 //   at the goal;
 // - dijkstra_shortest_paths_no_color_map stopped at the goal.
 // Both run the library's usual entry points, which initialise every vertex
-// (O(V) per query); the *_no_init variants reset only the vertices a query
-// touched, the fair comparison for a search with O(1) resets.
+// (O(V) per query); the no_init variants (TBglSearch, bench_bgl_graph.h) run
+// the same searches on maps kept between queries and reset only the
+// vertices a query touched, the fair comparison for a search with O(1)
+// resets.
 // Targets: Alpha 1 at least 2x the A* baseline's queries per second; Alpha 0
 // at most 1.0x the time of the early-exit Dijkstra.
 //
@@ -38,82 +41,56 @@ using namespace kovra::benchsupport;
 
 namespace {
 
-// Crow-fly distance from a vertex's node to the goal times the factor.
+// Crow-fly distance from a vertex's node to the goal times the factor, the
+// node coordinates read per vertex in the graph's order.
 class THeuristic : public boost::astar_heuristic<TCsr, float> {
 public:
-  THeuristic(const TRoutingNet* n, int32_t goal, bool states) : fN(n), fGoal(goal), fStates(states) {}
+  THeuristic(const TRoutingNet* n, int32_t goal, bool states)
+      : fN(n), fPoint(states ? n->StatePoint.data() : n->NodePoint.data()), fGoal(n->NW.Node2Coordinate_raw(goal)),
+        fStates(states) {}
   float operator()(TVertex v) const {
-    const int32_t node = fStates ? fN->StateNode[v] : int32_t(v);
-    if (node == 0) return 0;
-    return float(double(fN->Factor) * fN->NW.DistanceBetweenNodes_raw(node, fGoal));
+    if (fStates && fN->StateNode[v] == 0) return 0;
+    return float(double(fN->Factor) * fN->NW.DistanceBetweenPoints_raw(fPoint[v], fGoal));
   }
 
 private:
   const TRoutingNet* fN;
-  int32_t fGoal;
+  const TFloatPoint* fPoint;
+  TFloatPoint fGoal;
   bool fStates;
 };
 
-// The maps of one baseline and its query.
+// One baseline and its query.
 class TBglQuery {
 public:
   TBglQuery(const TRoutingNet& n, bool turn, bool astar, bool noInit)
-      : fN(n), fG(turn ? *n.States : *n.Nodes), fTurn(turn), fAstar(astar), fNoInit(noInit) {
-    const size_t V = boost::num_vertices(fG);
-    fDist.assign(V, cUnreached);
-    fCost.assign(V, cUnreached);
-    fPred.resize(V);
-    fColor.assign(V, boost::white_color);
-  }
+      : fN(n), fTurn(turn), fAstar(astar), fNoInit(noInit), fSearch(turn ? *n.States : *n.Nodes) {}
   // The cost from a to b; cUnreached when there is no route.
   float Run(const TPair& p) {
-    const TVertex s = fTurn ? TVertex(fN.SourceVertex(p.a)) : TVertex(p.a);
+    const TVertex s = fTurn ? TVertex(fN.SourceVertex(p.a)) : TVertex(fN.NodeVertex(p.a));
+    const TVertex goal = fTurn ? TVertex(p.b) : TVertex(fN.NodeVertex(p.b));  // a node on the state graph
     if (p.a == p.b) return 0;
-    auto idx = boost::get(boost::vertex_index, fG);
-    auto dmap = boost::make_iterator_property_map(fDist.begin(), idx);
-    auto pmap = boost::make_iterator_property_map(fPred.begin(), idx);
-    auto cmap = boost::make_iterator_property_map(fCost.begin(), idx);
-    auto colmap = boost::make_iterator_property_map(fColor.begin(), idx);
-    auto wmap = boost::get(&TEdge::w, fG);
-    if (fNoInit) ResetTouched(fTouched, fDist, fCost, fColor, s);
-    std::vector<TVertex>* touched = fNoInit ? &fTouched : nullptr;
     TVertex found = TVertex(-1);
     const std::vector<int32_t>* stateNode = fTurn ? &fN.StateNode : nullptr;
-    const THeuristic h(&fN, p.b, fTurn);
-    fDist[s] = 0;
-    fCost[s] = fAstar ? h(s) : 0;
     try {
       if (fAstar) {
-        TGoalVisitor<boost::default_astar_visitor> vis(TVertex(p.b), touched, &Settled, stateNode, &found);
-        auto params = boost::visitor(vis).distance_map(dmap).predecessor_map(pmap).weight_map(wmap).rank_map(cmap).color_map(colmap);
-        if (fNoInit)
-          boost::astar_search_no_init(fG, s, h, params);
-        else
-          boost::astar_search(fG, s, h, params);
+        const THeuristic h(&fN, p.b, fTurn);
+        const TGoalVisitor<boost::default_astar_visitor> vis(goal, &Settled, stateNode, &found);
+        fNoInit ? fSearch.AStar(s, h, vis) : fSearch.AStarUsual(s, h, vis);
       } else {
-        TGoalVisitor<boost::default_dijkstra_visitor> vis(TVertex(p.b), touched, &Settled, stateNode, &found);
-        if (fNoInit)
-          boost::dijkstra_shortest_paths_no_color_map_no_init(fG, s, pmap, dmap, wmap, idx, std::less<float>(),
-                                                              boost::closed_plus<float>(cUnreached), cUnreached,
-                                                              0.0f, vis);
-        else
-          boost::dijkstra_shortest_paths_no_color_map(
-              fG, s, boost::weight_map(wmap).distance_map(dmap).predecessor_map(pmap).visitor(vis));
+        const TGoalVisitor<boost::default_dijkstra_visitor> vis(goal, &Settled, stateNode, &found);
+        fNoInit ? fSearch.Dijkstra(s, vis) : fSearch.DijkstraUsual(s, vis);
       }
     } catch (const TFound&) {
     }
-    return found == TVertex(-1) ? cUnreached : fDist[found];
+    return found == TVertex(-1) ? cUnreached : fSearch.Dist[found];
   }
   int64_t Settled = 0;
 
 private:
   const TRoutingNet& fN;
-  const TCsr& fG;
   bool fTurn, fAstar, fNoInit;
-  std::vector<float> fDist, fCost;
-  std::vector<TVertex> fPred;
-  std::vector<boost::default_color_type> fColor;
-  std::vector<TVertex> fTouched;
+  TBglSearch fSearch;
 };
 
 // The early-exit Dijkstra's answers on a query set: what every benchmark

@@ -6,12 +6,15 @@
 //
 // Networks: seed 4, 10k, 100k or 1M grid nodes, metres or degrees; the
 // distance criterion. Baseline graphs are compressed_sparse_row_graphs with
-// the network's float lengths as weights:
-// - the node graph: vertex n per node, an arc per admitted leaving link;
-// - the link-state graph: 2L the forward state of link L (at its to-node),
-//   2L + 1 the backward one, arcs as the turn-mode expansion admits them
-//   (no U-turns except on cul-de-sac links); then one source vertex per node
+// the network's float lengths as weights, their vertices along a Hilbert
+// curve of the node coordinates (bench_bgl_graph.h):
+// - the node graph: a vertex per node, an arc per admitted leaving link;
+// - the link-state graph: the forward state of link L (at its to-node) and
+//   the backward one, arcs as the turn-mode expansion admits them (no
+//   U-turns except on cul-de-sac links); then one source vertex per node
 //   feeding the node's leaving states, so one graph serves every origin.
+// NodeVertex, StateVertex and SourceVertex map the network's ids into the
+// graphs; queries map in, and labels out, outside the timed parts.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -48,9 +51,18 @@ public:
   TBenchCachedNetwork Cache;
   TNetwork& NW;
   std::unique_ptr<TCsr> Nodes, States;
-  // The node a state vertex arrives at; 0 for the source vertices.
+  TVertexOrder NodeOrder, StateOrder;
+  // Per vertex of the link-state graph, the node the state arrives at; 0 for
+  // the source vertices.
   std::vector<int32_t> StateNode;
-  size_t SourceVertex(int32_t node) const { return 2 * (size_t(NW.LinkCount()) + 1) + size_t(node); }
+  // Node coordinates per vertex of each graph, for the A* estimate.
+  std::vector<TFloatPoint> NodePoint, StatePoint;
+  size_t NodeVertex(int32_t node) const { return NodeOrder(size_t(node)); }
+  // State 2L (forward) or 2L + 1 (backward) of link L.
+  size_t StateVertex(size_t state) const { return StateOrder(state); }
+  size_t SourceVertex(int32_t node) const { return StateOrder(2 * (size_t(NW.LinkCount()) + 1) + size_t(node)); }
+  // The first source vertex: state vertices lie below it.
+  size_t FirstSourceVertex() const { return 2 * (size_t(NW.LinkCount()) + 1); }
   // The network's crow-fly factor (the A* estimate's scale).
   float Factor = 0;
   // The origin of the single-tree benchmarks: a node in the middle.
@@ -72,19 +84,6 @@ private:
 
 // One network per size and unit for the whole process.
 TRoutingNet& RoutingNet(int32_t nodes, bool degrees);
-
-// BGL Dijkstra from source over g into dist and pred (every vertex
-// initialised), stopped early when the visitor throws.
-template <class Visitor>
-void BglDijkstra(const TCsr& g, size_t source, std::vector<float>& dist, std::vector<TVertex>& pred, Visitor vis) {
-  auto idx = boost::get(boost::vertex_index, g);
-  boost::dijkstra_shortest_paths_no_color_map(
-      g, source,
-      boost::weight_map(boost::get(&TEdge::w, g))
-          .distance_map(boost::make_iterator_property_map(dist.begin(), idx))
-          .predecessor_map(boost::make_iterator_property_map(pred.begin(), idx))
-          .visitor(vis));
-}
 
 // False, with the benchmark stopped and the reason printed, when ok is not.
 bool Agrees(benchmark::State& state, bool ok, const std::string& what);

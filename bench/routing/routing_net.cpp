@@ -14,12 +14,21 @@
 namespace kovra::benchsupport {
 
 TRoutingNet::TRoutingNet(int32_t nodes, bool degrees) : Cache(CachedOptions(4, nodes, degrees)), NW(Cache.NW) {
+  NodeOrder = benchsupport::NodeOrder(NW);
   TArcs arcs;
   std::vector<TEdge> weights;
-  AppendNodeArcs(NW, NW.Lengths().data(), arcs, weights);
+  AppendNodeArcs(NW, NW.Lengths().data(), arcs, weights, &NodeOrder);
   Nodes = MakeCsr(arcs, weights, size_t(NW.NodeCount()) + 1);
+  NodePoint = VertexPoints(NW, NodeOrder);
   // The link-state graph as the test oracle models it, plus the source
-  // vertices.
+  // vertices, in the network's ids first, then renumbered.
+  const size_t sources = FirstSourceVertex();
+  std::vector<int32_t> stateNode(sources + size_t(NW.NodeCount()) + 1, 0);
+  for (int32_t L = 1; L <= NW.LinkCount(); ++L) {
+    stateNode[size_t(2 * L)] = NW.Tonodes()[size_t(L)];
+    stateNode[size_t(2 * L + 1)] = NW.Fromnodes()[size_t(L)];
+  }
+  StateOrder = benchsupport::StateOrder(NW, NodeOrder, stateNode, 1);
   arcs.clear();
   weights.clear();
   const testsupport::TBglOracle oracle(NW, {});
@@ -31,15 +40,14 @@ TRoutingNet::TRoutingNet(int32_t nodes, bool degrees) : Cache(CachedOptions(4, n
       }
   for (int32_t n = 1; n <= NW.NodeCount(); ++n)
     for (const testsupport::TOracleArc& a : oracle.SourceArcs(n)) {
-      arcs.emplace_back(SourceVertex(n), size_t(a.to));
+      arcs.emplace_back(sources + size_t(n), size_t(a.to));
       weights.push_back({a.weight.w});
     }
-  States = MakeCsr(arcs, weights, SourceVertex(NW.NodeCount()) + 1);
-  StateNode.assign(SourceVertex(NW.NodeCount()) + 1, 0);
-  for (int32_t L = 1; L <= NW.LinkCount(); ++L) {
-    StateNode[size_t(2 * L)] = NW.Tonodes()[size_t(L)];
-    StateNode[size_t(2 * L + 1)] = NW.Fromnodes()[size_t(L)];
-  }
+  Renumber(arcs, StateOrder);
+  States = MakeCsr(arcs, weights, stateNode.size());
+  StateNode.assign(stateNode.size(), 0);
+  for (size_t s = 2; s < sources; ++s) StateNode[StateOrder(s)] = stateNode[s];
+  StatePoint = VertexPoints(NW, StateOrder, &StateNode);
   Factor = NW.LengthAlpha();
   Origin = NW.NodeCount() / 2 + 1;
   fRandom = RandomPairs(nodes >= 1'000'000 ? 20 : 200);
@@ -59,15 +67,13 @@ std::vector<TPair> TRoutingNet::RandomPairs(int32_t n) const {
 const std::vector<TPair>& TRoutingNet::Band(int32_t k) {
   auto& band = fBands[k];
   if (!band.empty()) return band;
-  const size_t V = boost::num_vertices(*Nodes);
-  std::vector<float> dist(V);
-  std::vector<TVertex> pred(V);
+  TBglSearch t(*Nodes);
   std::vector<std::pair<float, int32_t>> order;
   for (const TPair& p : RandomPairs(20)) {
-    BglDijkstra(*Nodes, size_t(p.a), dist, pred, boost::default_dijkstra_visitor());
+    t.Dijkstra(NodeVertex(p.a), boost::default_dijkstra_visitor());
     order.clear();
     for (int32_t v = 1; v <= NW.NodeCount(); ++v)
-      if (dist[size_t(v)] < cUnreached) order.emplace_back(dist[size_t(v)], v);
+      if (t.Dist[NodeVertex(v)] < cUnreached) order.emplace_back(t.Dist[NodeVertex(v)], v);
     const size_t rank = size_t(1) << k;
     if (order.size() <= rank) continue;
     std::nth_element(order.begin(), order.begin() + ptrdiff_t(rank), order.end());

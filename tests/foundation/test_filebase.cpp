@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/kovra_filebase.h"
+#include "support/unprivileged.h"
 
 using namespace kovra;
 namespace fs = std::filesystem;
@@ -99,11 +100,17 @@ TEST_F(FileBaseTest, CheckDirectory) {
 }
 
 TEST_F(FileBaseTest, CheckDirectoryReadOnly) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  fs::create_directory(dir_ / "ro");
-  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-  TFileBase f;
-  f.SetDirectory((dir_ / "ro").string());
-  EXPECT_EQ(CheckMessage(f), "Output directory is not writeable");
-  EXPECT_TRUE(fs::is_empty(dir_ / "ro"));
+  if (const std::string why = testsupport::UnprivilegedSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const fs::path ro = dir_ / "ro";
+  fs::create_directory(ro);
+  fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  EXPECT_EQ(testsupport::AsUnprivileged(ro,
+                                        [&] {
+                                          TFileBase f;
+                                          f.SetDirectory(ro.string());
+                                          return CheckMessage(f);
+                                        }),
+            "Output directory is not writeable");
+  EXPECT_TRUE(fs::is_empty(ro));
 }

@@ -14,6 +14,8 @@
 #include <random>
 #include <sstream>
 
+#include "support/unprivileged.h"
+
 using namespace kovra;
 namespace fs = std::filesystem;
 
@@ -426,14 +428,15 @@ TEST(Functions, FileHelpers) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator{}), 1);  // only "five"
   EXPECT_FALSE(DirectoryIsWritable(dir / "missing"));
   EXPECT_FALSE(fs::exists(dir / "missing"));
-  if (geteuid() != 0) {
-    const std::string ro = dir / "ro";
-    fs::create_directory(ro);
-    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(DirectoryIsWritable(ro));
-    fs::permissions(ro, fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_empty(ro));
-  }
+  if (const std::string why = testsupport::UnprivilegedSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const std::string ro = dir / "ro";
+  fs::create_directory(ro);
+  fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  EXPECT_EQ(testsupport::AsUnprivileged(ro, [&] { return std::string(DirectoryIsWritable(ro) ? "writable" : "not"); }),
+            "not");
+  fs::permissions(ro, fs::perms::owner_all);
+  EXPECT_TRUE(fs::is_empty(ro));
 }
 
 TEST(Functions, FindSibling) {

@@ -67,15 +67,69 @@ def codepage():
     put('codepage', 'utf8-text', bytes([2, 0, 0, 0, 0]) + sample.encode('utf-8'))
 
 
-def csv():
-    files = [b'id,name,z1,z2\r\n1,"Main ""St""",0,1\r\n2,Side,-1,2\r\n', b'', b'3, x ,9,-9\n4,"unclosed\n']
-    data = bytes([0, 2])
+# Selector bytes of fuzz_csv.cpp: 1252, 65001, 1200, 932.
+CSV_PAGES = {1252: 0, 65001: 1, 1200: 2, 932: 3}
+
+
+def csv_seed(seed, page, files, ops=b''):
+    """A seed of fuzz_csv.cpp: code page, one to three files, then the operations
+    (one byte each: the kind in the low 3 bits, the field index + 2 above)."""
+    assert 1 <= len(files) <= 3
+    data = bytes([CSV_PAGES[page], len(files) - 1])
     for f in files:
         data += struct.pack('<H', len(f)) + f
-    data += bytes([0, 1, 2 << 3 | 2, 3 << 3 | 3, 4 << 3 | 4, 2 << 3 | 5, 2 << 3 | 6, 0, 0, 0])
-    put('csv', 'three-files', data)
+    put('csv', seed, data + ops)
+
+
+def op(kind, field=0):
+    return (field + 2) << 3 | kind
+
+
+def csv():
+    files = [b'id,name,z1,z2\r\n1,"Main ""St""",0,1\r\n2,Side,-1,2\r\n', b'', b'3, x ,9,-9\n4,"unclosed\n']
+    csv_seed('three-files', 1252, files, bytes([0, 1, 2 << 3 | 2, 3 << 3 | 3, 4 << 3 | 4, 2 << 3 | 5, 2 << 3 | 6, 0, 0, 0]))
     utf16 = 'a,b\r\n\u00e4,"c"\r\n'.encode('utf-16-le')
-    put('csv', 'utf16', bytes([2, 0]) + struct.pack('<H', len(utf16)) + utf16 + bytes([0, 1]))
+    csv_seed('utf16', 1200, [utf16], bytes([0, 1]))
+
+    # The quoting rule: the comma-text table of the CSV tests, one line each,
+    # read back split (kind 1), then as strings of the first fields (kind 2).
+    quoting = ['1, "x, y",,z', 'a b', 'a,', 'a, ', '', '\"a\"b', '""""', '""', '"say ""hi""",2', ',a', 'a,,',
+               '  x  ,  y  ', '"a b" "c"', 'Stra\u00dfe,"K\u00f6ln"', '"abc, d']
+    text = '\r\n'.join(quoting).encode('utf-8')
+    csv_seed('quoting', 65001, [text], bytes([op(1)] * 8 + [op(2, 1)] * 4 + [op(2, 0)] * 3))
+    csv_seed('quoting-1252', 1252, ['\r\n'.join(quoting).encode('cp1252')], bytes([op(1)] * 15))
+    csv_seed('quoting-nul-tab', 65001, [b'a\0b,c\n   \t \na\tb\rc\n'], bytes([op(1)] * 4))
+
+    # Several files: empty ones skipped, lines read across the files, sizes
+    # summed, Position growing over LF files.
+    csv_seed('files-skip-empty', 65001, [b'', b'a\r\nb\r\n', b'c'], bytes([op(0), op(0), op(2), op(3)]))
+    csv_seed('files-all-empty', 1252, [b'', b''])
+    csv_seed('files-sizes', 1252, [b'x' * 99 + b'\n', b'', b'y' * 49 + b'\n'], bytes([op(0), op(0)]))
+    csv_seed('files-lf', 65001, [b'a\nb\n', b'c\nd\n'], bytes([op(0)] * 4))
+
+    # UTF-16: with and without a byte-order mark, one with a UTF-8 mark
+    # (which switches the reading to UTF-8), a big-endian mark, a split over
+    # files, a lone CR and an odd last byte.
+    def le(t):
+        return t.encode('utf-16-le')
+    csv_seed('utf16-bom-quoted', 1200, [b'\xff\xfe' + le('1,"x, y",,z\r\n"say ""hi""",2\r\n')], bytes([op(1), op(1)]))
+    csv_seed('utf16-utf8-bom', 1200, [b'\xef\xbb\xbf' + 'a,\u00e4\nb'.encode('utf-8')], bytes([op(1), op(0)]))
+    csv_seed('utf16-big-endian', 1200, [b'\xfe\xff' + '1,2\n3,4'.encode('utf-16-be')], bytes([op(3, 1), op(3, 0)]))
+    csv_seed('utf16-files', 1200, [le('a,b\r\n'), b'', b'\xff\xfe' + le('\u6771\u4eac,"c"\rd')],
+             bytes([op(1), op(2, 1), op(0)]))
+    csv_seed('utf16-odd', 1200, [le('1,0,-9\r\n0,0,9') + b'x'], bytes([op(6), op(6)]))
+
+    # Typed reads: integers in every form the tests name, z-levels in and out
+    # of range, and missing or negative field indexes.
+    typed = (b'a,b,c\nx,"y z",w\n -42,$1F\n0x10\n65535\n65536\n-1\n255\n300\n12x\n'
+             b'9223372036854775808\n-9223372036854775808\na,b\nafter\n')
+    csv_seed('typed', 65001, [typed], bytes([op(2, 3), op(2, 1), op(3), op(3), op(4), op(4), op(4), op(5), op(5),
+                                             op(3), op(3), op(3), op(2, -1), op(2)]))
+    integers = ['0', '  7', '+7', '-0', '$ff', '-$10', '0XAb', '9223372036854775807', '7 ', '', ' ', '-', '$',
+                '0x', '1e3', '1.0', '\t7', '$8000000000000000']
+    csv_seed('integers', 65001, [''.join('"%s"\n' % t for t in integers).encode()], bytes([op(3)] * len(integers)))
+    # Read_Z takes its second field from the operation's low two bits: 2 here.
+    csv_seed('zlevels', 65001, [b'3,0,-9\n0,0,-10\n1\nx,0,2\n5,0,6\n'], bytes([op(6)] * 4 + [op(6, -1)]))
 
 
 def inifile():

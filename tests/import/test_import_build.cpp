@@ -66,7 +66,14 @@ TEST_F(ImportBuild, FilesAsTheTestWriterMakesThem) {
     const char* name;
     TLines lines;
     bool loops;
+    std::string coordSys;  // the clause the build makes of metres and the input's bounds
   };
+  // The input's projection text, written by the test; EPSG stays 0 for it.
+  const std::string prj =
+      R"(PROJCS["British_National_Grid",GEOGCS["GCS_OSGB_1936",DATUM["D_OSGB_1936",SPHEROID["Airy_1830",6377563.396,)"
+      R"(299.3249646]],PRIMEM["Greenwich",0.0],UNIT["Degree",0.0174532925199433]],PROJECTION["Transverse_Mercator"],)"
+      R"(PARAMETER["False_Easting",400000.0],PARAMETER["False_Northing",-100000.0],PARAMETER["Central_Meridian",-2.0],)"
+      R"(PARAMETER["Scale_Factor",0.9996012717],PARAMETER["Latitude_Of_Origin",49.0],UNIT["Meter",1.0]])";
   std::mt19937 rng(7);
   TLines lattice;
   for (int i = 0; i < 300; ++i) {
@@ -78,10 +85,11 @@ TEST_F(ImportBuild, FilesAsTheTestWriterMakesThem) {
     lattice.push_back(l);
   }
   const std::vector<Case> cases = {
-      {"one link", {{{0, 0}, {1, 0}}}, false},
-      {"lone loop", {{{0, 0}, {1, 1}, {0, 0}}}, true},
-      {"rejected between two", {{{0, 0}, {2, 0}}, {}, {{2, 0}, {2, 5}, {4, 5}}}, false},
-      {"lattice", lattice, true},
+      {"one link", {{{0, 0}, {1, 0}}}, false, R"(CoordSys NonEarth Units "m" Bounds (0, 0) (1, 0))"},
+      {"lone loop", {{{0, 0}, {1, 1}, {0, 0}}}, true, R"(CoordSys NonEarth Units "m" Bounds (0, 0) (1, 1))"},
+      {"rejected between two", {{{0, 0}, {2, 0}}, {}, {{2, 0}, {2, 5}, {4, 5}}}, false,
+       R"(CoordSys NonEarth Units "m" Bounds (0, 0) (4, 5))"},
+      {"lattice", lattice, true, R"(CoordSys NonEarth Units "m" Bounds (0, 0) (116.75, 114.25))"},
   };
   for (const Case& c : cases)
     for (int64_t key : {int64_t(0), int64_t(20210108)}) {
@@ -90,15 +98,17 @@ TEST_F(ImportBuild, FilesAsTheTestWriterMakesThem) {
       fs::create_directories(fOut);
       TImport imp;
       imp.SetAllowLoops(c.loops);
-      Run(imp, Lines("in.shp", c.lines), key);
+      const std::string shp = Lines("in.shp", c.lines);
+      WriteBytes(fs::path(shp).replace_extension(".prj").string(), prj);
+      Run(imp, shp, key);
       ASSERT_EQ(Listing(fOut), cNetworkFiles);
 
       TTestNetworkWriter w;
       w.Unit = cuM;
       w.Key = key;
-      w.CoordSys = imp.CoordSys();
-      w.Prj = imp.Prj();
-      w.Epsg = imp.EPSG();
+      w.CoordSys = c.coordSys;
+      w.Prj = prj;
+      w.Epsg = 0;
       w.SpatialIndex = true;
       for (const auto& l : c.lines) l.empty() ? w.AddRejected() : w.AddLink(l);
       TTempDir expected;

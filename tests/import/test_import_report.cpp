@@ -141,4 +141,34 @@ TEST_F(ImportReport, OptionalLinesAndEmptyRun) {
     EXPECT_NE(r.find(line), std::string::npos) << line;
 }
 
+// The input block names the z-level fields only when both are set and the
+// reader took the z-levels from them.
+TEST_F(ImportReport, ZLevelLine) {
+  const std::string shp =
+      Shapefile("z.shp", {{JsonLine({{0, 0}, {3, 0}}), R"("a":0,"b":0,"c":0,"zf":1,"zt":-2)"},
+                          {JsonLine({{3, 0}, {3, 4}}), R"("a":0,"b":0,"c":0,"zf":-2,"zt":0)"}});
+  const std::string input = "Input files:\r\n" + std::filesystem::absolute(shp).lexically_normal().string() + "\r\n\r\n";
+  struct {
+    int32_t from, to;
+    std::string line;
+  } cases[] = {
+      {3, 4, "Z-level information extracted from field 3 and 4"},
+      {4, 3, "Z-level information extracted from field 4 and 3"},
+      {3, -1, "No Z-level modification"},
+      {-1, 4, "No Z-level modification"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    TImport imp;
+    imp.SetDirectory(fOut);
+    imp.Add(shp);
+    imp.SetZFromField(c.from);
+    imp.SetZToField(c.to);
+    imp.Execute();
+    imp.CreateReport();
+    EXPECT_NE(Report().find(input + c.line + "\r\n\r\nLoop links were not allowed\r\n"), std::string::npos)
+        << Report();
+  }
+}
+
 }  // namespace

@@ -17,6 +17,7 @@
 #include "import/support/import_fixtures.h"
 #include "import/support/network_dir.h"
 #include "support/test_files.h"
+#include "support/unprivileged.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -179,12 +180,17 @@ TEST_F(ImportRun, EmptyListAfterClear) {
 }
 
 TEST_F(ImportRun, UnwritableOutputFolder) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+  if (const std::string why = UnprivilegedSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  const std::string roads = Shapefile("roads.shp", Roads());
   ::chmod(fOut.c_str(), 0555);
-  TReadStageImport imp;
-  imp.SetDirectory(fOut);
-  imp.Add(Shapefile("roads.shp", Roads()));
-  EXPECT_EQ(ExecuteError(imp), "Output directory is not writeable");
+  EXPECT_EQ(AsUnprivileged(fOut,
+                           [&] {
+                             TReadStageImport imp;
+                             imp.SetDirectory(fOut);
+                             imp.Add(roads);
+                             return ExecuteError(imp);
+                           }),
+            "Output directory is not writeable");
   ::chmod(fOut.c_str(), 0755);
   EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
 }

@@ -19,6 +19,7 @@
 #include "network/support/network_writer.h"
 #include "support/test_files.h"
 #include "support/test_raises.h"
+#include "support/unprivileged.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -425,10 +426,12 @@ TEST_F(AttributeImport, DirectoryChecksComeFirst) {
                    +[](TImportAttributes& x) { x.ExecuteAttributeEvent(); }})
     EXPECT_EQ(MessageOf([&] { run(a); }), "Output directory does not exist");
   EXPECT_FALSE(fs::exists(fOut + "/missing"));
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  fs::permissions(fOut, fs::perms::owner_read | fs::perms::owner_exec);
+  if (const std::string why = UnprivilegedSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  fs::permissions(fOut, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
   a.SetDirectory(fOut);
-  EXPECT_EQ(MessageOf([&] { a.ExecuteLimit(0, "", fkCSV); }), "Output directory is not writeable");
+  EXPECT_EQ(AsUnprivileged(fOut, [&] { return MessageOf([&] { a.ExecuteLimit(0, "", fkCSV); }); }),
+            "Output directory is not writeable");
   fs::permissions(fOut, fs::perms::owner_all);
   EXPECT_TRUE(fs::is_empty(fOut));
 }

@@ -46,7 +46,10 @@ struct TCheckCase {
 class NetworkChecks : public TNetworkTest {};
 
 TEST_F(NetworkChecks, EachCheckRaisesItsMessage) {
-  TNetwork& net = Open(Small());
+  TTestNetworkWriter w = Small();
+  w.SetRoadNames(3, {"Main St", "Main St", "High St", "Main St"});  // two names
+  TNetwork& net = Open(w);
+  net.OpenRoadName(3, false);
   const int32_t N = net.NodeCount();
   const int32_t node1 = net.Fromnodes()[1];
   TLocationList empty, badLink, badPercent, rejected;
@@ -99,6 +102,11 @@ TEST_F(NetworkChecks, EachCheckRaisesItsMessage) {
        "RoadFileID should be from 1 to 99, not 100"},
       {"RoadFileNotOpen", [](TNetwork& n) { n.Link2RoadName(1, 1); }, Raises<ERoadNameFileNotOpen>(),
        "Roadnamefile 1 is not open"},
+      {"RoadNameID0", [](TNetwork& n) { n.RoadNameID2RoadName(3, 0); }, Raises<EOutOfRange>(),
+       "RoadNameID should be from 1 to 2, not 0"},
+      {"RoadNameIDAbove", [](TNetwork& n) { n.RoadNameID2RoadName(3, 3); }, Raises<EOutOfRange>(),
+       "RoadNameID should be from 1 to 2, not 3"},
+      {"RoadNameIDInRange", [](TNetwork& n) { n.RoadNameID2RoadName(3, 2); }, Raises<Exception>(), ""},
       {"TurnIndex", [](TNetwork& n) { n.CheckTurnIndex(1); }, Raises<EOutOfRange>(),
        "Turn index must be between 0 and 0"},
       {"Node2LinkSlot", [node1](TNetwork& n) { n.Node2Link(node1, n.Degree(node1) + 1); }, Raises<EOutOfRange>(),

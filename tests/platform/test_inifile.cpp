@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/kovra_inifile.h"
+#include "support/unprivileged.h"
 
 using namespace kovra;
 namespace fs = std::filesystem;
@@ -298,13 +299,22 @@ TEST_F(IniFileTest, FailedWritesRaiseAndKeepTheOldFile) {
   std::vector<std::string> files = Files();
   EXPECT_EQ(files, std::vector<std::string>{"folder.ini"}) << "no temporary file left";
 
-  if (geteuid() != 0) {
-    Put("[A]\r\nk=old\r\n");
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(TIniFile(file_).WriteString("A", "k", "new"), EIniFileException);
-    fs::permissions(dir_, fs::perms::owner_all);
-    EXPECT_EQ(Get(), "[A]\r\nk=old\r\n");
-  }
+  if (const std::string why = testsupport::UnprivilegedSkipReason(); !why.empty()) GTEST_SKIP() << why;
+  Put("[A]\r\nk=old\r\n");
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  EXPECT_EQ(testsupport::AsUnprivileged(dir_,
+                                        [&]() -> std::string {
+                                          try {
+                                            TIniFile(file_).WriteString("A", "k", "new");
+                                          } catch (const EIniFileException& e) {
+                                            return e.Message();
+                                          }
+                                          return "written";
+                                        }),
+            "Unable to write to " + file_);
+  fs::permissions(dir_, fs::perms::owner_all);
+  EXPECT_EQ(Get(), "[A]\r\nk=old\r\n");
 }
 
 TEST_F(IniFileTest, MemIniFileChangesEncodingForTheNextSave) {

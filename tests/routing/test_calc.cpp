@@ -108,7 +108,8 @@ TEST_F(CalcTest, NewCalculatorSearchesByDistanceWithoutTurnCosts) {
 // every setting as it was afterwards.
 TEST_F(CalcTest, RefusedSettersChangeNothing) {
   TNetwork& nw = Open();
-  nw.CreateArrayTime(2);  // no cost columns; one turn set (an open network has set 0)
+  nw.CreateArrayTime(2);  // no cost columns
+  nw.CreateArrayTurn(2);  // set 0 of the open network and one more
   TBitArray shortList(nw.LinkCount()), longList(int64_t(nw.LinkCount()) + 2);
   struct Case {
     const char* name;
@@ -119,7 +120,9 @@ TEST_F(CalcTest, RefusedSettersChangeNothing) {
       {"SetTime(2)", [](TCalc& c) { c.SetTime(2); }, "Index (2) must be defined in Network object (CreateArrayTime)"},
       {"SetTime(-1)", [](TCalc& c) { c.SetTime(-1); }, "Index (-1) must be defined in Network object (CreateArrayTime)"},
       {"SetCost(0)", [](TCalc& c) { c.SetCost(0); }, "Index (0) must be defined in Network object (CreateArrayCost)"},
-      {"SetTurn(1)", [](TCalc& c) { c.SetTurn(1); }, "Index (1) must be defined in Network object (CreateArrayTurn)"},
+      {"SetTurn(2)", [](TCalc& c) { c.SetTurn(2); }, "Index (2) must be defined in Network object (CreateArrayTurn)"},
+      {"SetShortest, turn sets differ by minute", [](TCalc& c) { c.SetShortest(true); },
+       "Only a single timeslot is allowed for turns"},
       // The refused criterion must not move the time column in force to the
       // one SetTime(1) chose.
       {"SetCheapest", [](TCalc& c) { c.SetCheapest(false); }, "Call SetCostFT and SetCostTF to define Cost-Array"},
@@ -143,7 +146,8 @@ TEST_F(CalcTest, RefusedSettersChangeNothing) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    TCalc c(nw, false);
+    TCalcProbe c(nw, false);
+    c.S().FTurn[10079] = 1;  // the week's last minute uses the second turn set
     c.SetFastest(false);
     c.SetTime(1);  // pending until the next criterion setter
     c.SetMaxSpeed(80);
@@ -227,6 +231,19 @@ TEST_F(CalcTest, TurnSlots) {
   c.S().FTurn[10079] = 0;
   c.ValidateSlots();
   EXPECT_EQ(c.Settings().FTurnSingleSlot, 0);
+  // Turn sets that differ by minute: the time criterion follows them, the
+  // distance and cost criteria with turn costs refuse them.
+  nw.CreateArrayTurn(2);
+  nw.CreateArrayTime(1);
+  nw.CreateArrayCost(1);
+  c.S().FTurn[10079] = 1;
+  EXPECT_EQ(MessageOf([&] { c.SetShortest(true); }), "Only a single timeslot is allowed for turns");
+  EXPECT_EQ(MessageOf([&] { c.SetCheapest(true); }), "Only a single timeslot is allowed for turns");
+  EXPECT_EQ(c.Settings().FRouteCriteria, rcDist);
+  EXPECT_EQ(MessageOf([&] { c.SetFastest(true); }), "");
+  EXPECT_EQ(c.Settings().FTurnSingleSlot, -1);
+  EXPECT_EQ(MessageOf([&] { c.SetCheapest(false); }), "");
+  EXPECT_EQ(c.Settings().FRouteCriteria, rcCost);
   // The minute of the week is a floor modulo of the truncated time, also for
   // a negative start and for costs far beyond 32 bits.
   for (int32_t m = 0; m < cWeekMinutes; ++m) c.S().FTurn[size_t(m)] = m;

@@ -139,6 +139,12 @@ TEST_F(RMatrixTest, BadLists) {
   const TIntegerList empty;
   const Nodes good({A, B}), bad({A, 0}), high({nw.NodeCount() + 1});
   const std::string n = std::to_string(nw.NodeCount());
+  TLocationList noLocations, locations, abovePercent, belowPercent;
+  locations.Add2(1, 0.5);
+  locations.Add2(2, 1);
+  abovePercent.Add2(1, 0.5);
+  abovePercent.Add2(2, 1.5);
+  belowPercent.Add2(3, -0.25);
   struct Row {
     const char* name;
     std::function<void()> run;
@@ -150,6 +156,11 @@ TEST_F(RMatrixTest, BadLists) {
       {"list 1", [&] { c.RMatrix2(high, good); },
        "Node at index 0 in list, " + std::to_string(nw.NodeCount() + 1) + ", must be between 1 and " + n},
       {"list 2", [&] { c.RMatrix2(good, empty); }, "Nodelist is empty"},
+      {"no locations", [&] { c.RMatrixDyn(noLocations, false, false); }, "Locationlist is empty"},
+      {"percent above 1", [&] { c.RMatrixDyn(abovePercent, false, true); },
+       "Location (percentage) at index 1 in list, 1.50, must be between 0 and 1"},
+      {"percent below 0, list 2", [&] { c.RMatrixDyn2(locations, belowPercent); },
+       "Location (percentage) at index 0 in list, -0.25, must be between 0 and 1"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

@@ -1,12 +1,15 @@
 // Shared by the spatial-search tests: indexed networks written by the test
-// writer and opened, random networks, and a brute-force oracle that scans
-// every node, segment and vertex with the search's own distance formulas, so
-// that it judges the walk, the boxes and the pruning.
+// writer and opened, random networks, a brute-force oracle that scans every
+// node, segment and vertex with the search's own distance formulas, so that
+// it judges the walk, the boxes and the pruning, and for degrees a judge of
+// the distances themselves that shares no code with the search.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -193,6 +196,93 @@ public:
 private:
   const TNetwork& fN;
   search::TKind fKind;
+};
+
+// An independent judge for networks in degrees: distances on the sphere by
+// n-vectors (the unit vector of each point, a great circle's plane by a cross
+// product), written apart from the search's haversine and spherical-triangle
+// formulas, so that a fault the search shares with TOracle still shows. Km
+// are radians times 6378.13, the earth radius of the angular units.
+class TSphereJudge {
+public:
+  using TVec = std::array<double, 3>;
+  static constexpr double cKmPerRadian = 6378.13;
+
+  explicit TSphereJudge(const TNetwork& N) : fN(N) {}
+
+  static TVec Vec(const TFloatPoint& P) {
+    const double lon = P.x * (3.141592653589793 / 180), lat = P.y * (3.141592653589793 / 180);
+    return {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+  }
+  static TFloatPoint Point(const TVec& v) {
+    return {std::atan2(v[1], v[0]) * (180 / 3.141592653589793),
+            std::atan2(v[2], std::hypot(v[0], v[1])) * (180 / 3.141592653589793)};
+  }
+  // The angle between two unit vectors, well conditioned at every size.
+  static double Angle(const TVec& a, const TVec& b) { return std::atan2(Norm(Cross(a, b)), Dot(a, b)); }
+  double Km(const TFloatPoint& P, const TFloatPoint& Q) const { return Angle(Vec(P), Vec(Q)) * cKmPerRadian; }
+
+  // The point of the minor arc a-b nearest to p.
+  static TVec Nearest(const TVec& a, const TVec& b, const TVec& p) {
+    const TVec n = Cross(a, b);
+    const double nn = Norm(n);
+    if (nn == 0) return a;
+    const TVec u = Scale(n, 1 / nn);
+    const TVec f = Sub(p, Scale(u, Dot(u, p)));  // p projected into the arc's plane
+    const double fn = Norm(f);
+    if (fn > 0) {
+      const TVec g = Scale(f, 1 / fn);
+      if (Dot(Cross(a, g), u) >= 0 && Dot(Cross(g, b), u) >= 0) return g;  // between a and b
+    }
+    return Angle(p, a) <= Angle(p, b) ? a : b;
+  }
+
+  // The point of a link nearest to P: its distance in km, its share of the
+  // link's length from the from-node, and the point.
+  struct TFoot {
+    double Km = 1e300;
+    double Percent = 0;
+    TFloatPoint At{};
+  };
+  TFoot Link(const TFloatPoint& P, int32_t link) const {
+    TFloatPointArrayEx line;
+    fN.GetGISSection_raw(link, line);
+    const TVec p = Vec(P);
+    TFoot best;
+    double before = 0, bestAlong = 0;
+    for (int32_t j = 1; j < line.Count; ++j) {
+      const TVec a = Vec(line.Pnt[size_t(j) - 1]), b = Vec(line.Pnt[size_t(j)]);
+      const TVec f = Nearest(a, b, p);
+      const double d = Angle(p, f);
+      if (d * cKmPerRadian < best.Km) {
+        best.Km = d * cKmPerRadian;
+        best.At = Point(f);
+        bestAlong = before + Angle(a, f);
+      }
+      before += Angle(a, b);
+    }
+    best.Percent = before > 0 ? std::min(1.0, bestAlong / before) : 0;
+    return best;
+  }
+  // The length of a link along its polyline, km.
+  double LinkKm(int32_t link) const {
+    TFloatPointArrayEx line;
+    fN.GetGISSection_raw(link, line);
+    double sum = 0;
+    for (int32_t j = 1; j < line.Count; ++j) sum += Angle(Vec(line.Pnt[size_t(j) - 1]), Vec(line.Pnt[size_t(j)]));
+    return sum * cKmPerRadian;
+  }
+
+private:
+  static TVec Cross(const TVec& a, const TVec& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+  }
+  static double Dot(const TVec& a, const TVec& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+  static double Norm(const TVec& a) { return std::sqrt(Dot(a, a)); }
+  static TVec Scale(const TVec& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
+  static TVec Sub(const TVec& a, const TVec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+
+  const TNetwork& fN;
 };
 
 inline std::vector<int32_t> Items(const TIntegerList& L) {

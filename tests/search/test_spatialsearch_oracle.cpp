@@ -34,7 +34,21 @@ const TCase cCases[] = {
     {"north_fine", cuDeg, {10, 50, 10.005, 50.004}, 0.05, true},
 };
 
-class SearchOracle : public TSearchTest, public testing::WithParamInterface<TCase> {};
+// A random network of 400 links over the case's region, with small leaves
+// so the walk goes deep, opened with its index.
+class TRandomNetworkTest : public TSearchTest {
+protected:
+  TNetwork& OpenRandom(const TCase& c, TRandom& r, uint64_t seed) {
+    r.SetSeed(seed);
+    TTestNetworkWriter w;
+    w.Unit = c.Unit;
+    w.MaxNodesPerCell = 6;
+    AddRandomLinks(w, r, c.Region, 400);
+    return Open(w, false, c.Cached);
+  }
+};
+
+class SearchOracle : public TRandomNetworkTest, public testing::WithParamInterface<TCase> {};
 
 TFloatPoint RandomPoint(TRandom& r, const TFloatRect& R) {
   // Up to 15 % beyond the bounds on each side: inside the default 20 % window.
@@ -51,12 +65,7 @@ TBitArray RandomSkip(TRandom& r, int32_t Count, int32_t PerCent) {
 TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
   const TCase& c = GetParam();
   TRandom r;
-  r.SetSeed(20240611);
-  TTestNetworkWriter w;
-  w.Unit = c.Unit;
-  w.MaxNodesPerCell = 6;
-  AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w, false, c.Cached);
+  TNetwork& net = OpenRandom(c, r, 20240611);
   TSpatialSearch s(net);
   TOracle o(net);
   const TFloatRect& mbr = net.MBR();
@@ -142,12 +151,7 @@ TEST_P(SearchOracle, EveryQueryEqualsTheFullScan) {
 TEST_P(SearchOracle, PointsBesideLinksEqualTheFullScan) {
   const TCase& c = GetParam();
   TRandom r;
-  r.SetSeed(20240612);
-  TTestNetworkWriter w;
-  w.Unit = c.Unit;
-  w.MaxNodesPerCell = 6;
-  AddRandomLinks(w, r, c.Region, 400);
-  TNetwork& net = Open(w, false, c.Cached);
+  TNetwork& net = OpenRandom(c, r, 20240612);
   TSpatialSearch s(net);
   TOracle o(net);
   for (int32_t q = 0; q < 300; ++q) {
@@ -178,5 +182,102 @@ TEST_P(SearchOracle, PointsBesideLinksEqualTheFullScan) {
 
 INSTANTIATE_TEST_SUITE_P(Units, SearchOracle, testing::ValuesIn(cCases),
                          [](const testing::TestParamInfo<TCase>& i) { return std::string(i.param.Name); });
+
+// The degree networks against the sphere judge, which shares no code with
+// the search: point distances (nodes, vertices) agree within a micrometre;
+// distances to links, foot points and percents within TolKm, the rounding of
+// the search's spherical-triangle formula (its acos loses most on points a
+// metre or less beside segments of metres: up to 1 cm there), far below any
+// fault of method; the nearest answers are nearest by the judge; and the
+// radius selections take everything inside the radius and nothing outside,
+// but within the tolerance of its edge.
+struct TJudgeCase {
+  TCase Case;
+  double TolKm;
+};
+
+const TJudgeCase cDegreeCases[] = {{cCases[1], 1e-5}, {cCases[2], 1e-5}, {cCases[4], 1e-5}, {cCases[5], 5e-5}};
+
+class SphereJudge : public TRandomNetworkTest, public testing::WithParamInterface<TJudgeCase> {};
+
+TEST_P(SphereJudge, DegreeAnswersAgreeWithTheSphere) {
+  const TCase& c = GetParam().Case;
+  const double tol = GetParam().TolKm, pointTol = 1e-9;
+  TRandom r;
+  TNetwork& net = OpenRandom(c, r, 20240613);
+  TSpatialSearch s(net);
+  const TSphereJudge judge(net);
+  for (int32_t q = 0; q < 300; ++q) {
+    SCOPED_TRACE(testing::Message() << c.Name << " query " << q);
+    const TFloatPoint P = RandomPoint(r, net.MBR());
+    TBitArray skipLinks = RandomSkip(r, net.LinkCount(), 40), skipNodes = RandomSkip(r, net.NodeCount(), 40);
+    const bool skip = q % 2 == 1;
+    s.SetSkipLinks(skip ? &skipLinks : nullptr);
+    s.SetSkipNodes(skip ? &skipNodes : nullptr);
+    auto linkTaken = [&](int32_t l) { return net.Lengths()[size_t(l)] > 0 && !(skip && skipLinks.GetBit(l)); };
+    auto nodeTaken = [&](int32_t n) { return !(skip && skipNodes.GetBit(n)); };
+    std::vector<double> nodeKm(size_t(net.NodeCount()) + 1), linkKm(size_t(net.LinkCount()) + 1);
+    double nodeMin = 1e300, linkMin = 1e300;
+    for (int32_t n = 1; n <= net.NodeCount(); ++n) {
+      nodeKm[size_t(n)] = judge.Km(P, net.Node2Coordinate_raw(n));
+      if (nodeTaken(n)) nodeMin = std::min(nodeMin, nodeKm[size_t(n)]);
+    }
+    for (int32_t l = 1; l <= net.LinkCount(); ++l) {
+      linkKm[size_t(l)] = linkTaken(l) ? judge.Link(P, l).Km : 1e300;
+      linkMin = std::min(linkMin, linkKm[size_t(l)]);
+    }
+
+    int32_t node = 0;
+    double km = 0;
+    s.NearestNode(P, node, km);
+    ASSERT_TRUE(node > 0 && nodeTaken(node));
+    EXPECT_NEAR(km, nodeMin, pointTol);
+    EXPECT_NEAR(nodeKm[size_t(node)], nodeMin, pointTol);
+
+    TLocation loc{};
+    int32_t side = 0;
+    TFloatPoint foot{};
+    s.NearestLocation(P, loc, side, km, foot);
+    ASSERT_TRUE(loc.link > 0 && linkTaken(loc.link));
+    const TSphereJudge::TFoot f = judge.Link(P, loc.link);
+    EXPECT_NEAR(km, linkMin, tol);
+    EXPECT_NEAR(f.Km, linkMin, tol);
+    EXPECT_LE(judge.Km(foot, f.At), tol) << "the foot point lies where the judge's does";
+    EXPECT_NEAR(loc.percent * judge.LinkKm(loc.link), f.Percent * judge.LinkKm(loc.link), tol);
+
+    int32_t vlink = 0, vindex = 0;
+    s.NearestVertex(P, vlink, vindex, km);
+    ASSERT_TRUE(vlink > 0 && linkTaken(vlink));
+    double vertexMin = 1e300;
+    for (int32_t l = 1; l <= net.LinkCount(); ++l) {
+      if (!linkTaken(l)) continue;
+      const TFloatPointArrayEx line = net.GetGISSection(l);
+      for (int32_t i = 0; i < line.Count; ++i) vertexMin = std::min(vertexMin, judge.Km(P, line.Pnt[size_t(i)]));
+    }
+    EXPECT_NEAR(km, vertexMin, pointTol);
+    EXPECT_NEAR(judge.Km(P, net.GetGISSection(vlink).Pnt[size_t(vindex)]), vertexMin, pointTol);
+
+    s.SetMBRselect(false);
+    TIntegerList links, nodes;
+    s.SelectLinksList(P, c.RadiusKm, links);
+    s.SelectNodesList(P, c.RadiusKm, nodes);
+    std::vector<char> tookLink(size_t(net.LinkCount()) + 1, 0), tookNode(size_t(net.NodeCount()) + 1, 0);
+    for (const int32_t l : Items(links)) tookLink[size_t(l)] = 1;
+    for (const int32_t n : Items(nodes)) tookNode[size_t(n)] = 1;
+    // Inside the radius: taken; outside it or skipped: not; within the
+    // tolerance of its edge: either.
+    auto judged = [&](bool allowed, bool took, double km, double t) {
+      if (!allowed || km > c.RadiusKm + t) return !took;
+      return km >= c.RadiusKm - t || took;
+    };
+    for (int32_t l = 1; l <= net.LinkCount(); ++l)
+      EXPECT_TRUE(judged(linkTaken(l), tookLink[size_t(l)], linkKm[size_t(l)], tol)) << "link " << l;
+    for (int32_t n = 1; n <= net.NodeCount(); ++n)
+      EXPECT_TRUE(judged(nodeTaken(n), tookNode[size_t(n)], nodeKm[size_t(n)], pointTol)) << "node " << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Degrees, SphereJudge, testing::ValuesIn(cDegreeCases),
+                         [](const testing::TestParamInfo<TJudgeCase>& i) { return std::string(i.param.Case.Name); });
 
 }  // namespace
