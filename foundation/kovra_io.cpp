@@ -501,7 +501,7 @@ bool TKvBufferedStream::DoFillBuffer() {
   if (FStream != nullptr) SeekInner(FPosition);
   FBufferCurrentSize = 0;
   FBufferStart = FPosition;
-  if (FBuffer.size() != size_t(len)) FBuffer.resize(size_t(len));
+  if (FBuffer.size() != size_t(len)) FBuffer.Reset(size_t(len));
   if (FStream != nullptr) {
     const int32_t got = FStream->Read(FBuffer.data(), len);
     // A descriptor opened for writing only reads nothing (EBADF): its window

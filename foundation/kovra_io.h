@@ -39,8 +39,14 @@ inline constexpr uint16_t fmShareDenyNone = 0x0040;
 // Create or truncate, read and write.
 inline constexpr uint16_t fmCreate = 0xFF00;
 
-// Window size of TKvBufferedStream unless the constructor names another.
-inline constexpr int32_t cKvDefaultBufferSize = 1048576;
+// Window size of TKvBufferedStream unless the constructor names another. A
+// build may choose a smaller one (KOVRA_STREAM_WINDOW): the fuzz build does,
+// since a run there opens many tiny files and allocating 1 MiB windows under
+// the address sanitizer would take most of its time.
+#ifndef KOVRA_STREAM_WINDOW
+#define KOVRA_STREAM_WINDOW 1048576
+#endif
+inline constexpr int32_t cKvDefaultBufferSize = KOVRA_STREAM_WINDOW;
 
 inline constexpr const char* cMsgStreamReadError = "Stream read error";
 inline constexpr const char* cMsgStreamWriteError = "Stream write error";
@@ -307,26 +313,23 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
-// Allocator for byte windows: growing leaves the new bytes as they are. A
-// window is filled by reads and writes before any byte of it is used, so
-// zeroing a fresh 1 MiB window would only cost page faults (per table opened).
-template <typename T>
-struct TUninitAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = TUninitAllocator<U>;
-  };
-  TUninitAllocator() = default;
-  template <typename U>
-  TUninitAllocator(const TUninitAllocator<U>&) noexcept {}
-  template <typename U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
+// The bytes of a stream window, left as they are when made. A window is
+// filled by reads and writes before any byte of it is used, so zeroing a
+// fresh 1 MiB window, or constructing it byte by byte (a loop instrumented
+// builds keep), would only cost time per file opened.
+class TByteWindow {
+public:
+  uint8_t* data() const { return fData.get(); }
+  size_t size() const { return fSize; }
+  // Storage of Size bytes; the old contents are dropped.
+  void Reset(size_t Size) {
+    fData.reset(new uint8_t[Size]);
+    fSize = Size;
   }
-  template <typename U, typename... A>
-  void construct(U* p, A&&... a) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
-  }
+
+private:
+  std::unique_ptr<uint8_t[]> fData;
+  size_t fSize = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -366,7 +369,7 @@ public:
   virtual void Flush();
 
 protected:
-  std::vector<uint8_t, TUninitAllocator<uint8_t>> FBuffer;
+  TByteWindow FBuffer;
   int32_t FBufferCurrentSize = 0;
   int32_t FBufferMaxModifiedPos = 0;
   int64_t FBufferStart = 0;
