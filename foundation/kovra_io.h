@@ -54,6 +54,8 @@ inline constexpr const char* cMsgMemoryStreamError = "Out of memory while expand
 inline constexpr const char* cMsgFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* cMsgFCreateError = "Cannot create file \"%s\". %s";
 inline constexpr const char* cMsgFReadError = "Cannot read file \"%s\". %s";
+inline constexpr const char* cMsgFWriteError = "Cannot write file \"%s\". %s";
+inline constexpr const char* cMsgFDeleteError = "Cannot delete file \"%s\". %s";
 inline constexpr const char* cMsgStreamSeekError = "Stream seek error at position %d";
 inline constexpr const char* cMsgStreamRange = "Stream position out of range";
 inline constexpr const char* cMsgStreamSizeError = "Stream size cannot be read";
@@ -96,13 +98,14 @@ public:
   int32_t BufferSize() const { return FBufferSize; }
   void SetBufferSize(int32_t Value) { FBufferSize = Value; }
 
-  // Read or write exactly Count bytes: EReadError "Stream read error" /
-  // EWriteError "Stream write error" when the stream ends or refuses.
+  // Read or write exactly Count bytes: EReadError "Stream read error" when
+  // the stream ends or refuses; a refused write raises RaiseWriteError's
+  // error (the file and the system's reason, a full disk for one).
   void ReadBuffer(void* Buffer, int32_t Count);
   void WriteBuffer(const void* Buffer, int32_t Count);
 
   // Typed writes, little-endian. A write that moves fewer bytes than the value's
-  // width raises EWriteError "Stream write error".
+  // width raises RaiseWriteError's error.
   void WriteByte(uint8_t AValue) { PutValue(AValue); }
   void WriteUInt16(uint16_t AValue) { PutValue(AValue); }
   void WriteInt16(int16_t AValue) { PutValue(AValue); }
@@ -196,6 +199,11 @@ private:
 // %s" naming a file stream (or the file under a decorator), "Stream read error.
 // %s" otherwise; the second part is the system's text.
 [[noreturn]] void RaiseReadError(const TKvStream& Stream);
+// Raises EWriteError for a write that Stream refused: "Cannot write file
+// "%s". %s" naming a file stream (or the file under a decorator) with the
+// system's text of LastError; "Stream write error. %s" for another stream
+// that reports a system error; "Stream write error" otherwise.
+[[noreturn]] void RaiseWriteError(const TKvStream& Stream);
 
 // ---------------------------------------------------------------------------
 // A stream over an open POSIX file descriptor, which it does not close.
@@ -237,8 +245,8 @@ public:
 
   const std::string& FileName() const { return FFileName; }
 
-  // Closes the descriptor; a failing close raises EWriteError. The stream
-  // reads and writes nothing afterwards.
+  // Closes the descriptor; a failing close raises EWriteError naming the
+  // file and the reason. The stream reads and writes nothing afterwards.
   void Close() override;
 
 protected:
@@ -416,5 +424,22 @@ private:
   std::unique_ptr<TKvBufferedStream> fStream;
   bool fCommitted = false;
 };
+
+// ---------------------------------------------------------------------------
+// Publishing files by renaming. A rename replaces the folder entry only: a
+// reader that has the old file open keeps reading the old file.
+
+// Writes the data of a file through to the disk (fdatasync), so that a
+// rename that publishes it cannot survive a power loss that its bytes do
+// not: EWriteError "Cannot write file "%s". %s" on failure.
+void SyncFileToDisk(const std::string& FileName);
+// The same for the entries of a folder (the renames and removals in it).
+void SyncFolderToDisk(const std::string& Folder);
+// Renames Source over Target, replacing Target: EFCreateError "Cannot create
+// file "%s". %s" naming Target on failure.
+void RenameFile(const std::string& Source, const std::string& Target);
+// Removes a file; a missing file is no error. EWriteError "Cannot delete
+// file "%s". %s" when it stays.
+void RemoveFile(const std::string& FileName);
 
 }  // namespace kovra

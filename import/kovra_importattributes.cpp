@@ -77,7 +77,7 @@ void TImportAttributes::SetRoadNameFileIndex(int32_t value) {
 }
 
 std::string TImportAttributes::LimitFileName() const {
-  return Directory() + "limit" + IntToStr(FLimitFileIndex) + ".bin";
+  return Directory() + kovra::LimitFileName(FLimitFileIndex);
 }
 
 std::unique_ptr<TImportAttributes::TColumn> TImportAttributes::OpenColumn(int32_t fieldindex,

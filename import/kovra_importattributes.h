@@ -46,7 +46,6 @@ using TExternalIDReadStringEvent =
     std::function<void(TObject* Sender, int32_t link, std::string& externalID, bool& lastrecord)>;
 using TRoadNameReadEvent = std::function<void(TObject* Sender, int32_t link, std::string& name, bool& lastrecord)>;
 
-inline constexpr const char* cAttributeFileName = "attribute.bin";
 inline constexpr const char* cMsgLimitFileIndex = "Limit file index should be 1..9";
 inline constexpr const char* cMsgRoadNameFileIndex = "Roadname file index should be 1..99";
 inline constexpr const char* cMsgAttributeRange = "Attribute value out of range";

@@ -69,7 +69,7 @@ inline std::string_view TakePiece(std::string_view& Data) {
 // with its link count. Anything else aborts.
 inline void RunReadStage(TReadOnlyImport& Imp, const std::filesystem::path& Out) {
   namespace fs = std::filesystem;
-  const char* files[] = {cCoordFromFile, cCoordToFile, cCoord3File, cCoord3iFile};
+  const char* files[] = {cCoordFromFile, cCoordToFile, cCoord3FileName, cCoord3iFileName};
   for (const char* name : files) fs::remove(Out / name);
   Imp.SetDirectory(Out.string());
   bool finished = true;
@@ -90,7 +90,7 @@ inline void RunReadStage(TReadOnlyImport& Imp, const std::filesystem::path& Out)
     return;
   }
   if (sizeOf(cCoordFromFile) != 16 * links || sizeOf(cCoordToFile) != 16 * links ||
-      sizeOf(cCoord3iFile) != 4 * (links + 1) || sizeOf(cCoord3File) % 16 != 0)
+      sizeOf(cCoord3iFileName) != 4 * (links + 1) || sizeOf(cCoord3FileName) % 16 != 0)
     std::abort();
 }
 

@@ -420,8 +420,10 @@ TEST_F(ImportBuild, FailuresLeaveNoFileOfTheRun) {
       {"256 ends", Lines("star.shp", star), "Too many links at 0.5, 0.25", 0},
       {"length overflow", Lines("huge.shp", {{{0, 0}, {1, 1}}, {{0, 0}, {1e300, 1e300}}}),
        "The length of link 2 overflows", 0},
-      // 40 lone links: the vertex files fit, coord.bin (80 nodes) does not.
-      {"full disk", Lines("full.shp", full), "Stream write error", 1000},
+      // 40 lone links: the vertex files fit, coord.bin (80 nodes) does not;
+      // the message names the file and the reason.
+      {"full disk", Lines("full.shp", full),
+       "Cannot write file \"" + fOut + "/" + cImportStagingFolder + "/coord.bin\". File too large", 1000},
   };
   WriteBytes(fOut + "/keep.txt", "mine");
   const TFolderState before = FolderState(fOut);
