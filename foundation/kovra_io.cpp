@@ -741,6 +741,13 @@ void SyncFileToDisk(const std::string& FileName) { SyncPath(FileName, O_RDONLY, 
 
 void SyncFolderToDisk(const std::string& Folder) { SyncPath(Folder, O_RDONLY | O_DIRECTORY, false); }
 
+void StartWriteBack(const std::string& FileName) {
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd);
+}
+
 void RenameFile(const std::string& Source, const std::string& Target) {
   if (std::rename(Source.c_str(), Target.c_str()) != 0)
     throw EFCreateError(Format(cMsgFCreateError, AbsoluteName(Target), ErrorText(errno)));

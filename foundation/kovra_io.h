@@ -435,6 +435,10 @@ private:
 void SyncFileToDisk(const std::string& FileName);
 // The same for the entries of a folder (the renames and removals in it).
 void SyncFolderToDisk(const std::string& Folder);
+// Starts writing a finished file's data to the disk and returns at once, so
+// that a later SyncFileToDisk has little left to wait for; failures are left
+// for that call to report.
+void StartWriteBack(const std::string& FileName);
 // Renames Source over Target, replacing Target: EFCreateError "Cannot create
 // file "%s". %s" naming Target on failure.
 void RenameFile(const std::string& Source, const std::string& Target);

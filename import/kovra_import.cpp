@@ -92,6 +92,10 @@ void TBaseImport::CloseVertexFiles() {
       s->reset();
     }
   }
+  if (!fRunDir.empty()) {
+    FileComplete(cCoord3FileName);
+    FileComplete(cCoord3iFileName);
+  }
 }
 
 void TBaseImport::AbortRun() {

@@ -142,6 +142,9 @@ protected:
   void InstallRun();
   // The staging folder of the run, with a trailing delimiter.
   const std::string& RunDirectory() const { return fRunDir; }
+  // A file of the run (a name in the staging folder) is complete: its data
+  // starts on its way to the disk while the run goes on.
+  void FileComplete(const char* Name) { StartWriteBack(fRunDir + Name); }
   // Called between the steps of a run and of its installation, with the
   // step's name; does nothing here. A test may stop the process at any step.
   virtual void Checkpoint(const char* /*Step*/) {}

@@ -74,6 +74,7 @@ void TBaseImport::BuildNetwork(int32_t r) {
   TXYTree tree;
   BuildLengths(tree, r, b1);
   if (Cancelled()) return;
+  FileComplete(cLengthFileName);
   Checkpoint("lengths");
 
   tree.CreateID();
@@ -84,12 +85,15 @@ void TBaseImport::BuildNetwork(int32_t r) {
     tree.Write(*coord, fEncryptionKey);
     coord->Close();
   }
+  FileComplete(cCoordFileName);
   Checkpoint("coordinates");
   BuildLinkFile(tree, b1, b2);
   if (Cancelled()) return;
+  FileComplete(cLinkFileName);
   Checkpoint("links");
   BuildNodeFile(tree, b2, b3);
   if (Cancelled()) return;
+  FileComplete(cNodeFileName);
   Checkpoint("nodes");
 
   CompleteCoordSys();
@@ -100,9 +104,13 @@ void TBaseImport::BuildNetwork(int32_t r) {
   // Without an index of its own, the installation removes an earlier one.
   if (!fSkipSpatialIndex) {
     BuildSpatialIndex(b3);
+    FileComplete(cSpatialIndexFileName);
     Checkpoint("index built");
   }
-  EncipherLinkFile();
+  if (fEncryptionKey != 0) {
+    EncipherLinkFile();
+    FileComplete(cLinkFileName);
+  }
 }
 
 void TBaseImport::BuildLengths(TXYTree& Tree, int32_t r, int32_t b1) {

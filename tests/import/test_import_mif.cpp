@@ -361,8 +361,8 @@ void ExpectNear(TFloatPoint a, TFloatPoint b) {
   EXPECT_NEAR(a.y, b.y, 1e-9);
 }
 
-// One .mid line per object, rejected objects included, running on across
-// files; a bad level names its .mid line.
+// One .mid line per object, rejected objects included, each .mid beside its
+// own .mif; a bad level names its .mid line.
 TEST_F(ImportMif, ZLevelsFromTheMidLines) {
   const std::string a = Mif("a.mif", {{JsonLine({{0, 0}, {1, 0}}), R"("name":"x, y","zf":1,"zt":0)"},
                                       {"null", R"("name":"z","zf":9,"zt":9)"},
@@ -397,8 +397,9 @@ TEST_F(ImportMif, ZLevelsFromTheMidLines) {
       {Replace(bMid, ",2,4", ",-10,4"), "Z-levels of out range (-9..9)" + where1},
       {Replace(bMid, ",2,4", ",2,x"), "'x' is not a valid integer value" + where1},
       {line1 + "\"w\",0\n", "Invalid fields for Z-levels defined" + where2},
-      // Fewer lines than objects: the object past the end reads no fields.
-      {line1, "Invalid fields for Z-levels defined" + where2},
+      // Fewer lines than objects: counted against the file's objects.
+      {line1, "The MIF and MID files do not have the same number of records (2 objects in " + b + ", 1 lines in " +
+                  In("b.mid") + ")"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Message);
