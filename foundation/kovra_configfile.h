@@ -18,6 +18,8 @@ namespace kovra {
 inline constexpr const char* cConfigFileName = "kovra_config.ini";
 inline constexpr const char* cConfigSection = "kovra";
 inline constexpr const char* cMsgConfigCorrupted = "The config file is corrupted";
+// What readers and writers of an encrypted network's files say without a key.
+inline constexpr const char* cMsgSupplyKey = "Network is encrypted, supply a key";
 
 // The settings of one network directory.
 struct TConfig {

@@ -1,10 +1,12 @@
 // The topology build of an import run: lengths, node numbering, the network
 // files, the settings file, the spatial index and the link cipher.
 #include <algorithm>
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "foundation/kovra_configfile.h"
@@ -51,6 +53,20 @@ const char* NonEarthUnitName(TCoordinateUnit Unit) {
     case cuNmi: return "nmi";
     default: return nullptr;
   }
+}
+
+// True when the ESRI projection text's DATUM clause names WGS 84 (as
+// "D_WGS_1984", "WGS_1984", "WGS 84" or "World Geodetic System 1984").
+bool PrjNamesWgs84(std::string_view Prj) {
+  const std::string upper = UpperAscii(Prj);
+  const size_t datum = upper.find("DATUM[\"");
+  if (datum == std::string::npos) return false;
+  const size_t start = datum + 7, end = upper.find('"', start);
+  if (end == std::string::npos) return false;
+  std::string name;
+  for (const char c : std::string_view(upper).substr(start, end - start))
+    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+  return name == "DWGS1984" || name == "WGS1984" || name == "WGS84" || name == "WORLDGEODETICSYSTEM1984";
 }
 
 // Writes Count Int32 values in blocks the stream's Int32 byte counts can take.
@@ -262,13 +278,17 @@ void TBaseImport::BuildNodeFile(const TXYTree& Tree, int32_t b2, int32_t b3) {
 }
 
 void TBaseImport::CompleteCoordSys() {
+  // EPSG 4326 and MapInfo datum 104 are WGS 84: beside a projection text
+  // that names another datum they would contradict it.
+  bool wgs84 = false;
   if (fCoordinateUnit == cuDeg) {
     if (fPrj.empty()) fPrj = cWGS84Prj;
-    if (fEPSG == 0) fEPSG = 4326;
+    wgs84 = PrjNamesWgs84(fPrj);
+    if (fEPSG == 0 && wgs84) fEPSG = 4326;
   }
   if (!fCoordSys.empty()) return;
   if (fCoordinateUnit == cuDeg) {
-    fCoordSys = "CoordSys Earth Projection 1, 104";
+    if (wgs84) fCoordSys = "CoordSys Earth Projection 1, 104";
   } else if (const char* unit = NonEarthUnitName(fCoordinateUnit)) {
     fCoordSys = std::string("CoordSys NonEarth Units \"") + unit + "\" " +
                 BoundsToStr(fMBR.xmin, fMBR.ymin, fMBR.xmax, fMBR.ymax);

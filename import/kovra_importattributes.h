@@ -58,6 +58,7 @@ inline constexpr const char* cMsgRoadNamePasses = "Number of road names differs 
 inline constexpr const char* cMsgExternalIDNotUnique = "External ID is not unique";
 inline constexpr const char* cMsgExternalIDWidth = "External ID width %d must be 1..254";
 inline constexpr const char* cMsgExternalIDEmpty = "External ID of record %d is empty";
+inline constexpr const char* cMsgKeyForPlainNetwork = "Network is not encrypted, no key may be given";
 
 // One id of an integer external-id import: the id and its link.
 struct TInt64Item {
@@ -151,6 +152,11 @@ protected:
                                       uint16_t CsvCodePage = 0);
   // The link count of Directory's settings file, or -1 when there is none.
   int32_t ExpectedLinkCount() const;
+  // The same for the enciphered value files (attribute and limits), whose
+  // values a wrong key would scramble unseen: EEncryptedData "Network is
+  // encrypted, supply a key" without a key for an encrypted network, and
+  // cMsgKeyForPlainNetwork with a key for a plain one.
+  int32_t ValueFileLinkCount() const;
   // Raises the record-count error unless Expected is -1 or equals Count.
   static void CheckRecordCount(int64_t Count, int32_t Expected);
   // The table-driven frame of the one-value-per-link files: Bytes 2 or 1

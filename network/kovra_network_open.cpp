@@ -137,7 +137,24 @@ void TNetwork::SetCoordinateWindow(double value) {
   if (value >= 0) UpdateSearchWindow();
 }
 
-void TNetwork::UpdateSearchWindow() { FmbrX = GrowRectPercent(Fmbr, FCoordinateWindow); }
+void TNetwork::UpdateSearchWindow() {
+  FmbrX = GrowRectPercent(Fmbr, FCoordinateWindow);
+  // A network on one horizontal (or vertical) line has a window of no height
+  // (or width), and a percentage of nothing would refuse every point off the
+  // line: such a side gets a fixed margin instead.
+  const bool flatX = !(Fmbr.xmax > Fmbr.xmin), flatY = !(Fmbr.ymax > Fmbr.ymin);
+  if (FCoordinateWindow > 0 && (flatX || flatY) && FDistfactor > 0) {
+    const TFloatRect m = GrowRectKm(static_cast<const TFloatRect&>(Fmbr), FCoordinateUnit, FDistfactor, cFlatWindowMarginKm);
+    if (flatX) {
+      FmbrX.xmin = m.xmin;
+      FmbrX.xmax = m.xmax;
+    }
+    if (flatY) {
+      FmbrX.ymin = m.ymin;
+      FmbrX.ymax = m.ymax;
+    }
+  }
+}
 
 void TNetwork::ReadSettings() {
   TConfig cfg;

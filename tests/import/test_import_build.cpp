@@ -320,14 +320,23 @@ TEST_F(ImportBuild, CoordinateSystemAndBounds) {
   const std::string wgs84 =
       "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,298.257223563]],"
       "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]";
+  const std::string nad83 =
+      "GEOGCS[\"GCS_North_American_1983\",DATUM[\"D_North_American_1983\",SPHEROID[\"GRS_1980\",6378137.0,"
+      "298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+  const std::string wgs84Named =
+      "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],"
+      "UNIT[\"degree\",0.0174532925199433]]";
   const std::vector<Case> cases = {
       {"metres", cuM, "", 0, "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100, 50)", "", 0},
       {"survey feet", cuSurveyft, "", 0, "CoordSys NonEarth Units \"survey ft\" Bounds (0, 0) (100, 50)", "", 0},
       {"decimetres", cuDm, "", 0, "", "", 0},
       {"points", cuPoint, "", 0, "", "", 0},
       {"degrees", cuDeg, "", 0, "CoordSys Earth Projection 1, 104", wgs84, 4326},
-      {"degrees with given texts", cuDeg, "GEOGCS[\"x\"]", 4258, "CoordSys Earth Projection 1, 104", "GEOGCS[\"x\"]",
-       4258},
+      // EPSG 4326 and datum 104 are WGS 84: only a text that names it gets them.
+      {"degrees with given texts", cuDeg, "GEOGCS[\"x\"]", 4258, "", "GEOGCS[\"x\"]", 4258},
+      {"degrees, NAD83 projection", cuDeg, nad83, 0, "", nad83, 0},
+      {"degrees, WGS 84 projection named otherwise", cuDeg, wgs84Named, 0, "CoordSys Earth Projection 1, 104",
+       wgs84Named, 4326},
   };
   const std::string shp = Lines("box.shp", {{{0, 0}, {100, 50}}}, "");
   for (const Case& c : cases) {
