@@ -458,6 +458,32 @@ TEST_F(ImportBuild, FailuresLeaveNoFileOfTheRun) {
   }
 }
 
+// A network whose nodes lie on one horizontal line (or one vertical line)
+// finds its own nodes and points beside the line: its bounds read back as
+// written, and the side of no extent gets a margin of its own.
+TEST_F(ImportBuild, NetworkOnOneLineFindsItsOwnNodes) {
+  for (const bool vertical : {false, true}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    // A coordinate that fifteen digits would round down.
+    const double c = 170000.12345678912;
+    const auto at = [&](double along) { return vertical ? TFloatPoint{c, along} : TFloatPoint{along, c}; };
+    TLines chain;
+    for (int32_t k = 0; k < 5; ++k) chain.push_back({at(500000.0 + 200 * k), at(500000.0 + 200 * (k + 1))});
+    TImport imp;
+    Run(imp, Lines(vertical ? "v.shp" : "h.shp", chain));
+    TNetwork net;
+    net.SetDirectory(fOut);
+    net.Open(false, false, true, 0);
+    ASSERT_EQ(net.NodeCount(), 6);
+    for (int32_t node = 1; node <= net.NodeCount(); ++node) EXPECT_NO_THROW(net.CheckCoordinate(net.Node2Coordinate(node))) << node;
+    // 10 m beside the line: inside the search area; 5 km beside it: outside.
+    const TFloatPoint beside = vertical ? TFloatPoint{c + 10, 500300} : TFloatPoint{500300, c + 10};
+    const TFloatPoint far = vertical ? TFloatPoint{c + 5000, 500300} : TFloatPoint{500300, c + 5000};
+    EXPECT_NO_THROW(net.CheckCoordinate(beside));
+    EXPECT_THROW(net.CheckCoordinate(far), ECoordinateCheck);
+  }
+}
+
 TEST_F(ImportBuild, NothingUsableWritesNoNetwork) {
   const TFolderState before = FolderState(fOut);
   TImport imp;

@@ -415,6 +415,28 @@ TEST_F(ImportMif, ZLevelsFromTheMidLines) {
   }
 }
 
+// Each .mid is counted against its own .mif: a table one line short beside
+// one a line long has the right total, and would hand every level after the
+// missing line to the object before its own.
+TEST_F(ImportMif, ZLevelTablesOfAnotherLengthAreRefused) {
+  std::vector<TJsonFeature> roads;
+  for (int32_t k = 0; k < 3; ++k)
+    roads.push_back({JsonLine({{double(k), 0}, {double(k) + 1, 0}}), R"("zf":)" + std::to_string(k) + R"(,"zt":0)"});
+  const std::string a = Mif("a.mif", roads), b = Mif("b.mif", roads);
+  const std::string aMid = ReadBytes(In("a.mid")), bMid = ReadBytes(In("b.mid"));
+  ASSERT_EQ(LinesIn(aMid), 3);
+  WriteBytes(In("a.mid"), aMid.substr(0, aMid.rfind('\n', aMid.size() - 2) + 1));
+  WriteBytes(In("b.mid"), bMid + "9,0\n");
+  TReadStageImport imp;
+  imp.SetDirectory(fOut);
+  imp.SetZFromField(0);
+  imp.SetZToField(1);
+  imp.AddFiles({a, b});
+  EXPECT_EQ(ExecuteError(imp), "The MIF and MID files do not have the same number of records (3 objects in " + a +
+                                   ", 2 lines in " + In("a.mid") + ")");
+  EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+}
+
 TEST_F(ImportMif, HeaderReader) {
   // "Улица" in code page 1251.
   const std::string street = "\xD3\xEB\xE8\xF6\xE0";
