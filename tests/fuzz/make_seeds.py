@@ -74,6 +74,13 @@ def csv():
         data += struct.pack('<H', len(f)) + f
     data += bytes([0, 1, 2 << 3 | 2, 3 << 3 | 3, 4 << 3 | 4, 2 << 3 | 5, 2 << 3 | 6, 0, 0, 0])
     put('csv', 'three-files', data)
+    # The first and third files named ".csv": split at commas only.
+    named = [b'7,Main Street,  x y ,"q r"\r\n,\t,\r\n', b'a b,c\n', b'"Kings Road", 5\r\n']
+    data = bytes([0, 2 | 1 << 4 | 1 << 6])
+    for f in named:
+        data += struct.pack('<H', len(f)) + f
+    data += bytes([1, 1, 1, 2 << 3 | 2])
+    put('csv', 'csv-names', data)
     utf16 = 'a,b\r\n\u00e4,"c"\r\n'.encode('utf-16-le')
     put('csv', 'utf16', bytes([2, 0]) + struct.pack('<H', len(utf16)) + utf16 + bytes([0, 1]))
 
