@@ -25,6 +25,30 @@ inline std::string& NextField(std::vector<std::string>& fields, size_t& count) {
   return f;
 }
 
+// Appends the quoted field that starts at S[i], a double quote, to Field and
+// moves i past its closing quote: "" inside stands for one quote; an unclosed
+// quote runs to the end of the text.
+void AppendQuoted(std::string_view S, size_t& i, std::string& Field) {
+  const size_t n = S.size();
+  ++i;
+  for (;;) {
+    const size_t q = S.find('"', i);
+    if (q == std::string_view::npos) {
+      Field.append(S.substr(i));
+      i = n;
+      return;
+    }
+    Field.append(S.substr(i, q - i));
+    if (q + 1 < n && S[q + 1] == '"') {
+      Field += '"';
+      i = q + 2;
+    } else {
+      i = q + 1;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
@@ -35,23 +59,7 @@ void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
   while (i < n) {
     std::string& field = NextField(Fields, count);
     if (S[i] == '"') {
-      ++i;
-      for (;;) {
-        size_t q = S.find('"', i);
-        if (q == std::string_view::npos) {  // unclosed: runs to the end
-          field.append(S.substr(i));
-          i = n;
-          break;
-        }
-        field.append(S.substr(i, q - i));
-        if (q + 1 < n && S[q + 1] == '"') {
-          field += '"';
-          i = q + 2;
-        } else {
-          i = q + 1;
-          break;
-        }
-      }
+      AppendQuoted(S, i, field);
     } else {
       size_t start = i;
       while (i < n && S[i] != ',' && !IsSeparatorBlank(S[i])) ++i;
@@ -83,23 +91,7 @@ void SplitCsvText(std::string_view S, std::vector<std::string>& Fields) {
     // A field: quoted parts and plain text up to the next comma.
     while (i < n && S[i] != ',') {
       if (S[i] == '"') {
-        ++i;
-        for (;;) {
-          const size_t q = S.find('"', i);
-          if (q == std::string_view::npos) {  // unclosed: runs to the end
-            field.append(S.substr(i));
-            i = n;
-            break;
-          }
-          field.append(S.substr(i, q - i));
-          if (q + 1 < n && S[q + 1] == '"') {
-            field += '"';
-            i = q + 2;
-          } else {
-            i = q + 1;
-            break;
-          }
-        }
+        AppendQuoted(S, i, field);
         quoted = field.size();
       } else {
         const size_t start = i;

@@ -713,8 +713,7 @@ void TFileReplacement::Write(const void* Data, int64_t Bytes) {
 void TFileReplacement::Commit() {
   fStream->Close();  // a failed flush or close raises here
   fStream.reset();
-  if (std::rename(fTemp.c_str(), fTarget.c_str()) != 0)
-    throw EFCreateError(Format(cMsgFCreateError, fTarget, std::strerror(errno)));
+  RenameFile(fTemp, fTarget);
   fCommitted = true;
 }
 

@@ -144,6 +144,17 @@ protected:
     imp.AddFiles(Files);
     imp.Execute();
   }
+  // Shapefiles of two grids of N x N junctions with the same numbers of
+  // links and nodes, A 60 m apart from (0, 0), B 75 m apart from (100, 50);
+  // network A imported into the output folder.
+  void TwoGrids(int32_t N) {
+    fA = In("a.shp");
+    fB = In("b.shp");
+    OgrConvert(Grid(N, 60, {0, 0}), fA, cShp.Args);
+    OgrConvert(Grid(N, 75, {100, 50}), fB, cShp.Args);
+    Import(fOut, {fA});
+  }
+  std::string fA, fB;
 };
 
 // A small file system of its own for Dir, in a mount namespace of the
@@ -288,17 +299,14 @@ TEST_F(ImportFolder, KilledAtEveryStepLeavesOneNetworkOrNone) {
     }
     int32_t fStopAt, fSteps = 0;
   };
-  const std::string a = In("a.shp"), b = In("b.shp");
-  OgrConvert(Grid(12, 60, {0, 0}), a, cShp.Args);
-  OgrConvert(Grid(12, 75, {100, 50}), b, cShp.Args);
-  Import(fOut, {a});
+  TwoGrids(12);
   const TFolderState networkA = FolderState(fOut);
   const std::optional<std::vector<double>> answersA = Answers(fOut);
   ASSERT_TRUE(answersA.has_value());
   {
     const std::string dirB = fTemp.File("b");
     fs::create_directories(dirB);
-    Import(dirB, {b});
+    Import(dirB, {fB});
     ASSERT_NE(Answers(dirB), answersA);
   }
   const std::optional<std::vector<double>> answersB = Answers(fTemp.File("b"));
@@ -318,7 +326,7 @@ TEST_F(ImportFolder, KilledAtEveryStepLeavesOneNetworkOrNone) {
     if (child == 0) {
       TStoppedImport imp(stopAt);
       imp.SetDirectory(fOut);
-      imp.Add(b);
+      imp.Add(fB);
       try {
         imp.Execute();
       } catch (...) {
@@ -356,10 +364,7 @@ TEST_F(ImportFolder, KilledAtEveryStepLeavesOneNetworkOrNone) {
 // and road names while another network is imported there: the import
 // renames new files over the old ones and never writes into them.
 TEST_F(ImportFolder, OpenNetworkKeepsReadingItsOwnFiles) {
-  const std::string a = In("a.shp"), b = In("b.shp");
-  OgrConvert(Grid(8, 60, {0, 0}), a, cShp.Args);
-  OgrConvert(Grid(8, 75, {100, 50}), b, cShp.Args);
-  Import(fOut, {a});
+  TwoGrids(8);
   TImportAttributes attributes;
   attributes.SetDirectory(fOut);
   attributes.OnReadExternalIDInt = [](TObject*, int32_t link, int64_t& id, bool& last) {
@@ -391,7 +396,7 @@ TEST_F(ImportFolder, OpenNetworkKeepsReadingItsOwnFiles) {
   };
   const std::vector<std::string> before = read();
 
-  Import(fOut, {b});
+  Import(fOut, {fB});
   EXPECT_EQ(read(), before);
   // The folder holds the new network.
   TNetwork fresh;
@@ -404,10 +409,7 @@ TEST_F(ImportFolder, OpenNetworkKeepsReadingItsOwnFiles) {
 // none that the new network, with the same number of links, would open as
 // its own attributes, limits, external ids or road names.
 TEST_F(ImportFolder, EarlierNetworksFilesAreRemoved) {
-  const std::string a = In("a.shp"), b = In("b.shp");
-  OgrConvert(Grid(6, 60, {0, 0}), a, cShp.Args);
-  OgrConvert(Grid(6, 75, {100, 50}), b, cShp.Args);
-  Import(fOut, {a});
+  TwoGrids(6);
   TImportAttributes attributes;
   attributes.SetDirectory(fOut);
   attributes.OnReadAttribute = [](TObject*, int32_t link, uint16_t& value, bool& last) {
@@ -442,7 +444,7 @@ TEST_F(ImportFolder, EarlierNetworksFilesAreRemoved) {
                                               "roadnumber99.bin"};
   for (const std::string& name : sideFiles) ASSERT_TRUE(fs::exists(fOut + "/" + name)) << name;
 
-  Import(fOut, {b});
+  Import(fOut, {fB});
   for (const std::string& name : sideFiles) EXPECT_FALSE(fs::exists(fOut + "/" + name)) << name;
   EXPECT_EQ(ReadBytes(fOut + "/notes.txt"), "the user's own file");
   TNetwork net;
