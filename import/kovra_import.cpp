@@ -114,8 +114,10 @@ void TBaseImport::InstallRun() {
   order.insert(order.end(), std::begin(cImportedFileNames), std::end(cImportedFileNames));
   order.push_back(cConfigFileName);
   std::vector<std::string> staged;
-  for (const std::string& name : order)
-    if (fs::is_regular_file(fRunDir + name)) staged.push_back(name);
+  for (const std::string& name : order) {
+    std::error_code ec;
+    if (fs::is_regular_file(fRunDir + name, ec)) staged.push_back(name);
+  }
   if (!staged.empty()) {
     // Bytes first: a rename that outlives a power loss must find them.
     for (const std::string& name : staged) SyncFileToDisk(fRunDir + name);
@@ -124,8 +126,16 @@ void TBaseImport::InstallRun() {
     // openable network.
     RemoveFile(dir + cConfigFileName);
     Checkpoint("settings removed");
-    for (const std::string& name : NetworkDirectoryFileNames())
-      if (std::find(staged.begin(), staged.end(), name) == staged.end()) RemoveFile(dir + name);
+    // One pass over the folder: most of the names a network may use are absent.
+    std::vector<std::string> earlier;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (IsNetworkDirectoryFileName(name) && std::find(staged.begin(), staged.end(), name) == staged.end())
+        earlier.push_back(name);
+    }
+    if (ec) throw EFOpenError(Format(cMsgFOpenError, dir, ec.message()));
+    for (const std::string& name : earlier) RemoveFile(dir + name);
     Checkpoint("earlier files removed");
     for (const std::string& name : staged) {
       if (name == cConfigFileName) continue;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <iterator>
 #include <mutex>
+#include <unordered_set>
 
 #include "foundation/kovra_configfile.h"
 #include "foundation/kovra_functions.h"
@@ -31,6 +32,14 @@ std::vector<std::string> NetworkDirectoryFileNames() {
     names.push_back(RoadNumberFileName(n));
   }
   return names;
+}
+
+bool IsNetworkDirectoryFileName(const std::string& Name) {
+  static const std::unordered_set<std::string> names = [] {
+    const std::vector<std::string> list = NetworkDirectoryFileNames();
+    return std::unordered_set<std::string>(list.begin(), list.end());
+  }();
+  return names.count(Name) != 0;
 }
 
 void CheckFileExists(const std::string& FileName) {

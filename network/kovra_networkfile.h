@@ -59,6 +59,8 @@ std::string RoadNumberFileName(int32_t FileNumber);
 // imported files in their order, then the attribute file, the limit files,
 // the external-id pair and the road-name pairs.
 std::vector<std::string> NetworkDirectoryFileNames();
+// True when Name (without folder) is one of NetworkDirectoryFileNames.
+bool IsNetworkDirectoryFileName(const std::string& Name);
 
 inline constexpr const char* cMsgFileMissing = "File is missing: %s";
 inline constexpr const char* cMsgWrongFileSize = "Wrong size of %s: %d bytes, expected %d";

@@ -168,6 +168,10 @@ def columns():
     logical = dbf_table([('B', 'L', 1, 0)], [('T',), ('F',), ('?',), ('Y',)])
     limit = bytes([4, 1, 2, 3, 255])
     put('columns', 'plain', bytes([1 << 3]) + limit + four)
+    # Bits 6-7 pick the writes: Write2, Write3, Write4.
+    for group in (1, 2, 3):
+        put('columns', 'plain-writes%d' % group, bytes([1 << 3 | group << 6]) + limit + four)
+        put('columns', 'logical-writes%d' % group, bytes([4 | group << 6]) + limit + logical)
     put('columns', 'keyed-mph', bytes([1 | 2 | 4 | (1 << 3)]) + limit + four)
     put('columns', 'ids', bytes([0]) + bytes([3, 1, 2, 3]) + four)
     put('columns', 'three-records', bytes([1 << 3]) + bytes([5, 0, 0, 0, 0, 0]) + three)
