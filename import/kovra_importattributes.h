@@ -11,7 +11,8 @@
 // handler that raises removes the temporary file and leaves an existing
 // target byte for byte as it was. When Directory holds "kovra_config.ini",
 // the number of values must equal its link count, since the network reads
-// exactly that many.
+// exactly that many, and the attribute and limit files, whose values are
+// enciphered, need a key exactly when the network is encrypted.
 #pragma once
 
 #include <cstdint>
