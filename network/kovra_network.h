@@ -751,6 +751,10 @@ public:
   // <= every time (cost) of a valid link; a value <= 0 on a link of non-zero
   // crow-fly length makes the factor 0, which switches the bound off.
   void UpdateAlphas();
+  // The factor UpdateAlphas would store for the time (time true) or the
+  // cost columns as they are now, without storing it: what a search on a
+  // network shared with others computes instead of writing it.
+  float ComputeAlpha(bool time) const;
   // Stores without checks; a value smaller than the one it replaces flags the
   // factor for UpdateAlphas.
   void SetTime_raw(int32_t index, int32_t link, float time) {
@@ -825,6 +829,8 @@ private:
   void OpenExternalIDs(int32_t externalid);
   void OpenCoord3(bool Coord3Cache);
   void ComputeLengthAlpha();
+  // The factors of the asked kinds in one pass over the links.
+  void ComputeAlphas(bool doTime, bool doCost, float& time, float& cost) const;
   void MarkCulDeSacs(TBitArray& B) const;
   void LoadAttributes(TWordArray& Words);
   void CheckFileExists(const std::string& Name) const;

@@ -403,11 +403,8 @@ void TNetwork::SetCost(int32_t index, int32_t link, float cost) {
   SetCost_raw(index, link, cost);
 }
 
-void TNetwork::UpdateAlphas() {
-  CheckOpen();
-  const bool doTime = FTimeAlphaUpdateNeeded, doCost = FCostAlphaUpdateNeeded;
-  if (!doTime && !doCost) return;
-  // The flagged columns, time first; a maximum per kind.
+void TNetwork::ComputeAlphas(bool doTime, bool doCost, float& time, float& cost) const {
+  // The asked columns, time first; a maximum per kind.
   std::vector<const float*> columns;
   if (doTime)
     for (const TCostArray& c : FTime) columns.push_back(c.data());
@@ -425,8 +422,25 @@ void TNetwork::UpdateAlphas() {
     for (size_t j = 0; j < timeColumns; ++j) maxTime = std::max(maxTime, Ratio(d, columns[j][l]));
     for (size_t j = timeColumns; j < n; ++j) maxCost = std::max(maxCost, Ratio(d, columns[j][l]));
   }
-  if (doTime) FTimeAlpha = Factor(maxTime);
-  if (doCost) FCostAlpha = Factor(maxCost);
+  time = Factor(maxTime);
+  cost = Factor(maxCost);
+}
+
+float TNetwork::ComputeAlpha(bool time) const {
+  CheckOpen();
+  float t = 0, c = 0;
+  ComputeAlphas(time, !time, t, c);
+  return time ? t : c;
+}
+
+void TNetwork::UpdateAlphas() {
+  CheckOpen();
+  const bool doTime = FTimeAlphaUpdateNeeded, doCost = FCostAlphaUpdateNeeded;
+  if (!doTime && !doCost) return;
+  float t = 0, c = 0;
+  ComputeAlphas(doTime, doCost, t, c);
+  if (doTime) FTimeAlpha = t;
+  if (doCost) FCostAlpha = c;
   FTimeAlphaUpdateNeeded = false;
   FCostAlphaUpdateNeeded = false;
 }

@@ -122,7 +122,10 @@ void TTurnRestrictions::Store(std::span<const int32_t> links, float value) {
 
   if (value != 0) {
     if (match != bucket.end()) {
-      FTTR[size_t(match->index)].value = value;
+      float& v = FTTR[size_t(match->index)].value;
+      CountValue(v, -1);
+      CountValue(value, 1);
+      v = value;
       return;
     }
     // Count and the bucket indexes are Integers.
@@ -140,10 +143,12 @@ void TTurnRestrictions::Store(std::span<const int32_t> links, float value) {
       throw;
     }
     FB.SetBit2(last, true);
+    CountValue(value, 1);
     return;
   }
 
   if (match == bucket.end()) return;
+  CountValue(FTTR[size_t(match->index)].value, -1);
   bucket.erase(match);
   for (const TSlot& s : bucket)
     if (s.last == last) return;  // another restriction still ends here
@@ -152,6 +157,7 @@ void TTurnRestrictions::Store(std::span<const int32_t> links, float value) {
 
 void TTurnRestrictions::Clear() {
   FB.SetAllFalse();
+  fProhibitions = fCosts = 0;
   std::vector<TEntry>().swap(FTTR);
   std::vector<int32_t>().swap(FLinks);
   std::vector<TBucket>().swap(Fhash);
@@ -169,6 +175,8 @@ void TTurnRestrictions::Clone(TTurnRestrictions& v) const {
   v.FTTR = std::move(ttr);
   v.FLinks = std::move(links);
   v.Fhash = std::move(hash);
+  v.fProhibitions = fProhibitions;
+  v.fCosts = fCosts;
 }
 
 bool TTurnRestrictions::GetList(int32_t link, TIntegerList& list) const {

@@ -65,6 +65,9 @@ public:
   int32_t Count() const { return int32_t(FTTR.size()); }
   // The link count the set was created for.
   int32_t Size() const { return Fsize; }
+  // Live restrictions that prohibit (value < 0) and that add a cost (> 0).
+  int32_t ProhibitionCount() const { return fProhibitions; }
+  int32_t CostCount() const { return fCosts; }
   // Bit l is set while a live restriction ends with link l (bits 0..Size).
   const TBitArray& B() const { return FB; }
 
@@ -136,7 +139,10 @@ private:
   template <typename F>
   void ForEachLive(F&& f) const;
 
+  // Counts a live value in or out of ProhibitionCount and CostCount.
+  void CountValue(float value, int32_t delta) { (value < 0 ? fProhibitions : fCosts) += delta; }
   int32_t Fsize;
+  int32_t fProhibitions = 0, fCosts = 0;
   TBitArray FB;
   std::vector<TEntry> FTTR;
   std::vector<int32_t> FLinks;

@@ -295,6 +295,16 @@ bool TIniData::DeleteKey(std::string_view Section, std::string_view Ident) {
 
 void TIniData::Clear() { FLines.clear(); }
 
+void TIniData::SetEncoding(TEncoding Encoding) {
+  if (Encoding == FEncoding) return;
+  const uint16_t from = CodePageOf(FEncoding), to = CodePageOf(Encoding);
+  for (TLine& l : FLines) {
+    l.raw = StringToCodePage(l.text, to);
+    l.eol = StringToCodePage(CodePageToString(l.eol, from), to);
+  }
+  FEncoding = Encoding;
+}
+
 // ---------------------------------------------------------------------------
 // TCustomIniFile
 

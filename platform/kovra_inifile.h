@@ -18,7 +18,7 @@
 // ANSI without a byte order mark; an existing file keeps its encoding. Saves go
 // to a temporary file in the same folder that is renamed over the target; a
 // failure raises EIniFileException "Unable to write to %s" and leaves the old
-// file intact.
+// file intact. TMemIniFile::SetEncoding re-encodes a file for its next save.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +57,10 @@ public:
   void Clear();
 
   TEncoding Encoding() const { return FEncoding; }
+  // Stores every line in another encoding from its decoded text (a text that
+  // the new encoding cannot hold takes its substitutes); the next save has
+  // the new byte order mark.
+  void SetEncoding(TEncoding Encoding);
 
 private:
   struct TLine {
@@ -148,6 +152,9 @@ public:
   void UpdateFile() override;
   // Drops every section and key of the memory copy.
   void Clear() { FData.Clear(); }
+  // Re-encodes the memory copy; UpdateFile then writes it in that encoding.
+  void SetEncoding(TIniData::TEncoding Encoding) { FData.SetEncoding(Encoding); }
+  TIniData::TEncoding Encoding() const { return FData.Encoding(); }
 
 protected:
   const TIniData& Data() override { return FData; }

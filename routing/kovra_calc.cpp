@@ -50,9 +50,9 @@ void TCalc::SetSmartInit(bool value) {
     fS.FSmartInit = false;
     return;
   }
+  // Stamped labels make every reset O(1), so the setting needs no per-node
+  // marks: only its rule (a spatial index is required) stays.
   if (FNW.QuadTree() == nullptr) return;
-  auto& bits = FTurnMode ? FSmartInitLinks : FSmartInitNodes;
-  if (!bits) bits = std::make_unique<TBitArray>(int64_t(FTurnMode ? FNW.LinkCount() : FNW.NodeCount()) + 1);
   fS.FSmartInit = true;
 }
 
@@ -287,6 +287,28 @@ void TCalc::CheckColumns() const {
   }
   if (fS.FSkipLinkList && fS.FSkipLinkList->Size() != int64_t(FNW.LinkCount()) + 1)
     throw Exception(cMsgSkipLinkListSize);
+  // The expansions read the window's bit of every node they expand.
+  if (fIncludeNodes && fIncludeNodes->Size() != int64_t(FNW.NodeCount()) + 1) throw Exception(cMsgIncludeNodesSize);
+}
+
+void TCalc::SetIncludeNodes(const TBitArray* window) {
+  if (window && window->Size() != int64_t(FNW.NodeCount()) + 1) throw Exception(cMsgIncludeNodesSize);
+  fIncludeNodes = window;
+}
+
+bool TCalc::TurnRulesReachDeadEnds() const {
+  if (!FTurnMode || !fS.FTurnCosts) return false;
+  // Under distance a positive turn value counts 0: only prohibitions matter.
+  auto matters = [&](int32_t set) {
+    if (!(0 <= set && set < FNW.TurnSetCount())) return false;
+    const TTurnRestrictions& t = FNW.TurnSet(set);
+    return t.ProhibitionCount() > 0 || (fS.FRouteCriteria != rcDist && t.CostCount() > 0);
+  };
+  if (fS.FTurnSingleSlot >= 0) return matters(fS.FTurnSingleSlot);
+  // Slots that differ: any set of the network may be in force.
+  for (int32_t set = 0; set < FNW.TurnSetCount(); ++set)
+    if (matters(set)) return true;
+  return false;
 }
 
 bool TCalc::LabelsValid() const {

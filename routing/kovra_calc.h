@@ -54,8 +54,12 @@ inline constexpr const char* cMsgNRange = "N (%d) should be between 1 and %d";
 inline constexpr const char* cMsgCostArraysNotSetup = "Cost arrays has not been setup";
 inline constexpr const char* cMsgTimeArraysNotSetup = "Time arrays has not been setup";
 inline constexpr const char* cMsgNoSearch = "No search result: run a search on the open network first";
+inline constexpr const char* cMsgResultsOutOfDate = "Search results are out of date: run the search again";
+inline constexpr const char* cMsgIncludeNodesSize = "Include-node window has wrong size";
 inline constexpr const char* cMsgRouteFindAfterLocation =
     "RouteFind needs a tree from a node; after a tree from a location use RouteFindDyn";
+inline constexpr const char* cMsgRouteFindAfterLocationRoute =
+    "RouteFind needs a tree from a node; after a route between locations use RouteDynEx";
 inline constexpr const char* cMsgRouteWalk = "Route walk did not reach the origin within %d steps";
 
 // Minutes of the week: one time, cost and turn slot each.
@@ -376,7 +380,9 @@ public:
   // the exit bits in node mode.
   void PrepareNoDriveThrough(int32_t area1, int32_t area2);
   // The include-node window of the running matrix (borrowed); nil = none.
-  void SetIncludeNodes(const TBitArray* window) { fIncludeNodes = window; }
+  // Anything but NodeCount + 1 bits raises "Include-node window has wrong
+  // size", here and at every search (the network may be reopened meanwhile).
+  void SetIncludeNodes(const TBitArray* window);
   const TBitArray* IncludeNodes() const { return fIncludeNodes; }
 
   // Test hook: the next reset continues from this generation.
@@ -417,10 +423,24 @@ public:
   TRoute ExtractRoute(int32_t t) const;
   // NodeCost without the argument check (never without the label check).
   float NodeCost_raw(int32_t node) const;
-  // Raises unless the labels hold a search of the network as it is open now.
+  // The one check of every reader of a search's results: raises "No search
+  // result: ..." unless the labels hold a search of the network as it is
+  // open now, and "Search results are out of date: ..." when a column, a
+  // limit slot, the attribute words or a setting the readers apply (vehicle
+  // values, skip list, IgnoreOneway, criterion, columns, speeds) changed
+  // since the search. The readers never apply other settings than the
+  // search did, and never read a limit slot that was replaced since.
   void CheckLabels() const;
-  // Marks the labels as holding a search of the current opening.
-  void MarkSearched();
+  // Marks the labels as holding a search of the current opening, under the
+  // current settings; searchKind tells the readers what kind it was.
+  enum TSearchKind : uint8_t { skTreeFromNode, skTreeFromLocation, skLocationRoute, skRoute };
+  void MarkSearched(TSearchKind kind);
+  TSearchKind LastSearchKind() const { return fSearchKind; }
+  // Turn mode: whether a turn rule in force can make a detour into a
+  // dead-end tree pay (a prohibition, or a turn cost under time or cost).
+  // Without one a shortest route never needs a dead end it does not start
+  // or end in; with one the only place to turn round may lie in one.
+  bool TurnRulesReachDeadEnds() const;
 
   std::unique_ptr<TBitArray> FNodeOnOff;
 
@@ -530,8 +550,6 @@ public:
 
   std::unique_ptr<TPQ> PQ1, PQ2;
   std::unique_ptr<TPQturn> PQT;
-  std::unique_ptr<TBitArray> FSmartInitNodes;  // node mode
-  std::unique_ptr<TBitArray> FSmartInitLinks;  // turn mode
   std::unique_ptr<TBitArray> FNoDriveThroughBits;
   std::unique_ptr<TBitArray> FExitLinkFTBits, FExitLinkTFBits;
   TIntegerList FListOfTurns;
@@ -549,6 +567,8 @@ protected:
   // caller.
   void WalkToLocation(int32_t S, TApproach left, int32_t L, bool forward, TRoute& route) const;
   void WrapNodeRoute(int32_t S, int32_t node, int32_t L, TRoute& route) const;
+  // After the reset of a search: what every A* estimate of it is lowered by.
+  void SetEstimateLowering(double lowering) { fX.lowering = lowering; }
 
   TCalcSettings fS;
   TNetwork& FNW;
@@ -654,11 +674,28 @@ private:
     bool ignoreOneway = false, anyLimit = false, skipCulDeSacOpt = false;
     bool turnCosts = false, dist = false;
     float alpha = 0;
+    // Taken off every A* estimate (never below 0), so that the estimate stays
+    // a lower bound where the target point lies off its link's chord.
+    double lowering = 0;
   };
   TExpansionData fX;
-  // The opening the last search ran on; 0 = none.
-  uint64_t fSearchGeneration = 0;
+  // What the last search read besides its labels; the readers compare it
+  // with the network and the settings as they are.
+  struct TSearchStamp {
+    uint64_t open = 0, columns = 0, attributes = 0;
+    std::array<uint8_t, 9> vehicle{};
+    const TBitArray* skipLinks = nullptr;
+    TRouteCriteria criterion = rcDist;
+    int32_t timeColumn = 0, costFT = 0, costTF = 0;
+    float maxSpeed = 0;
+    double relativeSpeed = 1;
+    bool ignoreOneway = false;
+    bool operator==(const TSearchStamp&) const = default;
+  };
+  TSearchStamp CurrentStamp() const;
+  TSearchStamp fSearchStamp;
   bool fSearched = false;
+  TSearchKind fSearchKind = skTreeFromNode;
   // Trees from locations: the counting of one tree, and whether the stored
   // largest-link cost was taken over target links only.
   struct TTargetCount {
@@ -791,12 +828,15 @@ public:
   // the number of bridges. Each tested link is closed in the network for
   // its route, so no other calculator may use the network meanwhile; the
   // link and IgnoreOneway are restored on every exit, also when a route or
-  // the progress handler raises (IA is then left empty). A link met an odd
-  // number of times on a route found is on a cycle with the tested link and
-  // is not tested itself; a link driven there and back is. A link that no
-  // route could replace in any setting (UndirectedBridges) is a bridge
-  // without its route: that route would search the whole side of the
-  // network it starts in.
+  // the progress handler raises (IA is then left empty). Every link's
+  // answer is that of its own test: in node mode (without hierarchy,
+  // no-drive-through or a node window) a link that the route found for an
+  // admitted link drives from its from-node to its to-node is answered by
+  // that route and not tested itself; every other link is tested, and an
+  // answer once measured is never changed. A link that no route could
+  // replace in any setting (UndirectedBridges) is a bridge without its
+  // route: that route would search the whole side of the network it starts
+  // in.
   int32_t Bridges(TIntegerArray& IA);
   // NumOfRoutes routes between random nodes (seeded from the process-wide
   // source): a run of other road names between two links of one name in
@@ -899,6 +939,9 @@ private:
   // Locations checked and the network open, in this order.
   void CheckDynArguments(const TLocation& loc1, const TLocation& loc2) const;
 
+  // Falpha := the lower-bound factor of the criterion x Alpha. Never writes
+  // the network: a factor the network flags as stale is computed here, once
+  // per column version, so calculators on one network may search at once.
   void UpdateAlpha();
   bool IsCulDeSacNode(int32_t node) const;
   bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
@@ -908,6 +951,14 @@ private:
   float RouteTurnMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt);
 
   float FXAlpha = 1.0f;
+  // The factors computed here for a network whose own are stale, and the
+  // opening and column version they hold for.
+  struct TFactorCache {
+    uint64_t open = 0, columns = 0;
+    bool valid = false;
+    float factor = 0;
+  };
+  TFactorCache fTimeFactor, fCostFactor;
   const TBitArray* FSkipNodeList = nullptr;
   bool FDuplicateLinks = true;
   int64_t fLastSettled = 0, fLastPushed = 0;

@@ -43,6 +43,9 @@ void TCalc::TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, co
                              TApproach side, int32_t N) {
   const int32_t S = Loc.link;
   const double p = Loc.percent;
+  // A limit only when > 0, as for the trees from a node: a negative one
+  // raised by the largest-link cost would become a small positive bound.
+  if (!(limit > 0)) limit = 0;
   const size_t links = size_t(FNW.LinkCount()) + 1;
   if (FLinkOnOff.size() != links) {
     FLinkOnOff = {};
@@ -94,7 +97,7 @@ void TCalc::TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, co
   }
   if (limit != 0) limit = AddCost(limit, EffectiveMaxLinkCost());
   tc.limit = limit;
-  MarkSearched();
+  MarkSearched(skTreeFromLocation);
 
   const bool blocked = (!FLocForward && !FLocBackward) || (fS.FSkipLinkList && fS.FSkipLinkList->GetBit(S)) ||
                        (fS.Fanylimit && !LimitOK(S));

@@ -4,6 +4,7 @@
 // only search include kovra_calc.h and use ExpandNodeMode/ExpandTurnMode.
 #pragma once
 
+#include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <span>
@@ -95,7 +96,12 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   const TStateLabel* const labels = fStateLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
+  const double lowering = x.lowering;
   if (astar) PrepareTargetDistances(target);
+  auto estimate = [&](int32_t n) __attribute__((always_inline)) {
+    const double h = double(alpha) * CachedTargetDistance(n, target);
+    return lowering == 0 ? h : std::max(0.0, h - lowering);
+  };
   auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
   auto enter = [&](int32_t L, float t) __attribute__((always_inline)) {
     int32_t next;
@@ -109,8 +115,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
     } else {
       return;
     }
-    const float key =
-        astar && L != noEstimateLink ? float(double(c2) + double(alpha) * CachedTargetDistance(next, target)) : c2;
+    const float key = astar && L != noEstimateLink ? float(double(c2) + estimate(next)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
   if (ignoreAll) {

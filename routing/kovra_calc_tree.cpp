@@ -17,14 +17,36 @@ inline int32_t Abs(int32_t v) { return v < 0 ? -v : v; }
 // ---------------------------------------------------------------------------
 // The tree
 
-void TCalc::MarkSearched() {
-  fSearched = true;
-  fSearchGeneration = FNW.OpenGeneration();
+TCalc::TSearchStamp TCalc::CurrentStamp() const {
+  TSearchStamp s;
+  s.open = FNW.OpenGeneration();
+  s.columns = FNW.ColumnVersion();
+  s.attributes = FNW.AttributeVersion();
+  s.vehicle = fS.Flimit;
+  s.skipLinks = fS.FSkipLinkList;
+  s.criterion = fS.FRouteCriteria;
+  s.timeColumn = fS.FTimeSingleSlot;
+  s.costFT = fS.FCostFT;
+  s.costTF = fS.FCostTF;
+  s.maxSpeed = fS.FMaxSpeed;
+  s.relativeSpeed = fS.FRelativeSpeed;
+  s.ignoreOneway = fS.FIgnoreOneWay;
+  return s;
 }
 
+void TCalc::MarkSearched(TSearchKind kind) {
+  fSearched = true;
+  fSearchKind = kind;
+  fSearchStamp = CurrentStamp();
+}
+
+// A reopened network has other labels' sizes and no search of its own; a
+// changed column or setting would make the readers price the labels under
+// other rules than the search, and a replaced limit slot is freed memory.
 void TCalc::CheckLabels() const {
-  if (!fSearched || !FNW.IsOpen() || fSearchGeneration != FNW.OpenGeneration() || !LabelsValid())
+  if (!fSearched || !FNW.IsOpen() || fSearchStamp.open != FNW.OpenGeneration() || !LabelsValid())
     throw Exception(cMsgNoSearch);
+  if (!(CurrentStamp() == fSearchStamp)) throw Exception(cMsgResultsOutOfDate);
 }
 
 int32_t TCalc::TreeFromNode(int32_t s, float limit, int32_t mode, const TIntegerList* NL, int32_t N) {
@@ -80,7 +102,7 @@ int32_t TCalc::TreeFromNodeRun(int32_t s, float limit, int32_t mode, const TInte
   const bool ignoreAll = mode == 4;
   const TFloatPoint origin{0, 0};
   int32_t result = 0;
-  MarkSearched();
+  MarkSearched(skTreeFromNode);
 
   if (!FTurnMode) {
     ResetNodeLabels();
@@ -309,8 +331,11 @@ TRoute TCalc::RouteFind(int32_t node) const {
   FNW.CheckNode(node);
   CheckLabels();
   // After a tree from a location the predecessor walk never meets the 0 of
-  // an origin node.
+  // an origin node; after a location route it may even go round (a route
+  // back to its own link leaves a cycle of predecessors). Node mode follows
+  // the settling links back to a seeded end of the origin link.
   if (FTurnMode && Flinkdyn != 0) throw Exception(cMsgRouteFindAfterLocation);
+  if (FTurnMode && fSearchKind == skLocationRoute) throw Exception(cMsgRouteFindAfterLocationRoute);
   return ExtractRoute(node);
 }
 

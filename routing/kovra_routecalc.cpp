@@ -28,19 +28,27 @@ void TRouteCalc::SetSkipNodeList(const TBitArray* list) {
 
 // The network's lower-bound factor of the criterion times Alpha. A factor
 // flagged stale (a time or cost was lowered since it was computed) would
-// overestimate and let A* settle the target through a dearer route, so it is
-// recomputed first. This writes to the network: it runs on the caller's
-// thread before any search that could share the network.
+// overestimate and let A* settle the target through a dearer route, so the
+// calculator computes it for the columns as they are and keeps it for their
+// version. The network is only read: calculators on one network may search
+// on several threads at once.
 void TRouteCalc::UpdateAlpha() {
+  auto fresh = [&](TFactorCache& cache, bool time) {
+    if (!cache.valid || cache.open != FNW.OpenGeneration() || cache.columns != FNW.ColumnVersion()) {
+      cache.factor = FNW.ComputeAlpha(time);
+      cache.open = FNW.OpenGeneration();
+      cache.columns = FNW.ColumnVersion();
+      cache.valid = true;
+    }
+    return cache.factor;
+  };
   float factor;
   switch (fS.FRouteCriteria) {
     case rcTime:
-      if (FNW.TimeAlphaUpdateNeeded()) FNW.UpdateAlphas();
-      factor = FNW.TimeAlpha();
+      factor = FNW.TimeAlphaUpdateNeeded() ? fresh(fTimeFactor, true) : FNW.TimeAlpha();
       break;
     case rcCost:
-      if (FNW.CostAlphaUpdateNeeded()) FNW.UpdateAlphas();
-      factor = FNW.CostAlpha();
+      factor = FNW.CostAlphaUpdateNeeded() ? fresh(fCostFactor, false) : FNW.CostAlpha();
       break;
     default:
       factor = FNW.LengthAlpha();

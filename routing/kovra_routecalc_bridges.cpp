@@ -142,8 +142,19 @@ int32_t TRouteCalc::Bridges(TIntegerArray& IA) {
     SetProgressStop(100);
     const int32_t* from = FNW.Fromnodes().data();
     const int32_t* to = FNW.Tonodes().data();
-    // Per link, whether it was met an odd number of times on the route.
-    std::vector<uint8_t> odd(size_t(n) + 1, 0);
+    // A route found for a link and the link itself form a closed walk. For a
+    // link Y the walk drives once from its from-node to its to-node, the rest
+    // of the walk is a route from Y's to-node back to its from-node without
+    // Y: the answer of Y's own test, when that test would take the same
+    // route. It would in node mode (a node route uses a link at most once)
+    // without the hierarchy, no-drive-through areas or a node window, whose
+    // admitted links depend on the ends, and when the tested link itself
+    // passes the limits and the skip list. A link driven the other way only
+    // proves a route in the direction Y's test does not ask for; in turn mode
+    // the turns at the tested link's ends were never tried. Those links are
+    // tested themselves.
+    const bool walksProve = !FTurnMode && !fS.FHierarchy && !fS.FNoDriveThrough && IncludeNodes() == nullptr;
+    const TBitArray* skipLinks = fS.FSkipLinkList;
     // No route can replace these, whatever the settings: the answer of their
     // route is known, and finding it would search one whole side.
     std::vector<uint8_t> undirected;
@@ -162,17 +173,12 @@ int32_t TRouteCalc::Bridges(TIntegerArray& IA) {
       restore.Close(link);
       if (Route(to[link], from[link]) >= 0) {
         IA[size_t(link)] = 0;
-        // The route and the link form a closed walk. A link it crosses an
-        // odd number of times lies on a cycle with the tested link and needs
-        // no test of its own; one crossed there and back (a turn-mode detour
-        // to turn round) may still be a bridge. Node-mode routes and turn
-        // routes without such detours cross every link once.
-        const TRoute route = ExtractRoute(from[link]);
-        for (const int32_t e : route.links) odd[size_t(std::abs(e))] ^= 1;
-        for (const int32_t e : route.links) {
-          const size_t l = size_t(std::abs(e));
-          if (odd[l]) IA[l] = 0;
-          odd[l] = 0;
+        const bool admitted = !(skipLinks && skipLinks->GetBit(link)) && (!fS.Fanylimit || LimitOK(link));
+        if (walksProve && admitted) {
+          // Only links still to test are cleared: a measured answer stays.
+          const TRoute route = ExtractRoute(from[link]);
+          for (const int32_t e : route.links)
+            if (e > 0 && IA[size_t(e)] == 2) IA[size_t(e)] = 0;
         }
       } else {
         IA[size_t(link)] = 1;

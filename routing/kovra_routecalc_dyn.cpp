@@ -152,7 +152,7 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
   auto fresh = [&] {
     if (FTurnMode) ResetLinkLabels();
     else ResetNodeLabels();
-    MarkSearched();
+    MarkSearched(skLocationRoute);
   };
 
   // The sides the one-way rules and the approaches leave open. A skipped
@@ -214,13 +214,13 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
   } else {
     // 2: every dead-end tree may be entered; 1: the start lies in one; 0:
     // dead-end trees holding neither end are never entered. A demanded side
-    // may need a turn in a dead end.
+    // may need a turn in a dead end, and so may a turn rule.
     const TBitArray& cds = FNW.CulDeSacs();
     s.culdesac = fS.Fanylimit || cds.GetBit(s.link2) ? 2 : cds.GetBit(s.link1) ? 1 : 0;
-    if (Approach1 != apIgnore || Approach2 != apIgnore) s.culdesac = 2;
+    if (Approach1 != apIgnore || Approach2 != apIgnore || TurnRulesReachDeadEnds()) s.culdesac = 2;
     s.target = FNW.Location2Coordinate_raw(loc2, 0);
     UpdateAlpha();
-    MarkSearched();
+    MarkSearched(skLocationRoute);
     result = FTurnMode ? RouteDynTurnMode(s) : RouteDynNodeMode(s);
     fLastSettled += s.settled;
     fLastPushed += s.taken + (FTurnMode ? PQT->Count() : PQ1->Count() + PQ2->Count());
@@ -248,6 +248,22 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
 
 float TRouteCalc::RouteDynTurnMode(TDynSearch& s) {
   ResetLinkLabels();
+  const float ft2 = CostFT(s.link2, 0), tf2 = CostTF(s.link2, 0);
+  // The estimate runs to the end location's point. The factor bounds a
+  // link's cost by its chord only, and on a bent end link that point may
+  // lie farther from an end node than the link's whole cost covers: the
+  // estimate would then drop by more than the step onto the end link costs
+  // (whose entries carry no estimate), settle an arrival before a cheaper
+  // one and give up the other side too early. Lowering every estimate by
+  // the excess keeps it a lower bound; on a straight end link the excess is
+  // 0 and the keys stay as they were.
+  if (fS.Falpha > 0) {
+    const double a = fS.Falpha;
+    auto excess = [&](int32_t node, float cost) {
+      return a * FNW.DistanceBetweenPoints_raw(FNW.Node2Coordinate_raw(node), s.target) - double(cost);
+    };
+    SetEstimateLowering(std::max({0.0, excess(s.from2, ft2), excess(s.to2, tf2)}));
+  }
   TPQturn& pq = *PQT;
   pq.Clear();
   const bool astar = fS.Falpha > 0;
@@ -256,7 +272,6 @@ float TRouteCalc::RouteDynTurnMode(TDynSearch& s) {
   const uint16_t* attr = FNW.Attributes().data();
   const int32_t* from = FNW.Fromnodes().data();
   const int32_t link1 = s.link1, link2 = s.link2;
-  const float ft2 = CostFT(link2, 0), tf2 = CostTF(link2, 0);
 
   // The start link's leaving states count as settled (predecessor 0), so no
   // route passes the start again in a direction it was left in; on a shared

@@ -29,8 +29,11 @@ float TRouteCalc::Route(int32_t node1, int32_t node2) {
   }
   // 2: the target lies in a dead-end tree, every link may be entered; 1: the
   // start does, dead-end links may be entered until the search has left it;
-  // 0: dead-end trees holding neither end are never entered.
-  const int32_t culdesac = IsCulDeSacNode(node2) ? 2 : IsCulDeSacNode(node1) ? 1 : 0;
+  // 0: dead-end trees holding neither end are never entered. Under turn
+  // rules that can make a dead end the only place to turn round, every
+  // dead end is searched.
+  const int32_t culdesac =
+      IsCulDeSacNode(node2) || TurnRulesReachDeadEnds() ? 2 : IsCulDeSacNode(node1) ? 1 : 0;
   int32_t ndt = 0;
   if (fS.FNoDriveThrough) {
     const int64_t bits = int64_t(FNW.LinkCount()) + 1;
@@ -41,7 +44,7 @@ float TRouteCalc::Route(int32_t node1, int32_t node2) {
   }
   fS.Lmax = 5;
   UpdateAlpha();
-  MarkSearched();
+  MarkSearched(skRoute);
   return FTurnMode ? RouteTurnMode(node1, node2, culdesac, ndt) : RouteNodeMode(node1, node2, culdesac, ndt);
 }
 
@@ -53,7 +56,7 @@ void TRouteCalc::StartEmptyRoute(int32_t origin) {
     ResetLinkLabels();
     FnodeTurnMode = origin;
   }
-  MarkSearched();
+  MarkSearched(skRoute);
 }
 
 // The labels are reset by a new generation (resets and smart initialisation

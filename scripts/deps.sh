@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   libboost-dev libboost-graph-dev libgeos-dev
   valgrind
+  qt6-base-dev qt6-svg-dev fonts-dejavu-core imagemagick
 )
 # The sample import (scripts/sample.sh) also fetches its data with npm.
 if [ "${1:-}" = "--sample" ] && ! command -v npm >/dev/null; then packages+=(npm); fi
@@ -32,11 +33,16 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Number-format tests run under a German locale to prove the output ignores it.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  if [ -f /etc/locale.gen ]; then
-    "${sudo_cmd[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+# Number-format tests run under German and French locales: the library's
+# output must ignore them, the desktop program's regional texts follow them.
+need_gen=0
+for loc in de_DE fr_FR; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
+    need_gen=1
+    if [ -f /etc/locale.gen ]; then
+      "${sudo_cmd[@]}" sed -i "s/^# *\(${loc}.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+      grep -q "^${loc}.UTF-8 UTF-8" /etc/locale.gen || echo "${loc}.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
   fi
-  "${sudo_cmd[@]}" locale-gen >/dev/null
-fi
+done
+if [ "$need_gen" = 1 ]; then "${sudo_cmd[@]}" locale-gen >/dev/null; fi

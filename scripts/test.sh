@@ -46,5 +46,9 @@ echo "== thread sanitizer build and test =="
 build_target=tsan_tests TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKOVRA_TSAN=ON -DKOVRA_BENCH=OFF
 
+# The desktop program's pictures (tab by tab and the about window), taken
+# offscreen by the normal build's tests.
+if [ -d build/screenshots ]; then echo "screenshots: $root/build/screenshots/"; fi
+
 # One closing line over the three runs.
 echo "tests: $passed passed, $failed failed, $skipped skipped"

@@ -161,7 +161,8 @@ public:
   // links whose polylines cross away from their end vertices without
   // sharing an end node; then LL.RemoveDuplicates and RemoveStartEndPos
   // (items LL held before included). Zero-length and parallel segments
-  // (|cross| < 1e-10, absolute) cross nothing unless collinear.
+  // (|cross| below 1e-10 x the product of their lengths) cross nothing
+  // unless collinear.
   void FindOverpasses(TLocationList& LL);
   // Nodes of degree 1 or 2 within Radius km of a link that neither they nor
   // their neighbours touch, snapped to that link's nearest point away from

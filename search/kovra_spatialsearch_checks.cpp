@@ -64,18 +64,26 @@ bool SameBox(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& C, c
 // Where segments A-B and C-D, which the orientation test says meet, meet:
 // X with its fractions t1 along A-B and t2 along C-D. False when no point is
 // defined: nearly parallel segments that are not collinear, or collinear
-// ones of which no end lies on the other.
+// ones of which no end lies on the other. "Nearly" is relative to the
+// segments' lengths (the sine of their angle below 1e-10), so that it means
+// the same in degrees as in metres: an absolute bound on the cross product
+// called every X of two half-metre links in a degree network parallel. For
+// segments a unit long the bound is the absolute 1e-10 it was.
 bool MeetingPoint(const TFloatPoint& A, const TFloatPoint& B, const TFloatPoint& C, const TFloatPoint& D,
                   TFloatPoint& X, double& t1, double& t2) {
+  constexpr double cParallel = 1e-10;
   const double v = (C.x - D.x) * (A.y - B.y) - (C.y - D.y) * (A.x - B.x);
-  if (std::fabs(v) >= 1e-10) {
+  const double lengthCD = std::hypot(C.x - D.x, C.y - D.y);
+  if (std::fabs(v) >= cParallel * lengthCD * std::hypot(A.x - B.x, A.y - B.y) && v != 0) {
     const double N = ((A.x - B.x) * (D.y - B.y) - (A.y - B.y) * (D.x - B.x)) / v;
     X = {D.x + N * (C.x - D.x), D.y + N * (C.y - D.y)};
     t2 = 1 - N;
     t1 = Fraction(X, A, B);
     return true;
   }
-  if (!(std::fabs((C.x - D.x) * (D.y - B.y) - (C.y - D.y) * (D.x - B.x)) < 1e-10)) return false;
+  // Collinear: B lies on the line C-D, within the same relative bound.
+  const double w = (C.x - D.x) * (D.y - B.y) - (C.y - D.y) * (D.x - B.x);
+  if (!(std::fabs(w) <= cParallel * lengthCD * std::hypot(D.x - B.x, D.y - B.y))) return false;
   // Collinear overlap: a point both segments hold, with both fractions
   // belonging to it (C or D on A-B first, else A or B on C-D).
   auto on = [](double t) { return t >= 0 && t <= 1; };

@@ -23,10 +23,12 @@
 #include <boost/property_map/property_map.hpp>
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 #include <vector>
 
+#include "network/kovra_turn.h"
 #include "routing/kovra_calc.h"
 
 #include "routing_bench.h"
@@ -131,6 +133,21 @@ std::string PairText(const TPair& p, float ours, float theirs) {
          std::to_string(theirs);
 }
 
+// The timed part of the route benchmarks: latency, and settled and pushed
+// entries per query.
+void TimeRoutes(benchmark::State& state, TRouteCalc& c, const std::vector<TPair>& pairs) {
+  int64_t settled = 0, pushed = 0, queries = 0;
+  TLatency lat;
+  lat.Run(state, pairs, [&](const TPair& p) {
+    benchmark::DoNotOptimize(c.Route(p.a, p.b));
+    settled += c.LastSettled();
+    pushed += c.LastPushed();
+    ++queries;
+  });
+  state.counters["settled"] = double(settled) / double(queries);
+  state.counters["pushed"] = double(pushed) / double(queries);
+}
+
 // Args: nodes, degrees, turn mode, alpha, smart init, band (0 = random).
 void BM_Route(benchmark::State& state) {
   TRoutingNet& n = RoutingNet(int32_t(state.range(0)), state.range(1) != 0);
@@ -147,17 +164,47 @@ void BM_Route(benchmark::State& state) {
     if (cost < 0) cost = cUnreached;
     if (!Agrees(state, SameCost(cost, ref[i], state.range(3) == 0), PairText(pairs[i], cost, ref[i]))) return;
   }
-  int64_t settled = 0, pushed = 0, queries = 0;
-  TLatency lat;
-  lat.Run(state, pairs, [&](const TPair& p) {
-    benchmark::DoNotOptimize(c.Route(p.a, p.b));
-    settled += c.LastSettled();
-    pushed += c.LastPushed();
-    ++queries;
-  });
-  state.counters["settled"] = double(settled) / double(queries);
-  state.counters["pushed"] = double(pushed) / double(queries);
+  TimeRoutes(state, c, pairs);
 }
+
+// Turn-mode routes under a random prohibition set: at one node in 20 a
+// turn from one of its links into another is prohibited (turn set 0, with
+// turn costs, the distance criterion), so dead ends may be the only places
+// to turn round and the search enters them. The set is the network's for
+// this benchmark only. Before timing, Alpha 1 must give Alpha 0's costs.
+// Args: nodes, alpha.
+void BM_RouteTurnRules(benchmark::State& state) {
+  TRoutingNet& n = RoutingNet(int32_t(state.range(0)), false);
+  TTurnRestrictions& set = n.NW.TurnSet(0);
+  struct TClear {
+    TTurnRestrictions& s;
+    ~TClear() { s.Clear(); }
+  } clear{set};
+  uint64_t r = 99;
+  auto below = [&r](int32_t m) {
+    r = r * 6364136223846793005ull + 1442695040888963407ull;
+    return int32_t((r >> 33) % uint64_t(m));
+  };
+  for (int32_t k = 0; k < n.NW.NodeCount() / 20; ++k) {
+    const auto slots = n.NW.Adjacent(1 + below(n.NW.NodeCount()));
+    if (slots.size() < 2) continue;
+    const int32_t d = int32_t(slots.size());
+    const int32_t i = below(d), j = (i + 1 + below(d - 1)) % d;
+    set.AddSimple(std::abs(slots[size_t(i)]), std::abs(slots[size_t(j)]), -1);
+  }
+  TRouteCalc c(n.NW, true), plain(n.NW, true);
+  for (TRouteCalc* x : {&c, &plain}) x->SetShortest(true);
+  c.SetAlpha(float(state.range(1)));
+  plain.SetAlpha(0);
+  const auto& pairs = n.Random();
+  for (const TPair& p : pairs) {
+    const float cost = c.Route(p.a, p.b), want = plain.Route(p.a, p.b);
+    if (!Agrees(state, SameCost(cost, want, state.range(1) == 0), PairText(p, cost, want))) return;
+  }
+  TimeRoutes(state, c, pairs);
+}
+BENCHMARK(BM_RouteTurnRules)->ArgsProduct({{10'000, 100'000}, {0, 1}})->ArgNames({"nodes", "alpha"})
+    ->Unit(benchmark::kMicrosecond);
 
 // Args: nodes, degrees, turn mode, astar, no_init, band.
 void BM_Bgl(benchmark::State& state) {

@@ -431,6 +431,12 @@ TEST_F(Columns, UpdateAlphasRecomputesOnlyTheFlaggedFactor) {
   EXPECT_FALSE(net.CostAlphaUpdateNeeded());
   net.SetTime(0, 2, 0.5f);  // lowered: the time factor becomes 1 / 4
   EXPECT_TRUE(net.TimeAlphaUpdateNeeded());
+  // ComputeAlpha gives the factors of the columns as they are and stores
+  // nothing (a search computes them so on a network it shares).
+  EXPECT_FLOAT_EQ(net.ComputeAlpha(true), 0.25f);
+  EXPECT_FLOAT_EQ(net.ComputeAlpha(false), 4);  // the raised costs, not stored
+  EXPECT_FLOAT_EQ(net.TimeAlpha(), 1);
+  EXPECT_TRUE(net.TimeAlphaUpdateNeeded());
   net.UpdateAlphas();
   EXPECT_FLOAT_EQ(net.TimeAlpha(), 0.25f);
   EXPECT_FLOAT_EQ(net.CostAlpha(), 1);

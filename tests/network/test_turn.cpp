@@ -139,6 +139,11 @@ TEST(TurnRestrictions, MatchesAModelUnderRandomAddsAndRemovals) {
     }
     ASSERT_EQ(set.B().CountTrue(), lastLinks);
     ASSERT_EQ(set.Count(), appended);
+    // The live prohibitions and turn costs, counted as the set changes.
+    int32_t prohibitions = 0, costs = 0;
+    for (const auto& [seq, e] : model) (e.value < 0 ? prohibitions : costs) += 1;
+    ASSERT_EQ(set.ProhibitionCount(), prohibitions);
+    ASSERT_EQ(set.CostCount(), costs);
   };
 
   int32_t previousCount = 0;
@@ -166,7 +171,7 @@ TEST(TurnRestrictions, MatchesAModelUnderRandomAddsAndRemovals) {
     }
     ASSERT_GE(ts.Count(), previousCount);
     previousCount = ts.Count();
-    if (step % 500 == 0) verify(ts);
+    if (step % 500 == 0 || step < 50) verify(ts);
   }
 
   // The clone answers the same, with the same indexes, and is independent.

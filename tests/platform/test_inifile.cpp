@@ -275,3 +275,37 @@ TEST_F(IniFileTest, FailedWritesRaiseAndKeepTheOldFile) {
     EXPECT_EQ(Get(), "[A]\r\nk=old\r\n");
   }
 }
+
+TEST_F(IniFileTest, MemIniFileChangesEncodingForTheNextSave) {
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : std::u16string(u"[S]\nk=Grüße €\r\n")) {
+    utf16 += char(c & 0xFF);
+    utf16 += char(c >> 8);
+  }
+  struct Case {
+    std::string name;
+    std::string before;
+    TIniData::TEncoding to;
+    std::string after;  // after writing n=Ж
+  };
+  const std::vector<Case> cases = {
+      {"ANSI to UTF-8: bytes re-encoded, line breaks kept", "[S]\nk=Gr\xFC\xDF" "e \x80\r\n",
+       TIniData::TEncoding::Utf8Bom,
+       "\xEF\xBB\xBF[S]\nk=Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\r\nn=\xD0\x96\r\n"},
+      {"UTF-16LE to UTF-8", utf16, TIniData::TEncoding::Utf8Bom,
+       "\xEF\xBB\xBF[S]\nk=Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\r\nn=\xD0\x96\r\n"},
+      {"UTF-8 to ANSI: what 1252 lacks is lost", "\xEF\xBB\xBF[S]\nk=Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\r\n",
+       TIniData::TEncoding::Ansi, "[S]\nk=Gr\xFC\xDF" "e \x80\r\nn=?\r\n"},
+      {"same encoding: bytes untouched", "\xEF\xBB\xBF[S]\nk=x\n", TIniData::TEncoding::Utf8Bom,
+       "\xEF\xBB\xBF[S]\nk=x\nn=\xD0\x96\r\n"},
+  };
+  for (const Case& c : cases) {
+    Put(c.before);
+    TMemIniFile mem(file_);
+    mem.SetEncoding(c.to);
+    EXPECT_EQ(mem.Encoding(), c.to) << c.name;
+    mem.WriteString("S", "n", "\xD0\x96");
+    mem.UpdateFile();
+    EXPECT_EQ(Get(), c.after) << c.name;
+  }
+}

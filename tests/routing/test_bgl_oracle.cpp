@@ -91,6 +91,42 @@ TEST_F(OracleTest, LinkStateGraphGivesTheHandCosts) {
   EXPECT_EQ(e[2 * 4], 12.0f);  // A-C 5, C-B 4, B-D 3
 }
 
+// The oracle derives the dead-end links and the area exits itself (leaf
+// stripping over the raw from/to arrays; border ends from the area list):
+// by hand on the small network, and equal to the network's own derivations
+// on generated ones with dead-end trees and areas.
+TEST_F(OracleTest, OwnDeadEndsAndExitsEqualTheNetworks) {
+  Open();
+  const TBglOracle small(net, {});
+  for (int32_t l = 1; l <= 4; ++l) EXPECT_EQ(small.DeadEnd(l), l == 4) << l;
+  for (uint64_t seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    TNetGenOptions o;
+    o.Seed = seed;
+    o.Nodes = 600;
+    o.Areas = 4;
+    o.DeadEnds = 0.1;
+    o.SpatialIndex = false;
+    TGeneratedNetwork g(o);
+    const TBglOracle oracle(g.NW, {});
+    int32_t deadEnds = 0, exits = 0;
+    for (int32_t l = 1; l <= g.NW.LinkCount(); ++l) {
+      EXPECT_EQ(oracle.DeadEnd(l), g.NW.CulDeSacs().GetBit(l)) << "link " << l;
+      deadEnds += oracle.DeadEnd(l);
+    }
+    const TAreaList& areas = g.NW.AreaList();
+    ASSERT_GT(areas.Count(), 0);
+    for (int32_t i = 0; i < areas.Count(); ++i) {
+      const TAreaListItem& it = areas.Item(i);
+      EXPECT_EQ(oracle.ExitFT(it.link), it.exitFT) << "link " << it.link;
+      EXPECT_EQ(oracle.ExitTF(it.link), it.exitTF) << "link " << it.link;
+      exits += it.exitFT + it.exitTF;
+    }
+    EXPECT_GT(deadEnds, 20);
+    EXPECT_GT(exits, 4);
+  }
+}
+
 TEST_F(OracleTest, VirtualSourceAtALocation) {
   Open();
   const int32_t A = NodeAt(0, 0), B = NodeAt(3, 0), C = NodeAt(3, 4);

@@ -610,4 +610,107 @@ TEST_F(LocationFixture, CancelStopsAfterTheFirstItem) {
   }
 }
 
+// --- Faults once found in the calculator, one row each -------------------------
+
+// A chain of 20 links of 1 km along the x axis, node i at (i, 0). Limit file
+// 1 holds 40 on link 20, limit file 2 nothing.
+class ChainFixture : public TTempDirTest {
+protected:
+  TNetwork& Open() {
+    TTestNetworkWriter w;
+    w.Unit = cuKm;
+    for (int32_t i = 0; i < 20; ++i) w.AddLink({{double(i), 0}, {double(i + 1), 0}});
+    w.SetAttribute(1, 0);  // "attribute.bin" for the attribute words
+    std::vector<uint8_t> limit1(20, 0), limit2(20, 0);
+    limit1[19] = 40;
+    w.SetLimit(1, limit1);
+    w.SetLimit(2, limit2);
+    w.SpatialIndex = true;
+    w.Write(dir.string() + "/");
+    nw.SetDirectory(dir.string() + "/");
+    nw.Open(true, false, true, 0);
+    nw.OpenLimit(1, 1, false);
+    return nw;
+  }
+  int32_t N(double x) const {
+    for (int32_t n = 1; n <= nw.NodeCount(); ++n)
+      if (nw.X()[size_t(n)] == x) return n;
+    return 0;
+  }
+  TNetwork nw;
+};
+
+// Each row ran wrong before its mend: a reader after a limit slot was
+// replaced read the freed slot; after SetLimit it applied a vehicle the
+// search never saw; a negative MaxCost raised by the largest link cost
+// became a small positive bound; an include-node window of another size was
+// read past its end.
+TEST_F(ChainFixture, MendedFaults) {
+  struct TRow {
+    const char* name;
+    std::function<void(TCalc&)> run;
+  };
+  const TRow rows[] = {
+      {"a limit slot replaced after the tree",
+       [&](TCalc& c) {
+         c.SetLimit(1, 45);
+         c.IsoCostDyn({1, 0.5});
+         EXPECT_EQ(c.LinkCostDyn({20, 0.5}), cInfinity);
+         nw.OpenLimit(2, 1, false);  // frees the slot the tree read
+         TRoute r;
+         for (const auto& read : std::vector<std::function<void()>>{
+                  [&] { c.LinkCostDyn({20, 0.5}); }, [&] { c.RouteFindDyn({20, 0.5}, r); },
+                  [&] { c.CostToLocation({20, 0.5}); }, [&] { c.NodeCost(N(20)); }, [&] { c.LinkCost(20); }})
+           EXPECT_EQ(MessageOf(read), cMsgResultsOutOfDate);
+         if (c.Turnmode()) {
+           EXPECT_EQ(MessageOf([&] { c.LinkCostDynApproach({20, 0.5}, apForward); }), cMsgResultsOutOfDate);
+         }
+         c.IsoCostDyn({1, 0.5});  // a new search reads the new slot
+         EXPECT_TRUE(NearlyEqual(c.LinkCostDyn({20, 0.5}), 19.0));
+       }},
+      {"SetLimit after the tree",
+       [&](TCalc& c) {
+         c.SetLimit(1, 45);
+         c.IsoCostDyn({1, 0.5});
+         c.SetLimit(1, 0);
+         EXPECT_EQ(MessageOf([&] { c.LinkCostDyn({20, 0.5}); }), cMsgResultsOutOfDate);
+         c.SetLimit(1, 45);  // the settings of the search again
+         EXPECT_EQ(c.LinkCostDyn({20, 0.5}), cInfinity);
+         c.IsoCost(N(0));
+         c.SetIgnoreOneway(true);
+         EXPECT_EQ(MessageOf([&] { c.NodeCost(N(5)); }), cMsgResultsOutOfDate);
+       }},
+      {"a negative MaxCost from a location",
+       [&](TCalc& c) {
+         c.SetMaxCost(-0.5f);
+         c.IsoCostDyn({1, 0.5});
+         EXPECT_TRUE(NearlyEqual(c.NodeCost(N(20)), 19.5));
+         c.IsoCost(N(0));
+         EXPECT_TRUE(NearlyEqual(c.NodeCost(N(20)), 20));
+       }},
+      {"an include-node window of another size",
+       [&](TCalc& c) {
+         TBitArray shortWindow(nw.NodeCount()), window(int64_t(nw.NodeCount()) + 1);
+         EXPECT_EQ(MessageOf([&] { c.SetIncludeNodes(&shortWindow); }), cMsgIncludeNodesSize);
+         EXPECT_EQ(c.IncludeNodes(), nullptr);
+         window.SetAllTrue();
+         c.SetIncludeNodes(&window);
+         c.IsoCost(N(0));
+         EXPECT_TRUE(NearlyEqual(c.NodeCost(N(20)), 20));
+         window.SetSize(5);  // the caller's array shrank under the calculator
+         EXPECT_EQ(MessageOf([&] { c.IsoCost(N(0)); }), cMsgIncludeNodesSize);
+         EXPECT_EQ(MessageOf([&] { c.IsoCostDyn({1, 0.5}); }), cMsgIncludeNodesSize);
+         c.SetIncludeNodes(nullptr);
+       }},
+  };
+  for (const TRow& row : rows)
+    for (const bool turnmode : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (turnmode ? " turn mode" : " node mode"));
+      Open();
+      TCalc c(nw, turnmode);
+      row.run(c);
+      nw.Close();
+    }
+}
+
 }  // namespace

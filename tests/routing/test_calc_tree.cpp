@@ -53,10 +53,7 @@ protected:
   }
 
   std::vector<TSearchCase> Cases() const {
-    std::vector<TSearchCase> cases = FilterCases(false);
-    cases.push_back({.rc = rcTime, .speeds = true});
-    cases.push_back({.rc = rcTime, .speeds = true, .skipLinks = true, .limits = true});
-    return cases;
+    return FilterCases(false);
   }
 
   TOracleOptions Configure(TCalc& c, const TSearchCase& t, int32_t origin, bool turnCosts) {

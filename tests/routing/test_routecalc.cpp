@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "network/kovra_turn.h"
 #include "network/support/network_writer.h"
 #include "routing/kovra_calc.h"
+#include "routing/spur_fixture.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
 #include "routing/support/netgen_test.h"
@@ -156,12 +158,8 @@ TEST_F(RouteOracleTest, NodeModeRoutesEqualTheOracle) {
     const TOracleOptions o = Configure(c, t, false);
     Configure(a1, t, false);
     c.SetAlpha(0);
-    tree.SetSkipLinkList(c.SkipLinkList());
-    tree.SetLimit(1, t.limits ? 45 : 0);
-    tree.SetLimit(2, t.limits ? 0x10 : 0);
-    tree.SetIgnoreOneway(t.ignoreOneway);
-    if (t.rc == rcTime) tree.SetFastest(false);
-    if (t.rc == rcCost) tree.SetCheapest(false);
+    ApplySearchCase(tree, t, false, skipLinks.get());
+    tree.SetNoDriveThrough(false);  // the tree runs only for cases without it
     TTrees cache;
     TPairs p{uint64_t(1000 + pairs), nw.NodeCount()};
     for (int32_t k = 0; k < 160; ++k) {
@@ -206,17 +204,25 @@ TEST_F(RouteOracleTest, NodeModeRoutesEqualTheOracle) {
   ExpectFewerSettled(settled0, settled1);
 }
 
-// Turn mode against the link-state graph with 2-link restrictions, turn
-// costs and U-turn rules. Pairs whose ends are both outside dead-end trees
-// are compared with an oracle that never enters one; with the cul-de-sac
-// optimisation skipped, every pair is compared with the whole graph.
+// Turn mode against the plain link-state graph, which knows nothing of dead
+// ends: 2-link restrictions (half of them prohibitions), turn costs and
+// U-turn rules. Every pair is compared with the whole graph: under the
+// restrictions a dead end may be the only place to turn round, so the
+// searches enter dead ends; without turn rules they skip the dead ends
+// that hold neither end, and are exact all the same. The variants take
+// turns over the cases: rules without U-turns, rules with U-turns and the
+// cul-de-sac optimisation skipped, no turn rules; two per case.
 TEST_F(RouteOracleTest, TurnModeRoutesEqualTheOracle) {
   int64_t settled0[3] = {}, settled1[3] = {}, reached = 0, pairs = 0;
+  int32_t caseNo = 0;
   for (const TSearchCase& t : Cases()) {
-    for (const bool skipCds : {false, true}) {
+    ++caseNo;
+    for (const int32_t variant : {caseNo % 3, (caseNo + 1) % 3}) {
+      const bool skipCds = variant == 1, rules = variant != 2;
       TRouteCalc c(nw, true), a1(nw, true);
-      const TOracleOptions o = Configure(c, t, true);
-      Configure(a1, t, true);
+      TOracleOptions o = Configure(c, t, rules);
+      Configure(a1, t, rules);
+      ASSERT_EQ(c.TurnRulesReachDeadEnds(), rules);
       c.SetAlpha(0);
       c.SetSkipCulDeSacOptimization(skipCds);
       a1.SetSkipCulDeSacOptimization(skipCds);
@@ -224,13 +230,13 @@ TEST_F(RouteOracleTest, TurnModeRoutesEqualTheOracle) {
       a1.SetUTurnAllowed(skipCds);
       TOracleOptions oc = o;
       oc.UTurnAllowed = skipCds;
-      TTrees all, core;
+      TTrees all;
       TPairs p{uint64_t(7000 + pairs), nw.NodeCount()};
       for (int32_t k = 0; k < 60; ++k) {
         const int32_t a = 1 + (k % 3) * (nw.NodeCount() / 3);
         const int32_t b = k % 30 == 0 ? a : p.Next();
-        SCOPED_TRACE(Describe(t) + (skipCds ? " skip-cds" : "") + " " + std::to_string(a) + " -> " +
-                     std::to_string(b));
+        SCOPED_TRACE(Describe(t) + (skipCds ? " skip-cds" : "") + (rules ? "" : " no-rules") + " " +
+                     std::to_string(a) + " -> " + std::to_string(b));
         ++pairs;
         const float r0 = c.Route(a, b);
         const float r1 = a1.Route(a, b);
@@ -242,10 +248,7 @@ TEST_F(RouteOracleTest, TurnModeRoutesEqualTheOracle) {
           ASSERT_EQ(r0, 0.0f);
           continue;
         }
-        const bool mode0 = !CulDeSacNode(a) && !CulDeSacNode(b);
-        if (!skipCds && !mode0 && !CulDeSacNode(b)) continue;  // mode 1 changes on the way
-        const bool useCore = !skipCds && mode0;
-        const float want = Arrival(Tree(useCore ? core : all, oc, t, a, b, true, !useCore), b);
+        const float want = Arrival(Tree(all, oc, t, a, b, true, true), b);
         if (want >= cInfinity) {
           ASSERT_EQ(r0, -1.0f);
           ASSERT_EQ(r1, -1.0f);
@@ -509,18 +512,22 @@ TEST_F(RouteFixture, ErrorsAndFreshLabels) {
 // the factor is 1) and A -> D costs 3 over C. Then E -> D (2.24 km) drops to
 // 0.5 minutes: A-B-E-D costs 1 + 1 + 0.5 = 2.5. With the old factor E's key
 // is 2 + 1 x 2.24 = 4.24, above D's key 3 over C, so A* would settle D over C
-// first and answer 3; the recomputed factor (0.22) gives E the key 2.5.
+// first and answer 3; the recomputed factor (0.22) gives E the key 2.5. The
+// calculator computes it for itself: the network it shares is never written
+// by a search.
 TEST_F(RouteFixture, LoweredTimeRecomputesTheFactor) {
   for (const bool turnmode : {false, true}) {
     SCOPED_TRACE(turnmode);
     nw.Close();
     Open();
     nw.CreateArrayTime(1);  // times start as the lengths
+    nw.UpdateAlphas();
+    const float before = nw.TimeAlpha();
+    EXPECT_GT(before, 0.9f);
     TRouteCalc c(nw, turnmode);
     c.SetFastest(false);
     EXPECT_EQ(c.Route(A, D), 3.0f);
-    const float before = nw.TimeAlpha();
-    EXPECT_GT(before, 0.9f);
+    EXPECT_EQ(c.Settings().Falpha, before);
     nw.SetTime(0, 5, 0.5f);
     TOracleOptions o;
     o.Criterion = rcTime;
@@ -528,7 +535,84 @@ TEST_F(RouteFixture, LoweredTimeRecomputesTheFactor) {
     EXPECT_LT(want[size_t(D)], 3.0f);
     EXPECT_EQ(c.Route(A, D), want[size_t(D)]);
     EXPECT_EQ(c.RouteFind(D).links, (TIntegerArray{1, 4, 5}));
-    EXPECT_LT(nw.TimeAlpha(), before / 4);
+    EXPECT_LT(c.Settings().Falpha, before / 4);
+    EXPECT_EQ(nw.TimeAlpha(), before);
+    EXPECT_TRUE(nw.TimeAlphaUpdateNeeded());
+  }
+}
+
+// --- Faults once found in the routes, one row each ------------------------------
+
+// Before its mend a turn-mode route skipped every dead end that held
+// neither of its ends, also where a prohibited turn left a dead end the
+// only place to turn round: Route(A, C) was -1 while the tree reached C for
+// 4. Without turn rules the dead end is still skipped.
+TEST_F(SpurFixture, MendedFaults) {
+  Open();
+  struct TRow {
+    const char* name;
+    bool turnCosts, skipCds, uturns;
+    float cost;
+    bool spur;  // the route turns round at E
+  };
+  const TRow rows[] = {
+      {"prohibited turns: round at the dead end", true, false, false, 4, true},
+      {"prohibited turns, U-turns allowed", true, false, true, 4, true},
+      {"prohibited turns, dead ends never skipped", true, true, false, 4, true},
+      {"no turn rules: straight on, the dead end skipped", false, false, false, 2, false},
+  };
+  for (const TRow& row : rows)
+    for (const float alpha : {0.0f, 1.0f}) {
+      SCOPED_TRACE(std::string(row.name) + " alpha " + std::to_string(alpha));
+      TRouteCalc c(nw, true);
+      c.SetShortest(row.turnCosts);
+      c.SetSkipCulDeSacOptimization(row.skipCds);
+      c.SetUTurnAllowed(row.uturns);
+      c.SetAlpha(alpha);
+      c.IsoCost(A);
+      EXPECT_EQ(c.NodeCost(C), row.cost);
+      EXPECT_EQ(c.Route(A, C), row.cost);
+      const TRoute r = c.RouteFind(C);
+      EXPECT_EQ(r.links, row.spur ? (TIntegerArray{1, 5, -5, 2}) : (TIntegerArray{1, 2}));
+      EXPECT_EQ(c.NodeCost(E) < cInfinity, row.spur);
+    }
+}
+
+// Two calculators on one network route on two threads while the caller
+// lowers times between the rounds. The searches only read the network:
+// the A* factor of a stale time column is the calculator's own, so
+// ThreadSanitizer has nothing to report, and every route still equals the
+// oracle's.
+TEST_F(RouteOracleTest, TwoCalculatorsOnTwoThreads) {
+  TRouteCalc c1(nw, false), c2(nw, true);
+  for (TRouteCalc* c : {&c1, &c2}) c->SetFastest(false);
+  TPairs p{2718, nw.NodeCount()};
+  for (int32_t round = 0; round < 4; ++round) {
+    for (int32_t l = 1 + round; l <= nw.LinkCount(); l += 97)
+      if (nw.Lengths()[size_t(l)] > 0) nw.SetTime(0, l, nw.Times()[0][size_t(l)] * 0.25f);
+    std::vector<std::pair<int32_t, int32_t>> pairs;
+    for (int32_t k = 0; k < 20; ++k) pairs.emplace_back(p.Next(), p.Next());
+    std::vector<float> got1(pairs.size()), got2(pairs.size());
+    std::thread t1([&] {
+      for (size_t k = 0; k < pairs.size(); ++k) got1[k] = c1.Route(pairs[k].first, pairs[k].second);
+    });
+    std::thread t2([&] {
+      for (size_t k = 0; k < pairs.size(); ++k) got2[k] = c2.Route(pairs[k].first, pairs[k].second);
+    });
+    t1.join();
+    t2.join();
+    EXPECT_TRUE(nw.TimeAlphaUpdateNeeded());  // nobody wrote the network's factor
+    TOracleOptions o;
+    o.Criterion = rcTime;
+    const TBglOracle oracle(nw, o);
+    for (size_t k = 0; k < pairs.size(); ++k) {
+      const auto [a, b] = pairs[k];
+      SCOPED_TRACE("round " + std::to_string(round) + " " + std::to_string(a) + " -> " + std::to_string(b));
+      const float want = a == b ? 0.0f : oracle.NodeTree(a)[size_t(b)];
+      EXPECT_TRUE(want >= cInfinity ? got1[k] == -1 : Relative(got1[k], want, 1e-6)) << got1[k] << " vs " << want;
+      const float turn = a == b ? 0.0f : Arrival(oracle.StateTree(a), b);
+      EXPECT_TRUE(turn >= cInfinity ? got2[k] == -1 : Relative(got2[k], turn, 1e-6)) << got2[k] << " vs " << turn;
+    }
   }
 }
 

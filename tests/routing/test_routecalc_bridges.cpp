@@ -23,6 +23,7 @@
 #include "network/kovra_roadnamefile.h"
 #include "network/support/network_writer.h"
 #include "routing/kovra_calc.h"
+#include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
 #include "support/gdal_readback.h"
 #include "support/temp_dir_test.h"
@@ -125,6 +126,25 @@ TEST_F(BridgesFixture, HandMadeNetworks) {
          w.AddLink({{1, 0}, {1, 1}});
        },
        {}},
+      // P(0,0), Q(1,0), R(0.5,1): X from P to Q, Y from R to Q, Z one-way
+      // from R to P. Y's own test (Q to R without Y) finds no route: Q-P
+      // cannot go on to R. X's route (Q to R to P) drives Y from Q to R, which
+      // proves a way the other way round only; before the mend it cleared Y,
+      // and overwrote a 1 measured for Y before. Both link orders.
+      {"a triangle with a one-way link, X tested first",
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{0, 0}, {1, 0}});
+         w.AddLink({{0.5, 1}, {1, 0}});
+         w.AddLink({{0.5, 1}, {0, 0}}, cAttrOnewayFromTo);
+       },
+       {2}},
+      {"a triangle with a one-way link, Y tested first",
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{0.5, 1}, {1, 0}});
+         w.AddLink({{0, 0}, {1, 0}});
+         w.AddLink({{0.5, 1}, {0, 0}}, cAttrOnewayFromTo);
+       },
+       {1}},
       {"three cycles in a chain",
        [](TTestNetworkWriter& w) {
          TwoSquares(w);
@@ -244,6 +264,67 @@ TEST(BridgesOracle, EqualBiconnectedComponents) {
     }
   }
   EXPECT_GT(total, 10);  // the networks do have bridges to find
+}
+
+// Every link's answer is its own test's, in the direction rules Bridges
+// uses: a two-way link of non-zero length that is no dead end is a bridge
+// when, without it, its from-node cannot be reached from its to-node (BGL's
+// Dijkstra on the oracle's node graph, or on its link-state graph with the
+// turn rules in turn mode); every other link is not. Networks with one-way
+// and closed links, where a route found for one link proves nothing for a
+// link it drives against.
+TEST(BridgesOracle, EveryLinkAsItsOwnTest) {
+  int32_t bridges = 0, links = 0;
+  for (uint64_t seed = 21; seed <= 23; ++seed) {
+    TNetGenOptions o;
+    o.Seed = seed;
+    o.Nodes = 250 * RoutingScale();
+    o.Drop = 0.25;
+    o.OneWay = 0.3;
+    o.Restrictions2 = 60;
+    o.SpatialIndex = false;
+    TGeneratedNetwork g(o);
+    const TNetwork& nw = g.NW;
+    for (const bool turnmode : {false, true}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + (turnmode ? " turn mode" : " node mode"));
+      TRouteCalc c(g.NW, turnmode);
+      c.SetShortest(turnmode);  // the turn rules in turn mode
+      TIntegerArray IA;
+      const int32_t count = c.Bridges(IA);
+      ASSERT_EQ(IA.size(), size_t(nw.LinkCount()) + 1);
+      TBitArray without(int64_t(nw.LinkCount()) + 1);
+      TOracleOptions oo;
+      oo.TurnCosts = turnmode;
+      oo.Skip = &without;
+      const TBglOracle plain(nw, {});
+      for (int32_t l = 1; l <= nw.LinkCount(); ++l) {
+        int32_t want = 0;
+        if (nw.Lengths()[size_t(l)] > 0 && !plain.DeadEnd(l) && nw.OneWayCode(l) == 0) {
+          without.SetBit2(l, true);
+          const TBglOracle oracle(nw, oo);
+          const int32_t from = nw.Fromnodes()[size_t(l)], to = nw.Tonodes()[size_t(l)];
+          float reach = cInfinity;
+          if (!turnmode) {
+            reach = oracle.NodeTree(to)[size_t(from)];
+          } else {
+            const std::vector<float> d = oracle.StateTree(to);
+            for (const int32_t e : nw.Adjacent(from)) {
+              const int32_t L = std::abs(e);
+              reach = std::min(reach, d[size_t(nw.Tonodes()[size_t(L)] == from ? 2 * L : 2 * L + 1)]);
+            }
+          }
+          without.SetBit2(l, false);
+          want = reach < cInfinity ? 0 : 1;
+        }
+        EXPECT_EQ(IA[size_t(l)], want) << "link " << l;
+        bridges += want;
+      }
+      EXPECT_EQ(count, int32_t(std::count(IA.begin() + 1, IA.end(), 1)));
+      links += nw.LinkCount();
+    }
+  }
+  EXPECT_GT(bridges, 20);  // the networks do have directed bridges to find
+  RecordProperty("links", std::to_string(links));
 }
 
 // The bridges of the undirected network, one-way and closed links included,

@@ -17,6 +17,7 @@
 #include "network/kovra_network.h"
 #include "network/support/network_writer.h"
 #include "routing/kovra_calc.h"
+#include "routing/spur_fixture.h"
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
 #include "routing/support/netgen_test.h"
@@ -166,6 +167,9 @@ protected:
     o.Areas = 3;
     o.LimitShare = 0.15;
     o.Duplicate = 0.05;
+    // Bent end links whose time and cost are below the fastest chord ratio:
+    // A* by time and cost must keep its estimate a lower bound there.
+    o.CheapBends = 0.05;
     Generate(o);
     skipLinks = EveryNth(nw.LinkCount(), 3, 13);
     skipNodes = EveryNth(nw.NodeCount(), 7, 31);
@@ -180,8 +184,12 @@ protected:
     return FilterCases(true);
   }
 
-  TLocation RandomLocation(TRng& g) const {
-    const std::vector<int32_t>& from = g.Below(10) == 0 && !duplicated.empty() ? duplicated : valid;
+  // Ends on duplicate links one time in ten; with hairpins, end locations
+  // on them one time in four.
+  TLocation RandomLocation(TRng& g, bool end = false) const {
+    const bool hairpin = end && !gen.Hairpins.empty() && g.Below(4) == 0;
+    const std::vector<int32_t>& from =
+        hairpin ? gen.Hairpins : g.Below(10) == 0 && !duplicated.empty() ? duplicated : valid;
     const int32_t L = from[size_t(g.Below(int32_t(from.size())))];
     const int32_t k = g.Below(4);
     return {L, k == 0 ? 0.0 : k == 1 ? 1.0 : g.Unit()};
@@ -226,17 +234,22 @@ protected:
 // links: the oracle takes the cheapest combination) for two thirds of the
 // pairs and RouteDynApproach with random sides for the rest; Alpha 0 equal
 // to the oracle bit for bit in node mode, Alpha 1 within rounding, the
-// route valid and priced at the result. Turn mode alternates the cul-de-sac
-// optimisation with U-turns allowed.
+// route valid and priced at the result. The oracle knows nothing of dead
+// ends. Turn mode takes turns over three variants: the restrictions as turn
+// rules (half of them prohibitions: dead ends are searched), the same with
+// U-turns allowed and the cul-de-sac optimisation skipped, and no turn
+// rules (dead ends holding neither end are skipped, exactly).
 void RouteDynOracleTest::Run(bool turnmode) {
   int64_t reached = 0, pairs = 0, settled0 = 0, settled1 = 0, direct = 0, around = 0;
   TRng g{uint64_t(turnmode ? 77 : 11)};
   int32_t caseNo = 0;
   for (const TSearchCase& t : Cases()) {
-    const bool skipCds = turnmode && (caseNo++ % 2 == 1);
+    const int32_t variant = turnmode ? caseNo++ % 3 : 0;
+    const bool skipCds = variant == 1, rules = turnmode && variant != 2;
     TRouteCalc c(nw, turnmode), a1(nw, turnmode);
-    TOracleOptions o = ApplySearchCase(c, t, turnmode, skipLinks.get());
-    ApplySearchCase(a1, t, turnmode, skipLinks.get());
+    TOracleOptions o = ApplySearchCase(c, t, rules, skipLinks.get());
+    ApplySearchCase(a1, t, rules, skipLinks.get());
+    ASSERT_EQ(c.TurnRulesReachDeadEnds(), rules);
     if (t.noDriveThrough) o.NdtMode = 1;
     const TBitArray* skip = t.skipNodes ? skipNodes.get() : nullptr;
     c.SetSkipNodeList(skip);
@@ -257,12 +270,13 @@ void RouteDynOracleTest::Run(bool turnmode) {
     TRoute route;
     for (int32_t k = 0; k < 24; ++k) {
       const TLocation l1 = RandomLocation(g);
-      TLocation l2 = RandomLocation(g);
+      TLocation l2 = RandomLocation(g, true);
       if (g.Below(10) == 0) l2.link = l1.link;
       const bool approach = k % 3 == 2;
       const TApproach ap1 = approach ? TApproach(g.Below(3)) : apIgnore;
       const TApproach ap2 = approach ? TApproach(g.Below(3)) : apIgnore;
-      SCOPED_TRACE(Describe(t) + (turnmode ? " turn" : " node") + (skipCds ? " skip-cds" : "") + " " +
+      SCOPED_TRACE(Describe(t) + (turnmode ? " turn" : " node") + (skipCds ? " skip-cds" : "") +
+                   (turnmode && !rules ? " no-rules" : "") + " " +
                    Describe(l1) + " -> " + Describe(l2) + " " + Name(ap1) + "/" + Name(ap2));
       ++pairs;
       // The combinations the call tries.
@@ -277,9 +291,7 @@ void RouteDynOracleTest::Run(bool turnmode) {
           const TLocation m1{s, l1.percent}, m2{e, l2.percent};
           const int32_t area1 = t.noDriveThrough ? nw.AreaList().GetArea(s) : 0;
           const int32_t area2 = t.noDriveThrough ? nw.AreaList().GetArea(e) : 0;
-          const bool cds = !turnmode || skipCds || t.limits || ap1 != apIgnore || ap2 != apIgnore ||
-                           nw.CulDeSacs().GetBit(e) || nw.CulDeSacs().GetBit(s);
-          const TBase& b = Base(cache, o, turnmode, area1, area2, cds, window.get());
+          const TBase& b = Base(cache, o, turnmode, area1, area2, true, window.get());
           const TEnds x = EndsOf(nw, any, t.ignoreOneway, skip, m1, m2, ap1, ap2);
           const float r = OracleCost(nw, *b.oracle, b.arcs, turnmode, x, m1, m2);
           if (r >= 0 && (want < 0 || r < want)) want = r;
@@ -314,6 +326,29 @@ void RouteDynOracleTest::Run(bool turnmode) {
 
 TEST_F(RouteDynOracleTest, NodeMode) { Run(false); }
 TEST_F(RouteDynOracleTest, TurnMode) { Run(true); }
+
+// Turn mode by time and by cost, every end on a hairpin: A* gives the
+// costs of plain order (which the suite above holds to the oracle). The
+// estimate to an end point off its link's chord once overshot what the
+// rest of the route costs; on these networks that took a route about once
+// in a thousand.
+TEST_F(RouteDynOracleTest, AStarOnHairpinEnds) {
+  ASSERT_GT(gen.Hairpins.size(), 20u);
+  TRng g{5};
+  for (const TRouteCriteria rc : {rcTime, rcCost}) {
+    TRouteCalc c0(nw, true), c1(nw, true);
+    for (TRouteCalc* c : {&c0, &c1}) rc == rcTime ? c->SetFastest(false) : c->SetCheapest(false);
+    c0.SetAlpha(0);
+    for (int32_t k = 0; k < 3000; ++k) {
+      const TLocation l1 = RandomLocation(g);
+      const TLocation l2{gen.Hairpins[size_t(g.Below(int32_t(gen.Hairpins.size())))], g.Unit()};
+      const float want = c0.RouteDyn(l1, l2);
+      const float got = c1.RouteDyn(l1, l2);
+      ASSERT_TRUE(Relative(got, want, 1e-6))
+          << "criterion " << int(rc) << " " << Describe(l1) << " -> " << Describe(l2) << ": " << got << " vs " << want;
+    }
+  }
+}
 
 // With the road hierarchy a route is never cheaper than without it, and
 // it is a valid route priced at its result.
@@ -565,6 +600,109 @@ TEST_F(RouteDynFixture, BadInput) {
     EXPECT_EQ(MessageOf<ENetworkIsClosed>([&] { c.RouteDynApproachEx({2, 0.5}, {5, 0.5}, apIgnore, apIgnore, route); }),
               "Network is not open");
     nw.Open(true, false, true, 0);
+  }
+}
+
+// --- Faults once found in the location routes, one row each ---------------------
+
+// A hairpin end link under A* by time. In km: S(2,-3) -1- F(0,0), S -2-
+// T(4,0), the hairpin F -3- T over V(0,10), F -4- Y(0,9) -5- S. Times 5,
+// 4.5, 4, 9 and 20: every time is at least its chord (the factor is 1, set
+// by links 3 and 4). The end location is half way along 3, at (0.14, 9.64):
+// from S it costs 4.5 + 2 arriving from T, 5 + 2 from F. The estimate from
+// T to that point (10.4) is far above what the rest costs (2): before the
+// mend A* took 3 from F (9) first, then Y (14, estimate 0.7) above that
+// arrival plus the whole end link (13), gave up arriving from T (key 14.9)
+// and answered 7.
+class HairpinFixture : public TTempDirTest {
+protected:
+  TNetwork& Open() {
+    TTestNetworkWriter w;
+    w.Unit = cuKm;
+    w.AddLink({{2, -3}, {0, 0}});
+    w.AddLink({{2, -3}, {4, 0}});
+    w.AddLink({{0, 0}, {0, 10}, {4, 0}});
+    w.AddLink({{0, 0}, {0, 9}});
+    w.AddLink({{0, 9}, {2, -3}});
+    w.SetAttribute(1, 0);
+    w.SpatialIndex = true;
+    w.Write(dir.string() + "/");
+    nw.SetDirectory(dir.string() + "/");
+    nw.Open(true, false, true, 0);
+    nw.CreateArrayTime(1);
+    const float times[] = {5, 4.5f, 4, 9, 20};
+    for (int32_t l = 1; l <= 5; ++l) nw.SetTime(0, l, times[l - 1]);
+    return nw;
+  }
+  TNetwork nw;
+};
+
+TEST_F(HairpinFixture, AStarOnABentEndLink) {
+  Open();
+  const int32_t S = nw.Fromnodes()[1], T = nw.Tonodes()[2];
+  for (const bool turnmode : {false, true})
+    for (const float alpha : {0.0f, 1.0f}) {
+      SCOPED_TRACE(std::string(turnmode ? "turn" : "node") + " alpha " + std::to_string(alpha));
+      TRouteCalc c(nw, turnmode);
+      c.SetFastest(false);
+      c.SetAlpha(alpha);
+      TRoute r;
+      EXPECT_TRUE(Relative(c.RouteDynEx({1, 0}, {3, 0.5}, r), 6.5, 1e-6)) << c.RouteDyn({1, 0}, {3, 0.5});
+      EXPECT_EQ(r.links, (TIntegerArray{-1, 2, -3}));
+      EXPECT_EQ(r.nodes, (TIntegerArray{S, T}));
+    }
+}
+
+// Before their mends: a turn-mode location route skipped the dead end that
+// a prohibited turn left the only place to turn round (-1 instead of 3),
+// and RouteFind after a route that went round the block to its own link
+// walked a cycle of predecessors ("Route walk did not reach the origin").
+using SpurRouteDyn = SpurFixture;
+
+TEST_F(SpurRouteDyn, MendedFaults) {
+  Open();
+  struct TRow {
+    const char* name;
+    bool turnCosts;
+    float cost;
+    TIntegerArray links;
+  };
+  const TRow rows[] = {
+      {"prohibited turns: round at the dead end", true, 3, {1, 5, -5, 2}},
+      {"no turn rules: the dead end skipped", false, 1, {1, 2}},
+  };
+  for (const TRow& row : rows)
+    for (const float alpha : {0.0f, 1.0f}) {
+      SCOPED_TRACE(std::string(row.name) + " alpha " + std::to_string(alpha));
+      TRouteCalc c(nw, true);
+      c.SetShortest(row.turnCosts);
+      c.SetAlpha(alpha);
+      TRoute r;
+      EXPECT_EQ(c.RouteDynEx({1, 0.5}, {2, 0.5}, r), row.cost);
+      EXPECT_EQ(r.links, row.links);
+      c.IsoCostDyn({1, 0.5});
+      EXPECT_EQ(c.LinkCostDyn({2, 0.5}), row.cost);
+    }
+}
+
+TEST_F(RouteDynFixture, RouteFindAfterARouteRoundTheBlock) {
+  Open();
+  for (const bool turnmode : {false, true}) {
+    SCOPED_TRACE(turnmode);
+    TRouteCalc c(nw, turnmode);
+    TRoute r;
+    // Back along the one-way link 1: round over E, D and A.
+    EXPECT_TRUE(Relative(c.RouteDynEx({1, 0.7}, {1, 0.2}, r), 3.5, 1e-6));
+    EXPECT_EQ(r.links, (TIntegerArray{1, 6, -3, -5, 1}));
+    if (turnmode) {
+      EXPECT_EQ(MessageOf([&] { c.RouteFind(E); }), cMsgRouteFindAfterLocationRoute);
+    } else {
+      // Node mode follows the settling links back to a seeded end of link 1.
+      EXPECT_EQ(c.RouteFind(E).nodes, (TIntegerArray{B, E}));
+    }
+    // After a route between nodes RouteFind works again.
+    EXPECT_EQ(c.Route(A, E), 2.0f);
+    EXPECT_EQ(c.RouteFind(E).links, (TIntegerArray{1, 6}));
   }
 }
 

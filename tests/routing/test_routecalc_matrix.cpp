@@ -13,6 +13,7 @@
 #include "routing/support/bgl_oracle.h"
 #include "routing/support/netgen.h"
 #include "routing/support/netgen_test.h"
+#include "routing/support/search_case.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
 
@@ -34,19 +35,19 @@ protected:
 };
 
 // Plain Dijkstra order (Alpha 0) in node mode gives the oracle's costs bit
-// for bit; the two-list form and the symmetric copy agree with it.
+// for bit, by distance, by time and by time under the speed cap and factor;
+// the two-list form and the symmetric copy agree with it.
 TEST_F(RMatrixOracleTest, NodeFormsEqualTheOracle) {
   TIntegerList NL;
   for (int32_t k = 0; k < 9; ++k) NL.Add(1 + (k * 97 + 13) % nw.NodeCount());
   TIntegerList NL2;
   for (int32_t k = 0; k < 5; ++k) NL2.Add(1 + (k * 151 + 7) % nw.NodeCount());
-  for (const TRouteCriteria rc : {rcDist, rcTime}) {
-    SCOPED_TRACE(int(rc));
+  const TSearchCase cases[] = {{.rc = rcDist}, {.rc = rcTime}, {.rc = rcTime, .speeds = true}};
+  for (const TSearchCase& t : cases) {
+    SCOPED_TRACE(Describe(t));
     TRouteCalc c(nw, false);
     c.SetAlpha(0);
-    if (rc == rcTime) c.SetFastest(false);
-    TOracleOptions o;
-    o.Criterion = rc;
+    const TOracleOptions o = ApplySearchCase(c, t, false, nullptr);
     const TBglOracle oracle(nw, o);
     auto want = [&](int32_t a, int32_t b) {
       if (a == b) return 0.0f;

@@ -249,6 +249,40 @@ TEST_F(SearchChecks, CollinearOverlapPlacesBothLocationsAtTheMeetingPoint) {
   }
 }
 
+// Segments are parallel when the sine of their angle is below 1e-10, in
+// every unit. An X of two links half a metre long in a degree network was
+// called parallel by an absolute bound on the cross product (about 3e-11
+// square degrees there) and not reported. Links a metre long keep the
+// results they had: a cross product of 2e-10 crosses, one of 5e-11 does not.
+TEST_F(SearchChecks, ParallelIsRelativeToTheSegments) {
+  const double d = 4e-6;  // degrees: 0.45 m north, 0.3 m east
+  struct TRow {
+    const char* name;
+    std::vector<TFloatPointArray> links;
+    TCoordinateUnit unit;
+    bool crossing;
+  } const rows[] = {
+      {"a half-metre X in degrees", {{{12.5, 48.1}, {12.5 + d, 48.1 + d}}, {{12.5, 48.1 + d}, {12.5 + d, 48.1}}},
+       cuDeg, true},
+      {"metre links at a cross product of 2e-10", {{{0, 0}, {1, 0}}, {{0, -1e-10}, {1, 1e-10}}}, cuM, true},
+      {"metre links at a cross product of 5e-11", {{{0, 0}, {1, 0}}, {{0, -2.5e-11}, {1, 2.5e-11}}}, cuM, false},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TNetwork& net = OpenLinks(row.links, row.unit);
+    TSpatialSearch s(net);
+    TLocationList LL;
+    s.FindOverpasses(LL);
+    const std::vector<TItem> got = ItemsOf(LL);
+    ASSERT_EQ(got.size(), row.crossing ? 2u : 0u);
+    for (const TItem& i : got) {
+      EXPECT_NEAR(i.percent, 0.5, 1e-6);
+      EXPECT_NEAR(i.P.x, (row.links[0][0].x + row.links[0][1].x) / 2, 1e-12);
+    }
+    fNet.reset();
+  }
+}
+
 // Percents are great-circle fractions in degrees: each location lies at the
 // crossing point, on bent links in every unit.
 TEST_F(SearchChecks, OverpassLocationsLieAtTheCrossingInEveryUnit) {

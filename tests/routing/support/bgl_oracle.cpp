@@ -41,6 +41,8 @@ TBglOracle::TBglOracle(const TNetwork& nw, const TOracleOptions& o) : fNW(nw), f
     }
     fAdmitted[size_t(l)] = ok;
   }
+  DeriveDeadEnds();
+  DeriveExits();
   fForeign.assign(size_t(L) + 1, 0);
   fExitFT.assign(size_t(L) + 1, 0);
   fExitTF.assign(size_t(L) + 1, 0);
@@ -49,8 +51,66 @@ TBglOracle::TBglOracle(const TNetwork& nw, const TOracleOptions& o) : fNW(nw), f
     const TAreaListItem& it = areas.Item(i);
     if (it.areaID == o.AllowedArea || (o.AllowedArea2 != 0 && it.areaID == o.AllowedArea2)) continue;
     fForeign[size_t(it.link)] = 1;
-    fExitFT[size_t(it.link)] = it.exitFT;
-    fExitTF[size_t(it.link)] = it.exitTF;
+    fExitFT[size_t(it.link)] = fExitAtTo[size_t(it.link)];
+    fExitTF[size_t(it.link)] = fExitAtFrom[size_t(it.link)];
+  }
+}
+
+// Links of length 0 are rejected objects, no part of the graph.
+std::vector<std::vector<int32_t>> TBglOracle::LinksAtNodes() const {
+  std::vector<std::vector<int32_t>> at(size_t(fNW.NodeCount()) + 1);
+  for (int32_t l = 1; l <= fNW.LinkCount(); ++l) {
+    if (fNW.Lengths()[size_t(l)] == 0) continue;
+    at[size_t(fNW.Fromnodes()[size_t(l)])].push_back(l);
+    at[size_t(fNW.Tonodes()[size_t(l)])].push_back(l);
+  }
+  return at;
+}
+
+// Strips nodes with one remaining link until none is left: the links
+// stripped are those of the trees that hang off the rest of the network.
+void TBglOracle::DeriveDeadEnds() {
+  const auto at = LinksAtNodes();
+  std::vector<int32_t> degree(at.size());
+  std::vector<int32_t> leaves;
+  for (size_t n = 1; n < at.size(); ++n) {
+    degree[n] = int32_t(at[n].size());
+    if (degree[n] == 1) leaves.push_back(int32_t(n));
+  }
+  fDeadEnd.assign(size_t(fNW.LinkCount()) + 1, 0);
+  while (!leaves.empty()) {
+    const int32_t n = leaves.back();
+    leaves.pop_back();
+    if (degree[size_t(n)] != 1) continue;
+    for (const int32_t l : at[size_t(n)]) {
+      if (fDeadEnd[size_t(l)]) continue;
+      fDeadEnd[size_t(l)] = 1;
+      const int32_t m = fNW.Fromnodes()[size_t(l)] + fNW.Tonodes()[size_t(l)] - n;
+      --degree[size_t(n)];
+      if (--degree[size_t(m)] == 1) leaves.push_back(m);
+      break;
+    }
+  }
+}
+
+// An end of an area link is a border when links outside every area meet
+// there too.
+void TBglOracle::DeriveExits() {
+  const auto at = LinksAtNodes();
+  std::vector<uint8_t> inArea(size_t(fNW.LinkCount()) + 1, 0);
+  const TAreaList& areas = fNW.AreaList();
+  for (int32_t i = 0; i < areas.Count(); ++i) inArea[size_t(areas.Item(i).link)] = 1;
+  auto border = [&](int32_t n) {
+    bool in = false, out = false;
+    for (const int32_t l : at[size_t(n)]) (inArea[size_t(l)] ? in : out) = true;
+    return in && out;
+  };
+  fExitAtTo.assign(size_t(fNW.LinkCount()) + 1, 0);
+  fExitAtFrom.assign(size_t(fNW.LinkCount()) + 1, 0);
+  for (int32_t l = 1; l <= fNW.LinkCount(); ++l) {
+    if (!inArea[size_t(l)]) continue;
+    fExitAtTo[size_t(l)] = border(fNW.Tonodes()[size_t(l)]);
+    fExitAtFrom[size_t(l)] = border(fNW.Fromnodes()[size_t(l)]);
   }
 }
 
@@ -62,14 +122,14 @@ bool TBglOracle::CanLeave(int32_t node, int32_t e) const {
 bool TBglOracle::NodeFilters(int32_t node, int32_t L, bool forward) const {
   if (fO.NdtMode == 1 && fForeign[size_t(L)]) return false;
   if (fO.NdtMode == 2 && (forward ? fExitFT : fExitTF)[size_t(L)]) return false;
-  if (!fO.CulDeSacAllowed && fNW.CulDeSacs().GetBit(L)) return false;
+  if (!fO.CulDeSacAllowed && fDeadEnd[size_t(L)]) return false;
   if (fO.Level && int32_t(fNW.GetHierarchy(L)) > fO.Level(node)) return false;
   if (fO.Window && !fO.Window->GetBit(node)) return false;
   return fAdmitted[size_t(L)] != 0;
 }
 
 bool TBglOracle::UTurnPermitted(int32_t cur, int32_t node) const {
-  if (fNW.CulDeSacs().GetBit(cur)) return true;
+  if (fDeadEnd[size_t(cur)]) return true;
   if (!fO.UTurnAllowed) return false;
   const bool atTo = fNW.Tonodes()[size_t(cur)] == node;
   return (fNW.AttributeGet(cur) & (atTo ? cAttrUturnTo : cAttrUturnFrom)) == 0;
@@ -77,7 +137,7 @@ bool TBglOracle::UTurnPermitted(int32_t cur, int32_t node) const {
 
 bool TBglOracle::StateFilters(int32_t cur, int32_t node, int32_t L) const {
   if (fO.NdtMode == 1 && fForeign[size_t(L)]) return false;
-  if (!fO.CulDeSacAllowed && fNW.CulDeSacs().GetBit(L)) return false;
+  if (!fO.CulDeSacAllowed && fDeadEnd[size_t(L)]) return false;
   if (fO.Level && int32_t(fNW.GetHierarchy(L)) > fO.Level(node)) return false;
   if (L == cur && !UTurnPermitted(cur, node)) return false;
   if (fO.Window && !fO.Window->GetBit(node)) return false;

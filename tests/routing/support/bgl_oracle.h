@@ -15,6 +15,13 @@
 // Extra vertices for locations can be added to either graph: a location on a
 // link becomes a vertex that splits it.
 //
+// The dead-end links and the exits of the no-drive-through areas are derived
+// here from the raw from/to arrays and the area list, not taken from the
+// network, so that a fault in the network's own derivation shows: a link is
+// a dead-end link when repeatedly stripping nodes with one remaining link
+// strips it; an area link exits its area at an end where links in and
+// links outside every area meet.
+//
 // Costs combine as the searches do: a node step float(double(d) + double(w)),
 // a turn float((double(t) + double(d)) + double(w)); unreached is 1e38f.
 #pragma once
@@ -76,6 +83,10 @@ public:
   float LinkWeight(int32_t L) const { return fWeight[size_t(L)]; }
   // Whether the filters that do not depend on the node admit L.
   bool Admitted(int32_t L) const { return fAdmitted[size_t(L)] != 0; }
+  // The oracle's own derivations (see above).
+  bool DeadEnd(int32_t L) const { return fDeadEnd[size_t(L)] != 0; }
+  bool ExitFT(int32_t L) const { return fExitAtTo[size_t(L)] != 0; }
+  bool ExitTF(int32_t L) const { return fExitAtFrom[size_t(L)] != 0; }
 
   // Node graph: the arcs leaving node, in slot order.
   std::vector<TOracleArc> NodeArcs(int32_t node) const;
@@ -104,6 +115,9 @@ public:
   static std::vector<float> Dijkstra(int32_t vertices, const std::vector<TOracleArc>& arcs, int32_t source);
 
 private:
+  std::vector<std::vector<int32_t>> LinksAtNodes() const;
+  void DeriveDeadEnds();
+  void DeriveExits();
   bool CanLeave(int32_t node, int32_t slotEntry) const;
   bool NodeFilters(int32_t node, int32_t L, bool forward) const;
   bool StateFilters(int32_t cur, int32_t node, int32_t L) const;
@@ -117,6 +131,8 @@ private:
   TOracleOptions fO;
   std::vector<float> fWeight;
   std::vector<uint8_t> fAdmitted;
+  std::vector<uint8_t> fDeadEnd;            // link in a dead-end tree
+  std::vector<uint8_t> fExitAtTo, fExitAtFrom;  // area link whose to-node (from-node) is on the area's border
   std::vector<uint8_t> fForeign;            // link in a foreign area
   std::vector<uint8_t> fExitFT, fExitTF;    // direction leaves a foreign area
 };

@@ -68,6 +68,11 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
 
   std::vector<TGenLink> links;
   std::vector<uint16_t> attr;
+  std::vector<uint8_t> hairpin;  // per link (0-based)
+  // The spokes beside the hairpins: the fast link towards the tip and the
+  // slow one back (link ids).
+  std::vector<int32_t> spokeFast, spokeSlow;
+  TFloatPoint tip{};
   auto hierarchy = [&]() -> uint16_t { return o.Hierarchy ? uint16_t(r.Below(8) << 5) : 0; };
   auto oneway = [&]() -> uint16_t {
     if (r.Chance(o.Closed)) return cAttrOneway;
@@ -80,23 +85,39 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
     if (r.Chance(o.NoUTurn)) v |= cAttrUturnTo;
     return v;
   };
-  auto add = [&](int32_t a, int32_t b, bool bent, uint16_t word) {
+  auto add = [&](int32_t a, int32_t b, bool bent, uint16_t word, bool far = false) {
     TFloatPointArray line{P[size_t(a)]};
     if (bent) {
       const TFloatPoint& A = P[size_t(a)];
       const TFloatPoint& B = P[size_t(b)];
-      const double off = (r.Real() - 0.5) * 0.5;
+      const double off = far ? 6 + 2 * r.Real() : (r.Real() - 0.5) * 0.5;
       line.push_back({(A.x + B.x) / 2 - (B.y - A.y) * off, (A.y + B.y) / 2 + (B.x - A.x) * off});
+      if (far) tip = line.back();
     }
     line.push_back(P[size_t(b)]);
     w.AddLink(line);
     links.push_back({a, b});
     attr.push_back(word);
+    hairpin.push_back(far);
   };
   auto gridLink = [&](int32_t a, int32_t b) {
     if (r.Chance(o.Drop)) return;
     if (r.Chance(0.5)) std::swap(a, b);
-    add(a, b, r.Chance(o.Bent), uint16_t(oneway() | hierarchy() | uturn()));
+    // Drawn only when asked for, so that other options give the same networks.
+    const bool far = o.CheapBends > 0 && r.Chance(o.CheapBends);
+    add(a, b, far || r.Chance(o.Bent), uint16_t(oneway() | hierarchy() | uturn()), far);
+    if (far) {
+      // A straight spoke from the hairpin's from-node most of the way to its
+      // tip, at about the fastest ratio, and a slow link from there to the
+      // to-node: A* reaches the tip's neighbourhood early through it.
+      const TFloatPoint A = P[size_t(a)];
+      P.push_back({A.x + (tip.x - A.x) * 0.85, A.y + (tip.y - A.y) * 0.85});
+      const int32_t spoke = int32_t(P.size()) - 1;
+      add(a, spoke, false, uint16_t(hierarchy() | uturn()));
+      spokeFast.push_back(int32_t(links.size()));
+      add(spoke, b, false, uint16_t(hierarchy() | uturn()));
+      spokeSlow.push_back(int32_t(links.size()));
+    }
     if (r.Chance(o.Parallel)) add(a, b, true, uint16_t(oneway() | hierarchy() | uturn()));
     if (r.Chance(o.Duplicate)) {
       const uint16_t h = hierarchy();
@@ -160,6 +181,26 @@ TGenNetwork GenerateNetwork(const TNetGenOptions& o) {
   };
   for (int32_t c = 0; c < o.TimeColumns; ++c) g.Times.push_back(column(0.02, 0.5));
   for (int32_t c = 0; c < o.CostColumns; ++c) g.Costs.push_back(column(0.5, 20.0));
+  // A hairpin costs the cheapest value per grid spacing of its chord: about
+  // the fastest chord ratio of the other links, and a fifth of it or less
+  // per km of its line. Its fast spoke costs a little less per spacing, its
+  // slow one the dearest.
+  auto chord = [&](int32_t l) {
+    const TFloatPoint& A = P[size_t(links[size_t(l - 1)].a)];
+    const TFloatPoint& B = P[size_t(links[size_t(l - 1)].b)];
+    return std::hypot(B.x - A.x, B.y - A.y) / spacing;
+  };
+  auto price = [&](int32_t l, double time, double cost) {
+    for (auto& t : g.Times) t[size_t(l)] = float(time * chord(l));
+    for (auto& c : g.Costs) c[size_t(l)] = float(cost * chord(l));
+  };
+  for (int32_t l = 1; l <= L; ++l)
+    if (hairpin[size_t(l - 1)]) {
+      g.Hairpins.push_back(l);
+      price(l, 0.02, 0.5);
+    }
+  for (const int32_t l : spokeFast) price(l, 0.014, 0.35);
+  for (const int32_t l : spokeSlow) price(l, 0.5, 20);
 
   // Restrictions: sequences of links that meet end to end at generator nodes.
   std::vector<std::vector<int32_t>> at(P.size());
@@ -253,6 +294,7 @@ std::string TCachedNetwork::Key(const TNetGenOptions& o) {
     << o.Closed << " parallel " << o.Parallel << " duplicate " << o.Duplicate << " deadends " << o.DeadEnds
     << " hierarchy " << o.Hierarchy << " nouturn " << o.NoUTurn << " areas " << o.Areas << " limits " << o.Limits
     << " limitshare " << o.LimitShare << " index " << o.SpatialIndex;
+  if (o.CheapBends > 0) k << " cheapbends " << o.CheapBends;
   return k.str();
 }
 

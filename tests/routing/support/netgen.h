@@ -41,6 +41,12 @@ struct TNetGenOptions {
   bool West = false;     // degrees: western hemisphere
   double Drop = 0.1;     // shares of grid links ...
   double Bent = 0.3;     // ... with a middle vertex off the straight line
+  // ... drawn as a hairpin (a middle vertex 3 to 4 link lengths off the
+  // line) whose time and cost per km of line lie far below the network's
+  // fastest ratio of time (cost) to chord: a point inside such a link lies
+  // farther from its ends, as the crow flies, than its cost covers at that
+  // ratio. Their own ratio to the chord stays above the fastest.
+  double CheapBends = 0;
   double OneWay = 0.15;
   double Closed = 0.02;
   double Parallel = 0.03;
@@ -70,6 +76,7 @@ struct TGenNetwork {
   std::vector<std::vector<float>> Times;  // [column][link], entry 0 unused
   std::vector<std::vector<float>> Costs;
   std::vector<TGenRestriction> Restrictions;
+  std::vector<int32_t> Hairpins;  // the links CheapBends drew, ascending
 
   int32_t LinkCount() const { return Writer.LinkCount(); }
   // Every file into Directory (which must exist).

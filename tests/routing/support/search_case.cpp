@@ -5,11 +5,14 @@ namespace kovra::testsupport {
 std::vector<TSearchCase> FilterCases(bool SkipNodes, int32_t OtherStride) {
   std::vector<TSearchCase> cases;
   const int32_t combinations = SkipNodes ? 32 : 16;
-  for (TRouteCriteria rc : {rcDist, rcTime, rcCost})
-    for (int32_t bits = 0; bits < combinations; bits += (rc == rcDist ? 1 : OtherStride))
-      cases.push_back({.rc = rc, .skipLinks = (bits & 1) != 0, .limits = (bits & 2) != 0,
-                       .ignoreOneway = (bits & 4) != 0, .noDriveThrough = (bits & 8) != 0,
-                       .skipNodes = (bits & 16) != 0});
+  for (TRouteCriteria rc : {rcDist, rcTime, rcCost}) {
+    // The speeds change only times.
+    const int32_t all = rc == rcTime ? 2 * combinations : combinations;
+    for (int32_t bits = 0; bits < all; bits += (rc == rcDist ? 1 : OtherStride))
+      cases.push_back({.rc = rc, .speeds = (bits & combinations) != 0, .skipLinks = (bits & 1) != 0,
+                       .limits = (bits & 2) != 0, .ignoreOneway = (bits & 4) != 0,
+                       .noDriveThrough = (bits & 8) != 0, .skipNodes = (bits & 16) != 0});
+  }
   return cases;
 }
 

@@ -20,7 +20,9 @@ struct TSearchCase {
 
 // Every combination of skip links, limits, IgnoreOneway, no-drive-through
 // and (with SkipNodes) skip nodes under distance, time and cost, in that
-// order; criteria other than distance take every OtherStride-th combination.
+// order; time has one more bit, the speeds (MaxSpeed and RelativeSpeed),
+// whose cases follow the others; criteria other than distance take every
+// OtherStride-th combination.
 std::vector<TSearchCase> FilterCases(bool SkipNodes, int32_t OtherStride = 1);
 
 // "criterion 1 skip-links limits ..." for traces.
