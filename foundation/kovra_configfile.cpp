@@ -193,14 +193,9 @@ void WriteConfig(const std::string& Directory, bool Encrypted, TCoordinateUnit C
     ini.WriteString(cConfigSection, "ymax", ExactFloatText(Mbr.ymax));
     ini.WriteInteger(cConfigSection, "checksum", ChecksumOfFile(temp, 0));
     if (rename(temp.c_str(), target.c_str()) != 0) throw EIniFileException("");
-  } catch (const EIniFileException& e) {
+  } catch (const EIniFileException&) {
     std::remove(temp.c_str());
-    // The message names the settings file; the system's reason, when the
-    // writer gave one, follows it.
-    std::string message = e.Message();
-    const size_t at = message.find(temp);
-    std::string reason = at == std::string::npos ? std::string() : message.substr(at + temp.size());
-    throw EIniFileException(Format("Unable to write to %s", target) + reason);
+    throw EIniFileException(Format("Unable to write to %s", target));
   } catch (...) {
     std::remove(temp.c_str());
     throw;

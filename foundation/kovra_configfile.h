@@ -78,8 +78,7 @@ private:
 // appended, and the temporary file is renamed over the settings file, so a
 // failure leaves an old file intact. The bounds are written with as many
 // digits (15 to 17) as read back exactly. A refused write raises
-// EIniFileException "Unable to write to %s" naming the settings file, then
-// the system's reason.
+// EIniFileException "Unable to write to %s" naming the settings file.
 void WriteConfig(const std::string& Directory, bool Encrypted, TCoordinateUnit Cu, const std::string& CoordSys,
                  const std::string& Prj, int32_t Epsg, int32_t LinkCount, const TFloatRect& Mbr);
 

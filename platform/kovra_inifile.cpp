@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 
 #include "platform/kovra_codepage.h"
 
@@ -312,7 +311,7 @@ TIniData TCustomIniFile::Load(bool ForWrite) const {
   const int fd = open(FFileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || !ForWrite) return TIniData();
-    throw EIniFileException(Format(cMsgUnableToWrite, FFileName) + ". " + std::strerror(errno));
+    throw EIniFileException(Format(cMsgUnableToWrite, FFileName));
   }
   std::string bytes;
   char buf[65536];
@@ -324,10 +323,9 @@ TIniData TCustomIniFile::Load(bool ForWrite) const {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      const int err = errno;
       close(fd);
       if (!ForWrite) return TIniData();
-      throw EIniFileException(Format(cMsgUnableToWrite, FFileName) + ". " + std::strerror(err));
+      throw EIniFileException(Format(cMsgUnableToWrite, FFileName));
     }
     break;
   }
@@ -344,34 +342,22 @@ void TCustomIniFile::Save(const TIniData& Data) const {
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  // The system's reason follows the message: a full disk must say so.
-  const auto fail = [&](int err) {
-    throw EIniFileException(Format(cMsgUnableToWrite, FFileName) + ". " + std::strerror(err));
-  };
-  if (fd < 0) fail(errno);
+  if (fd < 0) throw EIniFileException(Format(cMsgUnableToWrite, FFileName));
   bool ok = true;
-  int err = 0;
   size_t done = 0;
   while (ok && done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     ok = n > 0;
     if (ok) done += size_t(n);
-    else err = n < 0 ? errno : ENOSPC;
   }
   struct stat st {};
   if (ok && stat(FFileName.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);  // keep the old rights
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && rename(temp.c_str(), FFileName.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
+  ok = (close(fd) == 0) && ok;
+  ok = ok && rename(temp.c_str(), FFileName.c_str()) == 0;
   if (!ok) {
     unlink(temp.c_str());
-    fail(err);
+    throw EIniFileException(Format(cMsgUnableToWrite, FFileName));
   }
 }
 

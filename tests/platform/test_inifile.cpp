@@ -238,28 +238,26 @@ TEST_F(IniFileTest, FailedWritesRaiseAndKeepTheOldFile) {
     std::string name;
     std::function<void()> action;
     std::string file;
-    std::string reason;  // the system's, after the file
   };
   fs::create_directory(dir_ / "folder.ini");
   const std::string folder = (dir_ / "folder.ini").string();
   const std::vector<Case> cases = {
-      {"TIniFile, missing folder", [&] { TIniFile(missing).WriteString("A", "k", "v"); }, missing,
-       ". No such file or directory"},
+      {"TIniFile, missing folder", [&] { TIniFile(missing).WriteString("A", "k", "v"); }, missing},
       {"TMemIniFile, missing folder",
        [&] {
          TMemIniFile m(missing);
          m.WriteString("A", "k", "v");
          m.UpdateFile();
        },
-       missing, ". No such file or directory"},
-      {"target is a folder", [&] { TIniFile(folder).WriteString("A", "k", "v"); }, folder, ". Is a directory"},
+       missing},
+      {"target is a folder", [&] { TIniFile(folder).WriteString("A", "k", "v"); }, folder},
   };
   for (const Case& c : cases) {
     try {
       c.action();
       ADD_FAILURE() << c.name << ": no exception";
     } catch (const EIniFileException& e) {
-      EXPECT_EQ(e.Message(), "Unable to write to " + c.file + c.reason) << c.name;
+      EXPECT_EQ(e.Message(), "Unable to write to " + c.file) << c.name;
     }
   }
   EXPECT_FALSE(fs::exists(dir_ / "no"));
