@@ -270,7 +270,9 @@ TEST_F(ImportFolder, FailedRunKeepsTheNetwork) {
       else
         EXPECT_EQ(message.rfind(c.Message, 0), 0u) << message;
       // The file and the system's reason.
-      if (c.DiskFull) EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+      if (c.DiskFull) {
+        EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+      }
       EXPECT_EQ(imp.Cancelled(), cancelled);
       EXPECT_TRUE(NoFileOfRunRemains(c.DiskFull ? smallBefore : before, dir));
       EXPECT_EQ(Answers(dir), c.DiskFull ? smallAnswers : answers);

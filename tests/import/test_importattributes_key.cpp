@@ -88,7 +88,9 @@ TEST_F(AttributeKey, KeyMustAgreeWithTheNetwork) {
         message = e.Message();
       }
       EXPECT_EQ(message, k.Message);
-      if (!k.Message.empty()) EXPECT_TRUE(NoFileOfRunRemains(before, Dir()));
+      if (!k.Message.empty()) {
+        EXPECT_TRUE(NoFileOfRunRemains(before, Dir()));
+      }
     }
   }
 }
