@@ -151,6 +151,22 @@ void TMyinifile::WriteFloat(const std::string& Section, const std::string& Ident
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The bounds must read back as written: rounded inwards, a network whose
+// nodes lie on one line (a bound equal to their coordinate) would find its
+// own nodes outside its search area. Fifteen digits where they suffice.
+std::string ExactFloatText(double v) {
+  for (int digits = 15; digits < 17; ++digits) {
+    std::string s = FloatToStrG(v, digits);
+    bool overflow = false;
+    if (ParseFloatDot(s, overflow) == v) return s;
+  }
+  return FloatToStrG(v, 17);
+}
+
+}  // namespace
+
 int32_t ConfigChecksum(const std::string& Directory, int32_t SkipLast) {
   return ChecksumOfFile(WithDelimiter(Directory) + cConfigFileName, SkipLast);
 }
@@ -171,10 +187,10 @@ void WriteConfig(const std::string& Directory, bool Encrypted, TCoordinateUnit C
     if (!Prj.empty()) ini.WriteString(cConfigSection, "prj", Prj);
     if (Epsg != 0) ini.WriteInteger(cConfigSection, "epsg", Epsg);
     ini.WriteInteger(cConfigSection, "linkcount", LinkCount);
-    ini.WriteFloat(cConfigSection, "xmin", Mbr.xmin);
-    ini.WriteFloat(cConfigSection, "ymin", Mbr.ymin);
-    ini.WriteFloat(cConfigSection, "xmax", Mbr.xmax);
-    ini.WriteFloat(cConfigSection, "ymax", Mbr.ymax);
+    ini.WriteString(cConfigSection, "xmin", ExactFloatText(Mbr.xmin));
+    ini.WriteString(cConfigSection, "ymin", ExactFloatText(Mbr.ymin));
+    ini.WriteString(cConfigSection, "xmax", ExactFloatText(Mbr.xmax));
+    ini.WriteString(cConfigSection, "ymax", ExactFloatText(Mbr.ymax));
     ini.WriteInteger(cConfigSection, "checksum", ChecksumOfFile(temp, 0));
     if (rename(temp.c_str(), target.c_str()) != 0) throw EIniFileException("");
   } catch (const EIniFileException&) {

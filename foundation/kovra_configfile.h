@@ -18,6 +18,8 @@ namespace kovra {
 inline constexpr const char* cConfigFileName = "kovra_config.ini";
 inline constexpr const char* cConfigSection = "kovra";
 inline constexpr const char* cMsgConfigCorrupted = "The config file is corrupted";
+// What readers and writers of an encrypted network's files say without a key.
+inline constexpr const char* cMsgSupplyKey = "Network is encrypted, supply a key";
 
 // The settings of one network directory.
 struct TConfig {
@@ -74,8 +76,9 @@ private:
 // Writes "kovra_config.ini" into Directory (which ends with a path delimiter):
 // the lines go into a temporary file beside it, the checksum over them is
 // appended, and the temporary file is renamed over the settings file, so a
-// failure leaves an old file intact. A refused write raises EIniFileException
-// "Unable to write to %s" naming the settings file.
+// failure leaves an old file intact. The bounds are written with as many
+// digits (15 to 17) as read back exactly. A refused write raises
+// EIniFileException "Unable to write to %s" naming the settings file.
 void WriteConfig(const std::string& Directory, bool Encrypted, TCoordinateUnit Cu, const std::string& CoordSys,
                  const std::string& Prj, int32_t Epsg, int32_t LinkCount, const TFloatRect& Mbr);
 

@@ -25,6 +25,30 @@ inline std::string& NextField(std::vector<std::string>& fields, size_t& count) {
   return f;
 }
 
+// Appends the quoted field that starts at S[i], a double quote, to Field and
+// moves i past its closing quote: "" inside stands for one quote; an unclosed
+// quote runs to the end of the text.
+void AppendQuoted(std::string_view S, size_t& i, std::string& Field) {
+  const size_t n = S.size();
+  ++i;
+  for (;;) {
+    const size_t q = S.find('"', i);
+    if (q == std::string_view::npos) {
+      Field.append(S.substr(i));
+      i = n;
+      return;
+    }
+    Field.append(S.substr(i, q - i));
+    if (q + 1 < n && S[q + 1] == '"') {
+      Field += '"';
+      i = q + 2;
+    } else {
+      i = q + 1;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
@@ -35,23 +59,7 @@ void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
   while (i < n) {
     std::string& field = NextField(Fields, count);
     if (S[i] == '"') {
-      ++i;
-      for (;;) {
-        size_t q = S.find('"', i);
-        if (q == std::string_view::npos) {  // unclosed: runs to the end
-          field.append(S.substr(i));
-          i = n;
-          break;
-        }
-        field.append(S.substr(i, q - i));
-        if (q + 1 < n && S[q + 1] == '"') {
-          field += '"';
-          i = q + 2;
-        } else {
-          i = q + 1;
-          break;
-        }
-      }
+      AppendQuoted(S, i, field);
     } else {
       size_t start = i;
       while (i < n && S[i] != ',' && !IsSeparatorBlank(S[i])) ++i;
@@ -65,6 +73,44 @@ void SplitCommaText(std::string_view S, std::vector<std::string>& Fields) {
     }
   }
   Fields.resize(count);
+}
+
+void SplitCsvText(std::string_view S, std::vector<std::string>& Fields) {
+  size_t count = 0;
+  const size_t n = S.size();
+  size_t i = 0;
+  while (i < n && IsSeparatorBlank(S[i])) ++i;
+  if (i == n) {
+    Fields.clear();
+    return;
+  }
+  for (;;) {
+    std::string& field = NextField(Fields, count);
+    size_t quoted = 0;  // the field up to its last quoted part, kept whole
+    while (i < n && IsSeparatorBlank(S[i])) ++i;
+    // A field: quoted parts and plain text up to the next comma.
+    while (i < n && S[i] != ',') {
+      if (S[i] == '"') {
+        AppendQuoted(S, i, field);
+        quoted = field.size();
+      } else {
+        const size_t start = i;
+        while (i < n && S[i] != ',' && S[i] != '"') ++i;
+        field.append(S.substr(start, i - start));
+      }
+    }
+    // Blanks before the comma (or the end) are no part of the field.
+    size_t end = field.size();
+    while (end > quoted && IsSeparatorBlank(field[end - 1])) --end;
+    field.resize(end);
+    if (i >= n) break;
+    ++i;  // the comma: another field follows, empty when the text ends here
+  }
+  Fields.resize(count);
+}
+
+bool IsCsvFileName(std::string_view FileName) {
+  return FileName.size() >= 4 && SameTextAscii(FileName.substr(FileName.size() - 4), ".csv");
 }
 
 std::vector<std::string> SplitCommaText(std::string_view S) {
@@ -117,6 +163,7 @@ void TCSVFiles::NextFile() {
     if (fFileIndex < count) {
       fFilesPosition += finished;
       fFile = std::make_unique<TTextFileReader>(fFiles[size_t(fFileIndex)], FCodePage);
+      fCsvRule = IsCsvFileName(fFiles[size_t(fFileIndex)]);
       fEof = fFile->Eof();
     } else {
       fFileIndex = count;
@@ -153,7 +200,10 @@ std::string TCSVFiles::ReadLine() {
 
 void TCSVFiles::ReadLine(std::vector<std::string>& SL) {
   NextLine(fLine);
-  SplitCommaText(fLine, SL);
+  if (fCsvRule)
+    SplitCsvText(fLine, SL);
+  else
+    SplitCommaText(fLine, SL);
 }
 
 void TCSVFiles::ReadFields(int32_t fieldindex) {

@@ -21,6 +21,16 @@ class TTextFileReader;
 // empty field. NUL is an ordinary character.
 void SplitCommaText(std::string_view S, std::vector<std::string>& Fields);
 std::vector<std::string> SplitCommaText(std::string_view S);
+// The rule of ".csv" tables: only a comma outside double quotes separates
+// fields, so a blank inside a field stays ("Main Street" is one field);
+// blanks and control characters around a field are dropped. Quoted fields as
+// in SplitCommaText; text after a closing quote, up to the next comma, is
+// added to the field. An empty text has no fields.
+void SplitCsvText(std::string_view S, std::vector<std::string>& Fields);
+
+// True for a file name ending in ".csv" (any case): such a file is split by
+// SplitCsvText, every other file (".mid", turn text files) by SplitCommaText.
+bool IsCsvFileName(std::string_view FileName);
 
 class TCSVFiles : public TObject {
 public:
@@ -49,6 +59,8 @@ public:
 
   int64_t Position() const;
   int64_t Size() const { return fTotalSize; }
+  // Lines of a ".csv" file are split at commas only (SplitCsvText), those of
+  // other files by the comma-text rule.
   // Where the last line read came from, for messages: the file's 0-based
   // index in the list and the line's 1-based number in it. A read past the
   // end counts as the next line of the last file. -1 and 0 before any read.
@@ -76,6 +88,7 @@ private:
   int64_t fLineNumber = 0;
   std::string fLine;
   std::vector<std::string> fFields;
+  bool fCsvRule = false;  // the current file is a ".csv" table
 };
 
 }  // namespace kovra

@@ -61,7 +61,7 @@ void TKvStream::WriteBuffer(const void* Buffer, int32_t Count) {
   int32_t n = std::max(Write(p, Count), 0);
   while (n < Count) {
     int32_t r = Write(p + n, Count - n);
-    if (r <= 0) throw EWriteError(cMsgStreamWriteError);
+    if (r <= 0) RaiseWriteError(*this);
     n += r;
   }
 }
@@ -69,7 +69,7 @@ void TKvStream::WriteBuffer(const void* Buffer, int32_t Count) {
 void TKvStream::WriteValueSlow(const void* Buffer, int32_t Count) {
   // A short write of a typed value would otherwise lose data silently on an
   // unbuffered stream (disk full, I/O error).
-  if (Write(Buffer, Count) < Count) throw EWriteError(cMsgStreamWriteError);
+  if (Write(Buffer, Count) < Count) RaiseWriteError(*this);
 }
 
 std::string TKvStream::ReadString(int32_t ASize) {
@@ -90,6 +90,20 @@ void RaiseReadError(const TKvStream& Stream) {
   if (auto* file = dynamic_cast<const TKvFileStream*>(s))
     throw EReadError(Format(cMsgFReadError, AbsoluteName(file->FileName()), text));
   throw EReadError(std::string(cMsgStreamReadError) + ". " + text);
+}
+
+void RaiseWriteError(const TKvStream& Stream) {
+  const TKvStream* s = &Stream;
+  while (auto* d = dynamic_cast<const TKvStreamDecorator*>(s)) {
+    if (d->InnerStream() == nullptr) break;
+    s = d->InnerStream();
+  }
+  const int err = Stream.LastError();
+  if (auto* file = dynamic_cast<const TKvFileStream*>(s))
+    throw EWriteError(Format(cMsgFWriteError, AbsoluteName(file->FileName()),
+                             err != 0 ? ErrorText(err) : std::string("The file refused the data")));
+  if (err != 0) throw EWriteError(std::string(cMsgStreamWriteError) + ". " + ErrorText(err));
+  throw EWriteError(cMsgStreamWriteError);
 }
 
 // ---------------------------------------------------------------------------
@@ -181,7 +195,8 @@ void TKvFileStream::Close() {
   int err = errno;
   // The descriptor is gone even when close fails (Linux never keeps it).
   FHandle = -1;
-  if (r != 0 && err != EINTR) throw EWriteError(cMsgStreamWriteError);
+  // A delayed write error (a full disk on a network file system) shows here.
+  if (r != 0 && err != EINTR) throw EWriteError(Format(cMsgFWriteError, AbsoluteName(FFileName), ErrorText(err)));
 }
 
 // ---------------------------------------------------------------------------
@@ -501,7 +516,7 @@ bool TKvBufferedStream::DoFillBuffer() {
   if (FStream != nullptr) SeekInner(FPosition);
   FBufferCurrentSize = 0;
   FBufferStart = FPosition;
-  if (FBuffer.size() != size_t(len)) FBuffer.resize(size_t(len));
+  if (FBuffer.size() != size_t(len)) FBuffer.Reset(size_t(len));
   if (FStream != nullptr) {
     const int32_t got = FStream->Read(FBuffer.data(), len);
     // A descriptor opened for writing only reads nothing (EBADF): its window
@@ -698,9 +713,48 @@ void TFileReplacement::Write(const void* Data, int64_t Bytes) {
 void TFileReplacement::Commit() {
   fStream->Close();  // a failed flush or close raises here
   fStream.reset();
-  if (std::rename(fTemp.c_str(), fTarget.c_str()) != 0)
-    throw EFCreateError(Format(cMsgFCreateError, fTarget, std::strerror(errno)));
+  RenameFile(fTemp, fTarget);
   fCommitted = true;
+}
+
+// ---------------------------------------------------------------------------
+// Publishing files by renaming
+
+namespace {
+
+void SyncPath(const std::string& Path, int Flags, bool DataOnly) {
+  const int fd = ::open(Path.c_str(), Flags | O_CLOEXEC);
+  int err = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    if ((DataOnly ? ::fdatasync(fd) : ::fsync(fd)) != 0) err = errno;
+    ::close(fd);
+  }
+  // Some file systems cannot sync a folder; that is no reason to fail.
+  if (err != 0 && !(Flags & O_DIRECTORY && (err == EINVAL || err == EBADF)))
+    throw EWriteError(Format(cMsgFWriteError, AbsoluteName(Path), ErrorText(err)));
+}
+
+}  // namespace
+
+void SyncFileToDisk(const std::string& FileName) { SyncPath(FileName, O_RDONLY, true); }
+
+void SyncFolderToDisk(const std::string& Folder) { SyncPath(Folder, O_RDONLY | O_DIRECTORY, false); }
+
+void StartWriteBack(const std::string& FileName) {
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd);
+}
+
+void RenameFile(const std::string& Source, const std::string& Target) {
+  if (std::rename(Source.c_str(), Target.c_str()) != 0)
+    throw EFCreateError(Format(cMsgFCreateError, AbsoluteName(Target), ErrorText(errno)));
+}
+
+void RemoveFile(const std::string& FileName) {
+  if (::unlink(FileName.c_str()) != 0 && errno != ENOENT)
+    throw EWriteError(Format(cMsgFDeleteError, AbsoluteName(FileName), ErrorText(errno)));
 }
 
 }  // namespace kovra

@@ -39,8 +39,14 @@ inline constexpr uint16_t fmShareDenyNone = 0x0040;
 // Create or truncate, read and write.
 inline constexpr uint16_t fmCreate = 0xFF00;
 
-// Window size of TKvBufferedStream unless the constructor names another.
-inline constexpr int32_t cKvDefaultBufferSize = 1048576;
+// Window size of TKvBufferedStream unless the constructor names another. A
+// build may choose a smaller one (KOVRA_STREAM_WINDOW): the fuzz build does,
+// since a run there opens many tiny files and allocating 1 MiB windows under
+// the address sanitizer would take most of its time.
+#ifndef KOVRA_STREAM_WINDOW
+#define KOVRA_STREAM_WINDOW 1048576
+#endif
+inline constexpr int32_t cKvDefaultBufferSize = KOVRA_STREAM_WINDOW;
 
 inline constexpr const char* cMsgStreamReadError = "Stream read error";
 inline constexpr const char* cMsgStreamWriteError = "Stream write error";
@@ -48,6 +54,8 @@ inline constexpr const char* cMsgMemoryStreamError = "Out of memory while expand
 inline constexpr const char* cMsgFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* cMsgFCreateError = "Cannot create file \"%s\". %s";
 inline constexpr const char* cMsgFReadError = "Cannot read file \"%s\". %s";
+inline constexpr const char* cMsgFWriteError = "Cannot write file \"%s\". %s";
+inline constexpr const char* cMsgFDeleteError = "Cannot delete file \"%s\". %s";
 inline constexpr const char* cMsgStreamSeekError = "Stream seek error at position %d";
 inline constexpr const char* cMsgStreamRange = "Stream position out of range";
 inline constexpr const char* cMsgStreamSizeError = "Stream size cannot be read";
@@ -90,13 +98,14 @@ public:
   int32_t BufferSize() const { return FBufferSize; }
   void SetBufferSize(int32_t Value) { FBufferSize = Value; }
 
-  // Read or write exactly Count bytes: EReadError "Stream read error" /
-  // EWriteError "Stream write error" when the stream ends or refuses.
+  // Read or write exactly Count bytes: EReadError "Stream read error" when
+  // the stream ends or refuses; a refused write raises RaiseWriteError's
+  // error (the file and the system's reason, a full disk for one).
   void ReadBuffer(void* Buffer, int32_t Count);
   void WriteBuffer(const void* Buffer, int32_t Count);
 
   // Typed writes, little-endian. A write that moves fewer bytes than the value's
-  // width raises EWriteError "Stream write error".
+  // width raises RaiseWriteError's error.
   void WriteByte(uint8_t AValue) { PutValue(AValue); }
   void WriteUInt16(uint16_t AValue) { PutValue(AValue); }
   void WriteInt16(int16_t AValue) { PutValue(AValue); }
@@ -190,6 +199,11 @@ private:
 // %s" naming a file stream (or the file under a decorator), "Stream read error.
 // %s" otherwise; the second part is the system's text.
 [[noreturn]] void RaiseReadError(const TKvStream& Stream);
+// Raises EWriteError for a write that Stream refused: "Cannot write file
+// "%s". %s" naming a file stream (or the file under a decorator) with the
+// system's text of LastError; "Stream write error. %s" for another stream
+// that reports a system error; "Stream write error" otherwise.
+[[noreturn]] void RaiseWriteError(const TKvStream& Stream);
 
 // ---------------------------------------------------------------------------
 // A stream over an open POSIX file descriptor, which it does not close.
@@ -231,8 +245,8 @@ public:
 
   const std::string& FileName() const { return FFileName; }
 
-  // Closes the descriptor; a failing close raises EWriteError. The stream
-  // reads and writes nothing afterwards.
+  // Closes the descriptor; a failing close raises EWriteError naming the
+  // file and the reason. The stream reads and writes nothing afterwards.
   void Close() override;
 
 protected:
@@ -307,26 +321,23 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
-// Allocator for byte windows: growing leaves the new bytes as they are. A
-// window is filled by reads and writes before any byte of it is used, so
-// zeroing a fresh 1 MiB window would only cost page faults (per table opened).
-template <typename T>
-struct TUninitAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = TUninitAllocator<U>;
-  };
-  TUninitAllocator() = default;
-  template <typename U>
-  TUninitAllocator(const TUninitAllocator<U>&) noexcept {}
-  template <typename U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
+// The bytes of a stream window, left as they are when made. A window is
+// filled by reads and writes before any byte of it is used, so zeroing a
+// fresh 1 MiB window, or constructing it byte by byte (a loop instrumented
+// builds keep), would only cost time per file opened.
+class TByteWindow {
+public:
+  uint8_t* data() const { return fData.get(); }
+  size_t size() const { return fSize; }
+  // Storage of Size bytes; the old contents are dropped.
+  void Reset(size_t Size) {
+    fData.reset(new uint8_t[Size]);
+    fSize = Size;
   }
-  template <typename U, typename... A>
-  void construct(U* p, A&&... a) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
-  }
+
+private:
+  std::unique_ptr<uint8_t[]> fData;
+  size_t fSize = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -366,7 +377,7 @@ public:
   virtual void Flush();
 
 protected:
-  std::vector<uint8_t, TUninitAllocator<uint8_t>> FBuffer;
+  TByteWindow FBuffer;
   int32_t FBufferCurrentSize = 0;
   int32_t FBufferMaxModifiedPos = 0;
   int64_t FBufferStart = 0;
@@ -413,5 +424,26 @@ private:
   std::unique_ptr<TKvBufferedStream> fStream;
   bool fCommitted = false;
 };
+
+// ---------------------------------------------------------------------------
+// Publishing files by renaming. A rename replaces the folder entry only: a
+// reader that has the old file open keeps reading the old file.
+
+// Writes the data of a file through to the disk (fdatasync), so that a
+// rename that publishes it cannot survive a power loss that its bytes do
+// not: EWriteError "Cannot write file "%s". %s" on failure.
+void SyncFileToDisk(const std::string& FileName);
+// The same for the entries of a folder (the renames and removals in it).
+void SyncFolderToDisk(const std::string& Folder);
+// Starts writing a finished file's data to the disk and returns at once, so
+// that a later SyncFileToDisk has little left to wait for; failures are left
+// for that call to report.
+void StartWriteBack(const std::string& FileName);
+// Renames Source over Target, replacing Target: EFCreateError "Cannot create
+// file "%s". %s" naming Target on failure.
+void RenameFile(const std::string& Source, const std::string& Target);
+// Removes a file; a missing file is no error. EWriteError "Cannot delete
+// file "%s". %s" when it stays.
+void RemoveFile(const std::string& FileName);
 
 }  // namespace kovra

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
 #include <numbers>
 
+#include "foundation/kovra_configfile.h"
 #include "foundation/kovra_dbffiles.h"
 #include "foundation/kovra_functions.h"
 #include "foundation/kovra_geometry.h"
@@ -47,28 +49,28 @@ TBaseImport::~TBaseImport() = default;
 
 void TBaseImport::Clear() { fFiles.clear(); }
 
-void TBaseImport::AddRunFile(const std::string& name) { fRunFiles.push_back(name); }
-
 void TBaseImport::BeginRun() {
   fStartTime = Now();
   // Figures of the build: a run that builds nothing must not show an earlier run's.
   fTotallength = 0;
   fMaxdegree = 0;
   fNodeCount = 0;
-  fRunFiles.clear();
-  const std::string& dir = Directory();
-  fg1Filename = dir + cCoordFromFile;
-  fg2Filename = dir + cCoordToFile;
-  fg3Filename = dir + cCoord3File;
-  fg3iFilename = dir + cCoord3iFile;
+  fRunDir = Directory() + cImportStagingFolder + "/";
+  {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::remove_all(fRunDir, ec);
+    if (!fs::create_directory(fRunDir, ec))
+      throw EFCreateError(Format(cMsgFCreateError, fRunDir, ec ? ec.message() : std::string("It exists")));
+  }
+  fg1Filename = fRunDir + cCoordFromFile;
+  fg2Filename = fRunDir + cCoordToFile;
+  fg3Filename = fRunDir + cCoord3FileName;
+  fg3iFilename = fRunDir + cCoord3iFileName;
   fg1 = CreateVertexFile(fg1Filename);
-  AddRunFile(fg1Filename);
   fg2 = CreateVertexFile(fg2Filename);
-  AddRunFile(fg2Filename);
   fg3 = CreateVertexFile(fg3Filename);
-  AddRunFile(fg3Filename);
   fg3i = CreateVertexFile(fg3iFilename);
-  AddRunFile(fg3iFilename);
   fCoord3Values = 0;
   fMBR = cEmptyRect;
   fImportErrorList.Clear();
@@ -90,15 +92,66 @@ void TBaseImport::CloseVertexFiles() {
       s->reset();
     }
   }
+  if (!fRunDir.empty()) {
+    FileComplete(cCoord3FileName);
+    FileComplete(cCoord3iFileName);
+  }
 }
 
 void TBaseImport::AbortRun() {
   for (auto* s : {&fg1, &fg2, &fg3, &fg3i}) s->reset();
-  for (const std::string& name : fRunFiles) {
+  if (fRunDir.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(fRunDir, ec);
+  fRunDir.clear();
+}
+
+void TBaseImport::InstallRun() {
+  namespace fs = std::filesystem;
+  const std::string& dir = Directory();
+  // The vertex files of the ends stay only where a run stops after reading.
+  std::vector<std::string> order{cCoordFromFile, cCoordToFile};
+  order.insert(order.end(), std::begin(cImportedFileNames), std::end(cImportedFileNames));
+  order.push_back(cConfigFileName);
+  std::vector<std::string> staged;
+  for (const std::string& name : order) {
     std::error_code ec;
-    std::filesystem::remove(name, ec);
+    if (fs::is_regular_file(fRunDir + name, ec)) staged.push_back(name);
   }
-  fRunFiles.clear();
+  if (!staged.empty()) {
+    // Bytes first: a rename that outlives a power loss must find them.
+    for (const std::string& name : staged) SyncFileToDisk(fRunDir + name);
+    Checkpoint("synced");
+    // From here until the new settings file is in place the folder is no
+    // openable network.
+    RemoveFile(dir + cConfigFileName);
+    Checkpoint("settings removed");
+    // One pass over the folder: most of the names a network may use are absent.
+    std::vector<std::string> earlier;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (IsNetworkDirectoryFileName(name) && std::find(staged.begin(), staged.end(), name) == staged.end())
+        earlier.push_back(name);
+    }
+    if (ec) throw EFOpenError(Format(cMsgFOpenError, dir, ec.message()));
+    for (const std::string& name : earlier) RemoveFile(dir + name);
+    Checkpoint("earlier files removed");
+    for (const std::string& name : staged) {
+      if (name == cConfigFileName) continue;
+      RenameFile(fRunDir + name, dir + name);
+      Checkpoint(name.c_str());
+    }
+    SyncFolderToDisk(dir);
+    if (std::find(staged.begin(), staged.end(), cConfigFileName) != staged.end()) {
+      RenameFile(fRunDir + cConfigFileName, dir + cConfigFileName);
+      SyncFolderToDisk(dir);
+      Checkpoint(cConfigFileName);
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(fRunDir, ec);
+  fRunDir.clear();
 }
 
 TFloatPoint* TBaseImport::VertexBuffer(int32_t n) {
@@ -323,12 +376,12 @@ void TImport::Execute() {
   try {
     BeginRun();
     ReadInput();
-    if (Cancelled()) {
+    Checkpoint("read");
+    if (!Cancelled()) Build();
+    if (Cancelled())
       AbortRun();
-    } else {
-      Build();
-      if (Cancelled()) AbortRun();
-    }
+    else
+      InstallRun();
   } catch (...) {
     AbortRun();
     throw;

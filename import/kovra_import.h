@@ -7,7 +7,11 @@
 //   BeginRun      resets the results and creates the files of the reading stage;
 //   ReadInput     decodes the objects into the polyline intake (progress 0..26);
 //   Build         turns what was read into the network.
-// Any failure after BeginRun, and a cancel, remove every file of the run.
+// Every file of a run is written into a staging folder inside the output
+// folder and moved into the output folder only when the run is complete
+// (InstallRun), so a run that fails, is cancelled or reads no usable object
+// leaves the folder as it was, and a network open there keeps reading its own
+// files. Any failure after BeginRun, and a cancel, remove the staging folder.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include "foundation/kovra_types.h"
 #include "giswriter/kovra_giswriter.h"
 #include "import/kovra_import_mif.h"
+#include "network/kovra_networkfile.h"
 
 namespace kovra {
 
@@ -49,11 +54,15 @@ enum class TImportSource : uint8_t {
 };
 using enum TImportSource;
 
-// Names of the vertex files the reading stage writes into the output folder.
+// The first and last vertex of every object, written while reading and
+// removed by the build once link.bin is written (coord3.bin and coord3i.bin,
+// the other two vertex files, stay in the network).
 inline constexpr const char* cCoordFromFile = "coordfrom.bin";
 inline constexpr const char* cCoordToFile = "coordto.bin";
-inline constexpr const char* cCoord3File = "coord3.bin";
-inline constexpr const char* cCoord3iFile = "coord3i.bin";
+// The staging folder of a run, inside the output folder: on the same file
+// system, so its files are moved into the output folder by renaming. A folder
+// of this name left by a run that was killed is emptied by the next run.
+inline constexpr const char* cImportStagingFolder = "kovra_import.tmp";
 
 // Most vertices an object may have; longer objects are rejected.
 inline constexpr int32_t cMaxVerticesPerObject = 65535;
@@ -108,16 +117,37 @@ public:
   TImportSource ImportSource() const { return fImportSource; }
 
 protected:
-  // Resets the results of an earlier run, creates the four vertex files and
+  // Resets the results of an earlier run, makes the staging folder (emptied
+  // when one was left behind), creates the four vertex files in it and
   // reports progress 0.
   void BeginRun();
   // Closes the vertex files, reporting a failed flush (the end of reading).
   void CloseVertexFiles();
-  // Closes whatever the run still has open, without reporting, and deletes
-  // every file of the run that exists. For a cancel and for any failure.
+  // Closes whatever the run still has open, without reporting, and removes
+  // the staging folder with every file of the run. For a cancel and for any
+  // failure; the output folder is not touched.
   virtual void AbortRun();
-  // Adds a file of the output folder to the run's set, removed by AbortRun.
-  void AddRunFile(const std::string& name);
+  // Moves the files of a complete run into the output folder. Nothing
+  // happens when the run left no file (no usable object). Otherwise, in
+  // this order: every staged file is written through to the disk; the
+  // folder's settings file is removed, so that from here until the new one
+  // is in place the folder is refused at open; every other file of a
+  // network directory that the run did not write is removed (the value,
+  // external-id and road-name files of an earlier network, an index this
+  // run skipped); the staged files are renamed over the old ones in the
+  // order of cImportedFileNames; the new settings file is renamed in last.
+  // A process killed at any moment thus leaves either the old network, a
+  // folder without settings file, or the new network. A network open in the
+  // folder keeps reading the files it opened: renaming never writes into them.
+  void InstallRun();
+  // The staging folder of the run, with a trailing delimiter.
+  const std::string& RunDirectory() const { return fRunDir; }
+  // A file of the run (a name in the staging folder) is complete: its data
+  // starts on its way to the disk while the run goes on.
+  void FileComplete(const char* Name) { StartWriteBack(fRunDir + Name); }
+  // Called between the steps of a run and of its installation, with the
+  // step's name; does nothing here. A test may stop the process at any step.
+  virtual void Checkpoint(const char* /*Step*/) {}
 
   // The intake shared by every reader. Per object a reader calls
   // WriteVertexIndex, then either AddPolyline once or AddError once.
@@ -168,8 +198,7 @@ protected:
   int32_t fNumPoints = 0;
   std::vector<std::string> fFiles;
   TImportSource fImportSource = isFiles;
-  // Full paths of the files this run creates, in the order they are removed.
-  std::vector<std::string> fRunFiles;
+  std::string fRunDir;  // the staging folder; empty outside a run
 
 private:
   // Remembers that object fLinkCount came from file fileindex.

@@ -1,10 +1,12 @@
 // The topology build of an import run: lengths, node numbering, the network
 // files, the settings file, the spatial index and the link cipher.
 #include <algorithm>
+#include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "foundation/kovra_configfile.h"
@@ -21,10 +23,6 @@ namespace kovra {
 
 namespace {
 
-constexpr const char* cLengthFile = "length.bin";
-constexpr const char* cCoordFile = "coord.bin";
-constexpr const char* cLinkFile = "link.bin";
-constexpr const char* cNodeFile = "node.bin";
 constexpr const char* cWGS84Prj =
     "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,298.257223563]],"
     "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]";
@@ -35,11 +33,6 @@ std::unique_ptr<TKvBufferedStream> OpenRead(const std::string& name) {
 
 std::unique_ptr<TKvBufferedStream> Create(const std::string& name) {
   return std::make_unique<TKvBufferedStream>(new TKvFileStream(name, fmCreate), true);
-}
-
-void RemoveFile(const std::string& name) {
-  std::error_code ec;
-  std::filesystem::remove(name, ec);
 }
 
 // The unit's name in a NonEarth CoordSys; null where the CoordSys stays empty.
@@ -62,6 +55,20 @@ const char* NonEarthUnitName(TCoordinateUnit Unit) {
   }
 }
 
+// True when the ESRI projection text's DATUM clause names WGS 84 (as
+// "D_WGS_1984", "WGS_1984", "WGS 84" or "World Geodetic System 1984").
+bool PrjNamesWgs84(std::string_view Prj) {
+  const std::string upper = UpperAscii(Prj);
+  const size_t datum = upper.find("DATUM[\"");
+  if (datum == std::string::npos) return false;
+  const size_t start = datum + 7, end = upper.find('"', start);
+  if (end == std::string::npos) return false;
+  std::string name;
+  for (const char c : std::string_view(upper).substr(start, end - start))
+    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+  return name == "DWGS1984" || name == "WGS1984" || name == "WGS84" || name == "WORLDGEODETICSYSTEM1984";
+}
+
 // Writes Count Int32 values in blocks the stream's Int32 byte counts can take.
 void WriteInt32Array(TKvStream& s, const int32_t* p, int64_t Count) {
   constexpr int64_t cBlock = int64_t(1) << 26;
@@ -75,50 +82,58 @@ void TBaseImport::BuildNetwork(int32_t r) {
   const int32_t b1 = Round32(r + (100 - r) * 38 / 100.0);
   const int32_t b2 = Round32(r + (100 - r) * 55 / 100.0);
   const int32_t b3 = Round32(r + (100 - r) * 61 / 100.0);
-  const std::string& dir = Directory();
+  const std::string& dir = RunDirectory();
   if (!fObjects_found) {
     for (const std::string* name : {&fg1Filename, &fg2Filename, &fg3Filename, &fg3iFilename}) RemoveFile(*name);
     return;
   }
-  // From here a cancel or a failure removes the whole set, an older settings
-  // file and index included: the folder must not look like a network.
-  fRunFiles = {dir + cCoordFile, fg1Filename, fg2Filename, fg3Filename, fg3iFilename, dir + cLengthFile,
-               dir + cLinkFile, dir + cNodeFile, dir + cSpatialIndexFileName, dir + cConfigFileName};
-
   TXYTree tree;
   BuildLengths(tree, r, b1);
   if (Cancelled()) return;
+  FileComplete(cLengthFileName);
+  Checkpoint("lengths");
 
   tree.CreateID();
   fMaxdegree = tree.MaxItemCount();
   fNodeCount = tree.NodeCount();
   {
-    auto coord = Create(dir + cCoordFile);
+    auto coord = Create(dir + cCoordFileName);
     tree.Write(*coord, fEncryptionKey);
     coord->Close();
   }
+  FileComplete(cCoordFileName);
+  Checkpoint("coordinates");
   BuildLinkFile(tree, b1, b2);
   if (Cancelled()) return;
+  FileComplete(cLinkFileName);
+  Checkpoint("links");
   BuildNodeFile(tree, b2, b3);
   if (Cancelled()) return;
+  FileComplete(cNodeFileName);
+  Checkpoint("nodes");
 
   CompleteCoordSys();
   const double dx = (fMBR.xmax - fMBR.xmin) * 0.0005, dy = (fMBR.ymax - fMBR.ymin) * 0.0005;
   fMBR = TFloatRect{fMBR.xmin - dx, fMBR.ymin - dy, fMBR.xmax + dx, fMBR.ymax + dy};
   WriteConfig(dir, fEncryptionKey != 0, fCoordinateUnit, fCoordSys, fPrj, fEPSG, fLinkCount, fMBR);
-  // An index left by an older network would be loaded with this one.
-  if (fSkipSpatialIndex)
-    RemoveFile(dir + cSpatialIndexFileName);
-  else
+  Checkpoint("settings written");
+  // Without an index of its own, the installation removes an earlier one.
+  if (!fSkipSpatialIndex) {
     BuildSpatialIndex(b3);
-  EncipherLinkFile();
+    FileComplete(cSpatialIndexFileName);
+    Checkpoint("index built");
+  }
+  if (fEncryptionKey != 0) {
+    EncipherLinkFile();
+    FileComplete(cLinkFileName);
+  }
 }
 
 void TBaseImport::BuildLengths(TXYTree& Tree, int32_t r, int32_t b1) {
-  const std::string& dir = Directory();
+  const std::string& dir = RunDirectory();
   auto g1 = OpenRead(fg1Filename), g2 = OpenRead(fg2Filename), g3 = OpenRead(fg3Filename),
        g3i = OpenRead(fg3iFilename);
-  auto length = Create(dir + cLengthFile);
+  auto length = Create(dir + cLengthFileName);
   const double factor = KmPerUnit(fCoordinateUnit);
   T32Encryption enc(fEncryptionKey);
   enc.Restart();
@@ -133,7 +148,7 @@ void TBaseImport::BuildLengths(TXYTree& Tree, int32_t r, int32_t b1) {
   for (int32_t L = 1; L <= fLinkCount; ++L) {
     ProgressExecute(L - 1);
     const int32_t v = g3i->ReadInt32();
-    if (v < K) RaiseCorrupted(cCoord3iFile, Format("link %d has a negative vertex count", L));
+    if (v < K) RaiseCorrupted(cCoord3iFileName, Format("link %d has a negative vertex count", L));
     TFloatPoint first{g1->ReadDouble(), g1->ReadDouble()};
     TFloatPoint prev = first;
     double len = 0;
@@ -192,9 +207,9 @@ void TBaseImport::MergeErrors(const std::vector<TImportError>& Records) {
 }
 
 void TBaseImport::BuildLinkFile(const TXYTree& Tree, int32_t b1, int32_t b2) {
-  const std::string& dir = Directory();
-  auto length = OpenRead(dir + cLengthFile);
-  auto link = Create(dir + cLinkFile);
+  const std::string& dir = RunDirectory();
+  auto length = OpenRead(dir + cLengthFileName);
+  auto link = Create(dir + cLinkFileName);
   T32Encryption enc(fEncryptionKey);
   enc.Restart();
   SetProgressStart(b1);
@@ -222,7 +237,7 @@ void TBaseImport::BuildLinkFile(const TXYTree& Tree, int32_t b1, int32_t b2) {
 }
 
 void TBaseImport::BuildNodeFile(const TXYTree& Tree, int32_t b2, int32_t b3) {
-  const std::string& dir = Directory();
+  const std::string& dir = RunDirectory();
   const int32_t D = fMaxdegree;
   const int64_t slots = Tree.EndCount();
   std::vector<int32_t> nodes(size_t(1 + D + slots), 0);
@@ -237,7 +252,7 @@ void TBaseImport::BuildNodeFile(const TXYTree& Tree, int32_t b2, int32_t b3) {
     for (int32_t id = firstId; id <= leg.last; ++id)
       next[size_t(id)] = int64_t(D) + 1 + leg.startpos + int64_t(id - firstId) * d;
   }
-  auto link = OpenRead(dir + cLinkFile);
+  auto link = OpenRead(dir + cLinkFileName);
   SetProgressStart(b2);
   SetProgressStop(b3);
   SetProgressMaxValue(fLinkCount);
@@ -257,19 +272,23 @@ void TBaseImport::BuildNodeFile(const TXYTree& Tree, int32_t b2, int32_t b3) {
     enc.Restart();
     for (int32_t& v : nodes) v = int32_t(enc.Encode(uint32_t(v)));
   }
-  auto node = std::make_unique<TKvFileStream>(dir + cNodeFile, fmCreate);
+  auto node = std::make_unique<TKvFileStream>(dir + cNodeFileName, fmCreate);
   WriteInt32Array(*node, nodes.data(), int64_t(nodes.size()));
   node->Close();
 }
 
 void TBaseImport::CompleteCoordSys() {
+  // EPSG 4326 and MapInfo datum 104 are WGS 84: beside a projection text
+  // that names another datum they would contradict it.
+  bool wgs84 = false;
   if (fCoordinateUnit == cuDeg) {
     if (fPrj.empty()) fPrj = cWGS84Prj;
-    if (fEPSG == 0) fEPSG = 4326;
+    wgs84 = PrjNamesWgs84(fPrj);
+    if (fEPSG == 0 && wgs84) fEPSG = 4326;
   }
   if (!fCoordSys.empty()) return;
   if (fCoordinateUnit == cuDeg) {
-    fCoordSys = "CoordSys Earth Projection 1, 104";
+    if (wgs84) fCoordSys = "CoordSys Earth Projection 1, 104";
   } else if (const char* unit = NonEarthUnitName(fCoordinateUnit)) {
     fCoordSys = std::string("CoordSys NonEarth Units \"") + unit + "\" " +
                 BoundsToStr(fMBR.xmin, fMBR.ymin, fMBR.xmax, fMBR.ymax);
@@ -278,7 +297,7 @@ void TBaseImport::CompleteCoordSys() {
 
 void TBaseImport::BuildSpatialIndex(int32_t b3) {
   TQuadTreeSetup qt;
-  qt.SetDirectory(Directory());
+  qt.SetDirectory(RunDirectory());
   qt.SetMaxNodesPerCell(fMaxNodesPerCell);
   qt.SetProgressStart(b3);
   qt.SetProgressStop(100);
@@ -291,7 +310,7 @@ void TBaseImport::EncipherLinkFile() {
   if (fEncryptionKey == 0) return;
   T32Encryption enc(fEncryptionKey);
   enc.Restart();
-  TKvFileStream f(Directory() + cLinkFile, fmOpenReadWrite);
+  TKvFileStream f(RunDirectory() + cLinkFileName, fmOpenReadWrite);
   const int64_t words = f.Size() / 4;
   constexpr int64_t cBlock = int64_t(1) << 20;
   std::vector<uint32_t> buf;

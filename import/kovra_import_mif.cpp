@@ -270,26 +270,26 @@ void TImport::ReadMIF() {
   const TMifHeader& first = fMifHeaders.front();
   // The text of the first file stands for the run; the files agree up to case.
   fCoordSys = first.CoordSys.empty() ? std::string(cMifDefaultCoordSys) : UpperAscii(first.CoordSys);
+  // With z-levels each .mif is read beside its own .mid, which must hold one
+  // line per object: lines counted over all files would let a short table
+  // hand its neighbour's levels to later objects.
   std::unique_ptr<TCSVFiles> mid;
-  if (!fMidFiles.empty()) {
-    mid = std::make_unique<TCSVFiles>(first.CodePage());
-    mid->Add(fMidFiles);
-    mid->Open();
-    fZLevels = true;
-  }
+  fZLevels = !fMidFiles.empty();
   if (fCoordinateUnit == cuUnknown) fCoordinateUnit = CoordSysUnit(fCoordSys);
   SetZRadius();
   int64_t total = 0;
   for (const TMifHeader& h : fMifHeaders) total += h.Size;
   SetProgressMaxValue(double(total));
 
+  int64_t midLines = 0;  // lines of the current .mid read so far
   // The levels of the next .mid line; a fault names that line.
-  auto readZLevels = [&]() {
+  auto readZLevels = [&](size_t file) {
+    if (mid->Eof()) return;  // too few lines: refused when the file ends
+    ++midLines;
     try {
       mid->Read_Z(fZfromField, fZtoField, fZFrom, fZTo);
     } catch (const Exception& e) {
-      const int32_t k = mid->LineFileIndex();
-      const std::string where = k >= 0 ? Where(mid->LineNumber(), fMidFiles[size_t(k)]) : std::string();
+      const std::string where = Where(mid->LineNumber(), fMidFiles[file]);
       if (typeid(e) == typeid(EConvertError)) throw EConvertError(e.Message() + where);
       if (typeid(e) == typeid(EOutOfRange)) throw EOutOfRange(e.Message() + where);
       if (typeid(e) == typeid(Exception)) throw Exception(e.Message() + where);
@@ -304,6 +304,12 @@ void TImport::ReadMIF() {
     TMifLines lines(name);
     lines.Seek(fMifHeaders[i].DataOffset, fMifHeaders[i].DataLine - 1);
     fLinkCountFile = 0;
+    if (fZLevels) {
+      mid = std::make_unique<TCSVFiles>(first.CodePage());
+      mid->Add(fMidFiles[i]);
+      mid->Open();
+      midLines = 0;
+    }
     std::string_view line;
     // The next line of the object, trimmed; the object must not end the file.
     auto objectLine = [&]() {
@@ -326,7 +332,7 @@ void TImport::ReadMIF() {
         throw Exception("Collections are not supported in MIF translator" + Where(lines.LineNumber(), name));
       ++fLinkCount;
       ++fLinkCountFile;
-      if (mid) readZLevels();
+      if (mid) readZLevels(i);
       WriteVertexIndex();
       ProgressExecute(double(finished + lines.Position()));
       switch (kind) {
@@ -369,6 +375,15 @@ void TImport::ReadMIF() {
       }
       if (Cancelled()) break;
     }
+    if (mid && !Cancelled() && (midLines != fLinkCountFile || !mid->Eof())) {
+      while (!mid->Eof()) {
+        mid->ReadLine();
+        ++midLines;
+      }
+      throw Exception(Format("The MIF and MID files do not have the same number of records (%d objects in %s, %d lines in %s)",
+                             fLinkCountFile, name, midLines, fMidFiles[i]));
+    }
+    mid.reset();
     finished += fMifHeaders[i].Size;
   }
   WriteVertexIndex();

@@ -34,6 +34,33 @@ std::unique_ptr<TKvBufferedStream> OpenInput(const std::string& name) {
   throw Exception(Format("Corrupt shapefile %s", name));
 }
 
+// Big-endian UInt32 at Offset of an open file.
+uint32_t ReadUInt32BE(TKvFileStream& f, int64_t Offset) {
+  f.Seek(Offset, soBeginning);
+  return SwapBytes(f.ReadUInt32());
+}
+
+// A .shx cut short loses records silently, since the record count comes from
+// its size: its header states its full length, and its last record must end
+// where the .shp's records end (both lengths in 16-bit words at byte 24).
+void CheckShxCoversShp(const std::string& Shx, int64_t ShxSize, const std::string& Shp, int64_t ShpSize) {
+  TKvFileStream shx(Shx, fmOpenRead | fmShareDenyWrite);
+  const int64_t stated = 2 * int64_t(ReadUInt32BE(shx, 24));
+  if (ShxSize < stated)
+    throw Exception(Format("Corrupt shapefile %s: %d bytes, its header says %d", Shx, ShxSize, stated));
+  TKvFileStream shp(Shp, fmOpenRead | fmShareDenyWrite);
+  const int64_t shpEnd = std::min(ShpSize, 2 * int64_t(ReadUInt32BE(shp, 24)));
+  const int64_t records = (ShxSize - cShpHeaderSize) / cShxEntrySize;
+  int64_t indexed = cShpHeaderSize;
+  if (records > 0) {
+    const int64_t at = cShpHeaderSize + (records - 1) * cShxEntrySize;
+    indexed = 2 * int64_t(ReadUInt32BE(shx, at)) + 8 + 2 * int64_t(ReadUInt32BE(shx, at + 4));
+  }
+  if (indexed < shpEnd)
+    throw Exception(Format("Corrupt shapefile %s: its %d records end at byte %d of %s, whose records run to %d", Shx,
+                           records, indexed, Shp, shpEnd));
+}
+
 }  // namespace
 
 void TImport::CheckSHP() {
@@ -61,6 +88,18 @@ void TImport::CheckSHP() {
     if (f.ShpSize < cShpHeaderSize) RaiseCorruptShapefile(f.Name);
     if (f.Records < 0) RaiseCorruptShapefile(f.Shx);
     if (!IsPolyLineType(shapeTypes[i])) throw Exception("Only polyline SHP files are supported in translator");
+    CheckShxCoversShp(f.Shx, GetFileSizeByName(f.Shx), f.Name, f.ShpSize);
+  }
+  if (WantZLevels()) {
+    // Levels are read by record number over all tables: a table with another
+    // number of records than its shapefile would hand later levels to the
+    // wrong links.
+    for (size_t i = 0; i < fInputs.size(); ++i) {
+      const int64_t records = fZTableEnds[i] - (i == 0 ? 0 : fZTableEnds[i - 1]);
+      if (records != fInputs[i].Records)
+        throw Exception(Format("Corrupt shapefile %s: %d records in the .shx but %d records in %s", fInputs[i].Name,
+                               fInputs[i].Records, records, fInputs[i].Dbf));
+    }
   }
 
   fFoundUnit = fCoordinateUnit;

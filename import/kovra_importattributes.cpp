@@ -77,7 +77,7 @@ void TImportAttributes::SetRoadNameFileIndex(int32_t value) {
 }
 
 std::string TImportAttributes::LimitFileName() const {
-  return Directory() + "limit" + IntToStr(FLimitFileIndex) + ".bin";
+  return Directory() + kovra::LimitFileName(FLimitFileIndex);
 }
 
 std::unique_ptr<TImportAttributes::TColumn> TImportAttributes::OpenColumn(int32_t fieldindex,
@@ -98,6 +98,14 @@ int32_t TImportAttributes::ExpectedLinkCount() const {
   return ReadConfig(Directory()).LinkCount;
 }
 
+int32_t TImportAttributes::ValueFileLinkCount() const {
+  if (!FileExists(Directory() + cConfigFileName)) return -1;
+  const TConfig config = ReadConfig(Directory());
+  if (config.Encrypted && fEncryptionKey == 0) throw EEncryptedData(cMsgSupplyKey);
+  if (!config.Encrypted && fEncryptionKey != 0) throw EEncryptedData(cMsgKeyForPlainNetwork);
+  return config.LinkCount;
+}
+
 void TImportAttributes::CheckRecordCount(int64_t Count, int32_t Expected) {
   if (Expected >= 0 && Count != Expected) throw Exception(Format(cMsgRecordCount, Count, Expected));
 }
@@ -107,7 +115,7 @@ void TImportAttributes::ExecuteValues(int32_t fieldindex, const std::string& fie
                                       const char* RangeMessage) {
   FCancelled = false;
   CheckDirectory();
-  const int32_t expected = ExpectedLinkCount();
+  const int32_t expected = ValueFileLinkCount();
   std::unique_ptr<TColumn> column = OpenColumn(fieldindex, fieldname, fk);
   // Tables tell their record count up front: refuse before writing anything.
   if (column->Records() >= 0) CheckRecordCount(column->Records(), expected);
@@ -147,7 +155,7 @@ void TImportAttributes::ExecuteLimit(int32_t fieldindex, const std::string& fiel
 void TImportAttributes::ExecuteAttributeEvent() {
   if (!OnReadAttribute) return;
   CheckDirectory();
-  const int32_t expected = ExpectedLinkCount();
+  const int32_t expected = ValueFileLinkCount();
   T32Encryption cipher(fEncryptionKey);
   cipher.Restart();
   TFileReplacement out(Directory() + cAttributeFileName);
@@ -167,7 +175,7 @@ void TImportAttributes::ExecuteAttributeEvent() {
 void TImportAttributes::ExecuteLimitEvent() {
   if (!OnReadLimit) return;
   CheckDirectory();
-  const int32_t expected = ExpectedLinkCount();
+  const int32_t expected = ValueFileLinkCount();
   T32Encryption cipher(fEncryptionKey);
   cipher.Restart();
   TFileReplacement out(LimitFileName());

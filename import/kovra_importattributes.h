@@ -11,7 +11,8 @@
 // handler that raises removes the temporary file and leaves an existing
 // target byte for byte as it was. When Directory holds "kovra_config.ini",
 // the number of values must equal its link count, since the network reads
-// exactly that many.
+// exactly that many, and the attribute and limit files, whose values are
+// enciphered, need a key exactly when the network is encrypted.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +47,6 @@ using TExternalIDReadStringEvent =
     std::function<void(TObject* Sender, int32_t link, std::string& externalID, bool& lastrecord)>;
 using TRoadNameReadEvent = std::function<void(TObject* Sender, int32_t link, std::string& name, bool& lastrecord)>;
 
-inline constexpr const char* cAttributeFileName = "attribute.bin";
 inline constexpr const char* cMsgLimitFileIndex = "Limit file index should be 1..9";
 inline constexpr const char* cMsgRoadNameFileIndex = "Roadname file index should be 1..99";
 inline constexpr const char* cMsgAttributeRange = "Attribute value out of range";
@@ -59,6 +59,7 @@ inline constexpr const char* cMsgRoadNamePasses = "Number of road names differs 
 inline constexpr const char* cMsgExternalIDNotUnique = "External ID is not unique";
 inline constexpr const char* cMsgExternalIDWidth = "External ID width %d must be 1..254";
 inline constexpr const char* cMsgExternalIDEmpty = "External ID of record %d is empty";
+inline constexpr const char* cMsgKeyForPlainNetwork = "Network is not encrypted, no key may be given";
 
 // One id of an integer external-id import: the id and its link.
 struct TInt64Item {
@@ -152,6 +153,11 @@ protected:
                                       uint16_t CsvCodePage = 0);
   // The link count of Directory's settings file, or -1 when there is none.
   int32_t ExpectedLinkCount() const;
+  // The same for the enciphered value files (attribute and limits), whose
+  // values a wrong key would scramble unseen: EEncryptedData "Network is
+  // encrypted, supply a key" without a key for an encrypted network, and
+  // cMsgKeyForPlainNetwork with a key for a plain one.
+  int32_t ValueFileLinkCount() const;
   // Raises the record-count error unless Expected is -1 or equals Count.
   static void CheckRecordCount(int64_t Count, int32_t Expected);
   // The table-driven frame of the one-value-per-link files: Bytes 2 or 1

@@ -20,13 +20,12 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_types.h"
+#include "network/kovra_networkfile.h"
 
 namespace kovra {
 
 class TReadSource;
 
-inline constexpr const char* cCoord3FileName = "coord3.bin";
-inline constexpr const char* cCoord3iFileName = "coord3i.bin";
 inline constexpr const char* cMsgCoord3IndexArgument = "Coord3file.GetCoord index argument %d > %d";
 inline constexpr const char* cMsgCoord3NotOpen = "Intermediate vertices are not open";
 inline constexpr const char* cMsgCoord3Record = "Coord3file record %d is outside 0 to %d";

@@ -21,13 +21,12 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_types.h"
+#include "network/kovra_networkfile.h"
 
 namespace kovra {
 
 class TReadSource;
 
-inline constexpr const char* cIndex1FileName = "index1.bin";
-inline constexpr const char* cIndex2FileName = "index2.bin";
 inline constexpr const char* cMsgExternalIDNotOpen = "External ID is not open";
 inline constexpr const char* cMsgExternalIDRange = "Index should be from 1 to %d (is %d)";
 

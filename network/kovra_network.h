@@ -87,7 +87,8 @@ inline constexpr const char* cMsgLocationListPercent =
 inline constexpr const char* cMsgLocationListNonValid = "Location (link) at index %d in list, %d, is a non-valid link";
 inline constexpr const char* cMsgTurnIndex = "Turn index must be between 0 and %d";
 inline constexpr const char* cMsgWrongVersion = "This network is not compatible with the software";
-inline constexpr const char* cMsgSupplyKey = "Network is encrypted, supply a key";
+// Margin of the search window on a side where the network has no extent.
+inline constexpr double cFlatWindowMarginKm = 1;
 inline constexpr const char* cMsgWrongKey = "Wrong encryption key or corrupted network file %s (%s)";
 inline constexpr const char* cMsgRoadClassRange = "Index for RoadClass should be 0 to 31 (is %d)";
 inline constexpr const char* cMsgHierarchyRange = "Hierarchy should be 0 to 7 (is %d)";
@@ -196,7 +197,9 @@ public:
   int32_t NodeCount() const { return FNodeCount; }
   int32_t MaxDegree() const { return Fmaxdegree; }
   const TFloatRect& MBR() const { return Fmbr; }
-  // The search window: MBR widened by CoordinateWindow percent on each side.
+  // The search window: MBR widened by CoordinateWindow percent on each side;
+  // a side of no extent (a network on one horizontal or vertical line) is
+  // widened by cFlatWindowMarginKm instead when CoordinateWindow is above 0.
   const TFloatRect& MBRX() const { return FmbrX; }
   TCoordinateUnit CoordinateUnit() const { return FCoordinateUnit; }
   double DistFactor() const { return FDistfactor; }

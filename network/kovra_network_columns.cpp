@@ -22,8 +22,6 @@ namespace kovra {
 
 namespace {
 
-inline constexpr const char* cAttributeFileName = "attribute.bin";
-
 inline constexpr const char* cMsgInvalidLimitID = "Invalid limitID";
 inline constexpr const char* cMsgLimitIDRange = "LimitID should be from 1 to 9, not %d";
 inline constexpr const char* cMsgLimitFileSize = "Wrong size of limitfile %d, expected %d";
@@ -124,7 +122,7 @@ void TNetwork::AttributeSave() {
 // Limit slots
 
 std::string TNetwork::LimitFileName(int32_t FileNumber) const {
-  return Directory() + "limit" + IntToStr(FileNumber) + ".bin";
+  return Directory() + kovra::LimitFileName(FileNumber);
 }
 
 void TNetwork::CheckLimitID(int32_t limitID) const {

@@ -27,12 +27,6 @@ void RunAlphaShapeLoader();  // kovra_network_seams.cpp
 
 namespace {
 
-inline constexpr const char* cLengthFile = "length.bin";
-inline constexpr const char* cLinkFile = "link.bin";
-inline constexpr const char* cCoordFile = "coord.bin";
-inline constexpr const char* cNodeFile = "node.bin";
-inline constexpr const char* cSpatialIndexFile = "spatialindex.bin";
-inline constexpr const char* cAttributeFile = "attribute.bin";
 
 // Values per block: progress is reported after each.
 inline constexpr int64_t cBlockValues = int64_t(1) << 20;
@@ -143,7 +137,24 @@ void TNetwork::SetCoordinateWindow(double value) {
   if (value >= 0) UpdateSearchWindow();
 }
 
-void TNetwork::UpdateSearchWindow() { FmbrX = GrowRectPercent(Fmbr, FCoordinateWindow); }
+void TNetwork::UpdateSearchWindow() {
+  FmbrX = GrowRectPercent(Fmbr, FCoordinateWindow);
+  // A network on one horizontal (or vertical) line has a window of no height
+  // (or width), and a percentage of nothing would refuse every point off the
+  // line: such a side gets a fixed margin instead.
+  const bool flatX = !(Fmbr.xmax > Fmbr.xmin), flatY = !(Fmbr.ymax > Fmbr.ymin);
+  if (FCoordinateWindow > 0 && (flatX || flatY) && FDistfactor > 0) {
+    const TFloatRect m = GrowRectKm(static_cast<const TFloatRect&>(Fmbr), FCoordinateUnit, FDistfactor, cFlatWindowMarginKm);
+    if (flatX) {
+      FmbrX.xmin = m.xmin;
+      FmbrX.xmax = m.xmax;
+    }
+    if (flatY) {
+      FmbrX.ymin = m.ymin;
+      FmbrX.ymax = m.ymax;
+    }
+  }
+}
 
 void TNetwork::ReadSettings() {
   TConfig cfg;
@@ -168,7 +179,7 @@ void TNetwork::ReadSettings() {
 }
 
 void TNetwork::LoadLengths(TLoadContext& C) {
-  TInput in(fLengthStream, Directory(), cLengthFile);
+  TInput in(fLengthStream, Directory(), cLengthFileName);
   const int64_t L = FLinkCount;
   CheckSize(in, 4 * L);
   SetProgressMaxValue(double(L));
@@ -188,7 +199,7 @@ void TNetwork::LoadLengths(TLoadContext& C) {
 }
 
 void TNetwork::LoadLinks(TLoadContext& C) {
-  TInput in(fLinkStream, Directory(), cLinkFile);
+  TInput in(fLinkStream, Directory(), cLinkFileName);
   C.LinkName = in.Name();
   const int64_t L = FLinkCount;
   CheckSize(in, 8 * L);
@@ -211,7 +222,7 @@ void TNetwork::LoadLinks(TLoadContext& C) {
 }
 
 void TNetwork::LoadCoords(TLoadContext& C) {
-  TInput in(fCoordStream, Directory(), cCoordFile);
+  TInput in(fCoordStream, Directory(), cCoordFileName);
   const int64_t size = in.Size();
   if (size % 16 != 0 || size / 16 >= MaxInt) RaiseWrongFileSize(in.Name(), size, std::min<int64_t>(size / 16, MaxInt - 1) * 16);
   const int64_t N = size / 16;
@@ -245,7 +256,7 @@ void TNetwork::LoadCoords(TLoadContext& C) {
 }
 
 void TNetwork::LoadNodes(TLoadContext& C) {
-  TInput in(fNodeStream, Directory(), cNodeFile);
+  TInput in(fNodeStream, Directory(), cNodeFileName);
   const int64_t size = in.Size();
   if (size < 4) RaiseWrongFileSize(in.Name(), size, 4);
   C.Cipher.Restart();
@@ -320,7 +331,7 @@ void TNetwork::LoadNodes(TLoadContext& C) {
 }
 
 void TNetwork::LoadSpatialIndex() {
-  if (!fSpatialIndexStream) CheckFileExists(cSpatialIndexFile);
+  if (!fSpatialIndexStream) CheckFileExists(cSpatialIndexFileName);
   auto tree = std::make_unique<TQuadTree>();
   tree->SetDirectory(Directory());
   tree->SetProgressStart(60);
@@ -451,7 +462,7 @@ void TNetwork::Open(bool attributes, bool Coord3Cache, bool spatialindex, int32_
 }
 
 void TNetwork::LoadAttributes(TWordArray& Words) {
-  TInput in(fAttributeStream, Directory(), cAttributeFile);
+  TInput in(fAttributeStream, Directory(), cAttributeFileName);
   const int64_t L = FLinkCount;
   CheckSize(in, 2 * L);
   SetProgressMaxValue(double(L));

@@ -169,8 +169,7 @@ void TNetwork::TurnExportTxt2(int32_t index, const std::string& filename) const 
         AppendId(line, FromUtf16(FexternalID->FindExternalid(l)));
         line += ' ';
       }
-      // Every prohibition is written as -1, whatever negative value it holds.
-      line += tr.value < 0 ? std::string("-1") : Format("%8.3f", double(tr.value));
+      line += TurnValueText(tr.value);
       w.writeln(line);
     }
   }

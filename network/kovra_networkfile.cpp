@@ -5,9 +5,42 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <mutex>
+#include <unordered_set>
+
+#include "foundation/kovra_configfile.h"
+#include "foundation/kovra_functions.h"
 
 namespace kovra {
+
+std::string LimitFileName(int32_t FileNumber) { return "limit" + IntToStr(FileNumber) + ".bin"; }
+
+std::string RoadNameFileName(int32_t FileNumber) { return "roadname" + IntToStrZeroPad(FileNumber) + ".bin"; }
+
+std::string RoadNumberFileName(int32_t FileNumber) { return "roadnumber" + IntToStrZeroPad(FileNumber) + ".bin"; }
+
+std::vector<std::string> NetworkDirectoryFileNames() {
+  std::vector<std::string> names{cConfigFileName};
+  names.insert(names.end(), std::begin(cImportedFileNames), std::end(cImportedFileNames));
+  names.push_back(cAttributeFileName);
+  for (int32_t n = 1; n <= cMaxLimitFile; ++n) names.push_back(LimitFileName(n));
+  names.push_back(cIndex1FileName);
+  names.push_back(cIndex2FileName);
+  for (int32_t n = 1; n <= cMaxRoadNameFile; ++n) {
+    names.push_back(RoadNameFileName(n));
+    names.push_back(RoadNumberFileName(n));
+  }
+  return names;
+}
+
+bool IsNetworkDirectoryFileName(const std::string& Name) {
+  static const std::unordered_set<std::string> names = [] {
+    const std::vector<std::string> list = NetworkDirectoryFileNames();
+    return std::unordered_set<std::string>(list.begin(), list.end());
+  }();
+  return names.count(Name) != 0;
+}
 
 void CheckFileExists(const std::string& FileName) {
   struct stat st {};

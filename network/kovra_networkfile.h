@@ -24,6 +24,44 @@ namespace kovra {
 
 static_assert(std::endian::native == std::endian::little, "the network files are little-endian and are read in bulk");
 
+// ---------------------------------------------------------------------------
+// The files of a network directory, named here and nowhere else. The
+// geometry import writes the network files and the settings file
+// ("kovra_config.ini"); the attribute import adds the value, external-id and
+// road-name files. A file of the directory that is none of these is not part
+// of the network.
+inline constexpr const char* cLengthFileName = "length.bin";
+inline constexpr const char* cLinkFileName = "link.bin";
+inline constexpr const char* cCoordFileName = "coord.bin";
+inline constexpr const char* cNodeFileName = "node.bin";
+inline constexpr const char* cCoord3FileName = "coord3.bin";
+inline constexpr const char* cCoord3iFileName = "coord3i.bin";
+inline constexpr const char* cSpatialIndexFileName = "spatialindex.bin";
+inline constexpr const char* cAttributeFileName = "attribute.bin";
+inline constexpr const char* cIndex1FileName = "index1.bin";
+inline constexpr const char* cIndex2FileName = "index2.bin";
+// Limit files are numbered 1..9, road-name pairs 01..99.
+inline constexpr int32_t cMaxLimitFile = 9;
+inline constexpr int32_t cMaxRoadNameFile = 99;
+
+// The files the geometry import writes besides the settings file, in the
+// order it moves them into the folder (the settings file follows them all).
+inline constexpr const char* cImportedFileNames[] = {cCoord3FileName, cCoord3iFileName, cLengthFileName,
+                                                     cCoordFileName,  cLinkFileName,    cNodeFileName,
+                                                     cSpatialIndexFileName};
+
+// "limit" + FileNumber without padding + ".bin" (limit3.bin).
+std::string LimitFileName(int32_t FileNumber);
+// "roadname" / "roadnumber" + two-digit FileNumber + ".bin".
+std::string RoadNameFileName(int32_t FileNumber);
+std::string RoadNumberFileName(int32_t FileNumber);
+// Every name a file of a network directory can have: the settings file, the
+// imported files in their order, then the attribute file, the limit files,
+// the external-id pair and the road-name pairs.
+std::vector<std::string> NetworkDirectoryFileNames();
+// True when Name (without folder) is one of NetworkDirectoryFileNames.
+bool IsNetworkDirectoryFileName(const std::string& Name);
+
 inline constexpr const char* cMsgFileMissing = "File is missing: %s";
 inline constexpr const char* cMsgWrongFileSize = "Wrong size of %s: %d bytes, expected %d";
 inline constexpr const char* cMsgNetworkFileCorrupted = "Network file %s is corrupted (%s)";

@@ -54,11 +54,11 @@
 #include "foundation/kovra_filebase.h"
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_types.h"
+#include "network/kovra_networkfile.h"
 #include "network/kovra_sublinklist.h"
 
 namespace kovra {
 
-inline constexpr const char* cSpatialIndexFileName = "spatialindex.bin";
 inline constexpr const char* cMsgSpatialIndexNotOpen = "Spatial index need to be open";
 inline constexpr const char* cMsgQuadTreeCellFull = "Spatial index: cell %d holds more than 65535 records";
 inline constexpr const char* cMsgQuadTreeLinkTooLong = "Spatial index: link %d has more than 65535 vertices";

@@ -47,10 +47,6 @@ std::u16string_view WithoutZeros(char16_t* Units, size_t Count) {
 
 }  // namespace
 
-std::string RoadNameFileName(int32_t FileNumber) { return "roadname" + IntToStrZeroPad(FileNumber) + ".bin"; }
-
-std::string RoadNumberFileName(int32_t FileNumber) { return "roadnumber" + IntToStrZeroPad(FileNumber) + ".bin"; }
-
 TRoadNameFile::TRoadNameFile() = default;
 
 TRoadNameFile::TRoadNameFile(TKvStream* aNumberStream, TKvStream* aNameStream)

@@ -30,6 +30,7 @@
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_progress.h"
 #include "foundation/kovra_types.h"
+#include "network/kovra_networkfile.h"
 
 namespace kovra {
 
@@ -46,10 +47,6 @@ inline constexpr const char* cMsgRoadNameFileNotOpen = "Roadnamefile %d is not o
 // A column whose length is not the network's link count (the attribute import
 // uses the same text for its value files).
 inline constexpr const char* cMsgRecordCount = "Number of records (%d) differs from the number of links (%d)";
-
-// "roadname" / "roadnumber" + two-digit FileNumber + ".bin".
-std::string RoadNameFileName(int32_t FileNumber);
-std::string RoadNumberFileName(int32_t FileNumber);
 
 class TRoadNameFile : public TProgressCancel {
 public:

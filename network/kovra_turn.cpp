@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "foundation/kovra_functions.h"
 #include "foundation/kovra_io.h"
 #include "foundation/kovra_textfilewriter.h"
 #include "platform/kovra_sysutils.h"
@@ -25,8 +26,7 @@ void WriteTurnLine(TTextFileWriter& w, std::string& line, std::span<const int32_
     AppendInt(line, l);
     line += ' ';
   }
-  // Every prohibition is written as -1, whatever negative value it holds.
-  line += value < 0 ? std::string("-1") : Format("%8.3f", double(value));
+  line += TurnValueText(value);
   w.writeln(line);
 }
 
@@ -55,6 +55,26 @@ private:
 };
 
 }  // namespace
+
+std::string TurnValueText(float Value) {
+  // Every prohibition is written as -1, whatever negative value it holds.
+  if (Value < 0) return "-1";
+  std::string text = Format("%8.3f", double(Value));
+  bool overflow = false;
+  if (float(ParseFloatDot(text, overflow)) == Value) return text;
+  // Fixed notation, the shortest that reads back: no exponent in the file.
+  char buf[400];  // room for the exact value of the smallest Single
+  auto r = std::to_chars(buf, buf + sizeof buf, Value, std::chars_format::fixed);
+  text.assign(buf, r.ptr);
+  // The reader goes through a Double: should that ever round otherwise, the
+  // Single's exact value is written.
+  if (float(ParseFloatDot(text, overflow)) != Value) {
+    r = std::to_chars(buf, buf + sizeof buf, double(Value), std::chars_format::fixed);
+    text.assign(buf, r.ptr);
+  }
+  if (text.size() < 8) text.insert(0, 8 - text.size(), ' ');
+  return text;
+}
 
 void CheckLinkId(int32_t link, int32_t LinkCount) {
   if (link < 1) throw EOutOfRange(Format(cMsgLinkIdBelowOne, link));

@@ -41,6 +41,11 @@ inline constexpr const char* cTurnFileHeader = "// Kovra Turn Restriction File, 
 // EOutOfRange "Link-ID must be >=1: %d" below 1, "Link-ID must be <=%d: %d"
 // (LinkCount, link) above LinkCount.
 void CheckLinkId(int32_t link, int32_t LinkCount);
+// The value field of a turn text file: "-1" for every prohibition; a cost
+// with three decimals ("%8.3f") when that text reads back as the same Single,
+// else the shortest text that does (at least eight characters, right-aligned),
+// so that a small cost never reads back as 0 (a removal) and none is rounded.
+std::string TurnValueText(float Value);
 
 // One restriction as a view: Add copies the links; GetTR's links point into
 // the set and stay valid until the set next changes.

@@ -1,5 +1,6 @@
 #include "platform/kovra_sysutils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -67,11 +68,13 @@ int64_t IntMod(int64_t a, int64_t b) {
 
 // ---------------------------------------------------------------------------
 
-std::string FloatToStrG15(double v) {
+std::string FloatToStrG15(double v) { return FloatToStrG(v, 15); }
+
+std::string FloatToStrG(double v, int digits) {
   if (!std::isfinite(v)) RaiseInvalidOp();
   if (v == 0.0) return "0";
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, std::clamp(digits, 1, 17));
   std::string s(buf, res.ptr);
   size_t e = s.find('e');
   if (e == std::string::npos) return s;

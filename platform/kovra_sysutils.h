@@ -99,6 +99,8 @@ int64_t IntMod(int64_t a, int64_t b);
 // Shortest general form with 15 significant digits, exponent as "E17" / "E-6"
 // (fixed when 1e-4 <= |rounded| < 1e15); -0 gives "0". Non-finite raises EInvalidOp.
 std::string FloatToStrG15(double v);
+// The same with `digits` (1..17) significant digits (fixed below 10^digits).
+std::string FloatToStrG(double v, int digits);
 // Fixed with `decimals` digits after '.', correctly rounded (ties of the exact
 // binary value to even); no '-' when every digit is 0. Non-finite raises EInvalidOp.
 std::string FloatToStrFixed(double v, int decimals);

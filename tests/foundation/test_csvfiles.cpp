@@ -61,6 +61,50 @@ TEST(SplitCommaText, ReplacesItemsOfAReusedList) {
   EXPECT_EQ(f, (Fields{"x", "y", "z"}));
 }
 
+// ".csv" tables: only commas separate, so blanks inside a field stay.
+TEST(SplitCsvText, Table) {
+  using namespace std::string_literals;
+  const std::vector<SplitCase> cases = {
+      {"7,Main Street,2", {"7", "Main Street", "2"}},
+      {"1, \"x, y\",,z", {"1", "x, y", "", "z"}},
+      {"  a b  ,  c  ", {"a b", "c"}},  // blanks around a field are dropped
+      {"\" a \" ,b", {" a ", "b"}},     // quoted blanks are kept
+      {"a,", {"a", ""}},
+      {"a, ", {"a", ""}},
+      {",a", {"", "a"}},
+      {"", {}},
+      {"   \t ", {}},
+      {"\"a\"b,c", {"ab", "c"}},  // text after a closing quote stays in the field
+      {"\"say \"\"hi\"\"\",2", {"say \"hi\"", "2"}},
+      {"\"abc, d", {"abc, d"}},  // unclosed quote runs to the end
+      {"a\tb,c d", {"a\tb", "c d"}},
+      {"a\0b,c"s, {"a\0b"s, "c"}},
+  };
+  for (const auto& c : cases) {
+    Fields f = {"old"};
+    SplitCsvText(c.text, f);
+    EXPECT_EQ(f, c.expected) << "text: " << c.text;
+  }
+}
+
+// A sequence of files splits each line by its own file's rule: ".csv" at
+// commas only, other files (".mid", text files) by the comma-text rule.
+TEST_F(CsvDir, CsvFilesKeepBlanksInsideFields) {
+  const std::string line = "1,Main Street,\"Kings Road\",5\r\n";
+  TCSVFiles csv(65001);
+  csv.Add(std::vector<std::string>{Make("roads.csv", line), Make("roads.mid", line), Make("ROADS.CSV", line)});
+  csv.Open();
+  Fields f;
+  csv.ReadLine(f);
+  EXPECT_EQ(f, (Fields{"1", "Main Street", "Kings Road", "5"}));
+  csv.ReadLine(f);
+  EXPECT_EQ(f, (Fields{"1", "Main", "Street", "Kings Road", "5"}));
+  std::string name;
+  csv.Read(1, name);
+  EXPECT_EQ(name, "Main Street");
+  EXPECT_TRUE(csv.Eof());
+}
+
 TEST_F(CsvDir, SkipsEmptyFilesAndReadsAcrossFiles) {
   TCSVFiles csv(65001);
   csv.Add(Make("empty.csv", ""));

@@ -1,10 +1,12 @@
 // The CSV file sequence over up to three arbitrary files: its lines are the
 // files' lines in order (empty files skipped), the typed reads give a value or
 // the library's error, Position never goes back; and the comma-text rule gives
-// back the same fields for their quoted join.
+// back the same fields for their quoted join, and so does the rule of ".csv"
+// files (commas only), which splits the lines of a file named so.
 //
-// Input: code-page selector, file count, one length-prefixed piece per file,
-// then the operations (one byte each: kind and field index).
+// Input: code-page selector, file count (and, in its upper bits, which files
+// are named ".csv"), one length-prefixed piece per file, then the operations
+// (one byte each: kind and field index).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +37,12 @@ std::string QuotedJoin(const std::vector<std::string>& fields) {
   return s;
 }
 
+std::vector<std::string> SplitCsv(std::string_view line) {
+  std::vector<std::string> fields;
+  SplitCsvText(line, fields);
+  return fields;
+}
+
 void CheckSplit(std::string_view line) {
   std::vector<std::string> fields = SplitCommaText(line);
   Check(SplitCommaText(QuotedJoin(fields)) == fields, "quoted join splits into other fields");
@@ -42,6 +50,11 @@ void CheckSplit(std::string_view line) {
   std::vector<std::string> reused = {"x", "y", "z", "w"};
   SplitCommaText(line, reused);
   Check(reused == fields, "split into a used list differs");
+  const std::vector<std::string> csv = SplitCsv(line);
+  Check(SplitCsv(QuotedJoin(csv)) == csv, "quoted join splits into other .csv fields");
+  reused = {"x", "y", "z", "w"};
+  SplitCsvText(line, reused);
+  Check(reused == csv, ".csv split into a used list differs");
 }
 
 }  // namespace
@@ -49,14 +62,20 @@ void CheckSplit(std::string_view line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFuzzInput in(data, size);
   const uint16_t cp = cPages[in.Byte() % 4];
-  const int files = 1 + in.Byte() % 3;
+  const uint8_t fileByte = in.Byte();
+  const int files = 1 + fileByte % 3;
   std::vector<std::string> names;
   std::vector<std::string> expected;
+  std::vector<bool> csvRule;  // per line: its file is a ".csv" table
   for (int k = 0; k < files; ++k) {
     std::string_view bytes = in.Bytes(in.UInt16() % 512);
-    names.push_back(WriteFuzzFile("csv" + std::to_string(k) + ".txt", bytes));
+    const bool csvName = (fileByte >> (4 + k)) & 1;
+    names.push_back(WriteFuzzFile("csv" + std::to_string(k) + (csvName ? ".csv" : ".txt"), bytes));
     TTextFileReader r(names.back(), cp);
-    while (!r.Eof()) expected.push_back(r.ReadLine());
+    while (!r.Eof()) {
+      expected.push_back(r.ReadLine());
+      csvRule.push_back(csvName);
+    }
   }
   for (const auto& l : expected) CheckSplit(l);
 
@@ -77,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 1: {
           std::vector<std::string> sl;
           csv.ReadLine(sl);
-          Check(sl == SplitCommaText(expected[next]), "fields differ from the line's");
+          Check(sl == (csvRule[next] ? SplitCsv(expected[next]) : SplitCommaText(expected[next])),
+                "fields differ from the line's");
           break;
         }
         case 2: {

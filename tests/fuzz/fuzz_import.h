@@ -66,10 +66,10 @@ inline std::string_view TakePiece(std::string_view& Data) {
 // Runs Imp into Out, emptied first so that whatever is there afterwards is
 // this run's. The run either finishes or raises the library's error; one that
 // raised leaves no vertex file, a finished one leaves vertex files that agree
-// with its link count. Anything else aborts.
+// with its link count; neither leaves its staging folder. Anything else aborts.
 inline void RunReadStage(TReadOnlyImport& Imp, const std::filesystem::path& Out) {
   namespace fs = std::filesystem;
-  const char* files[] = {cCoordFromFile, cCoordToFile, cCoord3File, cCoord3iFile};
+  const char* files[] = {cCoordFromFile, cCoordToFile, cCoord3FileName, cCoord3iFileName};
   for (const char* name : files) fs::remove(Out / name);
   Imp.SetDirectory(Out.string());
   bool finished = true;
@@ -84,13 +84,14 @@ inline void RunReadStage(TReadOnlyImport& Imp, const std::filesystem::path& Out)
     return ec ? -1 : int64_t(n);
   };
   const int64_t links = Imp.LinkCount();
+  if (fs::exists(Out / cImportStagingFolder)) std::abort();
   if (!finished) {
     for (const char* name : files)
       if (sizeOf(name) >= 0) std::abort();  // a failed run leaves nothing
     return;
   }
   if (sizeOf(cCoordFromFile) != 16 * links || sizeOf(cCoordToFile) != 16 * links ||
-      sizeOf(cCoord3iFile) != 4 * (links + 1) || sizeOf(cCoord3File) % 16 != 0)
+      sizeOf(cCoord3iFileName) != 4 * (links + 1) || sizeOf(cCoord3FileName) % 16 != 0)
     std::abort();
 }
 

@@ -71,11 +71,12 @@ def codepage():
 CSV_PAGES = {1252: 0, 65001: 1, 1200: 2, 932: 3}
 
 
-def csv_seed(seed, page, files, ops=b''):
-    """A seed of fuzz_csv.cpp: code page, one to three files, then the operations
-    (one byte each: the kind in the low 3 bits, the field index + 2 above)."""
+def csv_seed(seed, page, files, ops=b'', csv_names=0):
+    """A seed of fuzz_csv.cpp: code page, one to three files (csv_names: bit k
+    names file k ".csv"), then the operations (one byte each: the kind in the
+    low 3 bits, the field index + 2 above)."""
     assert 1 <= len(files) <= 3
-    data = bytes([CSV_PAGES[page], len(files) - 1])
+    data = bytes([CSV_PAGES[page], len(files) - 1 | csv_names << 4])
     for f in files:
         data += struct.pack('<H', len(f)) + f
     put('csv', seed, data + ops)
@@ -88,6 +89,9 @@ def op(kind, field=0):
 def csv():
     files = [b'id,name,z1,z2\r\n1,"Main ""St""",0,1\r\n2,Side,-1,2\r\n', b'', b'3, x ,9,-9\n4,"unclosed\n']
     csv_seed('three-files', 1252, files, bytes([0, 1, 2 << 3 | 2, 3 << 3 | 3, 4 << 3 | 4, 2 << 3 | 5, 2 << 3 | 6, 0, 0, 0]))
+    # The first and third files named ".csv": split at commas only.
+    named = [b'7,Main Street,  x y ,"q r"\r\n,\t,\r\n', b'a b,c\n', b'"Kings Road", 5\r\n']
+    csv_seed('csv-names', 1252, named, bytes([1, 1, 1, 2 << 3 | 2]), csv_names=0b101)
     utf16 = 'a,b\r\n\u00e4,"c"\r\n'.encode('utf-16-le')
     csv_seed('utf16', 1200, [utf16], bytes([0, 1]))
 
@@ -225,6 +229,10 @@ def columns():
     logical = dbf_table([('B', 'L', 1, 0)], [('T',), ('F',), ('?',), ('Y',)])
     limit = bytes([4, 1, 2, 3, 255])
     put('columns', 'plain', bytes([1 << 3]) + limit + four)
+    # Bits 6-7 pick the writes: Write2, Write3, Write4.
+    for group in (1, 2, 3):
+        put('columns', 'plain-writes%d' % group, bytes([1 << 3 | group << 6]) + limit + four)
+        put('columns', 'logical-writes%d' % group, bytes([4 | group << 6]) + limit + logical)
     put('columns', 'keyed-mph', bytes([1 | 2 | 4 | (1 << 3)]) + limit + four)
     put('columns', 'ids', bytes([0]) + bytes([3, 1, 2, 3]) + four)
     put('columns', 'three-records', bytes([1 << 3]) + bytes([5, 0, 0, 0, 0, 0]) + three)

@@ -330,14 +330,23 @@ TEST_F(ImportBuild, CoordinateSystemAndBounds) {
   const std::string wgs84 =
       "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,298.257223563]],"
       "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]";
+  const std::string nad83 =
+      "GEOGCS[\"GCS_North_American_1983\",DATUM[\"D_North_American_1983\",SPHEROID[\"GRS_1980\",6378137.0,"
+      "298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+  const std::string wgs84Named =
+      "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],"
+      "UNIT[\"degree\",0.0174532925199433]]";
   const std::vector<Case> cases = {
       {"metres", cuM, "", 0, "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100, 50)", "", 0},
       {"survey feet", cuSurveyft, "", 0, "CoordSys NonEarth Units \"survey ft\" Bounds (0, 0) (100, 50)", "", 0},
       {"decimetres", cuDm, "", 0, "", "", 0},
       {"points", cuPoint, "", 0, "", "", 0},
       {"degrees", cuDeg, "", 0, "CoordSys Earth Projection 1, 104", wgs84, 4326},
-      {"degrees with given texts", cuDeg, "GEOGCS[\"x\"]", 4258, "CoordSys Earth Projection 1, 104", "GEOGCS[\"x\"]",
-       4258},
+      // EPSG 4326 and datum 104 are WGS 84: only a text that names it gets them.
+      {"degrees with given texts", cuDeg, "GEOGCS[\"x\"]", 4258, "", "GEOGCS[\"x\"]", 4258},
+      {"degrees, NAD83 projection", cuDeg, nad83, 0, "", nad83, 0},
+      {"degrees, WGS 84 projection named otherwise", cuDeg, wgs84Named, 0, "CoordSys Earth Projection 1, 104",
+       wgs84Named, 4326},
   };
   const std::string shp = Lines("box.shp", {{{0, 0}, {100, 50}}}, "");
   for (const Case& c : cases) {
@@ -430,8 +439,10 @@ TEST_F(ImportBuild, FailuresLeaveNoFileOfTheRun) {
       {"256 ends", Lines("star.shp", star), "Too many links at 0.5, 0.25", 0},
       {"length overflow", Lines("huge.shp", {{{0, 0}, {1, 1}}, {{0, 0}, {1e300, 1e300}}}),
        "The length of link 2 overflows", 0},
-      // 40 lone links: the vertex files fit, coord.bin (80 nodes) does not.
-      {"full disk", Lines("full.shp", full), "Stream write error", 1000},
+      // 40 lone links: the vertex files fit, coord.bin (80 nodes) does not;
+      // the message names the file and the reason.
+      {"full disk", Lines("full.shp", full),
+       "Cannot write file \"" + fOut + "/" + cImportStagingFolder + "/coord.bin\". File too large", 1000},
   };
   WriteBytes(fOut + "/keep.txt", "mine");
   const TFolderState before = FolderState(fOut);
@@ -454,6 +465,32 @@ TEST_F(ImportBuild, FailuresLeaveNoFileOfTheRun) {
     EXPECT_EQ(message, c.message) << c.name;
     EXPECT_TRUE(NoFileOfRunRemains(before, fOut)) << c.name;
     EXPECT_EQ(ReadBytes(c.shp), input) << c.name;
+  }
+}
+
+// A network whose nodes lie on one horizontal line (or one vertical line)
+// finds its own nodes and points beside the line: its bounds read back as
+// written, and the side of no extent gets a margin of its own.
+TEST_F(ImportBuild, NetworkOnOneLineFindsItsOwnNodes) {
+  for (const bool vertical : {false, true}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    // A coordinate that fifteen digits would round down.
+    const double c = 170000.12345678912;
+    const auto at = [&](double along) { return vertical ? TFloatPoint{c, along} : TFloatPoint{along, c}; };
+    TLines chain;
+    for (int32_t k = 0; k < 5; ++k) chain.push_back({at(500000.0 + 200 * k), at(500000.0 + 200 * (k + 1))});
+    TImport imp;
+    Run(imp, Lines(vertical ? "v.shp" : "h.shp", chain));
+    TNetwork net;
+    net.SetDirectory(fOut);
+    net.Open(false, false, true, 0);
+    ASSERT_EQ(net.NodeCount(), 6);
+    for (int32_t node = 1; node <= net.NodeCount(); ++node) EXPECT_NO_THROW(net.CheckCoordinate(net.Node2Coordinate(node))) << node;
+    // 10 m beside the line: inside the search area; 5 km beside it: outside.
+    const TFloatPoint beside = vertical ? TFloatPoint{c + 10, 500300} : TFloatPoint{500300, c + 10};
+    const TFloatPoint far = vertical ? TFloatPoint{c + 5000, 500300} : TFloatPoint{500300, c + 5000};
+    EXPECT_NO_THROW(net.CheckCoordinate(beside));
+    EXPECT_THROW(net.CheckCoordinate(far), ECoordinateCheck);
   }
 }
 

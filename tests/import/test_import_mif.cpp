@@ -361,8 +361,8 @@ void ExpectNear(TFloatPoint a, TFloatPoint b) {
   EXPECT_NEAR(a.y, b.y, 1e-9);
 }
 
-// One .mid line per object, rejected objects included, running on across
-// files; a bad level names its .mid line.
+// One .mid line per object, rejected objects included, each .mid beside its
+// own .mif; a bad level names its .mid line.
 TEST_F(ImportMif, ZLevelsFromTheMidLines) {
   const std::string a = Mif("a.mif", {{JsonLine({{0, 0}, {1, 0}}), R"("name":"x, y","zf":1,"zt":0)"},
                                       {"null", R"("name":"z","zf":9,"zt":9)"},
@@ -397,8 +397,9 @@ TEST_F(ImportMif, ZLevelsFromTheMidLines) {
       {Replace(bMid, ",2,4", ",-10,4"), "Z-levels of out range (-9..9)" + where1},
       {Replace(bMid, ",2,4", ",2,x"), "'x' is not a valid integer value" + where1},
       {line1 + "\"w\",0\n", "Invalid fields for Z-levels defined" + where2},
-      // Fewer lines than objects: the object past the end reads no fields.
-      {line1, "Invalid fields for Z-levels defined" + where2},
+      // Fewer lines than objects: counted against the file's objects.
+      {line1, "The MIF and MID files do not have the same number of records (2 objects in " + b + ", 1 lines in " +
+                  In("b.mid") + ")"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Message);
@@ -410,8 +411,30 @@ TEST_F(ImportMif, ZLevelsFromTheMidLines) {
     imp.SetZFromField(1);
     imp.SetZToField(2);
     EXPECT_EQ(ExecuteError(imp), c.Message);
-    EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+    EXPECT_TRUE(NoFileOfRunRemains(before, fOut));
   }
+}
+
+// Each .mid is counted against its own .mif: a table one line short beside
+// one a line long has the right total, and would hand every level after the
+// missing line to the object before its own.
+TEST_F(ImportMif, ZLevelTablesOfAnotherLengthAreRefused) {
+  std::vector<TJsonFeature> roads;
+  for (int32_t k = 0; k < 3; ++k)
+    roads.push_back({JsonLine({{double(k), 0}, {double(k) + 1, 0}}), R"("zf":)" + std::to_string(k) + R"(,"zt":0)"});
+  const std::string a = Mif("a.mif", roads), b = Mif("b.mif", roads);
+  const std::string aMid = ReadBytes(In("a.mid")), bMid = ReadBytes(In("b.mid"));
+  ASSERT_EQ(LinesIn(aMid), 3);
+  WriteBytes(In("a.mid"), aMid.substr(0, aMid.rfind('\n', aMid.size() - 2) + 1));
+  WriteBytes(In("b.mid"), bMid + "9,0\n");
+  TReadStageImport imp;
+  imp.SetDirectory(fOut);
+  imp.SetZFromField(0);
+  imp.SetZToField(1);
+  imp.AddFiles({a, b});
+  EXPECT_EQ(ExecuteError(imp), "The MIF and MID files do not have the same number of records (3 objects in " + a +
+                                   ", 2 lines in " + In("a.mid") + ")");
+  EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
 }
 
 TEST_F(ImportMif, HeaderReader) {
@@ -528,7 +551,7 @@ TEST_F(ImportMif, SameReadStageAsTheShapefileOfTheSameData) {
 }
 
 // Progress follows the bytes read; a cancel stops reading every file and
-// leaves no file of the run.
+// leaves the folder as it was.
 TEST_F(ImportMif, ProgressByBytesAndCancel) {
   std::vector<TJsonFeature> roads;
   for (int32_t k = 0; k < 30; ++k) roads.push_back({JsonLine({{0, double(k)}, {1, double(k)}}), R"("id":1)"});
@@ -551,11 +574,12 @@ TEST_F(ImportMif, ProgressByBytesAndCancel) {
   // Half of the bytes lie in the first file.
   cancelAt = 5;
   reported.clear();
+  const TFolderState before = FolderState(fOut);
   imp.Execute();
   EXPECT_TRUE(imp.Cancelled());
   EXPECT_GT(imp.LinkCount(), 0);
   EXPECT_LT(imp.LinkCount(), 30);
-  EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+  EXPECT_TRUE(NoFileOfRunRemains(before, fOut));
 }
 
 // A read the disk fails is an error naming the file, not the end of the file

@@ -284,4 +284,71 @@ TEST_F(ImportShapefile, BadZLevelsNameTheirRecord) {
   }
 }
 
+// The record count comes from the size of the .shx: one cut short would drop
+// records silently. Its header states its length, and its last record must
+// end where the records of the .shp end.
+TEST_F(ImportShapefile, ShortIndexIsRefused) {
+  const std::string source = Shapefile("source.shp", Awkward(298, false));
+  const std::string shx = ReadBytes(In("source.shx"));
+  ASSERT_EQ(shx.size(), 100u + 8 * 300);
+  const std::string shpEnd = std::to_string(ReadBytes(source).size());
+  // The last of the first 143 records ends where the 144th begins.
+  const std::string end143 = std::to_string(ContentOffset(shx, 144) - 8);
+  std::string restated = shx.substr(0, 1244);
+  PutBigEndian(restated, 24, 1244 / 2);
+  std::string headerOnly = shx.substr(0, 100);
+  PutBigEndian(headerOnly, 24, 50);
+  const struct {
+    std::string Name, Shx, Message;
+  } cases[] = {
+      {"cut", shx.substr(0, 1250),
+       "Corrupt shapefile " + In("cut.shx") + ": 1250 bytes, its header says " + std::to_string(shx.size())},
+      {"restated", restated,
+       "Corrupt shapefile " + In("restated.shx") + ": its 143 records end at byte " + end143 + " of " +
+           In("restated.shp") + ", whose records run to " + shpEnd},
+      {"header", headerOnly,
+       "Corrupt shapefile " + In("header.shx") + ": its 0 records end at byte 100 of " + In("header.shp") +
+           ", whose records run to " + shpEnd},
+      {"whole", shx, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::copy_file(source, In(c.Name + ".shp"));
+    CopyCompanions(In("source"), In(c.Name));
+    WriteBytes(In(c.Name + ".shx"), c.Shx);
+    const TFolderState before = FolderState(fOut);
+    TReadStageImport imp;
+    imp.SetDirectory(fOut);
+    imp.Add(In(c.Name + ".shp"));
+    EXPECT_EQ(ExecuteError(imp), c.Message);
+    if (c.Message.empty())
+      EXPECT_EQ(imp.LinkCount(), 300);
+    else
+      EXPECT_TRUE(NoFileOfRunRemains(before, fOut));
+  }
+}
+
+// Levels are read by record number over all tables, so a .dbf one record
+// short would hand every later level to the link before its own.
+TEST_F(ImportShapefile, ZLevelTableOfAnotherLengthIsRefused) {
+  const auto roads = [](int32_t n) {
+    std::vector<TJsonFeature> f;
+    for (int32_t k = 0; k < n; ++k)
+      f.push_back({JsonLine({{double(k), 0}, {double(k) + 1, 0}}), R"("zf":)" + std::to_string(k % 3) + R"(,"zt":0)"});
+    return f;
+  };
+  const std::string a = Shapefile("a.shp", roads(3)), b = Shapefile("b.shp", roads(4));
+  Shapefile("two.shp", roads(2));
+  Shapefile("five.shp", roads(5));
+  fs::copy_file(In("two.dbf"), In("a.dbf"), fs::copy_options::overwrite_existing);
+  fs::copy_file(In("five.dbf"), In("b.dbf"), fs::copy_options::overwrite_existing);
+  TReadStageImport imp;
+  imp.SetDirectory(fOut);
+  imp.SetZFromField(0);
+  imp.SetZToField(1);
+  imp.AddFiles({a, b});
+  EXPECT_EQ(ExecuteError(imp), "Corrupt shapefile " + a + ": 3 records in the .shx but 2 records in " + In("a.dbf"));
+  EXPECT_TRUE(NoFileOfRunRemains({}, fOut));
+}
+
 }  // namespace

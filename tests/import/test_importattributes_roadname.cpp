@@ -120,6 +120,20 @@ TEST_F(RoadNameImport, TablesInTheirCodePagesReadBackThroughTheNetwork) {
   EXPECT_EQ(ReadBytes(In("u.cpg")).substr(0, 5), "UTF-8");
 }
 
+// A ".csv" table is split at commas only: a name with blanks stays whole and
+// the columns after it stay in place.
+TEST_F(RoadNameImport, CsvNamesKeepTheirBlanks) {
+  Network(4);
+  const std::string csv = In("names.csv");
+  WriteBytes(csv, "1,Main Street,x\r\n2,\"Kings Road, North\",x\r\n3, Old  Mill Lane ,x\r\n4,Main Street,x\r\n");
+  TImportAttributes a;
+  a.SetDirectory(fOut);
+  a.SetCodepageCSV(65001);
+  a.Add(csv);
+  a.ExecuteRoadname(1, "", fkCSV);
+  EXPECT_EQ(NamesOf(1), (std::vector<std::string>{"Main Street", "Kings Road, North", "Old  Mill Lane", "Main Street"}));
+}
+
 TEST_F(RoadNameImport, Cp1251TextMadeByUconv) {
   Network(5);
   std::string csv;

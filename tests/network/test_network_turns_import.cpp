@@ -243,4 +243,22 @@ TEST_F(TurnImport, ExportWithExternalIdsReadsBackAsTheSameSet) {
   ExpectRaises<Exception>([&] { net.TurnExportTxt2(0, PathOf("y.txt")); }, "External ID is not open");
 }
 
+// Costs read back as the Single they were: three decimals would write
+// 0.0004 as 0.000, which reads back as a removal, and round 1234.5678.
+TEST_F(TurnImport, CostsReadBackAsTheSameSingle) {
+  TNetwork& net = OpenSample();
+  net.CreateArrayTurn(3);
+  net.TurnRestriction(0, 3, 4, 0.0004f);
+  net.TurnRestriction(0, 4, 2, 1234.5678f);
+  net.TurnRestriction(0, 1017, 1023, 2.5f);
+  net.TurnRestriction(0, 5, 6, 1e-7f);
+  net.TurnExportTxt(0, PathOf("ids.txt"));
+  net.TurnExportTxt2(0, PathOf("external.txt"));
+  net.TurnImportTxt(1, PathOf("ids.txt"));
+  net.TurnImportTxt(2, PathOf("external.txt"));
+  ASSERT_EQ(StoredTurns(net, 0).size(), 4u);
+  EXPECT_EQ(StoredTurns(net, 1), StoredTurns(net, 0));
+  EXPECT_EQ(StoredTurns(net, 2), StoredTurns(net, 0));
+}
+
 }  // namespace

@@ -346,7 +346,10 @@ TEST_F(TurnFiles, ExportTxtWritesTheExactBytesInBucketOrder) {
 TEST_F(TurnFiles, ExportTxtValueField) {
   const std::vector<std::pair<float, std::string>> cases = {
       {2.5f, "   2.500"},    {-1, "-1"},           {-2.5f, "-1"},         {-0.001f, "-1"},
-      {0.001f, "   0.001"},  {1234.5678f, "1234.568"}, {12345678, "12345678.000"}, {3e-4f, "   0.000"},
+      {0.001f, "   0.001"},  {12345678, "12345678.000"},
+      // Three decimals would change these: the digits that read back as the
+      // same Single, never a 0 that would read back as a removal.
+      {1234.5678f, "1234.5677"}, {3e-4f, "  0.0003"}, {1e-6f, "0.000001"}, {1e-9f, "0.000000001"},
   };
   TTurnRestrictions ts(100);
   std::string expected = cHeader;

@@ -10,8 +10,12 @@ TFolderState FolderState(const std::string& Dir) {
   TFolderState state;
   std::error_code ec;
   if (!std::filesystem::is_directory(Dir, ec)) return state;
-  for (const auto& e : std::filesystem::directory_iterator(Dir))
-    if (e.is_regular_file()) state[e.path().filename().string()] = ReadBytes(e.path().string());
+  for (const auto& e : std::filesystem::directory_iterator(Dir)) {
+    if (e.is_regular_file())
+      state[e.path().filename().string()] = ReadBytes(e.path().string());
+    else if (e.is_directory())
+      state[e.path().filename().string() + "/"] = "";  // a folder left behind counts too
+  }
   return state;
 }
 

@@ -10,7 +10,8 @@
 
 namespace kovra::testsupport {
 
-// File name -> bytes of every regular file directly in Dir; empty when Dir does not exist.
+// File name -> bytes of every regular file directly in Dir, and name + "/"
+// -> "" of every folder in it; empty when Dir does not exist.
 using TFolderState = std::map<std::string, std::string>;
 TFolderState FolderState(const std::string& Dir);
 
