@@ -6,7 +6,7 @@
 //   0  the .mif bytes (Scan);
 //   1  shx size (2 bytes, mod 400), then the .dbf bytes;
 //   2  id size (2 bytes, mod 400), .tab text (a piece of up to 64 bytes), then the .dat bytes;
-//   3  buffer size (1 byte, 1..16), then the .mid bytes.
+//   3  buffer size (1 byte, 1..64), then the .mid bytes.
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -78,7 +78,7 @@ void FuzzTab(TFuzzInput& in) {
 }
 
 void FuzzLines(TFuzzInput& in) {
-  const int32_t buffer = 1 + in.Byte() % 16;
+  const int32_t buffer = 1 + in.Byte() % 64;
   const std::string mid = WriteFuzzFile("count.mid", in.Rest());
   int64_t lines = 0;
   {

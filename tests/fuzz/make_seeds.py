@@ -266,6 +266,8 @@ def filesets():
     put('filesets', 'tab_nativex', b'\x02' + struct.pack('<H', 80) + bytes([len(nativex)]) + nativex +
         b'\x02\x7b\x01\x01' + struct.pack('<Q', 10))
     put('filesets', 'lines', b'\x03\x07a,1\r\nb,2\n\nc\r\r\n\xc3\xa9\n\n')
+    put('filesets', 'lines_long', b'\x03\x25' + b''.join(b'%d,"Road %d"\r\n' % (i, i * 7) for i in range(20)) +
+        b'x\r' * 9 + b'\n\n\r\n')
 
 
 TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'networklist': networklist, 'dbf': dbf,
