@@ -127,6 +127,16 @@ public:
   std::vector<std::string> ImportFiles() const;
   // What Go reads from the tab.
   TImportState ImportState() const;
+  // The tab's handlers; the controls run them guarded.
+  void ImportAddFilesButtonClick();
+  void ImportFileListBoxKeyDown(int Key);
+  void sbImportOutputSelectClick();
+  void ImportScanFileButtonClick();
+  void GoButtonClick();
+  // "Scan Files" and the output-folder button follow the file list.
+  void ImportFilesChanged();
+  // Empties a field list to its entry "<pick a field>".
+  static void ResetFieldList(QComboBox* List);
 
   // --- "Manage Networks" (studio_page_networks.cpp) ---
   QWidget* TabNetworks = nullptr;
@@ -185,13 +195,6 @@ public:
   QVBoxLayout* TopologyRunLayout = nullptr;
 
 public slots:
-  // The import tab's handlers; each runs guarded.
-  void ImportAddFilesButtonClick();
-  void ImportFileListBoxKeyDown(int Key);
-  void sbImportOutputSelectClick();
-  void ImportScanFileButtonClick();
-  void GoButtonClick();
-
   // The tab's handlers; each runs guarded.
   void AddNetworkClick();
   void CopyNetworkClick();
@@ -206,10 +209,6 @@ protected:
 private:
   void BuildMenus();
   QWidget* BuildImportPage();
-  // "Scan Files" and the output-folder button follow the file list.
-  void ImportFilesChanged();
-  // Empties a field list to its entry "<pick a field>".
-  static void ResetFieldList(QComboBox* List);
   QWidget* BuildNetworksPage();
   void BuildNetworkOptions();
   // The options panel's controls from the current row and its pending edit.

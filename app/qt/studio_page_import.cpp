@@ -150,7 +150,9 @@ QWidget* TForm1::BuildImportPage() {
   // Right: coordinate system, code page and options.
   auto* right = new QVBoxLayout;
   auto edit = [&](QLineEdit*& ed, const char* name, const char* caption) {
-    right->addWidget(label(caption));
+    QLabel* l = label(caption);
+    l->setWordWrap(true);  // the long captions on a narrow window
+    right->addWidget(l);
     ed = new QLineEdit(page);
     ed->setObjectName(name);
     right->addWidget(ed);
