@@ -235,6 +235,11 @@ public:
 
   void Execute() override;
 
+  // The companion of an input file found by sibling lookup; when none exists,
+  // opening the usual name raises the stream's own "Cannot open file" error.
+  // (Public: the desktop program checks file sets by the same rule.)
+  static std::string RequiredCompanion(const std::string& name, const char* ext);
+
 protected:
   // One listed file as CheckRequest found it, with the companions the run needs.
   struct TInputFile {
@@ -257,9 +262,6 @@ protected:
   // True when both z-level fields are set.
   bool WantZLevels() const { return fZfromField >= 0 && fZtoField >= 0; }
   static TInputKind KindOf(const std::string& filename);
-  // The companion of an input file found by sibling lookup; when none exists,
-  // opening the usual name raises the stream's own "Cannot open file" error.
-  static std::string RequiredCompanion(const std::string& name, const char* ext);
 
   // The shapefile reader and its request checks.
   void CheckSHP();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/core/studio_import.h"
 #include "app/core/studio_networklist.h"
 #include "app/core/studio_ports.h"
 #include "app/core/studio_settings.h"
@@ -21,6 +22,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
@@ -103,7 +105,38 @@ public:
   // --- "Import" (studio_page_import.cpp) ---
   QWidget* TabImport = nullptr;
   QGridLayout* ImportLayout = nullptr;
+  QListWidget* ImportFileListBox = nullptr;
+  QPushButton* ImportAddFilesButton = nullptr;
+  QPushButton* ImportScanFileButton = nullptr;
+  QLabel* lbImportOutput = nullptr;
+  QToolButton* sbImportOutputSelect = nullptr;
+  QPushButton* GoButton = nullptr;
+  // In TFieldListId order; each entry's data is its field number, entry 0
+  // "<pick a field>" (-1).
+  std::array<QComboBox*, cFieldListCount> ImportFieldLists{};
+  QLineEdit* edImportCoordSys = nullptr;
+  QLineEdit* edImportPrj = nullptr;
+  QLineEdit* edImportEPSG = nullptr;
+  QPushButton* btWGS84 = nullptr;
+  QPushButton* btBNG = nullptr;
   QComboBox* ImportCodePageList = nullptr;
+  QCheckBox* cbAllowLoops = nullptr;
+  QLineEdit* edMaxNodesPerCell = nullptr;
+  QLineEdit* edEncryptionKey = nullptr;
+  // The listed input files, in list order.
+  std::vector<std::string> ImportFiles() const;
+  // What Go reads from the tab.
+  TImportState ImportState() const;
+  // The tab's handlers; the controls run them guarded.
+  void ImportAddFilesButtonClick();
+  void ImportFileListBoxKeyDown(int Key);
+  void sbImportOutputSelectClick();
+  void ImportScanFileButtonClick();
+  void GoButtonClick();
+  // "Scan Files" and the output-folder button follow the file list.
+  void ImportFilesChanged();
+  // Empties a field list to its entry "<pick a field>".
+  static void ResetFieldList(QComboBox* List);
 
   // --- "Manage Networks" (studio_page_networks.cpp) ---
   QWidget* TabNetworks = nullptr;

@@ -2,6 +2,8 @@
 // window, into $KOVRA_SCREENSHOT_DIR (build/screenshots). Each is checked by
 // ImageMagick's identify: the widget's size, and more than one colour (a
 // window that drew nothing is one colour).
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTableView>
@@ -35,6 +37,7 @@ protected:
     FForm = NewForm();
     // The second row, as a user picks it.
     FForm->DBGrid1->selectRow(1);
+    ScanImportFiles();
   }
   void TearDown() override {
     FForm.reset();
@@ -57,6 +60,32 @@ protected:
   void ShootTab(QWidget* Tab, const std::string& Name) {
     FForm->PageControl1->setCurrentWidget(Tab);
     Shoot(*FForm, Name);
+  }
+
+  // The import tab with a scanned file set: two MIF files of a county's
+  // roads, the usual fields chosen, WGS84.
+  void ScanImportFiles() {
+    const std::string header =
+        "Version 300\nCharset \"WindowsLatin1\"\nDelimiter \",\"\nCoordSys Earth Projection 1, 104\nColumns 8\n"
+        "  Link_Id Integer\n  Z_From Smallint\n  Z_To Smallint\n  Road_Class Smallint\n  Name Char(60)\n"
+        "  Ref Char(10)\n  Max_Height Decimal(4,1)\n  Survey Date\nData\n";
+    for (const char* f : {"roads_north.mif", "roads_south.mif"}) dialogs.Files.push_back(Make(f, header));
+    FForm->ImportAddFilesButtonClick();
+    FForm->ImportScanFileButtonClick();
+    auto choose = [this](TFieldListId id, const char* name) {
+      QComboBox* list = FForm->ImportFieldLists[size_t(id)];
+      list->setCurrentIndex(list->findText(name));
+    };
+    choose(TFieldListId::flZFrom, "Z_FROM");
+    choose(TFieldListId::flZTo, "Z_TO");
+    choose(TFieldListId::flAttribute, "ROAD_CLASS");
+    choose(TFieldListId::flRoadname1, "NAME");
+    choose(TFieldListId::flRoadname2, "REF");
+    choose(TFieldListId::flLimit1, "MAX_HEIGHT");
+    choose(TFieldListId::flExternalIDint, "LINK_ID");
+    FForm->edImportCoordSys->setText(PresetWGS84().CoordSys);
+    FForm->edImportEPSG->setText(QString::number(PresetWGS84().EPSG));
+    dialogs.Messages.clear();
   }
 
   // Speeds by road class as a network of motorways down to tracks might have.

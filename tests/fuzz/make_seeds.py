@@ -250,8 +250,29 @@ def zlevels():
     put('zlevels', 'many', bytes([15]) + b''.join(b'%d,%d\n' % (i, 100 + i) for i in range(15)))
 
 
+def filesets():
+    # Selector byte, then the piece of fuzz_filesets.cpp it selects.
+    put('filesets', 'scan', b'\x00Version 300\nCharset "WindowsLatin1"\nColumns 3\n  Name Char(30)\n'
+        b'  Born DateTime\n  Class Decimal(10,2)\nData\n')
+    put('filesets', 'scan_both_words', b'\x00Charset "WindowsCyrillic" Columns 2\nColumns 9\n a integer\n')
+    put('filesets', 'scan_bad_count', b'\x00Columns x\n a integer\n')
+    put('filesets', 'shp_valid', b'\x01' + struct.pack('<H', 124) + b'\x03\x7b\x01\x01' + struct.pack('<I', 3))
+    put('filesets', 'shp_short_shx', b'\x01' + struct.pack('<H', 60) + b'\x03\x7b\x01\x01' + struct.pack('<I', 0))
+    put('filesets', 'shp_short_dbf', b'\x01' + struct.pack('<H', 100) + b'\x03\x7b\x01')
+    classic = b'!table\n!version 300\nDefinition Table\n Type NATIVE\n'
+    nativex = b'!table\n!version 1500\nDefinition Table\n type NATIVEX\n'
+    put('filesets', 'tab_classic', b'\x02' + struct.pack('<H', 20) + bytes([len(classic)]) + classic +
+        b'\x02\x7b\x01\x01' + struct.pack('<I', 5))
+    put('filesets', 'tab_nativex', b'\x02' + struct.pack('<H', 80) + bytes([len(nativex)]) + nativex +
+        b'\x02\x7b\x01\x01' + struct.pack('<Q', 10))
+    put('filesets', 'lines', b'\x03\x07a,1\r\nb,2\n\nc\r\r\n\xc3\xa9\n\n')
+    put('filesets', 'lines_long', b'\x03\x25' + b''.join(b'%d,"Road %d"\r\n' % (i, i * 7) for i in range(20)) +
+        b'x\r' * 9 + b'\n\n\r\n')
+
+
 TARGETS = {'textreader': textreader, 'codepage': codepage, 'csv': csv, 'inifile': inifile, 'networklist': networklist, 'dbf': dbf,
-           'bufstream': bufstream, 'columns': columns, 'zlevels': zlevels}
+           'bufstream': bufstream, 'columns': columns, 'zlevels': zlevels,
+           'filesets': filesets}
 
 
 def main():
