@@ -8,7 +8,8 @@ import unittest
 import example_support as ex
 
 # (program, arguments, a text the message must hold). "net" is an imported
-# network, "roads.shp" its input, "pts.csv" a point list.
+# network, "roads.shp" its input, "pts.csv" a point list. kovra-route's own
+# table is in test_kovra_route.cpp.
 BAD_CALLS = [
     ("kovra-import", [], "-o OUTDIR is missing"),
     ("kovra-import", ["-o", "out"], "no INPUT file"),
@@ -39,6 +40,7 @@ BAD_CALLS = [
     ("kovra-attributes", ["-d", "nothere"], "-d: no such folder: nothere"),
     ("kovra-attributes", ["-d", "net", "--attribute", "nothere.dbf", "A"], "--attribute: no such file: nothere.dbf"),
     ("kovra-attributes", ["-d", "net", "--named"], "--named needs --roadname"),
+    ("kovra-route", ["net", "--matrix", "pts.csv", "--format", "shp"], "--format shp needs -o FILE"),
 ]
 
 # Options each --help must explain.
@@ -47,6 +49,7 @@ OPTIONS = {
     "kovra-open": ["--key", "--no-index", "--help"],
     "kovra-attributes": ["-d", "--attribute", "--limit", "--roadname", "--externalid", "--key", "--show",
                          "--named", "--help"],
+    "kovra-route": ["--distance", "--time", "--speeds", "--turns", "--matrix", "--format", "-o", "--key", "--help"],
 }
 
 
