@@ -64,8 +64,8 @@ const char* const cHelp =
     "\n"
     "Exit status: 0 when a route (or the matrix) was written; 1 when there is\n"
     "no route between the points or the run failed; 2 for a wrong call\n"
-    "(nothing is written). Progress goes to standard error for a matrix that\n"
-    "takes longer than a second.\n"
+    "(nothing is written). Progress goes to standard error while opening the\n"
+    "network or computing a matrix takes longer than a second.\n"
     "\n"
     "examples:\n"
     "  kovra-route mynet 100150 100210 101300 100900 > route.geojson\n"
@@ -243,7 +243,12 @@ int Main(int argc, char** argv) {
   net.SetEncryptionKey(o.Key);
   std::error_code ec;
   const bool attributes = std::filesystem::exists(o.Dir + "attribute.bin", ec);
-  net.Open(attributes, false, true, 0);
+  {
+    kovra::example::TProgressLine progress("kovra-route", [](int32_t) { return "opening the network"; });
+    net.SetOnProgress(progress.Handler());
+    net.Open(attributes, false, true, 0);
+    net.SetOnProgress(nullptr);
+  }
   // A time column from the road-class speeds: the criterion of --time and
   // the Time column of every output.
   kovra::TRoadClassSpeed speeds;
