@@ -12,9 +12,12 @@ cd "$root"
 bash scripts/deps.sh --sample
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j4 --target kovra-import kovra-attributes
+cmake --build build -j4 --target kovra-import kovra-attributes kovra-open kovra-route
 import="$root/build/examples/kovra-import"
 attributes="$root/build/examples/kovra-attributes"
+open="$root/build/examples/kovra-open"
+route="$root/build/examples/kovra-route"
+format_reader="$root/tests/examples/network_format.py"
 oracle="$root/tests/scripts/shp_nodes_oracle.py"
 
 work="$root/sample"
@@ -103,6 +106,27 @@ for kind in mif tab; do
   echo "sample.sh: $kind: links $l, nodes $n"
   if [ "$l" != "$report_links" ]; then echo "sample.sh: the $kind import has $l links, the shapefile $report_links"; exit 1; fi
 done
+# The files read by the layouts of docs/network-format.md alone, against the
+# import report and kovra-open.
+for kind in shp mif tab; do
+  read_out="$(python3 "$format_reader" "net-$kind")"
+  open_out="$("$open" "net-$kind")"
+  for k in links nodes maxdegree cells; do
+    r="$(sed -n "s/^$k //p" <<<"$read_out")"
+    o="$(sed -n "s/^$k //p" <<<"$open_out")"
+    case "$k" in
+      links) p="$(figure 'Links in database' report-$kind.txt)" ;;
+      nodes) p="$(figure 'Nodes created' report-$kind.txt)" ;;
+      maxdegree) p="$(figure 'Maximum degree' report-$kind.txt)" ;;
+      *) p="$o" ;;
+    esac
+    if [ "$r" != "$o" ] || [ "$r" != "$p" ]; then
+      echo "sample.sh: $kind $k: format reader $r, kovra-open $o, report $p"; exit 1
+    fi
+  done
+  echo "sample.sh: $kind: the format reader agrees with the report and kovra-open"
+done
+
 # Road names from the name column: cp1252 in the MID and TAB tables, UTF-8
 # with a .cpg in the shapefile; the three networks must give the same names.
 "$attributes" -d net-shp --roadname 1 shp/roads.dbf name --show 8 --named | tee names-shp.txt
@@ -119,5 +143,18 @@ done
 if [ "$(grep -c ' id "[^"]' ids-shp.txt)" != 8 ]; then echo "sample.sh: external ids missing"; exit 1; fi
 awk '{ if ($NF != $2) { print "sample.sh: link " $2 " leads back to link " $NF; bad = 1 } } END { exit bad }' \
   <(grep '^link ' ids-shp.txt)
+
+# One route across the shapefile network, from a third to two thirds of its
+# box, opening included ("seconds" is the time to the answer).
+read -r x1 y1 x2 y2 < <(python3 - "$root/tests/examples" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import network_format as nf
+c = {k: float(v) for k, v in nf.config("net-shp").items() if k in ("xmin", "ymin", "xmax", "ymax")}
+w, h = c["xmax"] - c["xmin"], c["ymax"] - c["ymin"]
+print(c["xmin"] + w / 3, c["ymin"] + h / 3, c["xmin"] + 2 * w / 3, c["ymin"] + 2 * h / 3)
+PY
+)
+"$route" net-shp "$x1" "$y1" "$x2" "$y2" --format csv -o route-shp | grep -v '^links' | sed 's/^/sample.sh: route: /'
 
 echo "sample.sh: ok"

@@ -1,34 +1,56 @@
 // kovra-attributes: writes "attribute.bin", a limit file and a road-name pair
 // into a network directory from table columns, then opens the network with
-// them and prints the first links.
-//
-//   kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]
-//                    [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]
-//                    [--externalid TABLE FIELD] [--show COUNT] [--named]
-//
-// With --externalid the column's values become text ids; each link shown is
-// printed with its id and the link that id leads back to.
-//
-// TABLE is a .dbf/.dat (FIELD a name) or a .csv/.mid (FIELD a 0-based index,
-// or for road names from a .mid the column name declared in its .mif).
+// them and prints the first links. Run with --help for the options.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <string>
 
+#include "../common/example_args.h"
 #include "foundation/kovra_functions.h"
 #include "import/kovra_importattributes.h"
 #include "network/kovra_network.h"
 
 namespace {
 
-int Usage() {
-  std::cerr << "usage: kovra-attributes -d NETDIR [--key K] [--attribute TABLE FIELD]\n"
-               "                        [--limit N TABLE FIELD] [--roadname NN TABLE FIELD]\n"
-               "                        [--externalid TABLE FIELD] [--show COUNT] [--named]\n"
-               "  --named: show only links with a road name\n";
-  return 2;
-}
+using kovra::example::TArgError;
+
+const char* const cHelp =
+    "usage: kovra-attributes -d NETDIR [options]\n"
+    "\n"
+    "Writes value files into a network directory from columns of a table whose\n"
+    "record n belongs to link n (the table of the imported file, or one made\n"
+    "from it in the same order), then opens the network with them and prints\n"
+    "the first links with their values.\n"
+    "\n"
+    "TABLE is a .dbf or .dat table (FIELD a field name) or a .csv or .mid table\n"
+    "(FIELD a 0-based column number; for road names from a .mid also the column\n"
+    "name its .mif declares, matched as a whole name).\n"
+    "\n"
+    "  -d NETDIR                  the network directory (required).\n"
+    "  --attribute TABLE FIELD    the attribute word of each link (attribute.bin):\n"
+    "                             road class in bits 0-4, one-way in bits 9-10\n"
+    "                             (512: only with the digitising direction, 1024:\n"
+    "                             only against it).\n"
+    "  --limit N TABLE FIELD      vehicle limit N (1 to 9, limitN.bin), values 0-255.\n"
+    "  --roadname NN TABLE FIELD  road-name file NN (1 to 99).\n"
+    "  --externalid TABLE FIELD   text external ids of the links (index1.bin, ...);\n"
+    "                             each link shown is printed with its id and the\n"
+    "                             link that id leads back to.\n"
+    "  --key K                    the network's encryption key; default 0.\n"
+    "  --show COUNT               links to print (default 10; 0 prints none);\n"
+    "                             links of rejected objects are passed over.\n"
+    "  --named                    print only links that have a road name (with\n"
+    "                             --roadname).\n"
+    "  -h, --help                 this text.\n"
+    "\n"
+    "Exit status: 0 on success; 1 when writing or opening failed; 2 for a wrong\n"
+    "call (nothing is written).\n"
+    "\n"
+    "examples:\n"
+    "  kovra-attributes -d mynet --attribute attr.dbf ATTR --limit 1 attr.dbf MAXSPEED\n"
+    "  kovra-attributes -d mynet --roadname 1 roads.dbf name --named\n"
+    "  kovra-attributes -d mynet --externalid roads.csv 0 --show 3\n";
 
 bool IsText(const std::string& Table) {
   std::string ext = Table.size() >= 4 ? Table.substr(Table.size() - 4) : "";
@@ -50,42 +72,44 @@ void Column(kovra::TImportAttributes& A, const std::string& Table, const std::st
     Execute(0, Field, kovra::fkDBF);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   std::string dir, attrTable, attrField, limitTable, limitField, nameTable, nameField, idTable, idField;
   int32_t limitFile = 0, nameFile = 0, show = 10;
   bool named = false;
   int64_t key = 0;
-  try {
-    for (int i = 1; i < argc; ++i) {
-      const std::string a = argv[i];
-      auto value = [&]() -> std::string {
-        if (i + 1 >= argc) throw kovra::Exception("missing value after " + a);
-        return argv[++i];
-      };
-      if (a == "-d") dir = value();
-      else if (a == "--key") key = kovra::StrToInt64(value());
+  {
+    kovra::example::TArgs args(argc, argv);
+    while (args.More()) {
+      const std::string a = args.Next();
+      if (a == "-d") dir = args.Value(a);
+      else if (a == "--key") key = args.Int(a, INT64_MIN, INT64_MAX);
       else if (a == "--attribute") {
-        attrTable = value();
-        attrField = value();
+        attrTable = args.Value(a);
+        attrField = args.Value(a);
       } else if (a == "--limit") {
-        limitFile = kovra::StrToInt(value());
-        limitTable = value();
-        limitField = value();
+        limitFile = int32_t(args.Int(a, 1, 9));
+        limitTable = args.Value(a);
+        limitField = args.Value(a);
       } else if (a == "--roadname") {
-        nameFile = kovra::StrToInt(value());
-        nameTable = value();
-        nameField = value();
+        nameFile = int32_t(args.Int(a, 1, 99));
+        nameTable = args.Value(a);
+        nameField = args.Value(a);
       } else if (a == "--externalid") {
-        idTable = value();
-        idField = value();
+        idTable = args.Value(a);
+        idField = args.Value(a);
       } else if (a == "--named") named = true;
-      else if (a == "--show") show = kovra::StrToInt(value());
-      else return Usage();
+      else if (a == "--show") show = int32_t(args.Int(a, 0, INT32_MAX));
+      else kovra::example::UnknownOption(a);
     }
-    if (dir.empty()) return Usage();
-
+    if (dir.empty()) throw TArgError("-d NETDIR is missing");
+    kovra::example::RequireFolder("-d", dir);
+    if (!attrTable.empty()) kovra::example::RequireFile("--attribute", attrTable);
+    if (!limitTable.empty()) kovra::example::RequireFile("--limit", limitTable);
+    if (!nameTable.empty()) kovra::example::RequireFile("--roadname", nameTable);
+    if (!idTable.empty()) kovra::example::RequireFile("--externalid", idTable);
+    if (named && nameTable.empty()) throw TArgError("--named needs --roadname");
+  }
+  {
     kovra::TImportAttributes imp;
     imp.SetDirectory(dir);
     imp.SetEncryptionKey(key);
@@ -135,9 +159,12 @@ int main(int argc, char** argv) {
       std::cout << "\n";
     }
     net.Close();
-  } catch (const std::exception& e) {
-    std::cerr << "kovra-attributes: " << e.what() << "\n";
-    return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return kovra::example::Run("kovra-attributes", cHelp, argc, argv, [&] { return Main(argc, argv); });
 }
