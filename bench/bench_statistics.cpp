@@ -113,7 +113,7 @@ public:
     kovra::testsupport::TTestNetworkWriter w;
     w.AddGrid(kovra::testsupport::GridForLinks(cLinks, 0));
     const int32_t L = w.LinkCount();
-    std::vector<uint8_t> lim(size_t(L));
+    std::vector<uint8_t> lim(static_cast<size_t>(L));
     for (int32_t l = 1; l <= L; ++l) {
       w.SetAttribute(l, uint16_t(l * 2654435761u >> 16));
       lim[size_t(l - 1)] = uint8_t(l % 8 == 0 ? l * 7 : 0);
