@@ -73,15 +73,19 @@ const TSyntheticArrays& Synthetic() {
   return a;
 }
 
+// Arg: 0 no attribute blocks nor limits, 1 attribute blocks, 2 three limit
+// histograms, 3 both.
 void BM_Report_Synthetic(benchmark::State& state) {
-  const StatsInput& in = Synthetic().In;
+  StatsInput in = Synthetic().In;
+  in.Attributes = (state.range(0) & 1) != 0;
+  in.LimitTicked.fill((state.range(0) & 2) != 0);
   for (auto _ : state) {
     auto lines = StatisticsReport(in, kovra::duKm, cFmt);
     benchmark::DoNotOptimize(lines.data());
   }
   state.SetItemsProcessed(state.iterations() * cLinks);
 }
-BENCHMARK(BM_Report_Synthetic)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Report_Synthetic)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // Reads every array the report reads, and only sums them.
 void BM_MemoryFloor_Synthetic(benchmark::State& state) {
