@@ -1,6 +1,5 @@
 #include "app/core/studio_statistics.h"
 
-#include <algorithm>
 #include <bit>
 #include <memory>
 

@@ -110,7 +110,6 @@ TEST_F(OpenNetworkTest, OptionsFromRowAndDirectory) {
   // The same network without the optional files.
   const std::string bare = Network("bare");
   for (const char* f : {"spatialindex.bin", "index1.bin", "index2.bin", "attribute.bin"}) fs::remove(bare + f);
-  fs::remove(bare + "limit3.bin");
 
   struct Case {
     std::string what;
