@@ -66,6 +66,8 @@ struct TTurnRestriction;
 // NAN, INF or -INF where they are not finite: they come in as text.
 inline constexpr const char* cMsgNetworkNotOpen = "Network is not open";
 inline constexpr const char* cMsgNonValidLink = "Link %d is a non-valid link";
+// A limit slot that is not loaded in a row from slot 1.
+inline constexpr const char* cMsgInvalidLimitID = "Invalid limitID";
 inline constexpr const char* cMsgNodeIdBelowOne = "Node-ID must be >=1: %d";
 inline constexpr const char* cMsgNodeIdAboveCount = "Node-ID must be =<%d: %d";
 inline constexpr const char* cMsgNodeListEmpty = "Nodelist is empty";

@@ -22,7 +22,6 @@ namespace kovra {
 
 namespace {
 
-inline constexpr const char* cMsgInvalidLimitID = "Invalid limitID";
 inline constexpr const char* cMsgLimitIDRange = "LimitID should be from 1 to 9, not %d";
 inline constexpr const char* cMsgLimitFileSize = "Wrong size of limitfile %d, expected %d";
 inline constexpr const char* cMsgMinMax = "Min need to be smaller than Max";

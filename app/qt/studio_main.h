@@ -10,6 +10,7 @@
 
 #include "app/core/studio_import.h"
 #include "app/core/studio_networklist.h"
+#include "app/core/studio_opennetwork.h"
 #include "app/core/studio_ports.h"
 #include "app/core/studio_settings.h"
 #include "foundation/kovra_types.h"
@@ -31,6 +32,7 @@ class QToolButton;
 class QTabWidget;
 class QTableView;
 class QVBoxLayout;
+class QBoxLayout;
 class QGridLayout;
 
 namespace studio {
@@ -166,7 +168,8 @@ public:
   std::array<QLineEdit*, cSpeedCount> SpeedEdits{};
   // Beside the options panel: opening and closing the network.
   QVBoxLayout* OpenCloseLayout = nullptr;
-  QPushButton* OpenNetwork = nullptr;  // made with the open and close commands
+  QPushButton* OpenNetwork = nullptr;
+  QPushButton* CloseNetwork = nullptr;
 
   // --- "Statistics" (studio_page_statistics.cpp) ---
   QWidget* TabStatistics = nullptr;
@@ -193,6 +196,12 @@ public:
   QCheckBox* cbCulDeSacCurb = nullptr;
   // Right of the options: the run (output folder, "Go !", step list).
   QVBoxLayout* TopologyRunLayout = nullptr;
+  QLabel* lbTopoOutput = nullptr;
+  QPushButton* bTopologyGo = nullptr;
+
+  // --- opening and closing (studio_page_open.cpp) ---
+  // The controls' state with a network open or none.
+  const TOpenState& OpenState() const { return FOpener.State(); }
 
 public slots:
   // The tab's handlers; each runs guarded.
@@ -201,6 +210,10 @@ public slots:
   void DeleteNetworkClick();
   void SpeedButton1Click();
   void DBGrid1KeyDown(int Key);
+  // "Open": the current row's network, its report on the Statistics tab.
+  void OpenNetworkClick();
+  // "Close": releases it.
+  void CloseNetworkClick();
 
 protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -211,6 +224,10 @@ private:
   QWidget* BuildImportPage();
   QWidget* BuildNetworksPage();
   void BuildNetworkOptions();
+  // A button of Parent with its hint, added to Into; a click runs Click
+  // guarded.
+  QPushButton* NewButton(QWidget* Parent, QBoxLayout* Into, const char* Name, const char* Text, const char* Hint,
+                         void (TForm1::*Click)());
   // The options panel's controls from the current row and its pending edit.
   void ShowNetworkOptions();
   // The grid's current row from the list's, without posting.
@@ -220,6 +237,12 @@ private:
   void ConfirmDeleteNetwork();
   QWidget* BuildStatisticsPage();
   QWidget* BuildTopologyPage();
+  // "Open" and "Close" beside the options panel; the output folder and
+  // "Go !" of the Topology Checks run.
+  void BuildOpenClose();
+  void BuildTopologyRun();
+  // The controls from OpenState().
+  void ApplyOpenState();
 
   void FormCreate();
   // False when the window must stay open.
@@ -242,6 +265,7 @@ private:
   bool FListEnabled = true;
   // The window itself moves the grid's selection: no post, no panel refresh.
   bool FSyncingGrid = false;
+  studio::OpenNetwork FOpener{AppState().CurrentNetwork};
 };
 
 // The main window of the running program (set by the program's start).

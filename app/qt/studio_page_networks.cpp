@@ -102,11 +102,7 @@ QWidget* TForm1::BuildNetworksPage() {
 
   NetworkButtonsLayout = new QVBoxLayout;
   auto button = [&](QPushButton*& b, const char* name, const char* text, const char* hint, void (TForm1::*click)()) {
-    b = new QPushButton(text, page);
-    b->setObjectName(name);
-    b->setToolTip(hint);
-    connect(b, &QPushButton::clicked, this, [this, click] { Guarded([this, click] { (this->*click)(); }); });
-    NetworkButtonsLayout->addWidget(b);
+    b = NewButton(page, NetworkButtonsLayout, name, text, hint, click);
   };
   button(AddNetwork, "AddNetwork", "Add", "Add a new path to an existing network", &TForm1::AddNetworkClick);
   button(CopyNetwork, "CopyNetwork", "Copy", "Copy an existing network to new list entry",
@@ -125,6 +121,7 @@ QWidget* TForm1::BuildNetworksPage() {
   grid->addWidget(OptionsPanel, 1, 0);
   OpenCloseLayout = new QVBoxLayout;
   OpenCloseLayout->addStretch(1);
+  BuildOpenClose();
   grid->addLayout(OpenCloseLayout, 1, 1);
 
   grid->setRowStretch(0, 1);
@@ -231,6 +228,16 @@ void TForm1::BuildNetworkOptions() {
   OptionsPanelLayout->setColumnStretch(1, 1);
   // Spare height goes between the options and the turn file.
   OptionsPanelLayout->setRowStretch(2, 1);
+}
+
+QPushButton* TForm1::NewButton(QWidget* Parent, QBoxLayout* Into, const char* Name, const char* Text,
+                               const char* Hint, void (TForm1::*Click)()) {
+  auto* b = new QPushButton(Text, Parent);
+  b->setObjectName(Name);
+  b->setToolTip(Hint);
+  connect(b, &QPushButton::clicked, this, [this, Click] { Guarded([this, Click] { (this->*Click)(); }); });
+  Into->addWidget(b);
+  return b;
 }
 
 // ---------------------------------------------------------------------------

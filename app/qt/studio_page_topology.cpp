@@ -57,6 +57,7 @@ QWidget* TForm1::BuildTopologyPage() {
 
   TopologyRunLayout = new QVBoxLayout;
   row->addLayout(TopologyRunLayout, 1);
+  BuildTopologyRun();
   return page;
 }
 

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -12,6 +14,7 @@
 
 #include "app/qt/studio_about.h"
 #include "app_fixture.h"
+#include "network/support/network_writer.h"
 #include "support/gdal_readback.h"
 
 using namespace studio;
@@ -104,7 +107,32 @@ protected:
 
 TEST_F(AppScreenshots, Networks) { ShootTab(FForm->TabNetworks, "networks"); }
 TEST_F(AppScreenshots, Import) { ShootTab(FForm->TabImport, "import"); }
-TEST_F(AppScreenshots, Statistics) { ShootTab(FForm->TabStatistics, "statistics"); }
+// The report of a network opened from the list: a grid in degrees with
+// attribute words and a limit.
+TEST_F(AppScreenshots, Statistics) {
+  kovra::testsupport::TTestNetworkWriter w;
+  w.Unit = kovra::cuDeg;
+  w.Epsg = 4326;
+  w.AddGrid({12, 12, 0.01, 3, 0.2});
+  std::vector<uint8_t> limit(size_t(w.LinkCount()));
+  for (int32_t l = 1; l <= w.LinkCount(); ++l) {
+    w.SetAttribute(l, uint16_t((l % 7) | (l % 3) << 5 | (l % 11 == 0 ? 512 : 0)));
+    limit[size_t(l - 1)] = uint8_t(l % 5 == 0 ? 35 : l % 5 == 1 ? 75 : 0);
+  }
+  w.SetLimit(1, limit);
+  const std::filesystem::path net = dir / "grid";
+  std::filesystem::create_directories(net);
+  w.Write(net.string());
+  NetworkRow row = DefaultNetworkRow();
+  row.Path = net.string() + "/";
+  row.Limit1 = 1;
+  FForm->NetworkList().Append(row, AppState().Regional);
+  FForm->NetworksChanged();
+  FForm->OpenNetwork->click();
+  ASSERT_TRUE(AppState().CurrentNetwork) << (dialogs.Messages.empty() ? "" : dialogs.Messages.back().Text);
+  ASSERT_TRUE(FForm->StatisticsMemo->toPlainText().contains("Links: 264"));
+  ShootTab(FForm->TabStatistics, "statistics");
+}
 TEST_F(AppScreenshots, Topology) { ShootTab(FForm->TabTopology, "topology"); }
 
 TEST_F(AppScreenshots, About) {
