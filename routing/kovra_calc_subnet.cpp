@@ -231,7 +231,9 @@ void TCalc::UnusedLinks(TBitArray& BA) {
     const int32_t root = from[a];
     TreeFromNode(root, 0, 0, nullptr, 0);
     roots.SetBit2(root, true);
-    for (int32_t l = a; l <= n; ++l) {
+    // Every link still set, also below a: a link whose from-node is already
+    // a root may lie on a later tree all the same.
+    for (int32_t l = 1; l <= n; ++l) {
       if (!BA.GetBit(l)) continue;
       const int32_t f = from[l], t = to[l];
       if (P0array(f) == t || P0array(t) == f) BA.SetBit2(l, false);

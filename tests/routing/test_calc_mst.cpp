@@ -331,6 +331,19 @@ TEST_F(SpanningTest, SteinerElementNotConnected) {
   }
 }
 
+// A node id out of range is refused before the bit array changes.
+TEST_F(SpanningTest, SteinerRefusesABadNode) {
+  Open(SteinerNetwork);
+  TCalc c(*nw, false);
+  TIntegerList NL;
+  NL.Add(1);
+  NL.Add(nw->NodeCount() + 1);
+  TBitArray links(2);
+  links.SetAllTrue();
+  EXPECT_NE(MessageOf([&] { c.SteinerTree(NL, links); }), "");
+  EXPECT_EQ(SetBits(links), (std::vector<int32_t>{0, 1}));
+}
+
 // A handler that raises: IgnoreOneway is put back.
 TEST_F(SpanningTest, SteinerRestoresIgnoreOnewayWhenTheHandlerRaises) {
   Open(SteinerNetwork);

@@ -340,6 +340,18 @@ TEST_F(AnalysisTest, UnusedLinks) {
          w.AddLink({{0, 0}, {1, 3}, {2, 0}});
        },
        {3}},
+      // The tree from (0,0) reaches (2,0) over links 2 and 3 and leaves
+      // links 1 and 5 set; the tree from (2,0), the from-node of link 5,
+      // comes back over link 1 and clears both (a parallel counts as used).
+      {"a link used only by a later tree",
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{0, 0}, {1, -2}, {2, 0}});
+         w.AddLink({{0, 0}, {1, 0.1}}, cAttrOnewayFromTo);
+         w.AddLink({{1, 0.1}, {2, 0}}, cAttrOnewayFromTo);
+         w.AddRejected();
+         w.AddLink({{2, 0}, {1, 3}, {0, 0}}, cAttrOnewayFromTo);
+       },
+       {}},
       {"a tree",
        [](TTestNetworkWriter& w) {
          w.AddLink({{0, 0}, {1, 0}});

@@ -83,6 +83,26 @@ TEST(SubNetExOracle, TrapsAreOneWayLinksBetweenStrongComponents) {
   }
 }
 
+// Node mode, as the topology check runs it, has no U-turn rule: a two-way
+// link can always be driven again by coming back over itself, so the check
+// flags one-way links only. Turn mode may flag two-way links too.
+TEST(CulDeSacCurbOracle, NodeModeNeverFlagsATwoWayLink) {
+  TNetGenOptions o;
+  o.Seed = 23;
+  o.Nodes = 400;
+  o.OneWay = 0.3;
+  TGeneratedNetwork g(o);
+  TRouteCalc c(g.NW, false);
+  TIntegerArray IA;
+  const int32_t flagged = c.CulDeSacCurb(IA);
+  for (int32_t l = 1; l <= g.NW.LinkCount(); ++l) {
+    if (IA[size_t(l)] != 0) {
+      EXPECT_NE(g.NW.OneWayCode(l), 0) << "link " << l;
+    }
+  }
+  EXPECT_GT(flagged, 0);
+}
+
 class ChecksTest : public AnalysisFixture {};
 
 // The unit square (0,0)-(1,1): links 1..4.
