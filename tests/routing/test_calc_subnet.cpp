@@ -325,6 +325,31 @@ TEST_F(AnalysisTest, SubNetSimpleTurnModeStartsOnAValidLink) {
   EXPECT_FALSE(c.SubNetSimple());
 }
 
+// Turn mode with prohibited turns (which still count): at (2,0) neither of
+// links 5 and 6 may turn into the other, so each is reached in one direction
+// only. One direction is enough to be connected.
+TEST_F(AnalysisTest, SubNetSimpleCountsALinkReachedOneWay) {
+  Open([](TTestNetworkWriter& w) {
+    w.AddLink({{0, 0}, {1, 0}});
+    w.AddLink({{1, 0}, {1, 1}});
+    w.AddLink({{1, 1}, {0, 1}});
+    w.AddLink({{0, 1}, {0, 0}});
+    w.AddLink({{1, 0}, {2, 0}});
+    w.AddLink({{2, 0}, {1, 1}});
+  });
+  nw->CreateArrayTurn(1);
+  nw->TurnRestriction(0, 5, 6, -1);
+  nw->TurnRestriction(0, 6, 5, -1);
+  TCalc c(*nw, true);
+  c.SetTurn(0);
+  c.SetShortest(true);
+  const TCalcSettings before = c.Settings();
+  EXPECT_FALSE(c.SubNetSimple());
+  EXPECT_TRUE(c.Settings() == before);
+  TIntegerArray IA;
+  EXPECT_EQ(c.SubNet(IA), 0);
+}
+
 TEST_F(AnalysisTest, UnusedLinks) {
   struct Case {
     const char* name;
