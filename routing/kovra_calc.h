@@ -21,6 +21,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -393,6 +394,10 @@ public:
   void SetIncludeNodes(const TBitArray* window);
   const TBitArray* IncludeNodes() const { return fIncludeNodes; }
 
+  // Test hook: called before every tree of the network analyses
+  // (SubNetSimple, SubNet, SubNetLimits), which report no progress, so a
+  // test can make a run fail half-way.
+  void SetAnalysisTreeHookForTest(std::function<void()> hook) { fAnalysisTreeHook = std::move(hook); }
   // Test hook: the next reset continues from this generation.
   void SetGenerationForTest(uint32_t stamp) { fStamp = stamp; }
   uint32_t Generation() const { return fStamp; }
@@ -449,6 +454,46 @@ public:
   // Without one a shortest route never needs a dead end it does not start
   // or end in; with one the only place to turn round may lie in one.
   bool TurnRulesReachDeadEnds() const;
+
+  // --- Network analyses (kovra_calc_subnet.cpp) ------------------------------
+  //
+  // Whole-network analyses by repeated trees. The settings a method changes
+  // for its run are put back on every exit, also when a search or the
+  // progress handler raises. IA and BA are the caller's arrays: cleared
+  // first, LinkCount + 1 entries (entry 0 unused) once filled, left empty
+  // when the run raises.
+
+  // True when the network is not connected (one-way rules, limits and the
+  // criterion set aside; the turn rules of turn mode still count).
+  bool SubNetSimple();
+  // IA: the 0-based component of each link of non-zero length (0 for the
+  // others), component 0 holding node 1; the result is the highest number.
+  // One-way rules and vehicle limits are set aside for the run.
+  int32_t SubNet(TIntegerArray& IA);
+  // The same under the vehicle limits; each blocked link gets a component
+  // of its own after the others.
+  int32_t SubNetLimits(TIntegerArray& IA);
+  // The links of the routes from node to every node of NL as the polyline
+  // layer filename, one column "LinkID".
+  void Tree(const std::string& filename, TGISFormat GF, int32_t node, const TIntegerList& NL);
+  // Node mode: BA := the links no shortest-path tree uses. Leaves MaxCost 0.
+  void UnusedLinks(TBitArray& BA);
+  // The node with the smallest positive weighted cost sum from the nodes of
+  // positive weight (NodeCount + 1 entries); 0 when none.
+  int32_t CenterNode(const TCostArray& nodeweights);
+  // The cost midpoint of the route between two nodes far apart; {0, 0} when
+  // none.
+  TLocation CenterLocation1();
+
+  // --- Spanning and Steiner trees (kovra_calc_mst.cpp) ----------------------
+
+  // links := a minimum spanning tree of the part of the network holding the
+  // cheapest link of non-zero length, travel direction ignored; all clear
+  // when there is no such link.
+  void MST(TBitArray& links);
+  // links := the links of shortest routes (one-way rules ignored) joining
+  // the nodes, grown by attaching the cheapest remaining node each pass.
+  void SteinerTree(const TIntegerList& nodes, TBitArray& links);
 
   std::unique_ptr<TBitArray> FNodeOnOff;
 
@@ -578,6 +623,24 @@ protected:
   // After the reset of a search: what every A* estimate of it is lowered by.
   void SetEstimateLowering(double lowering) { fX.lowering = lowering; }
 
+  // Guards of the runs that change settings (kovra_calc_matrix.h).
+  class TLimitRestore;
+  class TSettingsRestore;
+
+  // Pieces of the analyses (kovra_calc_subnet.cpp).
+  // The first link at node 1 (slot 1); 0 when there is none.
+  int32_t FirstLinkAtNode1() const;
+  // The lowest link whose IA entry is value; 0 when none.
+  static int32_t LowestAt(const TIntegerArray& IA, int32_t value);
+  // A tree from {link, 0.5}, both sides, no limit, no targets.
+  void FullTreeFromLocation(int32_t link);
+  // After a tree from a location: link reached in either direction.
+  bool LinkReached(int32_t link) const;
+  // The component passes of SubNet and SubNetLimits in node mode (numbers
+  // per node) and turn mode (numbers per link in IA, -1 = none yet).
+  int32_t NodeComponents(TIntegerArray& comp);
+  int32_t LinkComponents(TIntegerArray& IA, int32_t start);
+
   TCalcSettings fS;
   TNetwork& FNW;
   const bool FTurnMode;
@@ -651,6 +714,7 @@ private:
   // The turn value of turning from cur into L at node, after cost c.
   float TurnValue(int32_t cur, int32_t node, int32_t L, float c);
 
+  std::function<void()> fAnalysisTreeHook;
   std::vector<TNodeLabel> fNodeLabels;
   std::vector<TStateLabel> fStateLabels;
   uint32_t fStamp = 1;
@@ -732,6 +796,7 @@ private:
 // | RMatrixOut, RMatrixDynOut, RMatrixPOut                | kovra_routecalc_matrixout.cpp |
 // | RoutePairs, RoutePairsP                               | kovra_routecalc_pairs.cpp   |
 // | Bridges, RoadNameTest                                 | kovra_routecalc_bridges.cpp |
+// | SubNetEx, CulDeSacCurb                                | kovra_routecalc_checks.cpp  |
 // | nearest facilities, curb                              | to come, one file each      |
 // | matrices, alternative routes, traffic assignment,     |                             |
 // | subnets                                               |                             |
@@ -848,6 +913,17 @@ public:
   // output; a failure while writing leaves no layer. A route of cost 0 and
   // routes of two links or fewer are not scanned.
   void RoadNameTest(const std::string& filename, TGISFormat GF, int32_t RoadFileID, int32_t NumOfRoutes);
+
+  // --- One-way and curb checks (kovra_routecalc_checks.cpp) -----------------
+  // IA: 1 for a flagged link, 0 otherwise (LinkCount + 1 entries, left empty
+  // when the run raises); the result is the number flagged.
+
+  // One-way links from whose end no route leads back to their start, under
+  // the current settings with the vehicle limits off for the run.
+  int32_t SubNetEx(TIntegerArray& IA);
+  // Links that cannot be driven a second time in the same direction without
+  // turning back on the link itself.
+  int32_t CulDeSacCurb(TIntegerArray& IA);
 
   // Work of the last Route or location route: entries settled and entries
   // pushed (summed over the combinations of duplicate links).

@@ -32,6 +32,56 @@ private:
   T fOld;
 };
 
+}  // namespace kovra::calcmatrix
+
+namespace kovra {
+
+// Sets the vehicle values to 0 for a run and puts them back on every exit,
+// preparing the limit test for the restored values (the run's searches
+// prepared it for theirs).
+class TCalc::TLimitRestore {
+public:
+  explicit TLimitRestore(TCalc& C) : fC(C), fLimit(C.fS.Flimit), fAny(C.fS.Fanylimit) {
+    fC.fS.Flimit.fill(0);
+    fC.fS.Fanylimit = false;
+    fC.PrepareLimits();
+  }
+  ~TLimitRestore() {
+    fC.fS.Flimit = fLimit;
+    fC.fS.Fanylimit = fAny;
+    fC.PrepareLimits();
+  }
+  TLimitRestore(const TLimitRestore&) = delete;
+  TLimitRestore& operator=(const TLimitRestore&) = delete;
+
+private:
+  TCalc& fC;
+  std::array<uint8_t, 9> fLimit;
+  bool fAny;
+};
+
+// Puts every setting back on every exit; the largest-link cost of the run's
+// criterion is dropped and the limit test prepared for the restored values.
+class TCalc::TSettingsRestore {
+public:
+  explicit TSettingsRestore(TCalc& C) : fC(C), fSaved(C.fS) {}
+  ~TSettingsRestore() {
+    fC.fS = fSaved;
+    fC.ClearMaxICost();
+    fC.PrepareLimits();
+  }
+  TSettingsRestore(const TSettingsRestore&) = delete;
+  TSettingsRestore& operator=(const TSettingsRestore&) = delete;
+
+private:
+  TCalc& fC;
+  TCalcSettings fSaved;
+};
+
+}  // namespace kovra
+
+namespace kovra::calcmatrix {
+
 // The include-node window of a run: owned here, lent to the calculator's
 // searches, withdrawn when the run ends.
 class TIncludeWindow {

@@ -5,3 +5,8 @@ if(TARGET kovra_routing_support AND NOT KOVRA_ROUTING_SUPPORT_LINKED)
   target_link_libraries(kovra_routing_support PUBLIC kovra_network_support)
   set(KOVRA_ROUTING_SUPPORT_LINKED ON)
 endif()
+# The analyses' Tree layer is written as TAB through libmitab64.so, which the
+# test program finds beside itself.
+if(TARGET mitab64_gdal)
+  add_dependencies(${target} mitab64_gdal)
+endif()

@@ -28,6 +28,7 @@
 #include "support/gdal_readback.h"
 #include "support/temp_dir_test.h"
 #include "support/test_raises.h"
+#include "analysis_fixture.h"
 
 using namespace kovra;
 using namespace kovra::testsupport;
@@ -42,18 +43,6 @@ std::vector<int32_t> Flagged(const TIntegerArray& IA) {
 }
 
 // --- Bridges on hand-made networks ------------------------------------------------
-
-using TBuild = std::function<void(TTestNetworkWriter&)>;
-
-// Two unit squares in km, (0,0)-(1,1) and (3,0)-(4,1): links 1..4 and 5..8.
-void TwoSquares(TTestNetworkWriter& w) {
-  for (const double x : {0.0, 3.0}) {
-    w.AddLink({{x, 0}, {x + 1, 0}});
-    w.AddLink({{x + 1, 0}, {x + 1, 1}});
-    w.AddLink({{x + 1, 1}, {x, 1}});
-    w.AddLink({{x, 1}, {x, 0}});
-  }
-}
 
 class BridgesFixture : public TTempDirTest {
 protected:

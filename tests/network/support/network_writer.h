@@ -80,6 +80,7 @@ public:
 
   // "attribute.bin" is written once any word is set.
   void SetAttribute(int32_t Link, uint16_t Word);
+  bool HasAttributes() const { return !fAttributes.empty(); }
   // "limit<N>.bin": one byte per link, PerLink[0] for link 1.
   void SetLimit(int32_t FileNumber, std::vector<uint8_t> PerLink);
   // One id per link, in link order; text ids are cut or padded to Width
