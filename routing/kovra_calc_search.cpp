@@ -62,14 +62,10 @@ void TCalc::PrepareExpansion() {
 // ---------------------------------------------------------------------------
 // Expansions
 
-void TCalc::ExpandNodeMode(TPQ& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                           int32_t culdesac, int32_t ndt, bool hierarchy) {
-  ExpandNodeModeInto(PQ, node, astar, target, ignoreAll, culdesac, ndt, hierarchy);
-}
+void TCalc::ExpandNodeMode(TPQ& PQ, int32_t node, const TExpandOptions& o) { ExpandNodeModeInto(PQ, node, o); }
 
-void TCalc::ExpandTurnMode(int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                           const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy) {
-  ExpandTurnModeInto(*PQT, noEstimateLink, cur, node, cost, astar, target, ignoreAll, culdesac, ndt, hierarchy);
+void TCalc::ExpandTurnMode(int32_t cur, int32_t node, float cost, const TExpandOptions& o) {
+  ExpandTurnModeInto(*PQT, cur, node, cost, o);
 }
 
 bool TCalc::UTurnPermitted(int32_t cur, int32_t node) const {

@@ -23,9 +23,10 @@ inline bool Bit(const uint32_t* words, int32_t i) { return (words[size_t(i) >> 5
 // effects, so they run cheapest first; the node-level ones (window,
 // hierarchy level) are decided once before the slot loop.
 template <class Q>
-void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                               int32_t culdesac, int32_t ndt, bool hierarchy) {
+void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
   using calcsearch::Bit;
+  const bool astar = o.astar, hierarchy = o.hierarchy;
+  const TFloatPoint& target = o.target;
   assert(!FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const float c = cost0(node);
@@ -46,7 +47,7 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
     const float key = astar ? float(double(c2) + double(alpha) * CachedTargetDistance(m, target)) : c2;
     PQ.Enq(TPQitem{node, m, L, c2, key});
   };
-  if (ignoreAll) {
+  if (!o.filters) {
     for (const int32_t e : slots) {
       const int32_t L = e < 0 ? -e : e;
       enqueue(L, from[L] == node);
@@ -54,8 +55,10 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
     return;
   }
   if (x.window && !Bit(x.window, node)) return;
-  const int32_t mode = ndt == 1 && x.ndt ? 1 : ndt == 2 && x.exitFT ? 2 : 0;
-  const bool cds = culdesac == 0;
+  const int32_t mode = o.noDriveThrough == TNoDriveThrough::Ends && x.ndt       ? 1
+                       : o.noDriveThrough == TNoDriveThrough::Origin && x.exitFT ? 2
+                                                                                 : 0;
+  const bool cds = o.deadEnds == TDeadEnds::Avoid;
   const int32_t level = hierarchy ? HierarchyLevel(TargetDistance(node, target), fS.Lmax) : 7;
   const bool filters = mode != 0 || cds || hierarchy || x.skip != nullptr || x.anyLimit;
   const bool ignoreOneway = x.ignoreOneway;
@@ -78,14 +81,17 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
 
 // Turn mode: the state of link cur (unsigned) that arrived at node.
 template <class Q>
-void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                               const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt,
-                               bool hierarchy) {
+void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, const TExpandOptions& o) {
   using calcsearch::Bit;
+  const bool astar = o.astar, hierarchy = o.hierarchy;
+  const TFloatPoint& target = o.target;
+  const int32_t noEstimateLink = o.noEstimateLink;
   assert(FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const int32_t fromLink = cur == 0 ? 0 : x.to[cur] == node ? cur : -cur;
-  const int32_t mode = ndt == 1 && x.ndt ? 1 : ndt == 2 && x.ndt ? 2 : 0;
+  const int32_t mode = o.noDriveThrough == TNoDriveThrough::Ends && x.ndt     ? 1
+                       : o.noDriveThrough == TNoDriveThrough::Origin && x.ndt ? 2
+                                                                               : 0;
   // Mode 2: once inside a foreign area (cur's bit clear) only foreign-area
   // links may follow. Link 0 (an origin) is in no area.
   const bool insideForeign = mode == 2 && cur != 0 && !Bit(x.ndt, cur);
@@ -96,7 +102,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   const TStateLabel* const labels = fStateLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
-  const double lowering = x.lowering;
+  const double lowering = o.lowering;
   if (astar) PrepareTargetDistances(target);
   auto estimate = [&](int32_t n) __attribute__((always_inline)) {
     const double h = double(alpha) * CachedTargetDistance(n, target);
@@ -118,7 +124,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
     const float key = astar && L != noEstimateLink ? float(double(c2) + estimate(next)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
-  if (ignoreAll) {
+  if (!o.filters) {
     for (const int32_t e : slots) {
       const int32_t L = e < 0 ? -e : e;
       if (insideForeign && Bit(x.ndt, L)) continue;
@@ -128,7 +134,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
   }
   if (x.window && !Bit(x.window, node)) return;
   const int32_t level = hierarchy ? HierarchyLevel(TargetDistance(node, target), fS.Lmax) : 7;
-  const bool cds = culdesac == 0 && !x.skipCulDeSacOpt;
+  const bool cds = o.deadEnds == TDeadEnds::Avoid && !x.skipCulDeSacOpt;
   const bool turns = x.turnCosts && cur != 0;
   const bool ignoreOneway = x.ignoreOneway;
   for (int32_t e : slots) {
