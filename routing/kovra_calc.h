@@ -426,6 +426,10 @@ public:
   void SetIncludeNodes(const TBitArray* window);
   const TBitArray* IncludeNodes() const { return fIncludeNodes; }
 
+  // The network's search graph the last reset took (shared by every
+  // calculator on the network); nil before the first.
+  const TSearchGraph* SearchGraphInUse() const { return fX.graph; }
+
   // Test hook: the next reset continues from this generation.
   void SetGenerationForTest(uint32_t stamp) { fStamp = stamp; }
   uint32_t Generation() const { return fStamp; }
@@ -692,6 +696,7 @@ private:
 
   // What the expansions read, taken at the last reset.
   struct TExpansionData {
+    const TSearchGraph* graph = nullptr;
     const int32_t* from = nullptr;
     const int32_t* to = nullptr;
     const uint16_t* attr = nullptr;

@@ -35,6 +35,7 @@ void TCalc::ResetLinkLabels() {
 
 void TCalc::PrepareExpansion() {
   TExpansionData& x = fX;
+  x.graph = &FNW.SearchGraph();
   x.from = FNW.Fromnodes().data();
   x.to = FNW.Tonodes().data();
   x.attr = FNW.Attributes().data();

@@ -30,17 +30,16 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
   assert(!FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const float c = cost0(node);
-  const std::span<const int32_t> slots = FNW.Adjacent(node);
+  const std::span<const TSearchEntry> slots = x.graph->Of(node);
   // Locals, so that nothing is reloaded after each Enq.
-  const int32_t* const from = x.from;
-  const int32_t* const to = x.to;
   const TLinkCost costFT = x.costFT, costTF = x.costTF;
   const TNodeLabel* const labels = fNodeLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
   if (astar) PrepareTargetDistances(target);
-  auto enqueue = [&](int32_t L, bool forward) __attribute__((always_inline)) {
-    const int32_t m = forward ? to[L] : from[L];
+  auto enqueue = [&](int32_t L, int32_t far) __attribute__((always_inline)) {
+    const bool forward = far > 0;
+    const int32_t m = forward ? far : -far;
     const float c2 = AddCost(c, forward ? costFT(L) : costTF(L));
     const TNodeLabel& lm = labels[m];
     if (!((lm.stamp == stamp ? lm.cost : cInfinity) > c2)) return;
@@ -48,9 +47,9 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
     PQ.Enq(TPQitem{node, m, L, c2, key});
   };
   if (!o.filters) {
-    for (const int32_t e : slots) {
-      const int32_t L = e < 0 ? -e : e;
-      enqueue(L, from[L] == node);
+    for (const TSearchEntry se : slots) {
+      const int32_t L = se.slot < 0 ? -se.slot : se.slot;
+      enqueue(L, se.far);
     }
     return;
   }
@@ -62,11 +61,12 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
   const int32_t level = hierarchy ? HierarchyLevel(TargetDistance(node, target), fS.Lmax) : 7;
   const bool filters = mode != 0 || cds || hierarchy || x.skip != nullptr || x.anyLimit;
   const bool ignoreOneway = x.ignoreOneway;
-  for (int32_t e : slots) {
+  for (const TSearchEntry se : slots) {
+    int32_t e = se.slot;
     if (ignoreOneway && e < 0) e = -e;
     if (e < 1) continue;
     const int32_t L = e;
-    const bool forward = from[L] == node;
+    const bool forward = se.far > 0;
     if (filters) {
       if (mode == 1 && !Bit(x.ndt, L)) continue;
       if (mode == 2 && !Bit(forward ? x.exitFT : x.exitTF, L)) continue;
@@ -75,7 +75,7 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
       if (x.skip && Bit(x.skip, L)) continue;
       if (x.anyLimit && !LimitOK(L)) continue;
     }
-    enqueue(L, forward);
+    enqueue(L, se.far);
   }
 }
 
@@ -95,9 +95,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, con
   // Mode 2: once inside a foreign area (cur's bit clear) only foreign-area
   // links may follow. Link 0 (an origin) is in no area.
   const bool insideForeign = mode == 2 && cur != 0 && !Bit(x.ndt, cur);
-  const std::span<const int32_t> slots = FNW.Adjacent(node);
-  const int32_t* const from = x.from;
-  const int32_t* const to = x.to;
+  const std::span<const TSearchEntry> slots = x.graph->Of(node);
   const TLinkCost costFT = x.costFT, costTF = x.costTF;
   const TStateLabel* const labels = fStateLabels.data();
   const uint32_t stamp = fStamp;
@@ -109,26 +107,27 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, con
     return lowering == 0 ? h : std::max(0.0, h - lowering);
   };
   auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
-  auto enter = [&](int32_t L, float t) __attribute__((always_inline)) {
+  // far > 0: L leaves node forward (node is its from-node).
+  auto enter = [&](int32_t L, int32_t far, float t) __attribute__((always_inline)) {
     int32_t next;
     float c2;
-    if (from[L] == node && unreached(2 * L)) {
-      next = to[L];
+    if (far > 0) {
+      if (!unreached(2 * L)) return;
+      next = far;
       c2 = AddTurnCost(t, cost, costFT(L));
-    } else if (to[L] == node && unreached(2 * L + 1)) {
-      next = from[L];
-      c2 = AddTurnCost(t, cost, costTF(L));
     } else {
-      return;
+      if (!unreached(2 * L + 1)) return;
+      next = -far;
+      c2 = AddTurnCost(t, cost, costTF(L));
     }
     const float key = astar && L != noEstimateLink ? float(double(c2) + estimate(next)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
   if (!o.filters) {
-    for (const int32_t e : slots) {
-      const int32_t L = e < 0 ? -e : e;
+    for (const TSearchEntry se : slots) {
+      const int32_t L = se.slot < 0 ? -se.slot : se.slot;
       if (insideForeign && Bit(x.ndt, L)) continue;
-      enter(L, 0);
+      enter(L, se.far, 0);
     }
     return;
   }
@@ -137,7 +136,8 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, con
   const bool cds = o.deadEnds == TDeadEnds::Avoid && !x.skipCulDeSacOpt;
   const bool turns = x.turnCosts && cur != 0;
   const bool ignoreOneway = x.ignoreOneway;
-  for (int32_t e : slots) {
+  for (const TSearchEntry se : slots) {
+    int32_t e = se.slot;
     if (ignoreOneway && e < 0) e = -e;
     if (e < 1) continue;
     const int32_t L = e;
@@ -151,7 +151,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, con
     if (insideForeign && Bit(x.ndt, L)) continue;
     if (t < 0) continue;  // a prohibited turn
     if (x.dist && t > 0) t = 0;  // turn costs are no distance
-    enter(L, t);
+    enter(L, se.far, t);
   }
 }
 
