@@ -41,7 +41,8 @@ enum class TAfterSettle : uint8_t { Expand, Hold, Stop };
 
 // The heads of the node-mode queues: the entry taken from each and not yet
 // used (FromNode 0: none), and the queue whose head the loop takes next
-// (0: none, the seed took both).
+// (0: none, the seed took both). A one-queue search takes from the first
+// queue every time and calls no AfterTake.
 struct TNodeHeads {
   TPQitem h1{}, h2{};
   int32_t used = 1;
@@ -68,20 +69,22 @@ void TCalc::RunNodeSearch(P& p) {
   TNodeHeads hd;
   p.Seed(hd);
   for (;;) {
-    if (hd.used != 0) {
-      TPQitem& h = hd.used == 1 ? hd.h1 : hd.h2;
-      h = (hd.used == 1 ? q1 : q2).Deq();
-      if (h.FromNode != 0) p.Taken(h);
-      p.AfterTake(hd);
-    }
     bool use1 = true;
     if constexpr (P::TwoQueues::value) {
+      if (hd.used != 0) {
+        TPQitem& h = hd.used == 1 ? hd.h1 : hd.h2;
+        h = (hd.used == 1 ? q1 : q2).Deq();
+        if (h.FromNode != 0) p.Taken(h);
+        p.AfterTake(hd);
+      }
       const bool v1 = hd.h1.FromNode != 0, v2 = hd.h2.FromNode != 0;
       if (!v1 && !v2) break;
       use1 = v1 && (!v2 || hd.h1.sortvar <= hd.h2.sortvar);
       hd.used = use1 ? 1 : 2;
     } else {
+      hd.h1 = q1.Deq();
       if (hd.h1.FromNode == 0) break;
+      p.Taken(hd.h1);
     }
     const TPQitem h = use1 ? hd.h1 : hd.h2;
     p.Picked(h);
