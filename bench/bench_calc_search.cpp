@@ -56,6 +56,15 @@ TBenchNet& Net(int32_t nodes) {
 // All filters: one-way kept, skip list, two vehicle limits, cul-de-sac links
 // refused, no-drive-through mode 1, an include-node window, the hierarchy;
 // in turn mode also turn costs with 2-link restrictions and the U-turn rule.
+// all: every filter on (dead ends avoided, the ends' areas, the hierarchy).
+TExpandOptions Options(bool all) {
+  TExpandOptions o;
+  o.deadEnds = all ? TDeadEnds::Avoid : TDeadEnds::Enter;
+  o.noDriveThrough = all ? TNoDriveThrough::Ends : TNoDriveThrough::Off;
+  o.hierarchy = all;
+  return o;
+}
+
 void Configure(TCalc& c, TBenchNet& n, bool all) {
   if (all) {
     c.SetSkipLinkList(n.Skip.get());
@@ -73,6 +82,7 @@ void BM_NodeModeExpandAll(benchmark::State& state) {
   const bool all = state.range(1) != 0;
   TCalc c(n.NW, false);
   Configure(c, n, all);
+  const TExpandOptions o = Options(all);
   TPQ& pq = *c.PQ1;
   const int32_t nodes = n.NW.NodeCount();
   auto pass = [&] {
@@ -80,7 +90,7 @@ void BM_NodeModeExpandAll(benchmark::State& state) {
     pq.Clear();
     for (int32_t v = 1; v <= nodes; ++v) {
       c.SetNodeLabel(v, 0, 0, 0);
-      c.ExpandNodeMode(pq, v, false, {}, false, all ? 0 : 1, all ? 1 : 0, all);
+      c.ExpandNodeMode(pq, v, o);
       c.SetNodeLabel(v, cInfinity, cNoPred, 0);  // unreached again for the nodes after it
     }
     benchmark::ClobberMemory();
@@ -130,6 +140,7 @@ void BM_TurnModeExpandAll(benchmark::State& state) {
   const bool all = state.range(1) != 0;
   TCalc c(n.NW, true);
   Configure(c, n, all);
+  const TExpandOptions o = Options(all);
   const int32_t links = n.NW.LinkCount();
   const int32_t* from = n.NW.Fromnodes().data();
   const int32_t* to = n.NW.Tonodes().data();
@@ -137,8 +148,8 @@ void BM_TurnModeExpandAll(benchmark::State& state) {
     c.ResetLinkLabels();
     c.PQT->Clear();
     for (int32_t K = 1; K <= links; ++K) {
-      c.ExpandTurnMode(0, K, to[K], 1, false, {}, false, all ? 0 : 1, all ? 1 : 0, all);
-      c.ExpandTurnMode(0, K, from[K], 1, false, {}, false, all ? 0 : 1, all ? 1 : 0, all);
+      c.ExpandTurnMode(K, to[K], 1, o);
+      c.ExpandTurnMode(K, from[K], 1, o);
     }
     benchmark::ClobberMemory();
   };

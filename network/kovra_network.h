@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -43,6 +44,7 @@
 #include "foundation/kovra_types.h"
 #include "network/kovra_arealist.h"
 #include "network/kovra_locationlist.h"
+#include "network/kovra_searchgraph.h"
 
 namespace kovra {
 
@@ -192,6 +194,14 @@ public:
   uint64_t OpenGeneration() const { return fOpenGeneration; }
   // Changes with every change of an attribute word.
   uint64_t AttributeVersion() const { return fAttributeVersion; }
+
+  // The search graph of the open network as it is now, built on the first
+  // call after an Open or an attribute change (kovra_network_searchgraph.cpp).
+  // Calculators on several threads may ask for it at once; it stays valid
+  // until the network changes or closes. "Network is not open" when closed.
+  const TSearchGraph& SearchGraph() const;
+  // Bytes the search graph holds; 0 when none is built (also after Close).
+  int64_t SearchGraphBytes() const;
 
   // --- Properties ------------------------------------------------------------
 
@@ -915,6 +925,12 @@ private:
 
   uint64_t fOpenGeneration = 0;
   uint64_t fAttributeVersion = 0;
+
+  // The search graph and the opening and attribute version it was built
+  // for; shared with a clone made while it is current.
+  mutable std::mutex fSearchGraphLock;
+  mutable std::shared_ptr<const TSearchGraph> fSearchGraph;
+  mutable uint64_t fSearchGraphOpen = 0, fSearchGraphAttributes = 0;
 };
 
 }  // namespace kovra

@@ -87,6 +87,15 @@ void TNetwork::Clone(TNetwork& v) const {
     v.fIsOpen = true;
     ++v.fOpenGeneration;
     v.AttributeChanged();
+    // The copy's adjacency equals this one's: a current search graph is
+    // shared, under the copy's own opening and attribute version.
+    std::lock_guard<std::mutex> lock(fSearchGraphLock);
+    if (fSearchGraph && fSearchGraphOpen == fOpenGeneration && fSearchGraphAttributes == fAttributeVersion) {
+      std::lock_guard<std::mutex> lockV(v.fSearchGraphLock);
+      v.fSearchGraph = fSearchGraph;
+      v.fSearchGraphOpen = v.fOpenGeneration;
+      v.fSearchGraphAttributes = v.fAttributeVersion;
+    }
   } catch (...) {
     v.Release();
     throw;

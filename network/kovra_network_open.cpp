@@ -536,6 +536,10 @@ void TNetwork::Release() {
   FexternalID.reset();  // the last network sharing it frees it
   FCDS.SetSize(0);
   FDuplicates = {};
+  {
+    std::lock_guard<std::mutex> lock(fSearchGraphLock);
+    fSearchGraph.reset();
+  }
   FAreaList.Clear();
   FTurnList.clear();
   Fattribute = {};

@@ -8,7 +8,8 @@
 // every search refills. kovra_calc.cpp covers the settings, the cost of one
 // link under them, the largest single-link cost, the include-node window of
 // the matrices and the precondition of every search; kovra_calc_search.cpp
-// the labels, the expansions and the rules they apply.
+// the labels, the expansions and the rules they apply; kovra_calc_loop.h the
+// one search loop of each mode, of which every search is a policy.
 //
 // Every setter checks before it changes anything: a refused value raises or
 // is ignored and leaves every setting as it was. Values that must lie in a
@@ -126,6 +127,37 @@ struct TLinkCost {
     if (RelativeSpeed != 1) t = t / RelativeSpeed;
     return float(t);
   }
+};
+
+// What one search lets its expansions admit besides the calculator's
+// settings, by name rather than by position.
+enum class TDeadEnds : uint8_t {
+  Avoid,       // dead-end trees holding neither end are never entered
+  LeaveStart,  // the start lies in one: entered until the search leaves it
+  Enter        // every dead-end link may be entered
+};
+enum class TNoDriveThrough : uint8_t {
+  Off,
+  Ends,   // only links outside foreign areas (those of the two ends count as own)
+  Origin  // the origin's area may be left, a foreign one entered but not passed
+};
+struct TExpandOptions {
+  // false: every slot of the node whatever its one-way code and every
+  // filter (the search for the nearest open link).
+  bool filters = true;
+  TDeadEnds deadEnds = TDeadEnds::Enter;
+  TNoDriveThrough noDriveThrough = TNoDriveThrough::Off;
+  // The road hierarchy against target (only searches toward a target).
+  bool hierarchy = false;
+  // Keys carry Alpha x the crow-fly distance to target.
+  bool astar = false;
+  TFloatPoint target{};
+  // Turn mode: entries onto this link carry no estimate (the end link of a
+  // location route, whose arrival lies inside it).
+  int32_t noEstimateLink = 0;
+  // Turn mode: taken off every estimate (never below 0), so that it stays a
+  // lower bound where the target point lies off its link's chord.
+  double lowering = 0;
 };
 
 class TCalc : public TProgressCancel {
@@ -346,21 +378,22 @@ public:
   size_t StateLabelCount() const { return fStateLabels.size(); }
 
   // Expansion of a settled node (node mode) into PQ, with cost cost0(node).
-  // hierarchy applies the road hierarchy against target (only the searches
-  // toward a target set it).
-  void ExpandNodeMode(TPQ& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                      int32_t culdesac, int32_t ndt, bool hierarchy);
+  void ExpandNodeMode(TPQ& PQ, int32_t node, const TExpandOptions& o);
   // Expansion of the settled state that arrived at node through link cur
   // (unsigned, 0 at an origin) with cost, into PQT.
-  void ExpandTurnMode(int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                      const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy);
+  void ExpandTurnMode(int32_t cur, int32_t node, float cost, const TExpandOptions& o);
   // The same into any queue with Enq (kovra_calc_search.h holds them).
   template <class Q>
-  void ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                          int32_t culdesac, int32_t ndt, bool hierarchy);
+  void ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o);
   template <class Q>
-  void ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                          const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy);
+  void ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, const TExpandOptions& o);
+  // The one search loop of each mode (kovra_calc_loop.h): the policy P
+  // seeds it, tells stale entries, decides at each entry whether to settle
+  // it, stop or go on, and holds the expansion options.
+  template <class P>
+  void RunNodeSearch(P& p);
+  template <class P>
+  void RunTurnSearch(P& p);
   // Turn mode: may the search leave node on cur, the link it arrived by?
   bool UTurnPermitted(int32_t cur, int32_t node) const;
   // The admitted hierarchy at crow-fly distance d (km) from the target.
@@ -398,6 +431,11 @@ public:
   // (SubNetSimple, SubNet, SubNetLimits), which report no progress, so a
   // test can make a run fail half-way.
   void SetAnalysisTreeHookForTest(std::function<void()> hook) { fAnalysisTreeHook = std::move(hook); }
+
+  // The network's search graph the last reset took (shared by every
+  // calculator on the network); nil before the first.
+  const TSearchGraph* SearchGraphInUse() const { return fX.graph; }
+
   // Test hook: the next reset continues from this generation.
   void SetGenerationForTest(uint32_t stamp) { fStamp = stamp; }
   uint32_t Generation() const { return fStamp; }
@@ -620,8 +658,6 @@ protected:
   // caller.
   void WalkToLocation(int32_t S, TApproach left, int32_t L, bool forward, TRoute& route) const;
   void WrapNodeRoute(int32_t S, int32_t node, int32_t L, TRoute& route) const;
-  // After the reset of a search: what every A* estimate of it is lowered by.
-  void SetEstimateLowering(double lowering) { fX.lowering = lowering; }
 
   // Guards of the runs that change settings (kovra_calc_matrix.h).
   class TLimitRestore;
@@ -725,6 +761,7 @@ private:
 
   // What the expansions read, taken at the last reset.
   struct TExpansionData {
+    const TSearchGraph* graph = nullptr;
     const int32_t* from = nullptr;
     const int32_t* to = nullptr;
     const uint16_t* attr = nullptr;
@@ -738,9 +775,6 @@ private:
     bool ignoreOneway = false, anyLimit = false, skipCulDeSacOpt = false;
     bool turnCosts = false, dist = false;
     float alpha = 0;
-    // Taken off every A* estimate (never below 0), so that the estimate stays
-    // a lower bound where the target point lies off its link's chord.
-    double lowering = 0;
   };
   TExpansionData fX;
   // What the last search read besides its labels; the readers compare it
@@ -768,8 +802,8 @@ private:
     float limit = 0;
   };
   void CountTargetsOnLink(TTargetCount& tc, int32_t L, float cost);
-  void TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc, int32_t ndt);
-  void TreeFromLocationNode(int32_t S, double p, TTargetCount& tc, int32_t ndt);
+  void TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc);
+  void TreeFromLocationNode(int32_t S, double p, TTargetCount& tc);
   float NodeCostAfterLocation(int32_t node) const;
   bool fMaxICostTargets = false;
   // No-drive-through was in force for the last tree.
@@ -1023,8 +1057,7 @@ private:
   bool IsSkipNode(int32_t node) const { return FSkipNodeList && FSkipNodeList->GetBit(node); }
   // A fresh generation with nothing reached but, when origin != 0, origin.
   void StartEmptyRoute(int32_t origin);
-  float RouteNodeMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt);
-  float RouteTurnMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt);
+  float RouteSearch(int32_t node1, int32_t node2, TDeadEnds deadEnds, TNoDriveThrough ndt);
 
   float FXAlpha = 1.0f;
   // The factors computed here for a network whose own are stale, and the

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "routing/kovra_calc.h"
+#include "routing/kovra_calc_loop.h"
 
 namespace kovra {
 
@@ -80,12 +81,8 @@ void TCalc::TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, co
   const int32_t f = FNW.Fromnodes()[size_t(S)], t = FNW.Tonodes()[size_t(S)];
   FLocForward = (fS.FIgnoreOneWay || Leaves(FNW, f, S)) && side != apReverse;
   FLocBackward = (fS.FIgnoreOneWay || Leaves(FNW, t, S)) && side != apForward;
-  int32_t ndt = 0;
   fTreeNoDriveThrough = fS.FNoDriveThrough;
-  if (fS.FNoDriveThrough) {
-    PrepareNoDriveThrough(FNW.AreaList().GetArea(S), 0);
-    ndt = 2;
-  }
+  if (fS.FNoDriveThrough) PrepareNoDriveThrough(FNW.AreaList().GetArea(S), 0);
   if (mode >= 1 && mode <= 3) {
     MaxLinkCostTargets(*LL);
     fMaxICostTargets = true;
@@ -104,10 +101,10 @@ void TCalc::TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, co
   try {
     if (FTurnMode) {
       ResetLinkLabels();
-      if (!blocked) TreeFromLocationTurn(S, p, tc, ndt);
+      if (!blocked) TreeFromLocationTurn(S, p, tc);
     } else {
       ResetNodeLabels();
-      if (!blocked) TreeFromLocationNode(S, p, tc, ndt);
+      if (!blocked) TreeFromLocationNode(S, p, tc);
     }
   } catch (...) {
     clearTargets();
@@ -116,97 +113,101 @@ void TCalc::TreeFromLocation(const TLocation& Loc, float limit, int32_t mode, co
   clearTargets();
 }
 
-void TCalc::TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc, int32_t ndt) {
-  const int32_t* from = FNW.Fromnodes().data();
-  const int32_t f = from[S], t = FNW.Tonodes()[size_t(S)];
-  const TFloatPoint origin{0, 0};
-  TPQturn& pq = *PQT;
-  pq.Clear();
-  // The origin link's states get a cost but no predecessor: they stay open
-  // to an arrival through the network.
-  if (FLocForward) {
-    const float c = MulCost(1 - p, CostFT(S, 0));
-    if (FLocBackward) SetStateCost(S, true, c);
-    ExpandTurnMode(0, S, t, c, false, origin, false, 1, ndt, false);
-  }
-  if (FLocBackward) {
-    const float c = MulCost(p, CostTF(S, 0));
-    if (FLocForward) SetStateCost(S, false, c);
-    ExpandTurnMode(0, S, f, c, false, origin, false, 1, ndt, false);
-  }
-  const bool counting = tc.mode != 0;
-  bool expanding = true;
-  for (;;) {
-    TPQturnitem it;
-    bool forward = false;
-    for (;;) {
-      it = pq.Deq();
-      if (it.ToLink == 0) break;
-      forward = it.Node == from[it.ToLink];
-      if (!StateReached(it.ToLink, forward)) break;
+void TCalc::TreeFromLocationTurn(int32_t S, double p, TTargetCount& tc) {
+  struct TLocTreeTurn : TSearchPolicyBase {
+    TCalc& c;
+    int32_t S;
+    double p;
+    TTargetCount& tc;
+    bool expanding = true;
+
+    TLocTreeTurn(TCalc& calc, int32_t link, double percent, TTargetCount& count)
+        : c(calc), S(link), p(percent), tc(count) {}
+    // The origin link's states get a cost but no predecessor: they stay open
+    // to an arrival through the network.
+    void Seed() {
+      const TNetwork& nw = c.FNW;
+      if (c.FLocForward) {
+        const float cf = MulCost(1 - p, c.CostFT(S, 0));
+        if (c.FLocBackward) c.SetStateCost(S, true, cf);
+        c.ExpandTurnModeInto(*c.PQT, S, nw.Tonodes()[size_t(S)], cf, o);
+      }
+      if (c.FLocBackward) {
+        const float cb = MulCost(p, c.CostTF(S, 0));
+        if (c.FLocForward) c.SetStateCost(S, false, cb);
+        c.ExpandTurnModeInto(*c.PQT, S, nw.Fromnodes()[size_t(S)], cb, o);
+      }
     }
-    if (it.ToLink == 0) break;
-    // The cost at which the item's link was entered.
-    const float entered = float(double(it.cost) - double(CostFT(it.ToLink, 0)));
-    if (!expanding && !(tc.limit > entered)) continue;
-    if (tc.limit > 0 && it.cost > tc.limit) break;
-    if (counting) CountTargetsOnLink(tc, it.ToLink, it.cost);
-    SetState(it.ToLink, forward, it.cost, it.FromLink);
-    if (tc.limit > 0 && expanding && entered > tc.limit) expanding = false;
-    if (expanding) ExpandTurnMode(0, it.ToLink, it.NextNode, it.cost, false, origin, false, 1, ndt, false);
-    if (FCancelled) break;
-  }
+    TAdmit Admit(const TPQturnitem& it, bool) {
+      // The cost at which the item's link was entered.
+      const float entered = float(double(it.cost) - double(c.CostFT(it.ToLink, 0)));
+      if (!expanding && !(tc.limit > entered)) return TAdmit::Skip;
+      if (tc.limit > 0 && it.cost > tc.limit) return TAdmit::Stop;
+      if (tc.mode != 0) c.CountTargetsOnLink(tc, it.ToLink, it.cost);
+      if (tc.limit > 0 && expanding && entered > tc.limit) expanding = false;
+      return TAdmit::Settle;
+    }
+    TAfterSettle Settled(const TPQturnitem&, bool) const {
+      return expanding ? TAfterSettle::Expand : TAfterSettle::Hold;
+    }
+    bool Done() const { return c.FCancelled; }
+  };
+  TLocTreeTurn pol(*this, S, p, tc);
+  pol.o.noDriveThrough = fTreeNoDriveThrough ? TNoDriveThrough::Origin : TNoDriveThrough::Off;
+  RunTurnSearch(pol);
 }
 
-void TCalc::TreeFromLocationNode(int32_t S, double p, TTargetCount& tc, int32_t ndt) {
-  const int32_t f = FNW.Fromnodes()[size_t(S)], t = FNW.Tonodes()[size_t(S)];
-  const TFloatPoint origin{0, 0};
-  TPQ& q1 = *PQ1;
-  TPQ& q2 = *PQ2;
-  q1.Clear();
-  q2.Clear();
-  const float cf = MulCost(p, CostTF(S, 0));
-  const float ct = MulCost(1 - p, CostFT(S, 0));
-  TPQitem h1{}, h2{};  // FromNode 0: empty
-  auto seed = [&](bool atF) {
-    const int32_t n = atF ? f : t;
-    TPQ& q = atF ? q1 : q2;
-    SetNodeLabel(n, atF ? cf : ct, 0, 0);
-    ExpandNodeMode(q, n, false, origin, false, 1, ndt, false);
-    (atF ? h1 : h2) = q.Deq();
+void TCalc::TreeFromLocationNode(int32_t S, double p, TTargetCount& tc) {
+  struct TLocTreeNode : TSearchPolicyBase {
+    using TwoQueues = std::true_type;
+    TCalc& c;
+    int32_t S, f, t;
+    TTargetCount& tc;
+    float cf, ct;  // the shares to the from-node and to the to-node
+    bool firstF = false, pending = false;
+
+    TLocTreeNode(TCalc& calc, int32_t link, double p, TTargetCount& count)
+        : c(calc), S(link), f(calc.FNW.Fromnodes()[size_t(link)]), t(calc.FNW.Tonodes()[size_t(link)]), tc(count),
+          cf(MulCost(p, calc.CostTF(link, 0))), ct(MulCost(1 - p, calc.CostFT(link, 0))) {
+      // With both directions open the nearer end goes first.
+      firstF = c.FLocBackward && (!c.FLocForward || p <= 0.5);
+      pending = c.FLocForward && c.FLocBackward;
+    }
+    void SeedEnd(TNodeHeads& hd, bool atF) {
+      TPQ& q = atF ? *c.PQ1 : *c.PQ2;
+      const int32_t n = atF ? f : t;
+      c.SetNodeLabel(n, atF ? cf : ct, 0, 0);
+      c.ExpandNodeModeInto(q, n, o);
+      (atF ? hd.h1 : hd.h2) = q.Deq();
+    }
+    // The other end joins when the first queue's head passes its share.
+    void SeedSecond(TNodeHeads& hd) {
+      const TPQitem& head = firstF ? hd.h1 : hd.h2;
+      const float share2 = firstF ? ct : cf;
+      if (!pending || !(head.FromNode == 0 || head.cost > share2)) return;
+      pending = false;
+      if (c.cost0(firstF ? t : f) > share2) SeedEnd(hd, !firstF);
+      // The origin link's own targets.
+      if (tc.mode != 0 && c.FLinkOnOff[size_t(S)] != 0) c.CountTargetsOnLink(tc, S, c.CostFT(S, 0));
+    }
+    void Seed(TNodeHeads& hd) {
+      SeedEnd(hd, firstF);
+      SeedSecond(hd);
+      hd.used = 0;
+    }
+    void AfterTake(TNodeHeads& hd) { SeedSecond(hd); }
+    bool Stale(const TPQitem& h) const { return !(c.cost0(h.ToNode) > h.cost); }
+    TAdmit Admit(const TPQitem& h) {
+      if (tc.limit > 0 && h.cost > tc.limit) return TAdmit::Stop;
+      if (tc.mode != 0) c.CountTargetsOnLink(tc, h.link, h.cost);
+      return TAdmit::Settle;
+    }
+    TAfterSettle Settled(const TPQitem&) const { return TAfterSettle::Expand; }
+    bool Done(bool settled) const { return settled && c.FCancelled; }
   };
-  // With both directions open the nearer end goes first; the other joins
-  // when the first queue's head passes its share, as a virtual source would
-  // have it.
-  const bool firstF = FLocBackward && (!FLocForward || p <= 0.5);
-  bool pending = FLocForward && FLocBackward;
-  const float share2 = firstF ? ct : cf;
-  seed(firstF);
-  auto seedSecond = [&] {
-    pending = false;
-    if (cost0(firstF ? t : f) > share2) seed(!firstF);
-    // The origin link's own targets.
-    if (tc.mode != 0 && FLinkOnOff[size_t(S)] != 0) CountTargetsOnLink(tc, S, CostFT(S, 0));
-  };
-  const TPQitem& firstHead = firstF ? h1 : h2;
-  if (pending && (firstHead.FromNode == 0 || firstHead.cost > share2)) seedSecond();
-  int32_t used = 0;
-  for (;;) {
-    if (used == 1) h1 = q1.Deq();
-    else if (used == 2) h2 = q2.Deq();
-    if (pending && (firstHead.FromNode == 0 || firstHead.cost > share2)) seedSecond();
-    const bool e1 = h1.FromNode == 0, e2 = h2.FromNode == 0;
-    if (e1 && e2) break;
-    const bool take1 = !e1 && (e2 || h1.sortvar <= h2.sortvar);
-    used = take1 ? 1 : 2;
-    const TPQitem h = take1 ? h1 : h2;
-    if (!(cost0(h.ToNode) > h.cost)) continue;
-    if (tc.limit > 0 && h.cost > tc.limit) break;
-    if (tc.mode != 0) CountTargetsOnLink(tc, h.link, h.cost);
-    SetNodeLabel(h.ToNode, h.cost, h.FromNode, h.link);
-    ExpandNodeMode(take1 ? q1 : q2, h.ToNode, false, origin, false, 1, ndt, false);
-    if (FCancelled) break;
-  }
+  TLocTreeNode pol(*this, S, p, tc);
+  pol.o.noDriveThrough = fTreeNoDriveThrough ? TNoDriveThrough::Origin : TNoDriveThrough::Off;
+  RunNodeSearch(pol);
 }
 
 // ---------------------------------------------------------------------------

@@ -35,6 +35,7 @@ void TCalc::ResetLinkLabels() {
 
 void TCalc::PrepareExpansion() {
   TExpansionData& x = fX;
+  x.graph = &FNW.SearchGraph();
   x.from = FNW.Fromnodes().data();
   x.to = FNW.Tonodes().data();
   x.attr = FNW.Attributes().data();
@@ -62,14 +63,10 @@ void TCalc::PrepareExpansion() {
 // ---------------------------------------------------------------------------
 // Expansions
 
-void TCalc::ExpandNodeMode(TPQ& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                           int32_t culdesac, int32_t ndt, bool hierarchy) {
-  ExpandNodeModeInto(PQ, node, astar, target, ignoreAll, culdesac, ndt, hierarchy);
-}
+void TCalc::ExpandNodeMode(TPQ& PQ, int32_t node, const TExpandOptions& o) { ExpandNodeModeInto(PQ, node, o); }
 
-void TCalc::ExpandTurnMode(int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                           const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt, bool hierarchy) {
-  ExpandTurnModeInto(*PQT, noEstimateLink, cur, node, cost, astar, target, ignoreAll, culdesac, ndt, hierarchy);
+void TCalc::ExpandTurnMode(int32_t cur, int32_t node, float cost, const TExpandOptions& o) {
+  ExpandTurnModeInto(*PQT, cur, node, cost, o);
 }
 
 bool TCalc::UTurnPermitted(int32_t cur, int32_t node) const {

@@ -23,47 +23,50 @@ inline bool Bit(const uint32_t* words, int32_t i) { return (words[size_t(i) >> 5
 // effects, so they run cheapest first; the node-level ones (window,
 // hierarchy level) are decided once before the slot loop.
 template <class Q>
-void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoint& target, bool ignoreAll,
-                               int32_t culdesac, int32_t ndt, bool hierarchy) {
+void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, const TExpandOptions& o) {
   using calcsearch::Bit;
+  const bool astar = o.astar, hierarchy = o.hierarchy;
+  const TFloatPoint& target = o.target;
   assert(!FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const float c = cost0(node);
-  const std::span<const int32_t> slots = FNW.Adjacent(node);
+  const std::span<const TSearchEntry> slots = x.graph->Of(node);
   // Locals, so that nothing is reloaded after each Enq.
-  const int32_t* const from = x.from;
-  const int32_t* const to = x.to;
   const TLinkCost costFT = x.costFT, costTF = x.costTF;
   const TNodeLabel* const labels = fNodeLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
   if (astar) PrepareTargetDistances(target);
-  auto enqueue = [&](int32_t L, bool forward) __attribute__((always_inline)) {
-    const int32_t m = forward ? to[L] : from[L];
+  auto enqueue = [&](int32_t L, int32_t far) __attribute__((always_inline)) {
+    const bool forward = far > 0;
+    const int32_t m = forward ? far : -far;
     const float c2 = AddCost(c, forward ? costFT(L) : costTF(L));
     const TNodeLabel& lm = labels[m];
     if (!((lm.stamp == stamp ? lm.cost : cInfinity) > c2)) return;
     const float key = astar ? float(double(c2) + double(alpha) * CachedTargetDistance(m, target)) : c2;
     PQ.Enq(TPQitem{node, m, L, c2, key});
   };
-  if (ignoreAll) {
-    for (const int32_t e : slots) {
-      const int32_t L = e < 0 ? -e : e;
-      enqueue(L, from[L] == node);
+  if (!o.filters) {
+    for (const TSearchEntry se : slots) {
+      const int32_t L = se.slot < 0 ? -se.slot : se.slot;
+      enqueue(L, se.far);
     }
     return;
   }
   if (x.window && !Bit(x.window, node)) return;
-  const int32_t mode = ndt == 1 && x.ndt ? 1 : ndt == 2 && x.exitFT ? 2 : 0;
-  const bool cds = culdesac == 0;
+  const int32_t mode = o.noDriveThrough == TNoDriveThrough::Ends && x.ndt       ? 1
+                       : o.noDriveThrough == TNoDriveThrough::Origin && x.exitFT ? 2
+                                                                                 : 0;
+  const bool cds = o.deadEnds == TDeadEnds::Avoid;
   const int32_t level = hierarchy ? HierarchyLevel(TargetDistance(node, target), fS.Lmax) : 7;
   const bool filters = mode != 0 || cds || hierarchy || x.skip != nullptr || x.anyLimit;
   const bool ignoreOneway = x.ignoreOneway;
-  for (int32_t e : slots) {
+  for (const TSearchEntry se : slots) {
+    int32_t e = se.slot;
     if (ignoreOneway && e < 0) e = -e;
     if (e < 1) continue;
     const int32_t L = e;
-    const bool forward = from[L] == node;
+    const bool forward = se.far > 0;
     if (filters) {
       if (mode == 1 && !Bit(x.ndt, L)) continue;
       if (mode == 2 && !Bit(forward ? x.exitFT : x.exitTF, L)) continue;
@@ -72,66 +75,69 @@ void TCalc::ExpandNodeModeInto(Q& PQ, int32_t node, bool astar, const TFloatPoin
       if (x.skip && Bit(x.skip, L)) continue;
       if (x.anyLimit && !LimitOK(L)) continue;
     }
-    enqueue(L, forward);
+    enqueue(L, se.far);
   }
 }
 
 // Turn mode: the state of link cur (unsigned) that arrived at node.
 template <class Q>
-void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32_t node, float cost, bool astar,
-                               const TFloatPoint& target, bool ignoreAll, int32_t culdesac, int32_t ndt,
-                               bool hierarchy) {
+void TCalc::ExpandTurnModeInto(Q& PQ, int32_t cur, int32_t node, float cost, const TExpandOptions& o) {
   using calcsearch::Bit;
+  const bool astar = o.astar, hierarchy = o.hierarchy;
+  const TFloatPoint& target = o.target;
+  const int32_t noEstimateLink = o.noEstimateLink;
   assert(FTurnMode && fX.from != nullptr);
   const TExpansionData& x = fX;
   const int32_t fromLink = cur == 0 ? 0 : x.to[cur] == node ? cur : -cur;
-  const int32_t mode = ndt == 1 && x.ndt ? 1 : ndt == 2 && x.ndt ? 2 : 0;
+  const int32_t mode = o.noDriveThrough == TNoDriveThrough::Ends && x.ndt     ? 1
+                       : o.noDriveThrough == TNoDriveThrough::Origin && x.ndt ? 2
+                                                                               : 0;
   // Mode 2: once inside a foreign area (cur's bit clear) only foreign-area
   // links may follow. Link 0 (an origin) is in no area.
   const bool insideForeign = mode == 2 && cur != 0 && !Bit(x.ndt, cur);
-  const std::span<const int32_t> slots = FNW.Adjacent(node);
-  const int32_t* const from = x.from;
-  const int32_t* const to = x.to;
+  const std::span<const TSearchEntry> slots = x.graph->Of(node);
   const TLinkCost costFT = x.costFT, costTF = x.costTF;
   const TStateLabel* const labels = fStateLabels.data();
   const uint32_t stamp = fStamp;
   const float alpha = x.alpha;
-  const double lowering = x.lowering;
+  const double lowering = o.lowering;
   if (astar) PrepareTargetDistances(target);
   auto estimate = [&](int32_t n) __attribute__((always_inline)) {
     const double h = double(alpha) * CachedTargetDistance(n, target);
     return lowering == 0 ? h : std::max(0.0, h - lowering);
   };
   auto unreached = [&](int32_t state) { return labels[state].stamp != stamp || labels[state].pred == cNoPred; };
-  auto enter = [&](int32_t L, float t) __attribute__((always_inline)) {
+  // far > 0: L leaves node forward (node is its from-node).
+  auto enter = [&](int32_t L, int32_t far, float t) __attribute__((always_inline)) {
     int32_t next;
     float c2;
-    if (from[L] == node && unreached(2 * L)) {
-      next = to[L];
+    if (far > 0) {
+      if (!unreached(2 * L)) return;
+      next = far;
       c2 = AddTurnCost(t, cost, costFT(L));
-    } else if (to[L] == node && unreached(2 * L + 1)) {
-      next = from[L];
-      c2 = AddTurnCost(t, cost, costTF(L));
     } else {
-      return;
+      if (!unreached(2 * L + 1)) return;
+      next = -far;
+      c2 = AddTurnCost(t, cost, costTF(L));
     }
     const float key = astar && L != noEstimateLink ? float(double(c2) + estimate(next)) : c2;
     PQ.Enq(TPQturnitem{fromLink, node, L, next, c2, key});
   };
-  if (ignoreAll) {
-    for (const int32_t e : slots) {
-      const int32_t L = e < 0 ? -e : e;
+  if (!o.filters) {
+    for (const TSearchEntry se : slots) {
+      const int32_t L = se.slot < 0 ? -se.slot : se.slot;
       if (insideForeign && Bit(x.ndt, L)) continue;
-      enter(L, 0);
+      enter(L, se.far, 0);
     }
     return;
   }
   if (x.window && !Bit(x.window, node)) return;
   const int32_t level = hierarchy ? HierarchyLevel(TargetDistance(node, target), fS.Lmax) : 7;
-  const bool cds = culdesac == 0 && !x.skipCulDeSacOpt;
+  const bool cds = o.deadEnds == TDeadEnds::Avoid && !x.skipCulDeSacOpt;
   const bool turns = x.turnCosts && cur != 0;
   const bool ignoreOneway = x.ignoreOneway;
-  for (int32_t e : slots) {
+  for (const TSearchEntry se : slots) {
+    int32_t e = se.slot;
     if (ignoreOneway && e < 0) e = -e;
     if (e < 1) continue;
     const int32_t L = e;
@@ -145,7 +151,7 @@ void TCalc::ExpandTurnModeInto(Q& PQ, int32_t noEstimateLink, int32_t cur, int32
     if (insideForeign && Bit(x.ndt, L)) continue;
     if (t < 0) continue;  // a prohibited turn
     if (x.dist && t > 0) t = 0;  // turn costs are no distance
-    enter(L, t);
+    enter(L, se.far, t);
   }
 }
 

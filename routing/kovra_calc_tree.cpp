@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "routing/kovra_calc.h"
+#include "routing/kovra_calc_loop.h"
 
 namespace kovra {
 
@@ -93,109 +94,95 @@ int32_t TCalc::TreeFromNodeRun(int32_t s, float limit, int32_t mode, const TInte
     // In node mode the origin is settled before the loop and never counted.
     if (!FTurnMode && FNodeOnOff->GetBit(s)) remaining = remaining - 1;
   }
-  int32_t ndt = 0;
   fTreeNoDriveThrough = fS.FNoDriveThrough;
-  if (fS.FNoDriveThrough) {
-    PrepareNoDriveThrough(FNW.NodeArea(s), 0);
-    ndt = 2;
-  }
-  const bool ignoreAll = mode == 4;
-  const TFloatPoint origin{0, 0};
-  int32_t result = 0;
+  if (fS.FNoDriveThrough) PrepareNoDriveThrough(FNW.NodeArea(s), 0);
   MarkSearched(skTreeFromNode);
+
+  // One policy for both modes: the stop rules look at the node an entry
+  // reaches and the link it came over.
+  struct TTree : TSearchPolicyBase {
+    TCalc& c;
+    int32_t s;
+    float limit;
+    int32_t mode, remaining;
+    int32_t result = 0;
+    bool accepted = false;
+    TPQitem lastNode{};
+    TPQturnitem lastTurn{};
+
+    TTree(TCalc& calc, int32_t origin, float lim, int32_t m, int32_t rem)
+        : c(calc), s(origin), limit(lim), mode(m), remaining(rem) {}
+    // A target search whose only targets are the origin is done before it
+    // starts.
+    void Seed(TNodeHeads&) {
+      c.SetNodeLabel(s, 0, 0, 0);
+      if (remaining != 0) c.ExpandNodeModeInto(*c.PQ1, s, o);
+    }
+    void Seed() {
+      if (remaining != 0) c.ExpandTurnModeInto(*c.PQT, 0, s, 0, o);
+    }
+    bool Stale(const TPQitem& it) const { return c.P0array(it.ToNode) != cNoPred; }
+    TAdmit Admit(const TPQitem& it) const { return Over(it.cost); }
+    TAdmit Admit(const TPQturnitem& it, bool) const { return Over(it.cost); }
+    TAfterSettle Settled(const TPQitem& it) {
+      lastNode = it;
+      return Reached(it.ToNode, it.FromNode, it.link);
+    }
+    TAfterSettle Settled(const TPQturnitem& it, bool) {
+      lastTurn = it;
+      return Reached(it.NextNode, it.Node, it.ToLink);
+    }
+    TAdmit Over(float cost) const { return limit > 0 && cost > limit ? TAdmit::Stop : TAdmit::Settle; }
+    // node reached over link from prev.
+    TAfterSettle Reached(int32_t node, int32_t prev, int32_t link) {
+      accepted = true;
+      if (mode == 3) {
+        if (c.FNodeOnOff->GetBit(node)) {
+          result = node;
+          return TAfterSettle::Stop;
+        }
+      } else if (mode == 1 || mode == 2) {
+        // Each node counts once however many states reach it.
+        if (c.FNodeOnOff->GetBit(node)) {
+          c.FNodeOnOff->SetBit2(node, false);
+          if (--remaining == 0) return TAfterSettle::Stop;
+        }
+      } else if (mode == 4) {
+        if (c.LinkIsOpen(prev, link) || c.LinkIsOpen(node, link)) return TAfterSettle::Stop;
+      }
+      return TAfterSettle::Expand;
+    }
+  };
+  TTree p(*this, s, limit, mode, remaining);
+  p.o.filters = mode != 4;
+  p.o.noDriveThrough = fS.FNoDriveThrough ? TNoDriveThrough::Origin : TNoDriveThrough::Off;
 
   if (!FTurnMode) {
     ResetNodeLabels();
-    SetNodeLabel(s, 0, 0, 0);
-    TPQ& pq = *PQ1;
-    pq.Clear();
-    int32_t current = s;
-    TPQitem last{};
-    bool accepted = false;
-    // A target search whose only targets are the origin is done before it starts.
-    while (remaining != 0) {
-      ExpandNodeMode(pq, current, false, origin, ignoreAll, 1, ndt, false);
-      TPQitem it;
-      do {
-        it = pq.Deq();
-      } while (it.FromNode != 0 && P0array(it.ToNode) != cNoPred);
-      if (it.FromNode == 0) break;
-      if (limit > 0 && it.cost > limit) break;
-      current = it.ToNode;
-      SetNodeLabel(current, it.cost, it.FromNode, it.link);
-      last = it;
-      accepted = true;
-      if (mode == 3) {
-        if (FNodeOnOff->GetBit(current)) {
-          result = current;
-          break;
-        }
-      } else if (mode == 1 || mode == 2) {
-        if (FNodeOnOff->GetBit(current)) --remaining;
-      } else if (mode == 4) {
-        if (LinkIsOpen(it.FromNode, it.link) || LinkIsOpen(it.ToNode, it.link)) break;
-      }
-    }
+    RunNodeSearch(p);
     if (mode == 4) {
-      const bool open = accepted && (LinkIsOpen(last.FromNode, last.link) || LinkIsOpen(last.ToNode, last.link));
+      const TPQitem& last = p.lastNode;
+      const bool open = p.accepted && (LinkIsOpen(last.FromNode, last.link) || LinkIsOpen(last.ToNode, last.link));
       FNearLink = open ? last.link : 0;
       FNearNode = open ? last.FromNode : 0;
     }
-    return result;
+    return p.result;
   }
 
   ResetLinkLabels();
   FnodeTurnMode = s;
-  TPQturn& pq = *PQT;
-  pq.Clear();
-  const int32_t* from = FNW.Fromnodes().data();
-  int32_t curLink = 0, curNode = s;
-  float curCost = 0;
-  TPQturnitem last{};
-  bool accepted = false;
-  while (remaining != 0) {
-    ExpandTurnMode(0, curLink, curNode, curCost, false, origin, ignoreAll, 1, ndt, false);
-    TPQturnitem it;
-    bool forward = false;
-    for (;;) {
-      it = pq.Deq();
-      if (it.ToLink == 0) break;
-      forward = it.Node == from[it.ToLink];
-      if (!StateReached(it.ToLink, forward)) break;
-    }
-    if (it.ToLink == 0) break;
-    if (limit > 0 && it.cost > limit) break;
-    SetState(it.ToLink, forward, it.cost, it.FromLink);
-    curLink = it.ToLink;
-    curNode = it.NextNode;
-    curCost = it.cost;
-    last = it;
-    accepted = true;
-    if (mode == 3) {
-      if (FNodeOnOff->GetBit(curNode)) {
-        result = curNode;
-        break;
-      }
-    } else if (mode == 1 || mode == 2) {
-      // Each node counts once however many states reach it.
-      if (FNodeOnOff->GetBit(curNode)) {
-        --remaining;
-        FNodeOnOff->SetBit2(curNode, false);
-      }
-    } else if (mode == 4) {
-      if (LinkIsOpen(it.Node, it.ToLink) || LinkIsOpen(it.NextNode, it.ToLink)) break;
-    }
-  }
+  RunTurnSearch(p);
   if (mode == 4) {
     FNearLink = 0;
     FNearNode = 0;
-    if (accepted) {
+    if (p.accepted) {
+      const TPQturnitem& last = p.lastTurn;
       if (LinkIsOpen(last.Node, last.ToLink)) FNearNode = last.Node;
       else if (LinkIsOpen(last.NextNode, last.ToLink)) FNearNode = last.NextNode;
       if (FNearNode != 0) FNearLink = last.ToLink;
     }
   }
-  return result;
+  return p.result;
 }
 
 // A link is open at n when the vehicle may leave n through it, the limits

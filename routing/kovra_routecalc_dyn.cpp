@@ -24,7 +24,7 @@
 #include <cmath>
 
 #include "routing/kovra_calc.h"
-#include "routing/kovra_calc_search.h"
+#include "routing/kovra_calc_loop.h"
 
 namespace kovra {
 
@@ -38,12 +38,28 @@ struct TRouteCalc::TDynSearch {
   // from2.
   bool leaveF = false, leaveB = false, arriveF = false, arriveB = false;
   float f = -1;  // direct cost along the shared link, -1 when none
-  int32_t culdesac = 0, ndt = 0;
+  TDeadEnds deadEnds = TDeadEnds::Avoid;
+  TNoDriveThrough ndt = TNoDriveThrough::Off;
   TFloatPoint target{};
   // Result of the search proper: the arrival side chosen (+1 forward, -1
   // backward, 0 none).
   int32_t arrival = 0;
   int64_t settled = 0, taken = 0;
+
+  // Chooses the arrival side from the sides reached (rF, rB) and their costs
+  // at the end location; the cost, -1 when no open side was reached.
+  float Arrive(bool rF, bool rB, float viaF, float viaB) {
+    arrival = 0;
+    if (rF && rB) {
+      if (arriveF && (viaF < viaB || !arriveB)) arrival = 1;
+      else if (arriveB) arrival = -1;
+    } else if (rF) {
+      if (arriveF) arrival = 1;
+    } else if (rB) {
+      if (arriveB) arrival = -1;
+    }
+    return arrival > 0 ? viaF : arrival < 0 ? viaB : -1.0f;
+  }
 };
 
 // ---------------------------------------------------------------------------
@@ -189,7 +205,7 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
     if (!FNoDriveThroughBits) FNoDriveThroughBits = std::make_unique<TBitArray>(bits);
     else if (FNoDriveThroughBits->Size() != bits) FNoDriveThroughBits->SetSize(bits);
     FNW.AreaList().Update(*FNoDriveThroughBits, FNW.AreaList().GetArea(s.link1), FNW.AreaList().GetArea(s.link2));
-    s.ndt = 1;
+    s.ndt = TNoDriveThrough::Ends;
   }
 
   // The direct cost along a shared link; the search then looks only for
@@ -212,12 +228,12 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
   if ((!s.leaveF && !s.leaveB) || closed(s.link1) || (!s.arriveF && !s.arriveB)) {
     fresh();
   } else {
-    // 2: every dead-end tree may be entered; 1: the start lies in one; 0:
-    // dead-end trees holding neither end are never entered. A demanded side
-    // may need a turn in a dead end, and so may a turn rule.
+    // A demanded side may need a turn in a dead end, and so may a turn rule.
     const TBitArray& cds = FNW.CulDeSacs();
-    s.culdesac = fS.Fanylimit || cds.GetBit(s.link2) ? 2 : cds.GetBit(s.link1) ? 1 : 0;
-    if (Approach1 != apIgnore || Approach2 != apIgnore || TurnRulesReachDeadEnds()) s.culdesac = 2;
+    s.deadEnds = fS.Fanylimit || cds.GetBit(s.link2) ? TDeadEnds::Enter
+                 : cds.GetBit(s.link1)               ? TDeadEnds::LeaveStart
+                                                     : TDeadEnds::Avoid;
+    if (Approach1 != apIgnore || Approach2 != apIgnore || TurnRulesReachDeadEnds()) s.deadEnds = TDeadEnds::Enter;
     s.target = FNW.Location2Coordinate_raw(loc2, 0);
     UpdateAlpha();
     MarkSearched(skLocationRoute);
@@ -249,6 +265,60 @@ float TRouteCalc::RouteDynSearch(const TLocation& loc1, const TLocation& loc2, T
 float TRouteCalc::RouteDynTurnMode(TDynSearch& s) {
   ResetLinkLabels();
   const float ft2 = CostFT(s.link2, 0), tf2 = CostTF(s.link2, 0);
+  struct TLocRouteTurn : TSearchPolicyBase {
+    TRouteCalc& c;
+    TDynSearch& s;
+    const uint32_t* skip;
+    const uint16_t* attr;
+    float ft2, tf2;
+    float stop, bound = cInfinity;
+
+    TLocRouteTurn(TRouteCalc& calc, TDynSearch& search, float f2, float t2)
+        : c(calc), s(search), skip(calc.FSkipNodeList ? calc.FSkipNodeList->Words().data() : nullptr),
+          attr(calc.FNW.Attributes().data()), ft2(f2), tf2(t2),
+          stop(search.f >= 0 ? float(double(search.f) + double(std::max(1.0f, calc.FXAlpha)) * double(std::max(f2, t2)))
+                             : cInfinity) {}
+    // The start link's leaving states count as settled (predecessor 0), so
+    // no route passes the start again in a direction it was left in; on a
+    // shared link they stay open for the way around.
+    void Leave(bool forward) {
+      const float t = forward ? MulCost(1 - s.p1, c.CostFT(s.link1, 0)) : MulCost(s.p1, c.CostTF(s.link1, 0));
+      const int32_t n = forward ? s.to1 : s.from1;
+      if (s.link1 != s.link2) c.SetState(s.link1, forward, t, 0);
+      if (!(skip && Bit(skip, n))) c.ExpandTurnModeInto(*c.PQT, s.link1, n, t, o);
+    }
+    void Seed() {
+      if (s.leaveF) Leave(true);
+      if (s.leaveB) Leave(false);
+    }
+    void Taken(const TPQturnitem& it) {
+      ++s.taken;
+      if (o.hierarchy) c.fS.Lmax = (attr[it.ToLink] & cAttrHierarchy) >> 5;
+    }
+    TAdmit Admit(const TPQturnitem&, bool) const { return TAdmit::Settle; }
+    TAfterSettle Settled(const TPQturnitem& it, bool forward) {
+      ++s.settled;
+      if (it.ToLink == s.link2 && (forward ? s.arriveF : s.arriveB)) bound = AddCost(it.cost, forward ? ft2 : tf2);
+      // Beyond the first arrival plus the whole end link the other side can
+      // no longer arrive cheaper.
+      if (it.cost > bound) {
+        if (!c.StateReached(s.link2, true)) s.arriveF = false;
+        if (!c.StateReached(s.link2, false)) s.arriveB = false;
+      }
+      if (it.cost > stop) return TAfterSettle::Stop;
+      return skip && Bit(skip, it.NextNode) ? TAfterSettle::Hold : TAfterSettle::Expand;
+    }
+    bool Done() const {
+      return !((!c.StateReached(s.link2, true) && s.arriveF) || (!c.StateReached(s.link2, false) && s.arriveB));
+    }
+  };
+  TLocRouteTurn p(*this, s, ft2, tf2);
+  p.o.deadEnds = s.deadEnds;
+  p.o.noDriveThrough = s.ndt;
+  p.o.hierarchy = fS.FHierarchy;
+  p.o.astar = fS.Falpha > 0;
+  p.o.target = s.target;
+  p.o.noEstimateLink = s.link2;
   // The estimate runs to the end location's point. The factor bounds a
   // link's cost by its chord only, and on a bent end link that point may
   // lie farther from an end node than the link's whole cost covers: the
@@ -262,80 +332,17 @@ float TRouteCalc::RouteDynTurnMode(TDynSearch& s) {
     auto excess = [&](int32_t node, float cost) {
       return a * FNW.DistanceBetweenPoints_raw(FNW.Node2Coordinate_raw(node), s.target) - double(cost);
     };
-    SetEstimateLowering(std::max({0.0, excess(s.from2, ft2), excess(s.to2, tf2)}));
+    p.o.lowering = std::max({0.0, excess(s.from2, ft2), excess(s.to2, tf2)});
   }
-  TPQturn& pq = *PQT;
-  pq.Clear();
-  const bool astar = fS.Falpha > 0;
-  const bool hierarchy = fS.FHierarchy;
-  const uint32_t* skip = FSkipNodeList ? FSkipNodeList->Words().data() : nullptr;
-  const uint16_t* attr = FNW.Attributes().data();
-  const int32_t* from = FNW.Fromnodes().data();
-  const int32_t link1 = s.link1, link2 = s.link2;
-
-  // The start link's leaving states count as settled (predecessor 0), so no
-  // route passes the start again in a direction it was left in; on a shared
-  // link they stay open for the way around.
-  if (s.leaveF) {
-    const float t = MulCost(1 - s.p1, CostFT(link1, 0));
-    if (link1 != link2) SetState(link1, true, t, 0);
-    if (!(skip && Bit(skip, s.to1)))
-      ExpandTurnMode(link2, link1, s.to1, t, astar, s.target, false, s.culdesac, s.ndt, hierarchy);
-  }
-  if (s.leaveB) {
-    const float t = MulCost(s.p1, CostTF(link1, 0));
-    if (link1 != link2) SetState(link1, false, t, 0);
-    if (!(skip && Bit(skip, s.from1)))
-      ExpandTurnMode(link2, link1, s.from1, t, astar, s.target, false, s.culdesac, s.ndt, hierarchy);
-  }
-
-  const float stop =
-      s.f >= 0 ? float(double(s.f) + double(std::max(1.0f, FXAlpha)) * double(std::max(ft2, tf2))) : cInfinity;
-  float bound = cInfinity;
-  int64_t taken = 0, settled = 0;
-  do {
-    TPQturnitem it;
-    bool forward = false;
-    for (;;) {
-      it = pq.Deq();
-      if (it.ToLink == 0) break;
-      ++taken;
-      if (hierarchy) fS.Lmax = (attr[it.ToLink] & cAttrHierarchy) >> 5;
-      forward = it.Node == from[it.ToLink];
-      if (!StateReached(it.ToLink, forward)) break;
-    }
-    if (it.ToLink == 0) break;
-    SetState(it.ToLink, forward, it.cost, it.FromLink);
-    ++settled;
-    if (it.ToLink == link2 && (forward ? s.arriveF : s.arriveB)) bound = AddCost(it.cost, forward ? ft2 : tf2);
-    // Beyond the first arrival plus the whole end link the other side can
-    // no longer arrive cheaper.
-    if (it.cost > bound) {
-      if (!StateReached(link2, true)) s.arriveF = false;
-      if (!StateReached(link2, false)) s.arriveB = false;
-    }
-    if (it.cost > stop) break;
-    if (!(skip && Bit(skip, it.NextNode)))
-      ExpandTurnMode(link2, it.ToLink, it.NextNode, it.cost, astar, s.target, false, s.culdesac, s.ndt, hierarchy);
-  } while ((!StateReached(link2, true) && s.arriveF) || (!StateReached(link2, false) && s.arriveB));
-  s.taken = taken;
-  s.settled = settled;
+  RunTurnSearch(p);
+  const int32_t link2 = s.link2;
 
   // A label is the cost at the far end of link2: the part not driven is
   // taken off.
   const bool rF = StateReached(link2, true), rB = StateReached(link2, false);
   const float u = rF ? float(double(cost1(link2)) - (1 - s.p2) * double(ft2)) : cInfinity;
   const float w = rB ? float(double(cost2(link2)) - s.p2 * double(tf2)) : cInfinity;
-  s.arrival = 0;
-  if (rF && rB) {
-    if (s.arriveF && (u < w || !s.arriveB)) s.arrival = 1;
-    else if (s.arriveB) s.arrival = -1;
-  } else if (rF) {
-    if (s.arriveF) s.arrival = 1;
-  } else if (rB) {
-    if (s.arriveB) s.arrival = -1;
-  }
-  return s.arrival > 0 ? u : s.arrival < 0 ? w : -1.0f;
+  return s.Arrive(rF, rB, u, w);
 }
 
 // The walk back from the arrival state to the start link as it was left.
@@ -349,102 +356,98 @@ void TRouteCalc::BuildRouteTurnMode(const TDynSearch& s, TRoute& route) const {
 
 float TRouteCalc::RouteDynNodeMode(TDynSearch& s) {
   ResetNodeLabels();
-  TPQ& q1 = *PQ1;  // from from1
-  TPQ& q2 = *PQ2;  // from to1
-  q1.Clear();
-  q2.Clear();
-  const bool astar = fS.Falpha > 0;
-  const bool hierarchy = fS.FHierarchy;
-  const uint32_t* skip = FSkipNodeList ? FSkipNodeList->Words().data() : nullptr;
-  const uint32_t* cds = FNW.CulDeSacs().Words().data();
-  const uint16_t* attr = FNW.Attributes().data();
-  int32_t culdesac = s.culdesac;
-  int64_t taken = 0, settled = 0;
+  // Two queues, one per end of the start link (PQ1 from from1, PQ2 from
+  // to1); both share the node labels, and a node is settled again when the
+  // other queue brings a strictly lower cost.
+  struct TLocRouteNode : TSearchPolicyBase {
+    using TwoQueues = std::true_type;
+    TRouteCalc& c;
+    TDynSearch& s;
+    const uint32_t* skip;
+    const uint32_t* cds;
+    const uint16_t* attr;
+    float tb, tf;  // to reach from1, to reach to1
+    bool startedFrom = false, startedTo = false;
 
-  bool startFrom = s.leaveB, startTo = s.leaveF;
-  if (startFrom && startTo) {
-    if (s.p1 > 0.5) startFrom = false;
-    else startTo = false;
-  }
-  const float tb = MulCost(s.p1, CostTF(s.link1, 0));      // to reach from1
-  const float tf = MulCost(1 - s.p1, CostFT(s.link1, 0));  // to reach to1
-  // The current entry of each queue; FromNode 0 (nothing taken yet, or the
-  // queue was empty) counts as cost 1e38.
-  TPQitem h1{}, h2{};
-  bool startedFrom = false, startedTo = false;
-  auto take = [&](TPQ& q, TPQitem& h) {
-    h = q.Deq();
-    if (h.FromNode == 0) return;
-    ++taken;
-    if (hierarchy) fS.Lmax = (attr[h.link] & cAttrHierarchy) >> 5;
-  };
-  auto start = [&](bool atFrom) {
-    const int32_t n = atFrom ? s.from1 : s.to1;
-    TPQ& q = atFrom ? q1 : q2;
-    (atFrom ? startedFrom : startedTo) = true;
-    SetNodeLabel(n, atFrom ? tb : tf, 0, 0);
-    if (!(skip && Bit(skip, n))) ExpandNodeMode(q, n, astar, s.target, false, culdesac, s.ndt, hierarchy);
-    take(q, atFrom ? h1 : h2);
-  };
-  auto headCost = [](const TPQitem& h) { return h.FromNode != 0 ? h.cost : cInfinity; };
-  // The other end joins once the first queue's frontier has passed its
-  // share, as a virtual source would have it.
-  auto delayedTo = [&] {
-    if (s.leaveF && !startedTo && headCost(h1) > tf && cost0(s.to1) > tf) start(false);
-  };
-  auto delayedFrom = [&] {
-    if (s.leaveB && !startedFrom && headCost(h2) > tb && cost0(s.from1) > tb) start(true);
-  };
-  if (startFrom) {
-    start(true);
-    delayedTo();
-  }
-  if (startTo || startedTo) {
-    if (!startedTo) start(false);
-    delayedFrom();
-  }
-
-  int32_t used = 0;
-  for (;;) {
-    if (used == 1) {
-      take(q1, h1);
-      if (culdesac == 1 && h1.FromNode != 0 && !Bit(cds, h1.link)) culdesac = 0;
-      delayedTo();
-    } else if (used == 2) {
-      take(q2, h2);
-      if (culdesac == 1 && h2.FromNode != 0 && !Bit(cds, h2.link)) culdesac = 0;
-      delayedFrom();
+    TLocRouteNode(TRouteCalc& calc, TDynSearch& search)
+        : c(calc), s(search), skip(calc.FSkipNodeList ? calc.FSkipNodeList->Words().data() : nullptr),
+          cds(calc.FNW.CulDeSacs().Words().data()), attr(calc.FNW.Attributes().data()),
+          tb(MulCost(search.p1, calc.CostTF(search.link1, 0))),
+          tf(MulCost(1 - search.p1, calc.CostFT(search.link1, 0))) {}
+    void Take(TPQ& q, TPQitem& h) {
+      h = q.Deq();
+      if (h.FromNode != 0) Taken(h);
     }
-    const bool v1 = h1.FromNode != 0, v2 = h2.FromNode != 0;
-    if (!v1 && !v2) break;
-    const bool use1 = v1 && (!v2 || h1.sortvar <= h2.sortvar);
-    used = use1 ? 1 : 2;
-    const TPQitem h = use1 ? h1 : h2;
-    if (culdesac == 1 && !Bit(cds, h.link)) culdesac = 0;
-    if (cost0(h.ToNode) > h.cost) {
-      SetNodeLabel(h.ToNode, h.cost, h.FromNode, h.link);
-      ++settled;
-      if (!(skip && Bit(skip, h.ToNode)))
-        ExpandNodeMode(use1 ? q1 : q2, h.ToNode, astar, s.target, false, culdesac, s.ndt, hierarchy);
+    void Taken(const TPQitem& h) {
+      ++s.taken;
+      if (o.hierarchy) c.fS.Lmax = (attr[h.link] & cAttrHierarchy) >> 5;
     }
-    if (P0array(s.from2) != cNoPred && P0array(s.to2) != cNoPred) break;
-  }
-  s.taken = taken;
-  s.settled = settled;
+    void LeaveStart(const TPQitem& h) {
+      if (o.deadEnds == TDeadEnds::LeaveStart && h.FromNode != 0 && !Bit(cds, h.link)) o.deadEnds = TDeadEnds::Avoid;
+    }
+    void Start(TNodeHeads& hd, bool atFrom) {
+      const int32_t n = atFrom ? s.from1 : s.to1;
+      TPQ& q = atFrom ? *c.PQ1 : *c.PQ2;
+      (atFrom ? startedFrom : startedTo) = true;
+      c.SetNodeLabel(n, atFrom ? tb : tf, 0, 0);
+      if (!(skip && Bit(skip, n))) c.ExpandNodeModeInto(q, n, o);
+      Take(q, atFrom ? hd.h1 : hd.h2);
+    }
+    static float HeadCost(const TPQitem& h) { return h.FromNode != 0 ? h.cost : cInfinity; }
+    // The other end joins once the first queue's frontier has passed its
+    // share, as a virtual source would have it.
+    void DelayedTo(TNodeHeads& hd) {
+      if (s.leaveF && !startedTo && HeadCost(hd.h1) > tf && c.cost0(s.to1) > tf) Start(hd, false);
+    }
+    void DelayedFrom(TNodeHeads& hd) {
+      if (s.leaveB && !startedFrom && HeadCost(hd.h2) > tb && c.cost0(s.from1) > tb) Start(hd, true);
+    }
+    void Seed(TNodeHeads& hd) {
+      bool startFrom = s.leaveB, startTo = s.leaveF;
+      if (startFrom && startTo) {
+        if (s.p1 > 0.5) startFrom = false;
+        else startTo = false;
+      }
+      if (startFrom) {
+        Start(hd, true);
+        DelayedTo(hd);
+      }
+      if (startTo || startedTo) {
+        if (!startedTo) Start(hd, false);
+        DelayedFrom(hd);
+      }
+      hd.used = 0;
+    }
+    void AfterTake(TNodeHeads& hd) {
+      if (hd.used == 1) {
+        LeaveStart(hd.h1);
+        DelayedTo(hd);
+      } else {
+        LeaveStart(hd.h2);
+        DelayedFrom(hd);
+      }
+    }
+    void Picked(const TPQitem& h) { LeaveStart(h); }
+    bool Stale(const TPQitem& h) const { return !(c.cost0(h.ToNode) > h.cost); }
+    TAdmit Admit(const TPQitem&) const { return TAdmit::Settle; }
+    TAfterSettle Settled(const TPQitem& h) {
+      ++s.settled;
+      return skip && Bit(skip, h.ToNode) ? TAfterSettle::Hold : TAfterSettle::Expand;
+    }
+    bool Done(bool) const { return c.P0array(s.from2) != cNoPred && c.P0array(s.to2) != cNoPred; }
+  };
+  TLocRouteNode p(*this, s);
+  p.o.deadEnds = s.deadEnds;
+  p.o.noDriveThrough = s.ndt;
+  p.o.hierarchy = fS.FHierarchy;
+  p.o.astar = fS.Falpha > 0;
+  p.o.target = s.target;
+  RunNodeSearch(p);
 
   const bool rF = P0array(s.from2) != cNoPred, rB = P0array(s.to2) != cNoPred;
   const float e = rF ? AddMulCost(cost0(s.from2), s.p2, CostFT(s.link2, 0)) : cInfinity;
   const float g = rB ? AddMulCost(cost0(s.to2), 1 - s.p2, CostTF(s.link2, 0)) : cInfinity;
-  s.arrival = 0;
-  if (rF && rB) {
-    if (s.arriveF && (e < g || !s.arriveB)) s.arrival = 1;
-    else if (s.arriveB) s.arrival = -1;
-  } else if (rF) {
-    if (s.arriveF) s.arrival = 1;
-  } else if (rB) {
-    if (s.arriveB) s.arrival = -1;
-  }
-  return s.arrival > 0 ? e : s.arrival < 0 ? g : -1.0f;
+  return s.Arrive(rF, rB, e, g);
 }
 
 // The settling links from the start end to the entry end of link2, the two

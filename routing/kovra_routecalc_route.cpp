@@ -1,7 +1,7 @@
 // TRouteCalc::Route: the cheapest route between two nodes, in node mode and
 // in turn mode, directed by the A* estimate toward the target node.
 #include "routing/kovra_calc.h"
-#include "routing/kovra_calc_search.h"
+#include "routing/kovra_calc_loop.h"
 
 namespace kovra {
 
@@ -32,20 +32,21 @@ float TRouteCalc::Route(int32_t node1, int32_t node2) {
   // 0: dead-end trees holding neither end are never entered. Under turn
   // rules that can make a dead end the only place to turn round, every
   // dead end is searched.
-  const int32_t culdesac =
-      IsCulDeSacNode(node2) || TurnRulesReachDeadEnds() ? 2 : IsCulDeSacNode(node1) ? 1 : 0;
-  int32_t ndt = 0;
+  const TDeadEnds deadEnds = IsCulDeSacNode(node2) || TurnRulesReachDeadEnds() ? TDeadEnds::Enter
+                             : IsCulDeSacNode(node1)                           ? TDeadEnds::LeaveStart
+                                                                               : TDeadEnds::Avoid;
+  TNoDriveThrough ndt = TNoDriveThrough::Off;
   if (fS.FNoDriveThrough) {
     const int64_t bits = int64_t(FNW.LinkCount()) + 1;
     if (!FNoDriveThroughBits) FNoDriveThroughBits = std::make_unique<TBitArray>(bits);
     else if (FNoDriveThroughBits->Size() != bits) FNoDriveThroughBits->SetSize(bits);
     FNW.AreaList().Update(*FNoDriveThroughBits, FNW.NodeArea(node1), FNW.NodeArea(node2));
-    ndt = 1;
+    ndt = TNoDriveThrough::Ends;
   }
   fS.Lmax = 5;
   UpdateAlpha();
   MarkSearched(skRoute);
-  return FTurnMode ? RouteTurnMode(node1, node2, culdesac, ndt) : RouteNodeMode(node1, node2, culdesac, ndt);
+  return RouteSearch(node1, node2, deadEnds, ndt);
 }
 
 void TRouteCalc::StartEmptyRoute(int32_t origin) {
@@ -61,92 +62,76 @@ void TRouteCalc::StartEmptyRoute(int32_t origin) {
 
 // The labels are reset by a new generation (resets and smart initialisation
 // alike cost O(1)); the reset also takes the factor UpdateAlpha set.
-float TRouteCalc::RouteNodeMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt) {
-  ResetNodeLabels();
-  SetNodeLabel(node1, 0, 0, 0);
-  TPQ& pq = *PQ1;
-  pq.Clear();
-  const TFloatPoint target = FNW.Node2Coordinate_raw(node2);
-  const bool astar = fS.Falpha > 0;
-  const bool hierarchy = fS.FHierarchy;
-  const uint32_t* skip = FSkipNodeList ? FSkipNodeList->Words().data() : nullptr;
-  const uint32_t* cds = FNW.CulDeSacs().Words().data();
-  const uint16_t* attr = FNW.Attributes().data();
-  int64_t taken = 0, settled = 0;
-  int32_t current = node1;
-  float result = -1;
-  for (;;) {
-    // A skip node is settled but never passed through.
-    if (!(skip && current != node1 && Bit(skip, current)))
-      ExpandNodeMode(pq, current, astar, target, false, culdesac, ndt, hierarchy);
-    TPQitem it;
-    for (;;) {
-      it = pq.Deq();
-      if (it.FromNode == 0) break;
-      ++taken;
-      if (culdesac == 1 && !Bit(cds, it.link)) culdesac = 0;
-      if (P0array(it.ToNode) == cNoPred) break;
-    }
-    if (it.FromNode == 0) break;
-    if (hierarchy) fS.Lmax = (attr[it.link] & cAttrHierarchy) >> 5;
-    current = it.ToNode;
-    SetNodeLabel(current, it.cost, it.FromNode, it.link);
-    ++settled;
-    if (current == node2) {
-      result = it.cost;
-      break;
-    }
-  }
-  fLastSettled = settled;
-  fLastPushed = taken + pq.Count();
-  return result;
-}
+float TRouteCalc::RouteSearch(int32_t node1, int32_t node2, TDeadEnds deadEnds, TNoDriveThrough ndt) {
+  // One policy for both modes: an entry reaches a node; the search ends when
+  // it is node2. A skip node is settled but never passed through.
+  struct TRouteToNode : TSearchPolicyBase {
+    TRouteCalc& c;
+    int32_t node1, node2;
+    const uint32_t* skip;
+    const uint32_t* cds;
+    const uint16_t* attr;
+    int64_t taken = 0, settled = 0;
+    float result = -1;
 
-float TRouteCalc::RouteTurnMode(int32_t node1, int32_t node2, int32_t culdesac, int32_t ndt) {
-  ResetLinkLabels();
-  FnodeTurnMode = 0;
-  TPQturn& pq = *PQT;
-  pq.Clear();
-  const TFloatPoint target = FNW.Node2Coordinate_raw(node2);
-  const bool astar = fS.Falpha > 0;
-  const bool hierarchy = fS.FHierarchy;
-  const uint32_t* skip = FSkipNodeList ? FSkipNodeList->Words().data() : nullptr;
-  const uint32_t* cds = FNW.CulDeSacs().Words().data();
-  const uint16_t* attr = FNW.Attributes().data();
-  const int32_t* from = FNW.Fromnodes().data();
-  int64_t taken = 0, settled = 0;
-  int32_t curLink = 0, curNode = node1;
-  float curCost = 0;
-  float result = -1;
-  for (;;) {
+    TRouteToNode(TRouteCalc& calc, int32_t n1, int32_t n2)
+        : c(calc), node1(n1), node2(n2), skip(calc.FSkipNodeList ? calc.FSkipNodeList->Words().data() : nullptr),
+          cds(calc.FNW.CulDeSacs().Words().data()), attr(calc.FNW.Attributes().data()) {}
     // The first expansion has no arriving link: no turn rule applies at node1.
-    if (!(skip && curNode != node1 && Bit(skip, curNode)))
-      ExpandTurnMode(0, curLink, curNode, curCost, astar, target, false, culdesac, ndt, hierarchy);
-    TPQturnitem it;
-    bool forward = false;
-    for (;;) {
-      it = pq.Deq();
-      if (it.ToLink == 0) break;
+    void Seed(TNodeHeads&) {
+      c.SetNodeLabel(node1, 0, 0, 0);
+      c.ExpandNodeModeInto(*c.PQ1, node1, o);
+    }
+    void Seed() { c.ExpandTurnModeInto(*c.PQT, 0, node1, 0, o); }
+    void LeaveStart(int32_t link) {
+      if (o.deadEnds == TDeadEnds::LeaveStart && !Bit(cds, link)) o.deadEnds = TDeadEnds::Avoid;
+    }
+    void Level(int32_t link) {
+      if (o.hierarchy) c.fS.Lmax = (attr[link] & cAttrHierarchy) >> 5;
+    }
+    void Taken(const TPQitem& it) {
       ++taken;
-      if (culdesac == 1 && !Bit(cds, it.ToLink)) culdesac = 0;
-      if (hierarchy) fS.Lmax = (attr[it.ToLink] & cAttrHierarchy) >> 5;
-      forward = it.Node == from[it.ToLink];
-      if (!StateReached(it.ToLink, forward)) break;
+      LeaveStart(it.link);
     }
-    if (it.ToLink == 0) break;
-    SetState(it.ToLink, forward, it.cost, it.FromLink);
-    ++settled;
-    curLink = it.ToLink;
-    curNode = it.NextNode;
-    curCost = it.cost;
-    if (curNode == node2) {
-      result = curCost;
-      break;
+    void Taken(const TPQturnitem& it) {
+      ++taken;
+      LeaveStart(it.ToLink);
+      Level(it.ToLink);
     }
+    bool Stale(const TPQitem& it) const { return c.P0array(it.ToNode) != cNoPred; }
+    TAdmit Admit(const TPQitem& it) {
+      Level(it.link);
+      return TAdmit::Settle;
+    }
+    TAdmit Admit(const TPQturnitem&, bool) const { return TAdmit::Settle; }
+    TAfterSettle Settled(const TPQitem& it) { return Reached(it.ToNode, it.cost); }
+    TAfterSettle Settled(const TPQturnitem& it, bool) { return Reached(it.NextNode, it.cost); }
+    TAfterSettle Reached(int32_t node, float cost) {
+      ++settled;
+      if (node == node2) {
+        result = cost;
+        return TAfterSettle::Stop;
+      }
+      return skip && Bit(skip, node) ? TAfterSettle::Hold : TAfterSettle::Expand;
+    }
+  };
+  TRouteToNode p(*this, node1, node2);
+  p.o.deadEnds = deadEnds;
+  p.o.noDriveThrough = ndt;
+  p.o.hierarchy = fS.FHierarchy;
+  p.o.astar = fS.Falpha > 0;
+  p.o.target = FNW.Node2Coordinate_raw(node2);
+  if (!FTurnMode) {
+    ResetNodeLabels();
+    RunNodeSearch(p);
+  } else {
+    ResetLinkLabels();
+    FnodeTurnMode = 0;
+    RunTurnSearch(p);
   }
-  fLastSettled = settled;
-  fLastPushed = taken + pq.Count();
-  return result;
+  fLastSettled = p.settled;
+  fLastPushed = p.taken + (FTurnMode ? PQT->Count() : PQ1->Count());
+  return p.result;
 }
 
 }  // namespace kovra

@@ -233,6 +233,9 @@ void BM_Memory(benchmark::State& state) {
   TRoutingNet& n = RoutingNet(int32_t(state.range(0)), false);
   const bool turn = state.range(1) != 0;
   int64_t ours = 0, ourRoute = 0, bgl = 0;
+  // The network's search graph is the network's memory, shared by every
+  // calculator on it: built before the calculator's figure is taken.
+  n.NW.SearchGraph();
   for (auto _ : state) {
     const int64_t base = THeapCount::Current();
     THeapCount::ResetPeak();
@@ -263,8 +266,27 @@ void BM_Memory(benchmark::State& state) {
   state.counters["calc_with_astar_bytes_per_item"] = double(ourRoute) / per;
   state.counters["bgl_bytes_per_item"] = double(bgl) / per;
   state.counters["ratio"] = double(ourRoute) / double(bgl);
+  state.counters["graph_bytes_per_link"] = double(n.NW.SearchGraphBytes()) / double(n.NW.LinkCount());
 }
 BENCHMARK(BM_Memory)->ArgsProduct({{10'000, 100'000, 1'000'000}, {0, 1}})->ArgNames({"nodes", "turn"})
     ->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The one-off cost of the network's search graph: built again after each
+// attribute change (here one that rewrites a link's one-way code as it was).
+void BM_SearchGraphBuild(benchmark::State& state) {
+  TRoutingNet& n = RoutingNet(int32_t(state.range(0)), false);
+  TNetwork& nw = n.NW;
+  for (auto _ : state) {
+    state.PauseTiming();
+    nw.OneWaySet(1, uint16_t(nw.OneWayCode(1) << 9));
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(&nw.SearchGraph());
+  }
+  state.counters["bytes_per_link"] = double(nw.SearchGraphBytes()) / double(nw.LinkCount());
+  state.counters["ns_per_link"] = benchmark::Counter(double(nw.LinkCount()) * double(state.iterations()),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SearchGraphBuild)->ArgName("nodes")->Arg(10'000)->Arg(100'000)->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -39,6 +39,21 @@ struct TRecorder {
   void Enq(const T& item) { items.push_back(item); }
 };
 
+// The options of an expansion: culdesac false avoids dead ends, ndt 0/1/2 is
+// off, the two ends' areas, the origin's area.
+TExpandOptions Opts(bool culdesac, int32_t ndt, bool hierarchy, const TFloatPoint& target = {}, bool astar = false,
+                    bool ignoreAll = false, int32_t noEstimateLink = 0) {
+  TExpandOptions o;
+  o.filters = !ignoreAll;
+  o.deadEnds = culdesac ? TDeadEnds::Enter : TDeadEnds::Avoid;
+  o.noDriveThrough = ndt == 1 ? TNoDriveThrough::Ends : ndt == 2 ? TNoDriveThrough::Origin : TNoDriveThrough::Off;
+  o.hierarchy = hierarchy;
+  o.astar = astar;
+  o.target = target;
+  o.noEstimateLink = noEstimateLink;
+  return o;
+}
+
 // --- Expansions against the oracle ----------------------------------------
 
 struct TFilterCase {
@@ -130,7 +145,7 @@ TEST_F(ExpansionOracleTest, NodeModeEnqueuesExactlyTheOutArcs) {
       const float c0 = 0.1f * float(n % 13);
       c.SetNodeLabel(n, c0, 0, 0);
       TRecorder<TPQitem> rec;
-      c.ExpandNodeModeInto(rec, n, false, target, false, f.culdesac ? 1 : 0, f.ndt, f.hierarchy);
+      c.ExpandNodeModeInto(rec, n, Opts(f.culdesac, f.ndt, f.hierarchy, target));
       const auto arcs = oracle.NodeArcs(n);
       ASSERT_EQ(rec.items.size(), arcs.size()) << "node " << n;
       for (size_t i = 0; i < arcs.size(); ++i) {
@@ -174,7 +189,7 @@ TEST_F(ExpansionOracleTest, TurnModeEnqueuesExactlyTheOutArcs) {
         const float c0 = 0.25f * float(K % 7);
         c.SetState(K, forward, c0, 0);
         TRecorder<TPQturnitem> rec;
-        c.ExpandTurnModeInto(rec, 0, K, node, c0, false, target, false, f.culdesac ? 1 : 0, f.ndt, f.hierarchy);
+        c.ExpandTurnModeInto(rec, K, node, c0, Opts(f.culdesac, f.ndt, f.hierarchy, target));
         check(rec.items, oracle.StateArcs(K, forward), node, c0);
       }
     }
@@ -182,7 +197,7 @@ TEST_F(ExpansionOracleTest, TurnModeEnqueuesExactlyTheOutArcs) {
     for (int32_t n = 1; n <= nw.NodeCount(); ++n) {
       c.ResetLinkLabels();
       TRecorder<TPQturnitem> rec;
-      c.ExpandTurnModeInto(rec, 0, 0, n, 0, false, target, false, f.culdesac ? 1 : 0, f.ndt, f.hierarchy);
+      c.ExpandTurnModeInto(rec, 0, n, 0, Opts(f.culdesac, f.ndt, f.hierarchy, target));
       check(rec.items, oracle.SourceArcs(n), n, 0);
     }
     EXPECT_GT(compared, 0);
@@ -225,7 +240,7 @@ protected:
   std::vector<int32_t> TurnInto(TCalc& c, int32_t cur, int32_t node, float cost = 1, int32_t ndt = 0,
                                 bool hierarchy = false, std::vector<float>* costs = nullptr) {
     TRecorder<TPQturnitem> rec;
-    c.ExpandTurnModeInto(rec, 0, cur, node, cost, false, {}, false, 1, ndt, hierarchy);
+    c.ExpandTurnModeInto(rec, cur, node, cost, Opts(true, ndt, hierarchy));
     std::vector<int32_t> links;
     for (const auto& it : rec.items) {
       links.push_back(it.ToLink);
@@ -235,7 +250,7 @@ protected:
   }
   std::vector<int32_t> NodeInto(TCalc& c, int32_t node, bool ignoreAll = false, bool hierarchy = false) {
     TRecorder<TPQitem> rec;
-    c.ExpandNodeModeInto(rec, node, false, {}, ignoreAll, 1, 0, hierarchy);
+    c.ExpandNodeModeInto(rec, node, Opts(true, 0, hierarchy, {}, false, ignoreAll));
     std::vector<int32_t> links;
     for (const auto& it : rec.items) links.push_back(it.link);
     return links;
@@ -270,7 +285,7 @@ TEST_F(SearchFixture, NegativeEntryIsLeftOnlyWhenOneWayIgnored) {
     if (r.turnmode) {
       c.ResetLinkLabels();
       TRecorder<TPQturnitem> rec;
-      c.ExpandTurnModeInto(rec, 0, 0, Z, 0, false, {}, r.ignoreAll, 1, 0, false);
+      c.ExpandTurnModeInto(rec, 0, Z, 0, Opts(true, 0, false, {}, false, r.ignoreAll));
       for (const auto& it : rec.items) got.push_back(it.ToLink);
     } else {
       c.ResetNodeLabels();
@@ -419,7 +434,7 @@ TEST_F(SearchFixture, HierarchyDefaultsExcludeSixAndSeven) {
         c.ResetNodeLabels();
         c.SetNodeLabel(Z, 0, 0, 0);
         TRecorder<TPQitem> rec;
-        c.ExpandNodeModeInto(rec, Z, false, {}, false, 1, 0, hierarchy);
+        c.ExpandNodeModeInto(rec, Z, Opts(true, 0, hierarchy));
         for (const auto& it : rec.items) got.push_back(it.link);
       }
       EXPECT_EQ(got, hierarchy ? (Links{2}) : (Links{2, 3, 5})) << turnmode;
@@ -524,7 +539,7 @@ TEST_F(SearchFixture, AStarKeyAddsTheWeightedCrowFlyDistance) {
     if (turnmode) {
       c.ResetLinkLabels();
       TRecorder<TPQturnitem> rec;
-      c.ExpandTurnModeInto(rec, 3, 0, Z, 1, true, target, false, 1, 0, false);
+      c.ExpandTurnModeInto(rec, 0, Z, 1, Opts(true, 0, false, target, true, false, 3));
       for (const auto& it : rec.items) {
         EXPECT_EQ(it.sortvar, it.ToLink == 3 ? it.cost : key(it.cost, it.NextNode)) << it.ToLink;
         ++checked;
@@ -533,7 +548,7 @@ TEST_F(SearchFixture, AStarKeyAddsTheWeightedCrowFlyDistance) {
       c.ResetNodeLabels();
       c.SetNodeLabel(Z, 1, 0, 0);
       TRecorder<TPQitem> rec;
-      c.ExpandNodeModeInto(rec, Z, true, target, false, 1, 0, false);
+      c.ExpandNodeModeInto(rec, Z, Opts(true, 0, false, target, true));
       for (const auto& it : rec.items) {
         EXPECT_EQ(it.sortvar, key(it.cost, it.ToNode)) << it.link;
         ++checked;

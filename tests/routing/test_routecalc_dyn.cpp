@@ -653,6 +653,26 @@ TEST_F(HairpinFixture, AStarOnABentEndLink) {
     }
 }
 
+// The lowering of the estimates that the bent end link asks for belongs to
+// that one search. Before the mend it stayed in force for the calculator's
+// next searches: Route T -> Y by A* then settled S (key 8.3 instead of
+// 16.7) before Y, one state more than on a fresh calculator.
+TEST_F(HairpinFixture, LoweredEstimateEndsWithItsSearch) {
+  Open();
+  const int32_t T = nw.Tonodes()[2], Y = nw.Tonodes()[4];
+  TRouteCalc fresh(nw, true), used(nw, true);
+  for (TRouteCalc* c : {&fresh, &used}) {
+    c->SetFastest(false);
+    c->SetAlpha(1);
+  }
+  ASSERT_TRUE(Relative(used.RouteDyn({1, 0}, {3, 0.5}), 6.5, 1e-6));
+  EXPECT_EQ(used.Route(T, Y), 13.0f);
+  EXPECT_EQ(fresh.Route(T, Y), 13.0f);
+  EXPECT_EQ(used.LastSettled(), fresh.LastSettled());
+  EXPECT_EQ(used.LastPushed(), fresh.LastPushed());
+  EXPECT_EQ(used.LastSettled(), 2);
+}
+
 // Before their mends: a turn-mode location route skipped the dead end that
 // a prohibited turn left the only place to turn round (-1 instead of 3),
 // and RouteFind after a route that went round the block to its own link
