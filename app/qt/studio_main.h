@@ -242,7 +242,7 @@ private:
   void BuildOpenClose();
   void BuildTopologyRun();
   // The controls from OpenState().
-  void ApplyOpenState();
+  void ApplyOpenState(bool importGo = true);
 
   void FormCreate();
   // False when the window must stay open.

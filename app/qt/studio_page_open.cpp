@@ -38,11 +38,12 @@ void TForm1::BuildTopologyRun() {
   bTopologyGo->setObjectName("bTopologyGo");
   TopologyRunLayout->addWidget(bTopologyGo);
   TopologyRunLayout->addStretch(1);
-  // Every tab exists now.
-  ApplyOpenState();
+  // Every tab exists now. The Import tab's "Go !" keeps its start state
+  // (disabled until a Scan); only "Close" and a failed Open enable it.
+  ApplyOpenState(false);
 }
 
-void TForm1::ApplyOpenState() {
+void TForm1::ApplyOpenState(bool importGo) {
   const TOpenState& s = FOpener.State();
   SetListEnabled(s.ListEnabled);
   if (OpenNetwork) OpenNetwork->setEnabled(s.OpenEnabled);
@@ -50,7 +51,7 @@ void TForm1::ApplyOpenState() {
   if (bTopologyGo) bTopologyGo->setEnabled(s.TopologyGoEnabled);
   if (lbTopoOutput) lbTopoOutput->setText(s.TopologyOutputFolder.empty() ? QString(cNotSet)
                                                                           : QString::fromStdString(s.TopologyOutputFolder));
-  if (TabImport)
+  if (TabImport && importGo)
     if (auto* go = TabImport->findChild<QPushButton*>(cImportGoName)) go->setEnabled(s.ImportGoEnabled);
   DBGrid1->repaint();
 }
