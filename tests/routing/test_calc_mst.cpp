@@ -169,11 +169,27 @@ TEST_F(SpanningTest, MSTCases) {
          w.AddRejected();
        },
        {2}},
+      // No link of non-zero length: nothing to start from, every bit clear.
+      {"only rejected objects",
+       [](TTestNetworkWriter& w) {
+         w.AddRejected();
+         w.AddRejected();
+       },
+       {}},
+      // A loop is never taken, not even as the cheapest first edge.
+      {"a loop cheaper than the only other link",
+       [](TTestNetworkWriter& w) {
+         w.AddLink({{0, 0}, {0.1, 0}, {0.1, 0.1}, {0, 0}});
+         w.AddLink({{0, 0}, {2, 0}});
+       },
+       {2}},
   };
   for (const Case& k : cases) {
     Open(k.build);
     TCalc c(*nw, false);
     TBitArray links;
+    links.SetSize(3);
+    links.SetBit2(1, true);
     c.MST(links);
     EXPECT_EQ(SetBits(links), k.links) << k.name;
     EXPECT_EQ(links.Size(), nw->LinkCount() + 1) << k.name;
