@@ -6,6 +6,7 @@
 #include "foundation/kovra_encryption.h"
 #include "foundation/kovra_io.h"
 #include "import/kovra_importattributes_column.h"
+#include "network/kovra_network.h"
 #include "platform/kovra_codepage.h"
 
 namespace kovra {
@@ -103,6 +104,16 @@ int32_t TImportAttributes::ValueFileLinkCount() const {
   const TConfig config = ReadConfig(Directory());
   if (config.Encrypted && fEncryptionKey == 0) throw EEncryptedData(cMsgSupplyKey);
   if (!config.Encrypted && fEncryptionKey != 0) throw EEncryptedData(cMsgKeyForPlainNetwork);
+  // Another key than the network's would write a value file that the network,
+  // opened with its own key, reads scrambled: try the key on the network's
+  // files first, which refuses a wrong one as opening does.
+  if (config.Encrypted) {
+    TNetwork trial;
+    trial.SetDirectory(Directory());
+    trial.SetEncryptionKey(fEncryptionKey);
+    trial.Open(false, false, false, 0);
+    trial.Close();
+  }
   return config.LinkCount;
 }
 
